@@ -1,0 +1,89 @@
+#include "xbase/env4.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "error_capture.h"
+#include "xbase/error4.h"
+#include "xbase/mem4.h"
+
+namespace {
+
+TEST(Env4, InitSetsTheDocumentedDefaults) {
+    env4 env;
+    std::memset(&env, 0x7F, sizeof env);
+    ASSERT_EQ(env4init(&env, 6300), 0);
+    EXPECT_TRUE(env4isLive(&env));
+    EXPECT_EQ(env.autoOpen, 1);
+    EXPECT_EQ(env.createTemp, 0);
+    EXPECT_EQ(env.errCreate, 1);
+    EXPECT_EQ(env.errOpen, 1);
+    EXPECT_EQ(env.safety, 1);
+    EXPECT_EQ(env.readOnly, 0);
+    EXPECT_EQ(env.accessMode, 0);
+    EXPECT_EQ(env.singleOpen, 1);
+    EXPECT_EQ(env.compatibility, 0);
+    EXPECT_EQ(env.uniqueDefault, 25);
+    EXPECT_EQ(env.lockAttempts, -1);
+    EXPECT_EQ(env.lockDelay, 100);
+    EXPECT_EQ(env.unlockAuto, 2);
+    EXPECT_EQ(env.readAhead, -1);
+    EXPECT_EQ(env.writeBehind, -1);
+    EXPECT_EQ(env.bufferPercent, 25);
+    EXPECT_EQ(env.bufferMemory, 983040);
+    EXPECT_EQ(env.blockSize, 1024);
+    EXPECT_EQ(env.bufferGroupSize, 32768);
+    EXPECT_STREQ(env.dateFormat, "MM/DD/YY");
+    EXPECT_STREQ(env.indexExtension, "");
+    EXPECT_EQ(env.memSizeSortBuffer, 4096);
+    EXPECT_EQ(env.memSizeSortPool, 61440);
+    EXPECT_EQ(env.errorCode, 0);
+    EXPECT_EQ(env.tables.nLink, 0);
+    EXPECT_EQ(env4release(&env), 0);
+    EXPECT_FALSE(env4isLive(&env));
+    EXPECT_EQ(mem4liveEnvironments(), 0);
+}
+
+TEST(Env4, AWrongVersionLeavesTheRecordUnusable) {
+    ErrorCapture errors;
+    env4 env;
+    EXPECT_EQ(env4init(&env, 6299), e4version);
+    EXPECT_EQ(env.errorCode, e4version);
+    EXPECT_FALSE(env4isLive(&env));
+    EXPECT_EQ(mem4liveEnvironments(), 0);
+    EXPECT_EQ(env4release(&env), 0);  // never live: nothing to do
+    EXPECT_EQ(env4init(nullptr, 6300), e4parm);
+}
+
+TEST(Env4, ErrorsStayPendingUntilCleared) {
+    env4 env;
+    env4init(&env, 6300);
+    EXPECT_FALSE(error4pending(&env));
+    EXPECT_EQ(error4raise(&env, e4write, 80606), e4write);
+    EXPECT_EQ(env.errorLocation, 80606);
+    EXPECT_TRUE(error4pending(&env));
+    EXPECT_EQ(error4setCode(&env, 0), e4write);
+    EXPECT_FALSE(error4pending(&env));
+    EXPECT_EQ(error4setCode(&env, r4noOpen), 0);  // an outcome is not an error
+    EXPECT_FALSE(error4pending(&env));
+    ErrorCapture errors;
+    EXPECT_EQ(error4setCode(nullptr, 0), e4parmNull);
+    error4raise(&env, e4data, 90701);
+    EXPECT_EQ(env4release(&env), e4data);  // the pending code comes back
+}
+
+TEST(Env4, ReleasingEnvironmentsCountsThemOut) {
+    env4 a, b;
+    env4init(&a, 6300);
+    env4init(&b, 6300);
+    EXPECT_EQ(mem4liveEnvironments(), 2);
+    EXPECT_EQ(env4release(&a), 0);
+    EXPECT_EQ(mem4liveEnvironments(), 1);
+    EXPECT_EQ(env4release(&a), 0);  // a second release does nothing
+    EXPECT_EQ(mem4liveEnvironments(), 1);
+    EXPECT_EQ(env4release(&b), 0);
+    EXPECT_EQ(mem4liveEnvironments(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,8 @@
+#pragma once
+// The table library: dBASE-format tables with buffered, shared file access.
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/fwd4.h"
+#include "xbase/list4.h"
+#include "xbase/mem4.h"
+#include "xbase/util4.h"
