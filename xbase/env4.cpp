@@ -4,6 +4,7 @@
 #include <string>
 
 #include "xbase/error4.h"
+#include "xbase/file4.h"
 #include "xbase/mem4.h"
 #include "xbase/util4.h"
 
@@ -81,6 +82,7 @@ int32_t env4closeAll(env4* env) {
 int32_t env4release(env4* env) {
     if (!env4isLive(env)) return 0;
     if (mem4liveEnvironments() < 1) return error4raise(env, e4info, 81004);
+    buffer4suspend(env);
     env4closeAll(env);
     if (env->calcReleaseAll != nullptr) env->calcReleaseAll(env);
     mem4free(env->workBuffer);

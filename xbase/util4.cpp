@@ -15,6 +15,7 @@
 
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/file4.h"
 #include "xbase/mem4.h"
 
 int32_t u4ncpy(char* to, const char* from, int32_t n) {
@@ -349,6 +350,15 @@ void c4pictureMerge(char* out, const char* picture, const char* source, const ch
 
 void* u4allocAgain(env4* env, int32_t size) {
     void* block = mem4alloc(size);
+    if (block == nullptr && env != nullptr && env->buffer.running) {
+        // The block buffer is the one large user that can give memory back.
+        int8_t blocked = env->buffer.blocked;
+        if (buffer4suspend(env) == 0) {
+            block = mem4alloc(size);
+            buffer4start(env);
+            env->buffer.blocked = blocked;
+        }
+    }
     if (block == nullptr) error4raise(env, e4memory, 94540);
     return block;
 }

@@ -2,6 +2,7 @@
 // The table library: dBASE-format tables with buffered, shared file access.
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/file4.h"
 #include "xbase/fwd4.h"
 #include "xbase/list4.h"
 #include "xbase/mem4.h"

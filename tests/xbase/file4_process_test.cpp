@@ -1,0 +1,203 @@
+// File sharing between processes and between environments of one process:
+// share modes, replacement of files in use, and what a reader with its own
+// buffer sees of another writer's held-back writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "temp_dir.h"
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/file4.h"
+
+namespace {
+
+struct Opener {
+    int8_t mode;  // 0 shared, 1 exclusive, 2 deny write
+    bool readOnly;
+};
+
+const Opener kOpeners[] = {{0, false}, {0, true}, {1, false}, {1, true}, {2, false}, {2, true}};
+
+// Whether a second open may join a first one: each must allow what the other does.
+bool compatible(const Opener& first, const Opener& second) {
+    auto allowsRead = [](const Opener& o) { return o.mode != 1; };
+    auto allowsWrite = [](const Opener& o) { return o.mode == 0; };
+    bool secondFits = allowsRead(first) && (second.readOnly || allowsWrite(first));
+    bool firstFits = allowsRead(second) && (first.readOnly || allowsWrite(second));
+    return secondFits && firstFits;
+}
+
+int32_t openAs(env4* env, file4* f, const std::string& path, const Opener& o) {
+    env->accessMode = o.mode;
+    env->readOnly = o.readOnly;
+    env->errOpen = 0;
+    int32_t rc = file4open(f, env, path.c_str(), 1);
+    env->errorCode = 0;
+    return rc;
+}
+
+// A child process that runs `body` with two pipes: it reads commands from
+// `go` and answers on `done`.
+class Child {
+  public:
+    explicit Child(const std::function<void(int in, int out)>& body) {
+        int toChild[2], fromChild[2];
+        if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(toChild[1]);
+            close(fromChild[0]);
+            body(toChild[0], fromChild[1]);
+            _exit(0);
+        }
+        close(toChild[0]);
+        close(fromChild[1]);
+        out_ = toChild[1];
+        in_ = fromChild[0];
+    }
+    ~Child() {
+        close(out_);
+        close(in_);
+        int status = 0;
+        if (pid_ > 0) waitpid(pid_, &status, 0);
+    }
+    void send(char c) { ASSERT_EQ(write(out_, &c, 1), 1); }
+    char receive() {
+        char c = 0;
+        return read(in_, &c, 1) == 1 ? c : 0;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1, in_ = -1;
+};
+
+char await(int in) {
+    char c = 0;
+    return read(in, &c, 1) == 1 ? c : 0;
+}
+
+void answer(int out, char c) {
+    if (write(out, &c, 1) != 1) _exit(2);
+}
+
+TEST(ShareModes, TwoEnvironmentsOfOneProcessFollowTheConflictTable) {
+    TempDir dir;
+    std::string path = dir.file("shared.dbf");
+    writeWhole(path, "data");
+    env4 a, b;
+    env4init(&a, env4version);
+    env4init(&b, env4version);
+    for (const Opener& first : kOpeners) {
+        file4 fa{};
+        ASSERT_EQ(openAs(&a, &fa, path, first), 0);
+        for (const Opener& second : kOpeners) {
+            file4 fb{};
+            int32_t rc = openAs(&b, &fb, path, second);
+            EXPECT_EQ(rc == 0, compatible(first, second))
+                << "first mode " << int(first.mode) << (first.readOnly ? " ro" : " rw")
+                << ", second mode " << int(second.mode) << (second.readOnly ? " ro" : " rw");
+            if (rc == 0) file4close(&fb);
+        }
+        // Two handles in the same environment are held to the same rules.
+        file4 again{};
+        EXPECT_EQ(openAs(&a, &again, path, first) == 0, compatible(first, first));
+        if (file4isOpen(&again)) file4close(&again);
+        file4close(&fa);
+    }
+    env4release(&a);
+    env4release(&b);
+}
+
+TEST(ShareModes, TwoProcessesFollowTheConflictTable) {
+    TempDir dir;
+    std::string path = dir.file("shared.dbf");
+    writeWhole(path, "data");
+    for (const Opener& first : kOpeners) {
+        Child holder([&](int in, int out) {
+            env4 env;
+            env4init(&env, env4version);
+            file4 f{};
+            answer(out, openAs(&env, &f, path, first) == 0 ? 'y' : 'n');
+            await(in);
+            file4close(&f);
+            env4release(&env);
+        });
+        ASSERT_EQ(holder.receive(), 'y');
+        env4 env;
+        env4init(&env, env4version);
+        for (const Opener& second : kOpeners) {
+            file4 f{};
+            int32_t rc = openAs(&env, &f, path, second);
+            EXPECT_EQ(rc == 0, compatible(first, second))
+                << "first mode " << int(first.mode) << (first.readOnly ? " ro" : " rw")
+                << ", second mode " << int(second.mode) << (second.readOnly ? " ro" : " rw");
+            if (rc == 0) file4close(&f);
+        }
+        // A file that another process has open is never replaced.
+        env.safety = 0;
+        env.errCreate = 0;
+        env.accessMode = 0;
+        file4 f{};
+        EXPECT_EQ(file4create(&f, &env, path.c_str(), 1), r4noCreate);
+        EXPECT_EQ(readWhole(path), "data");
+        env.errorCode = 0;
+        env4release(&env);
+        holder.send('q');
+    }
+}
+
+TEST(BufferedSharing, HeldWritesShowAfterFlushAndDrop) {
+    TempDir dir;
+    std::string path = dir.file("t.dat");
+    writeWhole(path, std::string(4096, 'o'));
+    Child writer([&](int in, int out) {
+        env4 env;
+        env4init(&env, env4version);
+        env.writeBehind = 1;
+        env.bufferMemory = 64 * 1024;
+        buffer4start(&env);
+        file4 f{};
+        if (file4open(&f, &env, path.c_str(), 1) != 0) _exit(1);
+        await(in);
+        file4write(&f, 1000, "NEW", 3);
+        answer(out, 'w');
+        await(in);
+        file4flush(&f);
+        answer(out, 'f');
+        await(in);
+        file4close(&f);
+        env4release(&env);
+    });
+    env4 env;
+    env4init(&env, env4version);
+    env.readAhead = 1;
+    env.bufferMemory = 64 * 1024;
+    ASSERT_EQ(buffer4start(&env), 0);
+    file4 f{};
+    ASSERT_EQ(file4open(&f, &env, path.c_str(), 1), 0);
+    char buf[3];
+    ASSERT_EQ(file4read(&f, 1000, buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "ooo");
+    writer.send('1');
+    ASSERT_EQ(writer.receive(), 'w');
+    ASSERT_EQ(file4readLow(&f, 1000, buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "ooo");  // held back in the writer's buffer
+    writer.send('2');
+    ASSERT_EQ(writer.receive(), 'f');
+    ASSERT_EQ(file4read(&f, 1000, buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "ooo");  // our own block is still the old one
+    ASSERT_EQ(file4dropBuffers(&f), 0);
+    ASSERT_EQ(file4read(&f, 1000, buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "NEW");
+    writer.send('3');
+    file4close(&f);
+    env4release(&env);
+}
+
+}  // namespace

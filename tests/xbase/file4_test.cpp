@@ -1,0 +1,218 @@
+#include "xbase/file4.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "error_capture.h"
+#include "temp_dir.h"
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+
+namespace {
+
+class File4 : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(env4init(&env, env4version), 0); }
+    void TearDown() override {
+        env.errorCode = 0;
+        EXPECT_EQ(env4release(&env), 0);
+    }
+    std::string path(const char* name) { return dir.file(name); }
+    env4 env;
+    TempDir dir;
+    ErrorCapture errors;
+};
+
+TEST_F(File4, OpenFailuresAreRaisedOrQuiet) {
+    file4 f{};
+    EXPECT_EQ(file4open(&f, &env, path("missing.dbf").c_str(), 1), e4fileFind);
+    EXPECT_EQ(env.errorCode, e4fileFind);
+    EXPECT_EQ(file4open(&f, &env, path("x").c_str(), 1), e4codeBase);  // sticky
+    env.errorCode = 0;
+    env.errOpen = 0;
+    EXPECT_EQ(file4open(&f, &env, path("missing.dbf").c_str(), 1), r4noOpen);
+    EXPECT_EQ(env.errorCode, r4noOpen);
+    EXPECT_FALSE(file4isOpen(&f));
+    env.errorCode = 0;
+    env.errOpen = 1;
+    writeWhole(path("a.dat"), "abc");
+    env.accessMode = 3;
+    EXPECT_EQ(file4open(&f, &env, path("a.dat").c_str(), 1), e4open);
+    env.errorCode = 0;
+    env.accessMode = 0;
+    EXPECT_EQ(file4open(&f, &env, dir.path().c_str(), 1), e4open);  // a folder is no file
+}
+
+TEST_F(File4, AFileWithoutWritePermissionOpensReadOnly) {
+    writeWhole(path("ro.dat"), "0123456789");
+    chmod(path("ro.dat").c_str(), 0444);
+    file4 f{};
+    ASSERT_EQ(file4open(&f, &env, path("ro.dat").c_str(), 1), 0);
+    EXPECT_TRUE(f.isReadOnly);
+    char buf[4];
+    EXPECT_EQ(file4read(&f, 2, buf, 4), 4);
+    EXPECT_EQ(std::string(buf, 4), "2345");
+    EXPECT_EQ(file4write(&f, 0, "x", 1), e4write);
+    env.errorCode = 0;
+    EXPECT_EQ(file4close(&f), 0);
+    EXPECT_EQ(readWhole(path("ro.dat")), "0123456789");
+}
+
+TEST_F(File4, ReadsAndWritesAtPositions) {
+    file4 f{};
+    ASSERT_EQ(file4create(&f, &env, path("a.dat").c_str(), 1), 0);
+    EXPECT_EQ(file4write(&f, 5, "hello", 5), 0);
+    EXPECT_EQ(file4length(&f), 10);
+    char buf[16] = {};
+    EXPECT_EQ(file4read(&f, 0, buf, 16), 10);
+    EXPECT_EQ(std::string(buf, 10), std::string(5, '\0') + "hello");
+    EXPECT_EQ(file4readAll(&f, 8, buf, 3), e4read);  // 100 bytes at the end of 50 alike
+    env.errorCode = 0;
+    EXPECT_EQ(file4readAll(&f, 5, buf, 5), 0);
+    EXPECT_EQ(file4write(&f, -1, "x", 1), e4parm);
+    env.errorCode = 0;
+    EXPECT_EQ(file4write(&f, 0, nullptr, 1), e4parm);
+    env.errorCode = 0;
+    EXPECT_EQ(file4read(&f, -1, buf, 1), e4parmNull);
+    env.errorCode = 0;
+    EXPECT_EQ(file4setLength(&f, 7), 0);
+    EXPECT_EQ(file4length(&f), 7);
+    EXPECT_EQ(file4flush(&f), 0);
+    EXPECT_EQ(file4close(&f), 0);
+    EXPECT_EQ(readWhole(path("a.dat")), std::string(5, '\0') + "he");
+}
+
+TEST_F(File4, SetLengthIsBlockedByAPendingErrorOnly) {
+    file4 f{};
+    ASSERT_EQ(file4create(&f, &env, path("a.dat").c_str(), 1), 0);
+    env.errorCode = r4noCreate;  // a stored outcome, not an error
+    EXPECT_EQ(file4setLength(&f, 100), 0);
+    EXPECT_EQ(file4length(&f), 100);
+    env.errorCode = e4write;
+    EXPECT_EQ(file4setLength(&f, 10), e4codeBase);
+    env.errorCode = 0;
+    EXPECT_EQ(file4length(&f), 100);
+    file4close(&f);
+}
+
+TEST_F(File4, CreateRespectsSafetyAndNeverReplacesAFileInUse) {
+    writeWhole(path("old.dat"), "precious");
+    file4 f{};
+    EXPECT_EQ(file4create(&f, &env, path("old.dat").c_str(), 1), e4create);
+    env.errorCode = 0;
+    env.errCreate = 0;
+    EXPECT_EQ(file4create(&f, &env, path("old.dat").c_str(), 1), r4noCreate);
+    EXPECT_EQ(readWhole(path("old.dat")), "precious");
+    env.errorCode = 0;
+    // Held open by another environment of this process: not replaced.
+    env4 other;
+    env4init(&other, env4version);
+    file4 holder{};
+    ASSERT_EQ(file4open(&holder, &other, path("old.dat").c_str(), 1), 0);
+    env.safety = 0;
+    EXPECT_EQ(file4create(&f, &env, path("old.dat").c_str(), 1), r4noCreate);
+    EXPECT_EQ(readWhole(path("old.dat")), "precious");
+    env.errorCode = 0;
+    file4close(&holder);
+    env4release(&other);
+    ASSERT_EQ(file4create(&f, &env, path("old.dat").c_str(), 1), 0);
+    EXPECT_EQ(file4length(&f), 0);
+    file4close(&f);
+}
+
+TEST_F(File4, TemporaryFilesLiveInTheBufferUntilTheyMustReachTheDisk) {
+    setenv("TEMP", dir.path().c_str(), 1);
+    env.bufferMemory = 64 * 1024;
+    ASSERT_EQ(buffer4start(&env), 0);
+    file4 t{};
+    ASSERT_EQ(file4create(&t, &env, nullptr, 0), 0);
+    EXPECT_TRUE(file4isOpen(&t));
+    EXPECT_EQ(t.fd, -1);
+    EXPECT_EQ(file4write(&t, 0, "spill", 5), 0);
+    char buf[5];
+    EXPECT_EQ(file4read(&t, 0, buf, 5), 5);
+    EXPECT_EQ(file4length(&t), 5);
+    EXPECT_TRUE(dir.entries().empty());
+    EXPECT_EQ(file4close(&t), 0);
+    EXPECT_TRUE(dir.entries().empty());  // never reached the disk
+
+    // Suspending the buffer gives it a real file, which goes when closed.
+    ASSERT_EQ(file4create(&t, &env, nullptr, 0), 0);
+    EXPECT_EQ(file4write(&t, 0, "spill", 5), 0);
+    EXPECT_EQ(buffer4suspend(&env), 0);
+    ASSERT_EQ(dir.entries().size(), 1u);
+    EXPECT_EQ(readWhole(t.name), "spill");
+    EXPECT_EQ(file4close(&t), 0);
+    EXPECT_TRUE(dir.entries().empty());
+
+    // Without a buffer the file is made at once with an unguessable name.
+    ASSERT_EQ(file4create(&t, &env, nullptr, 0), 0);
+    ASSERT_EQ(dir.entries().size(), 1u);
+    EXPECT_EQ(t.accessMode, 1);
+    EXPECT_EQ(file4close(&t), 0);
+    EXPECT_TRUE(dir.entries().empty());
+    unsetenv("TEMP");
+}
+
+TEST_F(File4, BufferStartRoundsBlocksToSectors) {
+    struct Case {
+        int32_t blockSize, groupSize, wantBlock, wantGroup;
+    } cases[] = {{1000, 32768, 512, 32768},
+                 {100, 32768, 512, 32768},
+                 {1024, 3000, 1024, 2048},
+                 {2048, 1000, 2048, 2048}};
+    for (const Case& c : cases) {
+        env.blockSize = c.blockSize;
+        env.bufferGroupSize = c.groupSize;
+        env.bufferMemory = 1 << 20;
+        ASSERT_EQ(buffer4start(&env), 0);
+        EXPECT_EQ(env.buffer.blockSize, c.wantBlock) << c.blockSize;
+        EXPECT_EQ(env.buffer.groupBytes, c.wantGroup) << c.blockSize;
+        EXPECT_GE(env.buffer.groups, 4);
+        EXPECT_GT(env.buffer.hashSize, env.buffer.totalBlocks);
+        EXPECT_EQ(buffer4suspend(&env), 0);
+    }
+    env.blockSize = 0;
+    EXPECT_EQ(buffer4start(&env), e4struct);
+    env.errorCode = 0;
+    env.blockSize = 512;
+    env.bufferMemory = 100;  // not even eight groups of one block
+    EXPECT_EQ(buffer4start(&env), -1);
+    EXPECT_FALSE(env.buffer.running);
+}
+
+TEST_F(File4, SequentialReaderAndWriterRoundTrip) {
+    file4 f{};
+    ASSERT_EQ(file4create(&f, &env, path("seq.dat").c_str(), 1), 0);
+    std::string expected;
+    char wbuf[2048];
+    file4seqWriter w;
+    file4seqWriteInit(&w, &f, 100, wbuf, sizeof wbuf);
+    for (int i = 0; i < 500; ++i) {
+        std::string piece = std::to_string(i) + ",";
+        ASSERT_EQ(file4seqWrite(&w, piece.data(), static_cast<int32_t>(piece.size())), 0);
+        expected += piece;
+    }
+    ASSERT_EQ(file4seqWriteRepeat(&w, 1300, 'z'), 0);
+    expected += std::string(1300, 'z');
+    ASSERT_EQ(file4seqWriteFlush(&w), 0);
+    char rbuf[3000];
+    file4seqReader r;
+    file4seqReadInit(&r, &f, 100, rbuf, sizeof rbuf);
+    std::string got(expected.size(), '\0');
+    size_t at = 0;
+    for (int32_t step = 1; at < got.size(); step = step * 3 % 997 + 1) {
+        int32_t n = static_cast<int32_t>(std::min<size_t>(step, got.size() - at));
+        ASSERT_EQ(file4seqReadAll(&r, got.data() + at, n), 0);
+        at += n;
+    }
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(file4seqReadAll(&r, rbuf, 1), e4read);
+    env.errorCode = 0;
+    file4close(&f);
+}
+
+}  // namespace
