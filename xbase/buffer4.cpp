@@ -247,6 +247,21 @@ void extendTo(file4* f, int32_t length) {
     f->len = length;
 }
 
+// Calls piece(blockPos, off, take, done) for each block-sized piece of
+// [pos, pos + n); stops at the first non-zero result and returns it.
+template <typename Piece>
+int32_t forEachPiece(int32_t blockSize, int32_t pos, int32_t n, Piece piece) {
+    for (int32_t done = 0; done < n;) {
+        int32_t at = pos + done;
+        int32_t blockPos = at - at % blockSize;
+        int32_t off = at - blockPos;
+        int32_t take = std::min(blockSize - off, n - done);
+        if (int32_t rc = piece(blockPos, off, take, done)) return rc;
+        done += take;
+    }
+    return 0;
+}
+
 std::vector<buffer4block*> blocksOf(const file4* f, bool changedOnly) {
     const buffer4state& s = stateOf(f);
     std::vector<buffer4block*> out;
@@ -372,18 +387,16 @@ int32_t buffer4read(file4* f, int32_t pos, void* data, int32_t n) {
     buffer4state& s = stateOf(f);
     int32_t bs = s.blockSize;
     auto* out = static_cast<unsigned char*>(data);
-    int32_t done = 0;
-    for (int32_t at = pos; at < end;) {
-        int32_t blockPos = at - at % bs;
-        int32_t off = at - blockPos;
-        int32_t take = std::min(bs - off, end - at);
-        buffer4block* b = forRead(f, blockPos, (end - blockPos + bs - 1) / bs);
-        if (b == nullptr) return f->env->errorCode < 0 ? f->env->errorCode : e4bufRead;
-        std::memcpy(out + done, b->data + off, take);
-        done += take;
-        at += take;
-    }
-    return done;
+    int32_t rc = forEachPiece(bs, pos, std::max(0, end - pos),
+                              [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
+                                  buffer4block* b =
+                                      forRead(f, blockPos, (end - blockPos + bs - 1) / bs);
+                                  if (b == nullptr)
+                                      return f->env->errorCode < 0 ? f->env->errorCode : e4bufRead;
+                                  std::memcpy(out + done, b->data + off, take);
+                                  return 0;
+                              });
+    return rc < 0 ? rc : std::max(0, end - pos);
 }
 
 int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
@@ -394,11 +407,7 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
     buffer4state& s = stateOf(f);
     int32_t bs = s.blockSize;
     auto* in = static_cast<const unsigned char*>(data);
-    for (int32_t done = 0; done < n;) {
-        int32_t at = pos + done;
-        int32_t blockPos = at - at % bs;
-        int32_t off = at - blockPos;
-        int32_t take = std::min(bs - off, n - done);
+    return forEachPiece(bs, pos, n, [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
         buffer4block* b = find(f, blockPos);
         if (b != nullptr) {
             touch(s, b);
@@ -416,11 +425,10 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
         }
         std::memcpy(b->data + off, in + done, take);
         b->changed = 1;
-        if (f->len < at + take) extendTo(f, at + take);
+        if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         b->valid = std::max(b->valid, off + take);
-        done += take;
-    }
-    return 0;
+        return 0;
+    });
 }
 
 void buffer4refreshRange(file4* f, int32_t pos, const void* data, int32_t n) {
@@ -428,18 +436,14 @@ void buffer4refreshRange(file4* f, int32_t pos, const void* data, int32_t n) {
     if (pos > f->len) extendTo(f, pos);
     int32_t bs = stateOf(f).blockSize;
     auto* in = static_cast<const unsigned char*>(data);
-    for (int32_t done = 0; done < n;) {
-        int32_t at = pos + done;
-        int32_t blockPos = at - at % bs;
-        int32_t off = at - blockPos;
-        int32_t take = std::min(bs - off, n - done);
-        if (f->len < at + take) extendTo(f, at + take);
+    forEachPiece(bs, pos, n, [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
+        if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         if (buffer4block* b = find(f, blockPos)) {
             std::memcpy(b->data + off, in + done, take);
             b->valid = std::max(b->valid, off + take);
         }
-        done += take;
-    }
+        return 0;
+    });
 }
 
 void buffer4setLength(file4* f, int32_t length) {
