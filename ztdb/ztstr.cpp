@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ztdb/ztassert.h"
+#include "ztdb/ztnames.h"
 
 namespace {
 
@@ -311,6 +312,12 @@ void ZTStr::trimRightSpace() {
     uint32_t n = length;
     while (n > 0 && uint8_t(text[n - 1]) >= 1 && uint8_t(text[n - 1]) <= 32) --n;
     cutTail(n);
+}
+
+void ZTStr::fold(const char* keep) {
+    if (length == 0) return;  // never write the shared empty text
+    foldSearchChars(text, keep);
+    cutTail(uint32_t(std::strlen(text)));
 }
 
 void ZTStr::removeChar(char c) {

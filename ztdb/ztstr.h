@@ -55,6 +55,8 @@ class ZTStr {
     void truncate(unsigned pos);
     void trimRight();       // trailing blanks (32)
     void trimRightSpace();  // trailing bytes 1 to 32
+    // Search folding in place (foldSearchChars); bytes listed in keep stay as they are.
+    void fold(const char* keep);
     void removeChar(char c);
     // Replaces every occurrence of find, left to right; a replacement is never searched again.
     void replaceAll(const char* find, const char* repl);
