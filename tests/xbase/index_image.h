@@ -1,0 +1,65 @@
+#pragma once
+
+// Test helper: builds compound index file images by hand with the node codecs, bottom-up
+// and each node written once, in the layout a rebuild gives (directory header at 0, tag k's
+// header at k x 1024, the directory's tree and then each tag's tree from the first unit
+// after the headers). Also runs the independent reader index_dump over a file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "xbase/index4check.h"
+#include "xbase/index4header.h"
+
+struct IndexImageTag {
+    std::string name;  // at most 10 characters, upper case
+    std::string expression = "KEY";
+    std::string filter;  // non-empty adds option 8
+    int keyLength = 10;
+    uint8_t pad = ' ';
+    uint8_t options = tag4optCompact | tag4optCompound;  // add unique or candidate here
+    bool general = false;
+    bool descending = false;
+    bool storeTrailingPads = true;  // false writes every trailing count as 0
+    // The keys (keyLength bytes each) in any order: the builder sorts them by key, then
+    // by record number, as the rebuild's sort does.
+    std::vector<index4checkEntry> entries;
+};
+
+struct IndexImage {
+    std::vector<uint8_t> bytes;
+    uint32_t directoryRoot = 0;
+    std::vector<uint32_t> roots;  // per tag, in the order given
+    std::vector<int> levels;      // per tag
+};
+
+// `records` is the data file's record count (it sets the leaves' record-number widths).
+// Branch nodes are filled to the smallest branch capacity over all tags and the directory,
+// as the rebuild does.
+IndexImage buildIndexImage(const std::vector<IndexImageTag>& tags, uint32_t records);
+
+// A key of `length` bytes: the text, padded with `pad`.
+std::string padKey(const std::string& text, int length, char pad = ' ');
+
+// Writes bytes to a file; throws std::runtime_error on failure.
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// A fresh directory under the system's temporary folder, removed with its files at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// Runs /usr/bin/index_dump (type "char" or "num") over a tag of a .cdx file and returns its
+// standard output; without a tag name it lists the tags. Empty when it cannot be run.
+bool indexDumpAvailable();
+std::string runIndexDump(const std::string& path, const std::string& tag, const std::string& type);

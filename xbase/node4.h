@@ -1,0 +1,168 @@
+#pragma once
+
+// The 512-byte nodes of an index tag's B+ tree, seen through views that never read or
+// write outside the node's bytes. A view checks the node when it is attached, so that a
+// node read from a damaged or foreign file is refused with a code rather than decoded into
+// nonsense: -310 for a header that is not a node of that kind, -910 for arithmetic that
+// does not add up. The views own nothing; the caller keeps the 512 bytes alive.
+//
+// Branch entries hold the full key, then the record number and the child offset (both
+// big-endian). Leaf entries are bit fields (record number, duplicate count, trailing
+// count) at the front of the data area, with the stored key bytes packed at the back.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "xbase/index4codes.h"
+
+inline constexpr int node4size = 512;
+inline constexpr int node4none = -1;  // sibling offset of a node at the end of its level
+
+// Node attributes.
+inline constexpr uint16_t node4branch = 0;
+inline constexpr uint16_t node4rootBranch = 1;
+inline constexpr uint16_t node4leaf = 2;
+inline constexpr uint16_t node4rootLeaf = 3;
+
+struct node4header {
+    uint16_t attribute = 0;
+    uint16_t count = 0;
+    int32_t left = node4none;
+    int32_t right = node4none;
+};
+
+// The common 12-byte header. Reading accepts any bytes; node4headerCheck says whether the
+// attribute is one of the four (0, or -310).
+node4header node4headerRead(const uint8_t* node);
+void node4headerWrite(uint8_t* node, const node4header& header);
+int node4headerCheck(const node4header& header);
+inline bool node4isLeaf(uint16_t attribute) {
+    return attribute == node4leaf || attribute == node4rootLeaf;
+}
+
+// A free node keeps the offset of the next free node in its first 4 bytes (0 ends the list).
+uint32_t node4freeNext(const uint8_t* node);
+void node4setFreeNext(uint8_t* node, uint32_t next);
+
+// How many entries a branch of this key length holds: floor(500 / (K + 8)).
+int branch4capacity(int keyLength);
+
+// A branch node (attribute 0 or 1).
+class branch4view {
+  public:
+    // Formats an empty branch: the attribute, count 0, no siblings, zeroed entries.
+    static void format(uint8_t* node, uint16_t attribute);
+
+    // 0, -930 for a key length outside 1 to 240, -310 for a node that is not a branch,
+    // -910 for more entries than the node holds.
+    int attach(uint8_t* node, int keyLength);
+
+    int count() const { return count_; }
+    int capacity() const { return capacity_; }
+    const uint8_t* key(int i) const;  // K bytes; i must be below count()
+    uint32_t record(int i) const;
+    uint32_t child(int i) const;
+
+    // Rewrites entry i (below count()), or appends one: 0, node4noRoom when full, -930.
+    int set(int i, const uint8_t* key, uint32_t record, uint32_t child);
+    int append(const uint8_t* key, uint32_t record, uint32_t child);
+
+  private:
+    uint8_t* entry(int i) const;
+    uint8_t* node_ = nullptr;
+    int keyLength_ = 0;
+    int count_ = 0;
+    int capacity_ = 0;
+};
+
+// The bit widths of a leaf's entries.
+struct leaf4widths {
+    int recordBits = 0;  // R
+    int dupBits = 0;     // D
+    int trailBits = 0;   // T
+    int entryBytes = 0;  // E: R + D + T rounded up to whole bytes
+    uint32_t recordMask = 0;
+    uint8_t dupMask = 0;
+    uint8_t trailMask = 0;
+};
+
+// How a leaf came to be: written by a rebuild, or started empty by key maintenance (which
+// leaves room for the record number to grow before the entry needs another byte).
+enum class leaf4start { rebuilt, empty };
+
+// The widths of a new leaf of a tag with this key length on a data file of `records`
+// records (for the tag directory, the number of tags x 1024). 0 or -930.
+int leaf4widthsFor(int keyLength, uint32_t records, leaf4start start, leaf4widths* out);
+
+// The number of significant bits of a value (0 for 0).
+int leaf4bits(uint32_t value);
+
+struct leaf4entry {
+    uint32_t record = 0;
+    int dup = 0;    // leading bytes shared with the previous key of the node
+    int trail = 0;  // pad bytes at the end of the key that are not stored
+};
+
+// Trailing pad bytes of a key (K for a key that is all pad).
+int leaf4trailCount(const uint8_t* key, int keyLength, uint8_t pad);
+
+// A leaf node (attribute 2 or 3). Keys are rebuilt into a buffer of the view, incrementally
+// when they are asked for in increasing order.
+class leaf4view {
+  public:
+    // Formats an empty leaf with these widths: free 488, zeroed data area, no siblings.
+    static void format(uint8_t* node, uint16_t attribute, const leaf4widths& widths);
+
+    // Attaches and checks the whole leaf: attribute, widths and masks, entry count, every
+    // entry's counts (dup + trail <= K, the first dup 0), the stored key bytes against the
+    // entries, and free bytes = 488 - count x E - stored bytes exactly. 0, -930 (key length
+    // outside 1 to 240), -310 (not a leaf), -910 (anything else). Nothing else may be called
+    // on a view whose attach failed. `why`, when given, receives what failed in words.
+    int attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why = nullptr);
+
+    int count() const { return count_; }
+    int freeBytes() const { return free_; }
+    int storedBytes() const { return stored_; }
+    const leaf4widths& widths() const { return widths_; }
+
+    // The fields of entry i, decoded with the 32-bit loads of the format. -930 out of range.
+    int entry(int i, leaf4entry* out) const;
+
+    // The full key of entry i; valid until the next call on the view. -930 out of range.
+    int key(int i, const uint8_t** out);
+
+    // Appends a key after the last entry, as a rebuild writes it: the duplicate count is the
+    // prefix shared with the previous key, capped so that it never reaches into that key's
+    // trailing pad bytes and dup + trail <= K. `trail` is at most the key's trailing pads
+    // (0 keeps them stored). Widens the leaf first when the record number needs it. 0,
+    // node4noRoom (nothing changed), -930 (a trail that is not pad, a record number that
+    // cannot fit any width).
+    int append(const uint8_t* newKey, uint32_t record, int trail);
+
+    // Re-encodes every entry with R + 8 bits of record number and one more byte. 0,
+    // node4noRoom when the free bytes are fewer than the entries, -930 when R would pass 32.
+    int widen();
+
+    // Rewrites the fields of entry i in place (key bytes are the caller's business, and the
+    // rebuilt-key buffer is forgotten). -930 when out of range or a field does not fit.
+    int setEntry(int i, const leaf4entry& entry);
+
+  private:
+    uint32_t load32(int offset) const;
+    void writeHeader();
+    void encode(int i, const leaf4entry& entry);
+    int validate(std::string* why);
+
+    uint8_t* node_ = nullptr;
+    int keyLength_ = 0;
+    uint8_t pad_ = 0;
+    int count_ = 0;
+    int free_ = 0;
+    int stored_ = 0;
+    leaf4widths widths_;
+    // Rebuilt key: index (-1 none), and the node offset where its stored bytes begin.
+    int keyIndex_ = -1;
+    int keyStart_ = node4size;
+    std::array<uint8_t, 256> key_{};
+};
