@@ -208,6 +208,18 @@ TEST_F(IndependentReader, ReadsTheEmptyFile) {
     EXPECT_EQ(runIndexDump(path, "NAME", "char"), "");
 }
 
+// A key that shares more with its predecessor than that key stores (its trailing pads) must
+// still read right in a reader that rebuilds keys from stored bytes only.
+TEST_F(IndependentReader, ReadsKeysThatShareThePreviousKeysPads) {
+    IndexImageTag tag;
+    tag.name = "T";
+    tag.keyLength = 4;
+    tag.entries = {{"AB  ", 1}, {"AB X", 2}, {"AB X", 3}, {"    ", 4}, {"    ", 5}};
+    const std::string path = dir_.file("pads.cdx");
+    writeFileBytes(path, buildIndexImage({tag}, 5).bytes);
+    EXPECT_EQ(runIndexDump(path, "T", "char"), " 4\n 5\nAB 1\nAB X 2\nAB X 3\n");
+}
+
 // ---- damage ----
 
 // A sound file with one tag of three levels, and the offsets a mutation needs.
