@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "xbase/index4codes.h"
+#include "xbase/error4.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ const uint8_t (&collate4weights)[512] = kWeights.w;
 const char collate4expansions[9] = "OEAETHSS";
 
 int collate4codePage(int codePage, const uint8_t** table) {
-    if (table == nullptr) return index4nullArgument;
+    if (table == nullptr) return e4parmNull;
     switch (codePage) {
         case 0:
         case 3:
@@ -135,14 +135,14 @@ int collate4codePage(int codePage, const uint8_t** table) {
             *table = kCodePage437;
             return 0;
         default:
-            return index4argument;
+            return e4parm;
     }
 }
 
 int collate4key(const uint8_t* text, int length, const uint8_t* codePage, uint8_t* key,
                 int keyLength) {
-    if ((text == nullptr && length > 0) || key == nullptr) return index4nullArgument;
-    if (length < 0 || keyLength < 1) return index4argument;
+    if ((text == nullptr && length > 0) || key == nullptr) return e4parmNull;
+    if (length < 0 || keyLength < 1) return e4parm;
     const uint8_t* map = codePage != nullptr ? codePage : kIdentity.t;
     auto mapped = [&](int i) { return text[i] >= 128 ? map[text[i] - 128] : text[i]; };
 

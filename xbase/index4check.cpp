@@ -8,7 +8,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "xbase/index4codes.h"
+#include "xbase/error4.h"
 #include "xbase/node4.h"
 
 namespace {
@@ -421,7 +421,7 @@ class Checker {
 
 int index4checkImage(const uint8_t* data, size_t size, index4checkReport* report,
                      const index4checkOptions& options) {
-    if ((data == nullptr && size > 0) || report == nullptr) return index4nullArgument;
+    if ((data == nullptr && size > 0) || report == nullptr) return e4parmNull;
     *report = index4checkReport{};
     Checker(data, size, options, report).run();
     return 0;
@@ -429,13 +429,13 @@ int index4checkImage(const uint8_t* data, size_t size, index4checkReport* report
 
 int index4checkFile(const char* path, index4checkReport* report,
                     const index4checkOptions& options) {
-    if (path == nullptr || report == nullptr) return index4nullArgument;
+    if (path == nullptr || report == nullptr) return e4parmNull;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return index4openFailed;
+    if (fd < 0) return e4open;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_size < 0) {
         ::close(fd);
-        return index4shortRead;
+        return e4read;
     }
     if (uint64_t(st.st_size) > 0xFFFFFFFFu) {
         ::close(fd);
@@ -452,6 +452,6 @@ int index4checkFile(const char* path, index4checkReport* report,
         done += size_t(n);
     }
     ::close(fd);
-    if (done != image.size()) return index4shortRead;
+    if (done != image.size()) return e4read;
     return index4checkImage(image.data(), image.size(), report, options);
 }

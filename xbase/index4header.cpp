@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "xbase/bytes4.h"
-#include "xbase/index4codes.h"
+#include "xbase/error4.h"
 
 // Header of a tag (1024 bytes), little-endian unless marked:
 //
@@ -76,11 +76,11 @@ void tag4headerDecodePrefix(const uint8_t in[tag4headerPrefixSize], tag4header* 
 }
 
 int tag4headerEncode(const tag4header& h, uint8_t out[tag4headerSize]) {
-    if (out == nullptr) return index4nullArgument;
-    if (h.keyLength < 1 || h.keyLength > tag4maxKeyLength) return index4argument;
-    if ((h.options & tag4optCompact) == 0) return index4argument;
-    if (!textWritable(h.expression) || !textWritable(h.filter)) return index4argument;
-    if (((h.options & tag4optFilter) != 0) != !h.filter.empty()) return index4argument;
+    if (out == nullptr) return e4parmNull;
+    if (h.keyLength < 1 || h.keyLength > tag4maxKeyLength) return e4parm;
+    if ((h.options & tag4optCompact) == 0) return e4parm;
+    if (!textWritable(h.expression) || !textWritable(h.filter)) return e4parm;
+    if (((h.options & tag4optFilter) != 0) != !h.filter.empty()) return e4parm;
 
     std::memset(out, 0, tag4headerSize);
     tag4headerEncodePrefix(h, out);
@@ -96,32 +96,31 @@ int tag4headerEncode(const tag4header& h, uint8_t out[tag4headerSize]) {
 }
 
 int tag4headerDecode(const uint8_t in[tag4headerSize], tag4header* out) {
-    if (in == nullptr || out == nullptr) return index4nullArgument;
+    if (in == nullptr || out == nullptr) return e4parmNull;
     tag4header h;
     tag4headerDecodePrefix(in, &h);
-    if (h.signature != 1 || (h.options & tag4optCompact) == 0) return index4corrupt;
-    if (h.keyLength < 1 || h.keyLength > tag4maxKeyLength) return index4corrupt;
+    if (h.signature != 1 || (h.options & tag4optCompact) == 0) return e4index;
+    if (h.keyLength < 1 || h.keyLength > tag4maxKeyLength) return e4index;
     // Nodes follow the headers, so no root can lie inside the first 1024 bytes.
-    if (h.root < uint32_t(tag4headerSize) || h.root % 512 != 0) return index4corrupt;
+    if (h.root < uint32_t(tag4headerSize) || h.root % 512 != 0) return e4index;
 
     static const uint8_t kNone[8] = {};
     if (std::memcmp(in + kCollation, kGeneral, 8) == 0)
         h.general = true;
     else if (std::memcmp(in + kCollation, kNone, 8) != 0)
-        return index4corrupt;
+        return e4index;
     const uint16_t descending = bytes4get16le(in + kDescending);
-    if (descending > 1) return index4corrupt;
+    if (descending > 1) return e4index;
     h.descending = descending == 1;
 
     // The directory carries no expression; writers differ on whether its length is 0 or 1.
     const int exprLength = bytes4get16le(in + kExprLength);
     const bool directory = (h.options & tag4optDirectory) != 0;
     if (!(directory && exprLength == 0) && !readText(in, 0, exprLength, &h.expression))
-        return index4arithmetic;
+        return e4info;
     if ((h.options & tag4optFilter) != 0) {
         const int filterLength = bytes4get16le(in + kFilterLength);
-        if (!readText(in, exprLength, filterLength, &h.filter) || h.filter.empty())
-            return index4arithmetic;
+        if (!readText(in, exprLength, filterLength, &h.filter) || h.filter.empty()) return e4info;
     }
     *out = std::move(h);
     return 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "xbase/bytes4.h"
-#include "xbase/index4codes.h"
+#include "xbase/error4.h"
 #include "xbase/index4header.h"
 
 // Node (512 bytes), common header, little-endian:
@@ -85,7 +85,7 @@ void node4headerWrite(uint8_t* node, const node4header& h) {
 }
 
 int node4headerCheck(const node4header& h) {
-    return h.attribute <= 3 ? 0 : index4corrupt;
+    return h.attribute <= 3 ? 0 : e4index;
 }
 
 uint32_t node4freeNext(const uint8_t* node) {
@@ -107,12 +107,12 @@ void branch4view::format(uint8_t* node, uint16_t attribute) {
 }
 
 int branch4view::attach(uint8_t* node, int keyLength) {
-    if (node == nullptr) return index4nullArgument;
-    if (!keyLengthValid(keyLength)) return index4argument;
+    if (node == nullptr) return e4parmNull;
+    if (!keyLengthValid(keyLength)) return e4parm;
     const node4header h = node4headerRead(node);
-    if (h.attribute != node4branch && h.attribute != node4rootBranch) return index4corrupt;
+    if (h.attribute != node4branch && h.attribute != node4rootBranch) return e4index;
     const int capacity = branch4capacity(keyLength);
-    if (h.count > capacity) return index4arithmetic;
+    if (h.count > capacity) return e4info;
     node_ = node;
     keyLength_ = keyLength;
     count_ = h.count;
@@ -134,8 +134,8 @@ uint32_t branch4view::child(int i) const {
 }
 
 int branch4view::set(int i, const uint8_t* key, uint32_t record, uint32_t child) {
-    if (key == nullptr) return index4nullArgument;
-    if (i < 0 || i >= count_) return index4argument;
+    if (key == nullptr) return e4parmNull;
+    if (i < 0 || i >= count_) return e4parm;
     uint8_t* e = entry(i);
     std::memmove(e, key, size_t(keyLength_));
     bytes4put32be(e + keyLength_, record);
@@ -144,7 +144,7 @@ int branch4view::set(int i, const uint8_t* key, uint32_t record, uint32_t child)
 }
 
 int branch4view::append(const uint8_t* key, uint32_t record, uint32_t child) {
-    if (key == nullptr) return index4nullArgument;
+    if (key == nullptr) return e4parmNull;
     if (count_ >= capacity_) return node4noRoom;
     count_++;
     bytes4put16le(node_ + 2, uint16_t(count_));
@@ -158,8 +158,8 @@ int leaf4bits(uint32_t value) {
 }
 
 int leaf4widthsFor(int keyLength, uint32_t records, leaf4start start, leaf4widths* out) {
-    if (out == nullptr) return index4nullArgument;
-    if (!keyLengthValid(keyLength)) return index4argument;
+    if (out == nullptr) return e4parmNull;
+    if (!keyLengthValid(keyLength)) return e4parm;
     leaf4widths w;
     w.dupBits = w.trailBits = leaf4bits(uint32_t(keyLength));
     const int needed = leaf4bits(records);
@@ -171,7 +171,7 @@ int leaf4widthsFor(int keyLength, uint32_t records, leaf4start start, leaf4width
     while ((r + w.dupBits + w.trailBits) % 8 != 0) r++;
     // Record numbers are 32-bit: fall back by whole bytes, refuse when they no longer fit.
     while (r > 32) r -= 8;
-    if (r < needed) return index4argument;
+    if (r < needed) return e4parm;
     w.recordBits = r;
     w.entryBytes = (r + w.dupBits + w.trailBits) / 8;
     w.recordMask = lowBits(r);
@@ -219,10 +219,10 @@ uint32_t leaf4view::load32(int offset) const {
 }
 
 int leaf4view::attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why) {
-    if (node == nullptr) return index4nullArgument;
-    if (!keyLengthValid(keyLength)) return index4argument;
+    if (node == nullptr) return e4parmNull;
+    if (!keyLengthValid(keyLength)) return e4parm;
     const node4header h = node4headerRead(node);
-    if (!node4isLeaf(h.attribute)) return index4corrupt;
+    if (!node4isLeaf(h.attribute)) return e4index;
     node_ = node;
     keyLength_ = keyLength;
     pad_ = pad;
@@ -245,7 +245,7 @@ int leaf4view::attach(uint8_t* node, int keyLength, uint8_t pad, std::string* wh
 int leaf4view::validate(std::string* why) {
     auto fail = [why](std::string text) {
         if (why != nullptr) *why = std::move(text);
-        return index4arithmetic;
+        return e4info;
     };
     const leaf4widths& w = widths_;
     const std::string widths = "R " + std::to_string(w.recordBits) + ", D " +
@@ -288,8 +288,8 @@ int leaf4view::validate(std::string* why) {
 }
 
 int leaf4view::entry(int i, leaf4entry* out) const {
-    if (out == nullptr) return index4nullArgument;
-    if (i < 0 || i >= count_) return index4argument;
+    if (out == nullptr) return e4parmNull;
+    if (i < 0 || i >= count_) return e4parm;
     const leaf4widths& w = widths_;
     const int at = kLeafData + i * w.entryBytes;
     const uint64_t low = load32(at);
@@ -314,8 +314,8 @@ void leaf4view::encode(int i, const leaf4entry& e) {
 }
 
 int leaf4view::key(int i, const uint8_t** out) {
-    if (out == nullptr) return index4nullArgument;
-    if (i < 0 || i >= count_) return index4argument;
+    if (out == nullptr) return e4parmNull;
+    if (i < 0 || i >= count_) return e4parm;
     if (keyIndex_ > i) {
         keyIndex_ = -1;
         keyStart_ = node4size;
@@ -333,10 +333,10 @@ int leaf4view::key(int i, const uint8_t** out) {
 }
 
 int leaf4view::setEntry(int i, const leaf4entry& e) {
-    if (i < 0 || i >= count_) return index4argument;
+    if (i < 0 || i >= count_) return e4parm;
     if (e.record > widths_.recordMask || e.dup < 0 || e.trail < 0 || e.dup > widths_.dupMask ||
         e.trail > widths_.trailMask || e.dup + e.trail > keyLength_)
-        return index4argument;
+        return e4parm;
     encode(i, e);
     keyIndex_ = -1;
     keyStart_ = node4size;
@@ -345,7 +345,7 @@ int leaf4view::setEntry(int i, const leaf4entry& e) {
 
 int leaf4view::widen() {
     if (free_ < count_) return node4noRoom;
-    if (widths_.recordBits + 8 > 32) return index4argument;
+    if (widths_.recordBits + 8 > 32) return e4parm;
     std::array<leaf4entry, kLeafArea> entries;
     for (int i = 0; i < count_; i++) entry(i, &entries[size_t(i)]);
     widths_.recordBits += 8;
@@ -358,9 +358,9 @@ int leaf4view::widen() {
 }
 
 int leaf4view::append(const uint8_t* newKey, uint32_t record, int trail) {
-    if (newKey == nullptr) return index4nullArgument;
+    if (newKey == nullptr) return e4parmNull;
     const int k = keyLength_;
-    if (trail < 0 || trail > leaf4trailCount(newKey, k, pad_)) return index4argument;
+    if (trail < 0 || trail > leaf4trailCount(newKey, k, pad_)) return e4parm;
     // A foreign leaf may have narrower counts: fewer pads left out is still the same key.
     trail = std::min(trail, int(widths_.trailMask));
 
@@ -379,7 +379,7 @@ int leaf4view::append(const uint8_t* newKey, uint32_t record, int trail) {
 
     int widenings = 0;
     for (int r = widths_.recordBits; record > lowBits(r); r += 8) {
-        if (r + 8 > 32) return index4argument;
+        if (r + 8 > 32) return e4parm;
         widenings++;
     }
     const int need = widths_.entryBytes + widenings + stored + widenings * count_;

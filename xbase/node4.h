@@ -14,10 +14,9 @@
 #include <cstdint>
 #include <string>
 
-#include "xbase/index4codes.h"
-
 inline constexpr int node4size = 512;
-inline constexpr int node4none = -1;  // sibling offset of a node at the end of its level
+inline constexpr int node4noRoom = 1;  // outcome of an append or widening: the node is full
+inline constexpr int node4none = -1;   // sibling offset of a node at the end of its level
 
 // Node attributes.
 inline constexpr uint16_t node4branch = 0;

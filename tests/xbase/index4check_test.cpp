@@ -166,7 +166,7 @@ TEST_F(IndependentReader, WalksTheSameKeysInTheSameOrder) {
         characterTag("LONG", 240, 300, records, rng), numericTag("NUM", 2500, records, rng)};
     const IndexImage image = buildIndexImage(tags, records);
     const std::string path = dir_.file("people.cdx");
-    writeFileBytes(path, image.bytes);
+    writeImage(path, image.bytes);
 
     index4checkReport report;
     ASSERT_EQ(index4checkFile(path.c_str(), &report, numericPad()), 0);
@@ -203,7 +203,7 @@ TEST_F(IndependentReader, ReadsTheEmptyFile) {
     name.name = "NAME";
     city.name = "CITY";
     const std::string path = dir_.file("empty.cdx");
-    writeFileBytes(path, buildIndexImage({name, city}, 0).bytes);
+    writeImage(path, buildIndexImage({name, city}, 0).bytes);
     EXPECT_EQ(lines(runIndexDump(path, "", "char")), (std::vector<std::string>{"CITY", "NAME"}));
     EXPECT_EQ(runIndexDump(path, "NAME", "char"), "");
 }
@@ -216,7 +216,7 @@ TEST_F(IndependentReader, ReadsKeysThatShareThePreviousKeysPads) {
     tag.keyLength = 4;
     tag.entries = {{"AB  ", 1}, {"AB X", 2}, {"AB X", 3}, {"    ", 4}, {"    ", 5}};
     const std::string path = dir_.file("pads.cdx");
-    writeFileBytes(path, buildIndexImage({tag}, 5).bytes);
+    writeImage(path, buildIndexImage({tag}, 5).bytes);
     EXPECT_EQ(runIndexDump(path, "T", "char"), " 4\n 5\nAB 1\nAB X 2\nAB X 3\n");
 }
 

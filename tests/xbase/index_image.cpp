@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "xbase/node4.h"
@@ -201,23 +199,6 @@ IndexImage buildIndexImage(const std::vector<IndexImageTag>& tags, uint32_t reco
         check(tag4headerEncode(h, out.bytes.data() + (k + 1) * tag4headerSize), "tag header");
     }
     return out;
-}
-
-void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!f) throw std::runtime_error("cannot write " + path);
-}
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qv-index-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 bool indexDumpAvailable() {

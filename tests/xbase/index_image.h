@@ -3,12 +3,14 @@
 // Test helper: builds compound index file images by hand with the node codecs, bottom-up
 // and each node written once, in the layout a rebuild gives (directory header at 0, tag k's
 // header at k x 1024, the directory's tree and then each tag's tree from the first unit
-// after the headers). Also runs the independent reader index_dump over a file.
+// after the headers). Also runs the independent reader index_dump over a file, and writes
+// images to files.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
 #include "xbase/index4check.h"
 #include "xbase/index4header.h"
 
@@ -39,25 +41,13 @@ struct IndexImage {
 // as the rebuild does.
 IndexImage buildIndexImage(const std::vector<IndexImageTag>& tags, uint32_t records);
 
+// Writes an image to a file (in a TempDir, for instance).
+inline void writeImage(const std::string& path, const std::vector<uint8_t>& bytes) {
+    writeWhole(path, std::string(bytes.begin(), bytes.end()));
+}
+
 // A key of `length` bytes: the text, padded with `pad`.
 std::string padKey(const std::string& text, int length, char pad = ' ');
-
-// Writes bytes to a file; throws std::runtime_error on failure.
-void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// A fresh directory under the system's temporary folder, removed with its files at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 // Runs /usr/bin/index_dump (type "char" or "num") over a tag of a .cdx file and returns its
 // standard output; without a tag name it lists the tags. Empty when it cannot be run.

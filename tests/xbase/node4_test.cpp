@@ -153,13 +153,21 @@ const uint8_t* bytes(const std::string& s) {
     return reinterpret_cast<const uint8_t*>(s.data());
 }
 
-TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
-    auto node = newNode();
+// A rebuilt empty leaf of key length K on a table of N records, attached with a blank pad.
+struct NewLeaf {
+    NewLeaf(int keyLength, uint32_t records) : node(newNode()) {
+        EXPECT_EQ(leaf4widthsFor(keyLength, records, leaf4start::rebuilt, &widths), 0);
+        leaf4view::format(node.get(), node4leaf, widths);
+        EXPECT_EQ(view.attach(node.get(), keyLength, ' '), 0);
+    }
+    std::unique_ptr<uint8_t[]> node;
     leaf4widths widths;
-    ASSERT_EQ(leaf4widthsFor(6, 100, leaf4start::rebuilt, &widths), 0);
-    leaf4view::format(node.get(), node4leaf, widths);
     leaf4view view;
-    ASSERT_EQ(view.attach(node.get(), 6, ' '), 0);
+};
+
+TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
+    NewLeaf leaf(6, 100);
+    leaf4view& view = leaf.view;
     // "AB" and four pads, then "AB" + blank + "X": the shared prefix is 3, but only 2 of
     // those bytes are stored in the first key.
     const std::string first = key("AB", 6), second = key("AB X", 6), third = key("AB X", 6);
@@ -173,19 +181,15 @@ TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
     view.entry(2, &e);
     EXPECT_EQ(e.dup, 4);  // equal keys, but the previous key's two pads are not stored
     EXPECT_EQ(e.trail, 0);
-    EXPECT_EQ(view.freeBytes(), 488 - 3 * widths.entryBytes - (2 + 2 + 2));
+    EXPECT_EQ(view.freeBytes(), 488 - 3 * leaf.widths.entryBytes - (2 + 2 + 2));
     // A trailing count that covers bytes which are not pad is refused.
     EXPECT_EQ(view.append(bytes(key("ABC", 6)), 4, 4), -930);
 }
 
 TEST(LeafCodec, WidensInPlaceForALargeRecordNumber) {
-    auto node = newNode();
-    leaf4widths widths;
-    ASSERT_EQ(leaf4widthsFor(10, 1000, leaf4start::rebuilt, &widths), 0);
-    ASSERT_EQ(widths.recordBits, 16);
-    leaf4view::format(node.get(), node4leaf, widths);
-    leaf4view view;
-    ASSERT_EQ(view.attach(node.get(), 10, ' '), 0);
+    NewLeaf leaf(10, 1000);
+    leaf4view& view = leaf.view;
+    ASSERT_EQ(leaf.widths.recordBits, 16);
     for (uint32_t r = 1; r <= 20; r++)
         ASSERT_EQ(view.append(bytes(key("K" + std::to_string(100 + r), 10)), r, 6), 0);
     const int freeBefore = view.freeBytes();
@@ -199,7 +203,7 @@ TEST(LeafCodec, WidensInPlaceForALargeRecordNumber) {
     EXPECT_EQ(view.freeBytes(), freeBefore - 20 - 4 - 3);
 
     leaf4view again;
-    ASSERT_EQ(again.attach(node.get(), 10, ' '), 0);
+    ASSERT_EQ(again.attach(leaf.node.get(), 10, ' '), 0);
     leaf4entry e;
     again.entry(20, &e);
     EXPECT_EQ(e.record, 70000u);
@@ -208,12 +212,8 @@ TEST(LeafCodec, WidensInPlaceForALargeRecordNumber) {
 }
 
 TEST(LeafCodec, RefusesWhatDoesNotFitAndLeavesTheNodeAlone) {
-    auto node = newNode();
-    leaf4widths widths;
-    ASSERT_EQ(leaf4widthsFor(10, 1000, leaf4start::rebuilt, &widths), 0);
-    leaf4view::format(node.get(), node4leaf, widths);
-    leaf4view view;
-    ASSERT_EQ(view.attach(node.get(), 10, ' '), 0);
+    NewLeaf leaf(10, 1000);
+    leaf4view& view = leaf.view;
     uint32_t r = 1;
     std::string next;
     for (;; r++) {
@@ -221,23 +221,19 @@ TEST(LeafCodec, RefusesWhatDoesNotFitAndLeavesTheNodeAlone) {
         if (view.append(bytes(next), r, 0) != 0) break;
     }
     ASSERT_GT(view.count(), view.freeBytes());
-    std::vector<uint8_t> before(node.get(), node.get() + node4size);
+    std::vector<uint8_t> before(leaf.node.get(), leaf.node.get() + node4size);
     // Full: neither the key that did not fit nor a key with nothing to store but a record
     // number that needs widening changes a byte.
     EXPECT_EQ(view.append(bytes(next), r, 0), node4noRoom);
     EXPECT_EQ(view.append(bytes(key("", 10)), 70000, 10), node4noRoom);
     EXPECT_EQ(view.widen(), node4noRoom);
-    EXPECT_EQ(std::vector<uint8_t>(node.get(), node.get() + node4size), before);
+    EXPECT_EQ(std::vector<uint8_t>(leaf.node.get(), leaf.node.get() + node4size), before);
 }
 
 TEST(LeafCodec, RecordNumbersBeyondThirtyTwoBitsOfWidthAreRefused) {
-    auto node = newNode();
-    leaf4widths widths;
-    ASSERT_EQ(leaf4widthsFor(1, 1000, leaf4start::rebuilt, &widths), 0);
-    ASSERT_EQ(widths.recordBits, 14);
-    leaf4view::format(node.get(), node4leaf, widths);
-    leaf4view view;
-    ASSERT_EQ(view.attach(node.get(), 1, ' '), 0);
+    NewLeaf leaf(1, 1000);
+    leaf4view& view = leaf.view;
+    ASSERT_EQ(leaf.widths.recordBits, 14);
     ASSERT_EQ(view.append(bytes("A"), 1u << 29, 0), 0);  // widened twice, to R 30
     EXPECT_EQ(view.widths().recordBits, 30);
     EXPECT_EQ(view.append(bytes("B"), 1u << 31, 0), -930);
