@@ -1,5 +1,7 @@
 #pragma once
 // The table library: dBASE-format tables with buffered, shared file access.
+#include "xbase/currency4.h"
+#include "xbase/date4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
