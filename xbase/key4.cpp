@@ -3,6 +3,10 @@
 #include <bit>
 #include <cmath>
 
+#include "xbase/currency4.h"
+#include "xbase/error4.h"
+#include "xbase/util4.h"
+
 namespace {
 
 void putBigEndian64(uint8_t* out, uint64_t v) {
@@ -34,4 +38,15 @@ void key4fromCurrency(uint8_t out[key4currencyLength], int64_t tenThousandths) {
 
 void key4fromDateTime(uint8_t out[key4doubleLength], int32_t dayNumber, int32_t milliseconds) {
     key4fromDouble(out, double(dayNumber) + double(milliseconds) / kMillisecondsPerDay);
+}
+
+int32_t key4fromCurrencyDouble(uint8_t out[key4currencyLength], double value) {
+    char text[20];
+    int32_t rc = c4dtoa(value, text, sizeof text, 4);
+    if (rc < 0) return rc;
+    currency4 units;
+    if (currency4fromText(&units, text, sizeof text) != 0)
+        return error4raise(nullptr, e4width, 96360);
+    key4fromCurrency(out, currency4get(&units));
+    return 0;
 }

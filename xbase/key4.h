@@ -22,3 +22,8 @@ void key4fromDouble(uint8_t out[key4doubleLength], double value);
 void key4fromInt(uint8_t out[key4intLength], int32_t value);
 void key4fromCurrency(uint8_t out[key4currencyLength], int64_t tenThousandths);
 void key4fromDateTime(uint8_t out[key4doubleLength], int32_t dayNumber, int32_t milliseconds);
+// The currency form of `value` rounded to 4 decimals (the value as 20 characters of text with
+// 4 decimals, read back as currency). A value without such a text or beyond the currency
+// range (NaN, infinity, about 10^15 and above, -10^14 and below) is -440 and `out` is left
+// unchanged: a key that does not fit its form is refused, never wrapped.
+int32_t key4fromCurrencyDouble(uint8_t out[key4currencyLength], double value);

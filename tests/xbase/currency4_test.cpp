@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "error_capture.h"
+#include "xbase/error4.h"
+#include "xbase/key4.h"
 
 namespace {
 
@@ -211,6 +217,57 @@ TEST(CurrencyArithmetic, ResultMayBeAnOperand) {
     EXPECT_EQ(currency4get(&a), 24690);
     ASSERT_EQ(currency4negate(&a, &a), 0);
     EXPECT_EQ(currency4get(&a), -24690);
+}
+
+// The key of a double read as currency is the currency key of the value
+// rounded to four decimals; values the form cannot hold are refused.
+TEST(CurrencyKey, FromDoubleRoundsToFourDecimals) {
+    ErrorCapture errors;
+    struct Case {
+        double value;
+        int32_t rc;
+        int64_t units;
+    } cases[] = {
+        {1.2345, 0, 12345},
+        {1.23456, 0, 12346},
+        {-1.23455, 0, -12346},  // half away from zero
+        {-0.0, 0, 0},
+        {0.00004, 0, 0},
+        {-0.00005, 0, -1},
+        {99999999999999.5, 0, 999999999999995000},
+        {-99999999999999.75, 0, -999999999999997500},
+        {922337203685477.0, 0, 9223372036854770000},
+        {922337203685478.0, e4width, 0},  // beyond 64 bits
+        {999999999999999.9, e4width, 0},  // 20 characters, but beyond 64 bits
+        {1e15, e4width, 0},               // more than 20 characters
+        {-1e14, e4width, 0},
+        {std::numeric_limits<double>::quiet_NaN(), e4width, 0},
+        {std::numeric_limits<double>::infinity(), e4width, 0},
+    };
+    for (const Case& c : cases) {
+        uint8_t key[key4currencyLength], expected[key4currencyLength];
+        std::memset(key, 0xAA, sizeof key);
+        EXPECT_EQ(key4fromCurrencyDouble(key, c.value), c.rc) << c.value;
+        if (c.rc == 0)
+            key4fromCurrency(expected, c.units);
+        else
+            std::memset(expected, 0xAA, sizeof expected);
+        EXPECT_EQ(std::memcmp(key, expected, sizeof key), 0) << c.value;
+    }
+
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> spread(-1e13, 1e13);
+    std::vector<double> values;
+    for (int i = 0; i < 5000; ++i) values.push_back(spread(random) / std::pow(10.0, i % 14));
+    std::sort(values.begin(), values.end());
+    uint8_t previous[key4currencyLength];
+    ASSERT_EQ(key4fromCurrencyDouble(previous, values[0]), 0);
+    for (size_t i = 1; i < values.size(); ++i) {
+        uint8_t key[key4currencyLength];
+        ASSERT_EQ(key4fromCurrencyDouble(key, values[i]), 0) << values[i];
+        ASSERT_LE(std::memcmp(previous, key, sizeof key), 0) << values[i - 1] << " " << values[i];
+        std::memcpy(previous, key, sizeof key);
+    }
 }
 
 }  // namespace
