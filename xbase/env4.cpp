@@ -6,6 +6,7 @@
 #include "xbase/error4.h"
 #include "xbase/file4.h"
 #include "xbase/mem4.h"
+#include "xbase/table4.h"
 #include "xbase/util4.h"
 
 namespace {
@@ -74,8 +75,10 @@ int32_t env4initForward(env4* env) {
 
 int32_t env4closeAll(env4* env) {
     if (env == nullptr) return error4raise(nullptr, e4parmNull, 91003);
-    // Table handles arrive with the data-file module.
-    if (env->tables.nLink != 0) return error4raise(env, e4info, 91004);
+    while (auto* t = static_cast<table4*>(list4first(&env->tables))) {
+        table4close(t);
+        if (list4first(&env->tables) == t) return -1;  // the list did not advance
+    }
     return env->errorCode < 0 ? env->errorCode : 0;
 }
 

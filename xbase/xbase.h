@@ -8,4 +8,5 @@
 #include "xbase/fwd4.h"
 #include "xbase/list4.h"
 #include "xbase/mem4.h"
+#include "xbase/table4.h"
 #include "xbase/util4.h"
