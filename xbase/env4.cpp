@@ -93,7 +93,6 @@ int32_t env4release(env4* env) {
     env->workBufferLen = 0;
     releasePool(env->tablePool);
     releasePool(env->dataFilePool);
-    releasePool(env->fieldPool);
     releasePool(env->indexPool);
     releasePool(env->indexFilePool);
     releasePool(env->tagPool);

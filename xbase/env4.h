@@ -97,7 +97,6 @@ struct env4 {
     int32_t workBufferLen;
     pool4* tablePool;                   // table4 handles
     pool4* dataFilePool;                // table4file records
-    pool4* fieldPool;                   // unused slot kept for the field module
     pool4* indexPool;                   // index4 handles
     pool4* indexFilePool;               // index4file records
     pool4* tagPool;                     // tag4 handles

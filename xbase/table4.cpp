@@ -446,6 +446,19 @@ int32_t closeDataFile(table4file* tf) {
     return rc;
 }
 
+// True when `env` may start a create or open: live and with no pending error.
+bool readyToStart(env4* env, int32_t location) {
+    if (env == nullptr) {
+        error4raise(nullptr, e4parmNull, location);
+        return false;
+    }
+    if (!env4isLive(env)) {
+        error4raise(env, e4info, location + 1);
+        return false;
+    }
+    return !error4pending(env);
+}
+
 int32_t modeSetting(int32_t mode, int32_t setting) {
     return mode < 0 ? setting : mode;
 }
@@ -457,15 +470,7 @@ bool table4fileHoldsCount(const table4file* data) {
 }
 
 table4* table4create(env4* env, const char* name, const field4def* fields, const tag4def* tags) {
-    if (env == nullptr) {
-        error4raise(nullptr, e4parmNull, 90740);
-        return nullptr;
-    }
-    if (!env4isLive(env)) {
-        error4raise(env, e4info, 90741);
-        return nullptr;
-    }
-    if (error4pending(env)) return nullptr;
+    if (!readyToStart(env, 90740)) return nullptr;
     if ((name == nullptr && !env->createTemp) || fields == nullptr) {
         error4raise(env, e4parmNull, 90742);
         return nullptr;
@@ -518,15 +523,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
 }
 
 table4* table4open(env4* env, const char* name) {
-    if (env == nullptr) {
-        error4raise(nullptr, e4parmNull, 90750);
-        return nullptr;
-    }
-    if (!env4isLive(env)) {
-        error4raise(env, e4info, 90751);
-        return nullptr;
-    }
-    if (error4pending(env)) return nullptr;
+    if (!readyToStart(env, 90750)) return nullptr;
     if (name == nullptr) {
         error4raise(env, e4parmNull, 90752);
         return nullptr;
