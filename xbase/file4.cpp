@@ -208,7 +208,12 @@ int32_t file4create(file4* f, env4* env, const char* name, int copyName) {
     int fd = -1;
     if (!refused && env->safety) {
         fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        refused = fd < 0 || takeShareMode(fd, true, env->accessMode) < 0;
+        if (fd >= 0 && takeShareMode(fd, true, env->accessMode) < 0) {
+            unlink(name);  // ours, made a moment ago, and another opener got in first
+            close(fd);
+            fd = -1;
+        }
+        refused = fd < 0;
     } else if (!refused) {
         // Replacing: the file is taken exclusively before it is emptied, so a
         // file anybody has open is never replaced.

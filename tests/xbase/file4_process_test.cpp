@@ -200,4 +200,31 @@ TEST(BufferedSharing, HeldWritesShowAfterFlushAndDrop) {
     env4release(&env);
 }
 
+TEST(BufferedSharing, TheRereadFlagSeesAnotherWriterWithoutADrop) {
+    TempDir dir;
+    std::string path = dir.file("t.dat");
+    writeWhole(path, std::string(2048, 'o'));
+    env4 reader, writer;
+    env4init(&reader, env4version);
+    env4init(&writer, env4version);
+    reader.readAhead = 1;
+    reader.bufferMemory = 64 * 1024;
+    ASSERT_EQ(buffer4start(&reader), 0);
+    file4 r{}, w{};
+    ASSERT_EQ(file4open(&r, &reader, path.c_str(), 1), 0);
+    ASSERT_EQ(file4open(&w, &writer, path.c_str(), 1), 0);
+    char buf[3];
+    ASSERT_EQ(file4read(&r, 700, buf, 3), 3);
+    ASSERT_EQ(file4write(&w, 700, "NEW", 3), 0);
+    ASSERT_EQ(file4read(&r, 700, buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "ooo");
+    reader.buffer.reread = 1;
+    ASSERT_EQ(file4read(&r, 700, buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "NEW");
+    file4close(&r);
+    file4close(&w);
+    env4release(&reader);
+    env4release(&writer);
+}
+
 }  // namespace
