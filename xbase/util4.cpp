@@ -27,14 +27,17 @@ int32_t u4ncpy(char* to, const char* from, int32_t n) {
     return i;
 }
 
+// Names are compared in upper case. Only ASCII letters change, whatever the
+// process locale is (the desktop layer sets one): a stored name must read the
+// same on every machine.
 void c4upper(char* text) {
     for (; text != nullptr && *text; ++text)
-        *text = static_cast<char>(std::toupper(static_cast<unsigned char>(*text)));
+        if (*text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
 }
 
 void c4lower(char* text) {
     for (; text != nullptr && *text; ++text)
-        *text = static_cast<char>(std::tolower(static_cast<unsigned char>(*text)));
+        if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
 }
 
 void c4trimN(char* text, int32_t n) {
