@@ -39,6 +39,7 @@ constexpr int32_t e4write = -120;          // write failed or refused
 constexpr int32_t e4data = -200;           // header or field definition invalid
 constexpr int32_t e4fieldName = -210;      // field name unknown
 constexpr int32_t e4recordLen = -230;      // record or header too long
+constexpr int32_t e4tableFull = -240;      // record beyond the last one that can be locked
 constexpr int32_t e4index = -310;          // index corrupt
 constexpr int32_t e4tagName = -330;        // tag name unknown
 constexpr int32_t e4unique = -340;         // unique key violated

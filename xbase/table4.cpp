@@ -10,6 +10,7 @@
 #include "xbase/buffer4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/lock4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4format.h"
 #include "xbase/util4.h"
@@ -560,7 +561,13 @@ int32_t table4close(table4* t) {
     if (pending) env->errorCode = 0;
     int32_t rc = 0;
     if (table4file* tf = t->dataFile) {
-        if (--tf->useCount == 0) rc = closeDataFile(tf);
+        rc = lock4dropHandle(t);
+        if (rc < 0) env->errorCode = 0;  // the file still closes; the error is returned
+        if (--tf->useCount == 0) {
+            int32_t closed = closeDataFile(tf);
+            if (rc == 0) rc = closed;
+        }
+        if (rc < 0 && !pending) env->errorCode = rc;
     } else if (t->alias[0] != '\0') {
         rc = error4raise(env, e4struct, 90761);
     }

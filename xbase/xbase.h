@@ -7,6 +7,7 @@
 #include "xbase/file4.h"
 #include "xbase/fwd4.h"
 #include "xbase/list4.h"
+#include "xbase/lock4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
 #include "xbase/util4.h"

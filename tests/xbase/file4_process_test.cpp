@@ -2,13 +2,12 @@
 // share modes, replacement of files in use, and what a reader with its own
 // buffer sees of another writer's held-back writes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 
+#include "child_process.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
@@ -39,51 +38,6 @@ int32_t openAs(env4* env, file4* f, const std::string& path, const Opener& o) {
     int32_t rc = file4open(f, env, path.c_str(), 1);
     env->errorCode = 0;
     return rc;
-}
-
-// A child process that runs `body` with two pipes: it reads commands from
-// `go` and answers on `done`.
-class Child {
-  public:
-    explicit Child(const std::function<void(int in, int out)>& body) {
-        int toChild[2], fromChild[2];
-        if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(toChild[1]);
-            close(fromChild[0]);
-            body(toChild[0], fromChild[1]);
-            _exit(0);
-        }
-        close(toChild[0]);
-        close(fromChild[1]);
-        out_ = toChild[1];
-        in_ = fromChild[0];
-    }
-    ~Child() {
-        close(out_);
-        close(in_);
-        int status = 0;
-        if (pid_ > 0) waitpid(pid_, &status, 0);
-    }
-    void send(char c) { ASSERT_EQ(write(out_, &c, 1), 1); }
-    char receive() {
-        char c = 0;
-        return read(in_, &c, 1) == 1 ? c : 0;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1, in_ = -1;
-};
-
-char await(int in) {
-    char c = 0;
-    return read(in, &c, 1) == 1 ? c : 0;
-}
-
-void answer(int out, char c) {
-    if (write(out, &c, 1) != 1) _exit(2);
 }
 
 TEST(ShareModes, TwoEnvironmentsOfOneProcessFollowTheConflictTable) {

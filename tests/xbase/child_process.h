@@ -1,0 +1,80 @@
+#pragma once
+// Test helper: a forked child process that talks to the test over two pipes.
+// The child runs `body(in, out)`: it reads what the test sends from `in` and
+// answers on `out`, then exits without running the parent's destructors.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+// Reads one value; false at the end of the pipe.
+template <typename T>
+bool readValue(int fd, T& value) {
+    char* at = reinterpret_cast<char*>(&value);
+    size_t done = 0;
+    while (done < sizeof value) {
+        ssize_t got = read(fd, at + done, sizeof value - done);
+        if (got <= 0) return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+template <typename T>
+bool writeValue(int fd, const T& value) {
+    return write(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value);
+}
+
+inline char await(int in) {
+    char c = 0;
+    return readValue(in, c) ? c : 0;
+}
+
+inline void answer(int out, char c) {
+    if (!writeValue(out, c)) _exit(2);
+}
+
+class Child {
+  public:
+    explicit Child(const std::function<void(int in, int out)>& body) {
+        int toChild[2], fromChild[2];
+        if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(toChild[1]);
+            close(fromChild[0]);
+            body(toChild[0], fromChild[1]);
+            _exit(0);
+        }
+        close(toChild[0]);
+        close(fromChild[1]);
+        out_ = toChild[1];
+        in_ = fromChild[0];
+    }
+    ~Child() {
+        close(out_);
+        close(in_);
+        int status = 0;
+        if (pid_ > 0) waitpid(pid_, &status, 0);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void send(char c) { ASSERT_TRUE(writeValue(out_, c)); }
+    char receive() { return await(in_); }
+    template <typename T>
+    void sendValue(const T& value) {
+        ASSERT_TRUE(writeValue(out_, value));
+    }
+    // The child's answer, or `otherwise` when it sent none.
+    template <typename T>
+    T receiveValue(T otherwise) {
+        T value{};
+        return readValue(in_, value) ? value : otherwise;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1, in_ = -1;
+};

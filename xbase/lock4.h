@@ -1,0 +1,106 @@
+#pragma once
+// Locking of data files: byte-range locks that serialise processes sharing a
+// file, and per-file bookkeeping that lets the handles of one environment
+// see each other's locks without asking the system.
+//
+// Lock bytes of a data file lie beyond its data, so they never block reads
+// or writes of records (each is one open-file-description lock, exclusive):
+//
+//   | lock                 | first byte                                     | length     |
+//   |----------------------|------------------------------------------------|------------|
+//   | record n, high scheme| 0x7FFFFFFE - n                                 | 1          |
+//   | record n, low scheme | 0x40000000 + header length + (n - 1) x reclen  | 1          |
+//   | append               | 0x7FFFFFFE                                     | 1          |
+//   | whole file           | 0x40000000                                     | 0x3FFFFFFF |
+//
+// The high scheme serves files of version 0x30 and files whose header flags
+// byte has bit 0 set; the low scheme every other file. The whole-file range
+// ends at the append byte, so it covers every record byte of both schemes and
+// the append byte: a file lock excludes other processes' record locks and
+// appends alike.
+//
+// Limit: a record lock byte must stay below the append byte. In the low
+// scheme that holds while the record starts less than 0x3FFFFFFE bytes
+// (about 1 GiB) into the file; in the high scheme for record numbers up to
+// 0x3FFFFFFE. A record beyond the limit cannot be locked (e4tableFull), so
+// an append that would create one is refused before it writes anything.
+//
+// Locks belong to the `file4` (its open file description). The handles of one
+// environment share the file's `table4file` and its `file4`; since locks of
+// one description merge, the bookkeeping never lets two handles, or one
+// handle twice, lock overlapping ranges of it. A file that is read-only needs
+// no system lock; a file opened exclusive or deny-write counts as locked in
+// full by every handle, and every data-file lock succeeds at once.
+//
+// Failed attempts are tried again `lockAttempts` times (negative: forever,
+// 0 counts as 1) with a wait of `lockDelay` hundredths of a second between.
+#include <cstdint>
+
+#include "xbase/fwd4.h"
+#include "xbase/list4.h"
+
+constexpr int64_t lock4fileStart = 0x40000000;
+constexpr int64_t lock4fileLength = 0x3FFFFFFF;
+constexpr int64_t lock4appendByte = 0x7FFFFFFE;
+constexpr int32_t lock4highMaxRecord = 0x3FFFFFFE;
+
+// One record lock of a data file; the entries of a table4file are kept in
+// ascending record order and come from the environment's lock pool.
+struct lock4 {
+    link4 link;
+    int32_t owner;     // lock owner number of the holding handle
+    table4* holder;    // the holding handle
+    int32_t recNo;     // record number, 1 upwards
+    int64_t position;  // the byte locked; released exactly as taken
+};
+
+// One byte-range lock on `f` with retries: 0, 50 (still locked) or an error
+// (-930 negative range, -50 refused by the system for another reason).
+int32_t file4lock(file4* f, int64_t position, int64_t length);
+// Releases a range locked through `f`: 0 or -110.
+int32_t file4unlock(file4* f, int64_t position, int64_t length);
+
+// True when `data` locks records by the high scheme. Every record lock and
+// release decides by this one test.
+bool lock4highScheme(const table4file* data);
+// The lock byte of record n (n at least 1), or -1 when n lies beyond the limit.
+int64_t lock4recordPosition(const table4file* data, int32_t n);
+
+// Record n (at least 1, else -930; beyond the limit e4tableFull). 0 at once
+// when this handle holds record n or the file lock.
+int32_t table4lockRecord(table4* t, int32_t n);
+int32_t table4lockAppend(table4* t);
+int32_t table4lockFile(table4* t);
+// The file lock, then every index file of the table.
+int32_t table4lockAll(table4* t);
+// Every index file of the data file for `owner`, retried as a group: 0 gives
+// one round, n > 0 gives n + 1 rounds, a negative count never runs out.
+int32_t table4lockIndexes(table4file* data, int32_t owner);
+// Releases everything this handle holds (writing back its changed record
+// first): 0 or an error.
+int32_t table4unlock(table4* t);
+// 1 when this handle holds record n or the file lock, or the file is not
+// shared; else 0.
+int32_t table4isRecordLocked(const table4* t, int32_t n);
+
+// For table4close: releases the handle's locks as table4unlock does and, if
+// that fails, still forgets and unlocks whatever the handle held, so that no
+// entry outlives its handle. Returns table4unlock's result.
+int32_t lock4dropHandle(table4* t);
+
+// Hooks for the modules built above this one.
+//
+// Index files take their single lock byte through the index module. The
+// data-file locks call these for every index file in `table4file::indexFiles`
+// (an empty list needs neither). lock: 0 locked or already held by `owner`,
+// 50 held by another owner or process, or an error. unlock: releases the lock
+// when `owner` holds it (or for owner 0), 0 or an error. While no hooks are
+// set, a table with index files cannot be locked (-970).
+using lock4indexFn = int32_t (*)(index4file* file, int32_t owner);
+void lock4setIndexHooks(lock4indexFn lock, lock4indexFn unlock);
+
+// Record writing: writes back the handle's changed record before its locks
+// are released by table4unlock (0 or an error). Not called by the automatic
+// releases that precede a new lock: a record write takes its own record lock.
+using lock4writeBackFn = int32_t (*)(table4* t);
+void lock4setWriteBackHook(lock4writeBackFn writeBack);
