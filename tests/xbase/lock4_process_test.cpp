@@ -1,0 +1,174 @@
+// Locks between processes: which locks exclude which in both lock schemes,
+// and how the attempt count and the delay shape the waiting.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "child_process.h"
+#include "lock_helpers.h"
+#include "temp_dir.h"
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/lock4.h"
+#include "xbase/table4.h"
+#include "xbase/util4.h"
+
+namespace {
+
+enum class Kind : int32_t { file, append, recordN, recordM };
+const Kind kKinds[] = {Kind::file, Kind::append, Kind::recordN, Kind::recordM};
+const char* name(Kind k) {
+    const char* names[] = {"file", "append", "record n", "record m"};
+    return names[static_cast<int>(k)];
+}
+
+constexpr int32_t kRecordN = 3, kRecordM = 4;
+constexpr int32_t kUnlock = 100, kUnlockAfter = 101;  // commands besides the kinds
+constexpr int32_t kNoAnswer = -99999;
+
+int32_t lockAs(table4* t, Kind k) {
+    switch (k) {
+        case Kind::file:
+            return table4lockFile(t);
+        case Kind::append:
+            return table4lockAppend(t);
+        case Kind::recordN:
+            return table4lockRecord(t, kRecordN);
+        case Kind::recordM:
+            return table4lockRecord(t, kRecordM);
+    }
+    return kNoAnswer;
+}
+
+// The file lock covers everything; otherwise only the same lock conflicts.
+bool conflicts(Kind a, Kind b) {
+    return a == Kind::file || b == Kind::file || a == b;
+}
+
+struct Command {
+    int32_t what;  // a Kind, kUnlock or kUnlockAfter
+    int32_t arg;   // kUnlockAfter: hundredths of a second to wait first
+};
+
+// Another process with the table open shared, keeping every lock it takes
+// until told to unlock. Each command is answered with the library's result.
+class Peer {
+  public:
+    explicit Peer(const std::string& path)
+        : child_([path](int in, int out) { serve(path, in, out); }) {}
+    int32_t ask(int32_t what, int32_t arg = 0) {
+        child_.sendValue(Command{what, arg});
+        return child_.receiveValue<int32_t>(kNoAnswer);
+    }
+    int32_t lock(Kind k) { return ask(static_cast<int32_t>(k)); }
+
+  private:
+    static void serve(const std::string& path, int in, int out) {
+        env4 env;
+        env4init(&env, env4version);
+        env.autoOpen = 0;
+        env.lockAttempts = 1;
+        env.unlockAuto = 0;
+        table4* t = table4open(&env, path.c_str());
+        Command c{};
+        while (readValue(in, c)) {
+            int32_t rc = kNoAnswer;
+            if (t != nullptr && c.what == kUnlockAfter) {
+                writeValue(out, int32_t{0});
+                u4delayHundredth(c.arg);
+                table4unlock(t);
+                continue;
+            }
+            if (t != nullptr)
+                rc = c.what == kUnlock ? table4unlock(t) : lockAs(t, static_cast<Kind>(c.what));
+            error4setCode(&env, 0);
+            writeValue(out, rc);
+        }
+        if (t != nullptr) table4close(t);
+        env4release(&env);
+    }
+    Child child_;
+};
+
+class LockProcesses : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(env4init(&env, env4version), 0);
+        env.autoOpen = 0;
+        env.lockAttempts = 1;
+        env.unlockAuto = 0;
+    }
+    void TearDown() override {
+        env.errorCode = 0;
+        env4closeAll(&env);
+        EXPECT_EQ(env4release(&env), 0);
+    }
+    env4 env;
+    TempDir dir;
+};
+
+TEST_F(LockProcesses, ConflictTableInBothSchemes) {
+    for (bool v30 : {false, true}) {
+        SCOPED_TRACE(v30 ? "high scheme" : "low scheme");
+        std::string path = makeLockTable(dir, v30 ? "high.dbf" : "low.dbf", v30);
+        table4* t = table4open(&env, path.c_str());
+        ASSERT_NE(t, nullptr);
+        for (Kind held : kKinds) {
+            Peer peer(path);
+            ASSERT_EQ(peer.lock(held), 0) << name(held);
+            for (Kind wanted : kKinds) {
+                EXPECT_EQ(lockAs(t, wanted), conflicts(held, wanted) ? r4locked : 0)
+                    << "other process holds " << name(held) << ", we ask for " << name(wanted);
+                EXPECT_EQ(table4unlock(t), 0);
+            }
+            // Once released, everything is free again.
+            ASSERT_EQ(peer.ask(kUnlock), 0);
+            EXPECT_EQ(lockAs(t, held), 0) << name(held);
+            EXPECT_EQ(table4unlock(t), 0);
+        }
+        EXPECT_EQ(table4close(t), 0);
+    }
+}
+
+struct RetryCase {
+    int32_t attempts;
+    int32_t delay;          // hundredths of a second
+    double atLeast, below;  // seconds
+};
+
+const RetryCase kRetries[] = {
+    {1, 100, 0.0, 0.5},   // one try, no wait
+    {0, 100, 0.0, 0.5},   // 0 counts as 1
+    {3, 50, 0.95, 1.45},  // three tries, two waits of half a second
+    {4, 10, 0.28, 1.0},   // four tries, three waits of a tenth
+};
+
+TEST_F(LockProcesses, AttemptsAndDelayShapeTheWaiting) {
+    std::string path = makeLockTable(dir, "retry.dbf", false);
+    Peer peer(path);
+    ASSERT_EQ(peer.lock(Kind::recordN), 0);
+    table4* t = table4open(&env, path.c_str());
+    ASSERT_NE(t, nullptr);
+    for (const RetryCase& c : kRetries) {
+        env.lockAttempts = c.attempts;
+        env.lockDelay = c.delay;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(table4lockRecord(t, kRecordN), r4locked) << c.attempts;
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took.count(), c.atLeast) << c.attempts;
+        EXPECT_LT(took.count(), c.below) << c.attempts;
+    }
+    // Unlimited attempts wait until the other process lets go.
+    env.lockAttempts = -1;
+    env.lockDelay = 5;
+    ASSERT_EQ(peer.ask(kUnlockAfter, 40), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(table4lockRecord(t, kRecordN), 0);
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took.count(), 0.3);
+    EXPECT_LT(took.count(), 5.0);
+    EXPECT_EQ(peer.lock(Kind::recordN), r4locked);
+}
+
+}  // namespace
