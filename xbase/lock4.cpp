@@ -208,6 +208,15 @@ int32_t enter(const table4* t, int32_t location) {
     return 0;
 }
 
+// Common entry checks of file4lock and file4unlock: 0 to go on, else the result.
+int32_t enterRange(file4* f, int64_t position, int64_t length, int32_t location) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, location);
+    if (!file4isOpen(f)) return error4raise(f->env, e4struct, location + 1);
+    if (error4pending(f->env)) return e4codeBase;
+    if (position < 0 || length < 0) return error4raise(f->env, e4parm, location + 2);
+    return 0;
+}
+
 // Forgets and unlocks whatever the handle still holds, writing nothing.
 void forgetHandle(table4* t) {
     env4* env = t->env;
@@ -248,11 +257,8 @@ void lock4setWriteBackHook(lock4writeBackFn writeBack) {
 }
 
 int32_t file4lock(file4* f, int64_t position, int64_t length) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90810);
-    if (!file4isOpen(f)) return error4raise(f->env, e4struct, 90811);
+    if (int32_t rc = enterRange(f, position, length, 90810)) return rc;
     env4* env = f->env;
-    if (error4pending(env)) return e4codeBase;
-    if (position < 0 || length < 0) return error4raise(env, e4parm, 90812);
     if (length == 0 || !needsSystemLock(f)) return 0;
     int32_t attempts = env->lockAttempts == 0 ? 1 : env->lockAttempts;
     for (;;) {
@@ -266,12 +272,8 @@ int32_t file4lock(file4* f, int64_t position, int64_t length) {
 }
 
 int32_t file4unlock(file4* f, int64_t position, int64_t length) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90815);
-    if (!file4isOpen(f)) return error4raise(f->env, e4struct, 90816);
-    env4* env = f->env;
-    if (error4pending(env)) return e4codeBase;
-    if (position < 0 || length < 0) return error4raise(env, e4parm, 90817);
-    if (!unlockRange(f, position, length)) return error4raiseText(env, e4unlock, 90818, f->name);
+    if (int32_t rc = enterRange(f, position, length, 90815)) return rc;
+    if (!unlockRange(f, position, length)) return error4raiseText(f->env, e4unlock, 90818, f->name);
     return 0;
 }
 
@@ -397,14 +399,18 @@ int32_t table4unlock(table4* t) {
     table4file* d = t->dataFile;
     int32_t owner = t->lockOwner;
     int32_t rc = 0;
-    if (d->fileLockOwner == owner || d->appendLockOwner == owner || ownsRecordLocks(d, owner)) {
+    // A file not opened shared counts as locked in full by every handle.
+    const bool shared = openShared(d);
+    if (!shared || d->fileLockOwner == owner || d->appendLockOwner == owner ||
+        ownsRecordLocks(d, owner)) {
         if (lock4writeBackFn writeBack = writeBackHook.load()) {
             rc = writeBack(t);
             if (rc < 0) return rc;
         }
         const int32_t saved = env->unlockAuto;
         if (saved == 0) env->unlockAuto = 1;
-        rc = releaseParts(t, kFileLock | kAppendLock | kRecordLocks);
+        rc = shared ? releaseParts(t, kFileLock | kAppendLock | kRecordLocks)
+                    : writeChangedHeader(d);
         env->unlockAuto = saved;
     }
     // Index locks are released even when no data-file lock was held: a table

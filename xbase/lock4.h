@@ -76,8 +76,10 @@ int32_t table4lockAll(table4* t);
 // Every index file of the data file for `owner`, retried as a group: 0 gives
 // one round, n > 0 gives n + 1 rounds, a negative count never runs out.
 int32_t table4lockIndexes(table4file* data, int32_t owner);
-// Releases everything this handle holds (writing back its changed record
-// first): 0 or an error.
+// Releases everything this handle holds, writing back its changed record
+// first and the record count when it changed: 0 or an error. A failed
+// write-back keeps the locks. In a file not opened shared the handle counts as
+// holding every lock: the write-back and the count still happen.
 int32_t table4unlock(table4* t);
 // 1 when this handle holds record n or the file lock, or the file is not
 // shared; else 0.

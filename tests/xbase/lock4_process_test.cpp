@@ -91,21 +91,13 @@ class Peer {
     Child child_;
 };
 
-class LockProcesses : public ::testing::Test {
+class LockProcesses : public LockTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(env4init(&env, env4version), 0);
-        env.autoOpen = 0;
+        LockTest::SetUp();
         env.lockAttempts = 1;
         env.unlockAuto = 0;
     }
-    void TearDown() override {
-        env.errorCode = 0;
-        env4closeAll(&env);
-        EXPECT_EQ(env4release(&env), 0);
-    }
-    env4 env;
-    TempDir dir;
 };
 
 TEST_F(LockProcesses, ConflictTableInBothSchemes) {

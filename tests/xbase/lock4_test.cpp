@@ -22,17 +22,11 @@ namespace {
 
 using Ranges = std::vector<LockRange>;
 
-class Lock4 : public ::testing::Test {
+class Lock4 : public LockTest {
   protected:
     void SetUp() override {
-        ASSERT_EQ(env4init(&env, env4version), 0);
-        env.autoOpen = 0;
+        LockTest::SetUp();
         env.singleOpen = 0;
-    }
-    void TearDown() override {
-        env.errorCode = 0;
-        env4closeAll(&env);
-        EXPECT_EQ(env4release(&env), 0);
     }
     table4* open(const std::string& path) {
         table4* t = table4open(&env, path.c_str());
@@ -41,8 +35,6 @@ class Lock4 : public ::testing::Test {
     }
     int32_t clearError() { return error4setCode(&env, 0); }
 
-    env4 env;
-    TempDir dir;
     ErrorCapture errors;
 };
 
@@ -342,20 +334,28 @@ TEST_F(Lock4, UnlockAutoDecidesWhatGoesBeforeANewLock) {
 }
 
 TEST_F(Lock4, ReleasingTheAppendLockWritesTheCountFirst) {
-    std::string path = makeLockTable(dir, "count.dbf", false);
-    table4* t = open(path);
-    ASSERT_NE(t, nullptr);
-    table4file* d = t->dataFile;
-    ASSERT_EQ(table4lockAppend(t), 0);
-    // As an append leaves it: a count held in memory, header not yet written.
-    d->heldCount = 5;
-    d->countChanged = d->dateChanged = d->headerChanged = 1;
-    EXPECT_EQ(readWhole(path).substr(4, 4), std::string(4, '\0'));
-    EXPECT_EQ(table4unlock(t), 0);
-    EXPECT_EQ(readWhole(path).substr(4, 4), std::string("\x05\0\0\0", 4));
-    EXPECT_EQ(d->heldCount, -1);  // the next count comes from the file
-    EXPECT_EQ(d->headerChanged, 0);
-    EXPECT_EQ(table4recordCountLow(d, t->lockOwner), 5);
+    for (int8_t mode : {0, 1, 2}) {
+        SCOPED_TRACE("access mode " + std::to_string(mode));
+        std::string path = makeLockTable(dir, "count.dbf", false);
+        env.accessMode = mode;
+        table4* t = open(path);
+        ASSERT_NE(t, nullptr);
+        table4file* d = t->dataFile;
+        ASSERT_EQ(table4lockAppend(t), 0);
+        // As an append leaves it: a count held in memory, header not yet written.
+        d->heldCount = 5;
+        d->countChanged = d->dateChanged = d->headerChanged = 1;
+        EXPECT_EQ(readWhole(path).substr(4, 4), std::string(4, '\0'));
+        EXPECT_EQ(table4unlock(t), 0);
+        EXPECT_EQ(readWhole(path).substr(4, 4), std::string("\x05\0\0\0", 4));
+        EXPECT_EQ(d->headerChanged, 0);
+        // Shared, the next count comes from the file; otherwise this process
+        // keeps knowing it.
+        EXPECT_EQ(d->heldCount, mode == 0 ? -1 : 5);
+        EXPECT_EQ(table4recordCountLow(d, t->lockOwner), 5);
+        table4close(t);
+        unlink(path.c_str());
+    }
 }
 
 // ---- hooks: record write-back and index files -------------------------------
@@ -400,6 +400,14 @@ TEST_F(Lock4, UnlockWritesBackFirstAndKeepsTheLocksWhenThatFails) {
     WriteBacks::result = e4write;
     EXPECT_EQ(table4close(t), e4write);
     EXPECT_EQ(systemLocks(path), Ranges{});
+    EXPECT_EQ(clearError(), e4write);
+    // A handle of a file held exclusive counts as holding every lock.
+    WriteBacks::result = 0;
+    env.accessMode = 1;
+    t = open(path);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(table4unlock(t), 0);
+    EXPECT_EQ(WriteBacks::calls, 4);
     lock4setWriteBackHook(nullptr);
     WriteBacks::result = 0;
     clearError();

@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers for locks: the byte ranges the system shows as locked on a
 // file (from /proc/locks), and data files of either lock scheme.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -70,3 +71,20 @@ inline std::string makeLockTable(const TempDir& dir, const char* name, bool v30,
     }
     return path;
 }
+
+// An environment for lock tests (production indexes are not opened) and a
+// folder for their files.
+class LockTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(env4init(&env, env4version), 0);
+        env.autoOpen = 0;
+    }
+    void TearDown() override {
+        env.errorCode = 0;
+        env4closeAll(&env);
+        EXPECT_EQ(env4release(&env), 0);
+    }
+    env4 env;
+    TempDir dir;
+};
