@@ -86,16 +86,14 @@ struct env4 {
     int32_t memSizeSortPool;                // bytes of each block of the sort's key pool
 
     // State.
-    int32_t errorCode;         // 0, a positive outcome, or a pending negative error
-    int32_t errorLocation;     // location of the last raised error
-    int32_t initMarker;        // env4liveMarker while live
-    int32_t openCounter;       // lock owner numbers of new table handles come from here
-    int32_t lockHolderOwner;   // holder of the last refused lock: owner number, 0 another process
-    char lockHolderAlias[33];  // and its alias (empty for another process)
-    list4 dataFiles;           // open table4file records
-    list4 tables;              // open table4 handles
-    list4 files;               // every open file4 (the block buffer attaches them)
-    char* workBuffer;          // field text returned to callers, grown on demand
+    int32_t errorCode;      // 0, a positive outcome, or a pending negative error
+    int32_t errorLocation;  // location of the last raised error
+    int32_t initMarker;     // env4liveMarker while live
+    int32_t openCounter;    // lock owner numbers of new table handles come from here
+    list4 dataFiles;        // open table4file records
+    list4 tables;           // open table4 handles
+    list4 files;            // every open file4 (the block buffer attaches them)
+    char* workBuffer;       // field text returned to callers, grown on demand
     int32_t workBufferLen;
     pool4* tablePool;                   // table4 handles
     pool4* dataFilePool;                // table4file records
@@ -107,6 +105,10 @@ struct env4 {
     list4 calcs;                        // named calculations of the key language
     void (*calcReleaseAll)(env4* env);  // frees `calcs`; set by the key language
     buffer4state buffer;
+
+    // The holder of the last refused lock, kept for diagnostics.
+    int32_t lockHolderOwner;   // its lock owner number; 0 for another process
+    char lockHolderAlias[33];  // its alias; empty for another process
 };
 
 // Zero-fills and initialises `env` (version must be 6300, else -1095 and the
