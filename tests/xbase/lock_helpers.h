@@ -26,12 +26,9 @@ inline std::ostream& operator<<(std::ostream& out, const LockRange& r) {
     return out << std::hex << "[0x" << r.first << ", 0x" << r.last << "]" << std::dec;
 }
 
-// The byte-range locks held on `path` by anybody, share-mode markers left out.
-inline std::vector<LockRange> systemLocks(const std::string& path) {
+// One reading of /proc/locks, the entries on inode `inode`.
+inline std::vector<LockRange> readLocksOn(const std::string& inode) {
     std::vector<LockRange> out;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return out;
-    const std::string inode = ":" + std::to_string(st.st_ino);
     std::ifstream in("/proc/locks");
     std::string line;
     while (std::getline(in, line)) {
@@ -48,6 +45,23 @@ inline std::vector<LockRange> systemLocks(const std::string& path) {
     }
     std::sort(out.begin(), out.end());
     return out;
+}
+
+// The byte-range locks held on `path` by anybody, share-mode markers left out.
+// The system hands /proc/locks out a page at a time, and locks that other
+// processes take or drop between two pages shift the lines, so one reading
+// may show a line twice or miss it: the file is read until two readings agree.
+inline std::vector<LockRange> systemLocks(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return {};
+    const std::string inode = ":" + std::to_string(st.st_ino);
+    std::vector<LockRange> last = readLocksOn(inode);
+    for (int tries = 0; tries < 20; ++tries) {
+        std::vector<LockRange> again = readLocksOn(inode);
+        if (again == last) break;
+        last = std::move(again);
+    }
+    return last;
 }
 
 // Two fields: a plain file gets a 97-byte header and 20-byte records.
