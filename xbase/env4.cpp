@@ -91,6 +91,9 @@ int32_t env4release(env4* env) {
     mem4free(env->workBuffer);
     env->workBuffer = nullptr;
     env->workBufferLen = 0;
+    mem4free(env->keyBuffer);
+    env->keyBuffer = nullptr;
+    env->keyBufferLen = 0;
     releasePool(env->tablePool);
     releasePool(env->dataFilePool);
     releasePool(env->indexPool);

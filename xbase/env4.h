@@ -93,8 +93,10 @@ struct env4 {
     list4 dataFiles;        // open table4file records
     list4 tables;           // open table4 handles
     list4 files;            // every open file4 (the block buffer attaches them)
-    char* workBuffer;       // field text returned to callers, grown on demand
+    char* workBuffer;       // field text returned to callers and the key evaluator's work area
     int32_t workBufferLen;
+    char* keyBuffer;  // keys built by the key evaluator, grown on demand
+    int32_t keyBufferLen;
     pool4* tablePool;                   // table4 handles
     pool4* dataFilePool;                // table4file records
     pool4* indexPool;                   // index4 handles

@@ -362,6 +362,11 @@ void freeDataFile(table4file* tf) {
 
 void freeHandle(table4* t) {
     env4* env = t->env;
+    // Tag expressions must not go on reading a buffer that is about to be freed.
+    if (table4file* tf = t->dataFile;
+        tf != nullptr && tf->currentRecord != nullptr &&
+        (tf->currentRecord == t->record || tf->currentRecord == t->recordOld))
+        tf->currentRecord = nullptr;
     mem4free(t->record);
     mem4free(t->recordOld);
     mem4free(t->blankRecord);
