@@ -45,6 +45,17 @@ bool anyFieldNull(const expression4* expr) {
     return false;
 }
 
+// The handle the expression last read when it is still open, else any open
+// handle of its data file.
+table4* liveHandle(const expression4* expr) {
+    list4* tables = &expr->env->tables;
+    if (list4contains(tables, expr->table)) return expr->table;
+    for (auto* t = static_cast<table4*>(list4first(tables)); t != nullptr;
+         t = static_cast<table4*>(list4next(tables, t)))
+        if (t->dataFile == expr->dataFile) return t;
+    return nullptr;
+}
+
 bool isCandidate(const expr4tag* tag) {
     return tag != nullptr && (tag->options & expr4optionCandidate) != 0;
 }
@@ -177,8 +188,11 @@ int32_t expr4evaluate(expression4* expr, char** result) {
         int32_t rc = u4growBuffer(env, &env->workBuffer, &env->workBufferLen, expr->workLength + 1);
         if (rc < 0) return rc;
     }
-    if (expr->tag != nullptr && expr->dataFile->currentRecord == nullptr)
-        expr4setTable(expr, expr->table);
+    if (expr->tag != nullptr && expr->dataFile->currentRecord == nullptr) {
+        table4* handle = liveHandle(expr);
+        if (handle == nullptr) return error4raise(env, e4struct, 91323);
+        expr4setTable(expr, handle);
+    }
     expr4run& run = runState();
     run.depth = 0;
     run.error = 0;

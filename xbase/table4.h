@@ -81,9 +81,10 @@ struct table4file {
     table4* appendLockHolder;
     int32_t fileLockOwner;
     table4* fileLockHolder;
-    list4 recordLocks;    // lock4 entries in record order
-    list4 indexFiles;     // open index4file records
-    char* currentRecord;  // record buffer that tag key expressions read (expr4setTable)
+    list4 recordLocks;  // lock4 entries in record order
+    list4 indexFiles;   // open index4file records
+    // The record buffer that tag key expressions read (expr4setTable).
+    char* currentRecord;
 };
 
 struct table4 {
