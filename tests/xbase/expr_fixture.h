@@ -104,17 +104,19 @@ class ExprTable {
         expr4free(x);
         return r;
     }
-    // The key bytes of `text` for `tag`, or "!<code>".
+    // The key bytes of `text` for `tag`, or "!<code>" (and the code in keyError).
     std::string key(const char* text, const expr4tag* tag = nullptr) {
+        keyError = 0;
         expression4* x = expr4parse(t, text, tag);
-        if (x == nullptr) return "!" + std::to_string(takeError());
+        if (x == nullptr) keyError = takeError();
         char* k = nullptr;
-        int32_t len = expr4key(x, &k, tag);
-        std::string out = len < 0 ? "!" + std::to_string(takeError()) : std::string(k, len);
+        int32_t len = x != nullptr ? expr4key(x, &k, tag) : 0;
+        if (len < 0) keyError = takeError();
         expr4free(x);
-        return out;
+        return keyError != 0 ? "!" + std::to_string(keyError) : std::string(k, len);
     }
     int32_t takeError() { return error4setCode(&env, 0); }
+    int32_t keyError = 0;
 
     env4 env;
     table4* t = nullptr;
