@@ -72,6 +72,17 @@ void putInt(char* p, int32_t v) {
     std::memcpy(p, &v, sizeof v);
 }
 
+// Results of a fixed width go to the entry's slot.
+void pushInt(expr4run* run, int32_t v) {
+    putInt(slot(run), v);
+    push(run, slot(run));
+}
+
+void pushDouble(expr4run* run, double d) {
+    putDouble(slot(run), d);
+    push(run, slot(run));
+}
+
 // Truncated toward zero and held inside 32 bits (NaN is 0).
 int32_t toInt(double d) {
     if (std::isnan(d)) return 0;
@@ -118,29 +129,25 @@ void logField(expr4run* run) {
     const char* rec = recordOf(run);
     if (rec == nullptr) return;
     char c = rec[run->entry->param];
-    putInt(slot(run), c == 'Y' || c == 'y' || c == 'T' || c == 't');
-    push(run, slot(run));
+    pushInt(run, c == 'Y' || c == 'y' || c == 'T' || c == 't');
 }
 
 void dateDays(expr4run* run) {
     const char* rec = recordOf(run);
     if (rec == nullptr) return;
-    putDouble(slot(run), date4julian(rec + run->entry->param));
-    push(run, slot(run));
+    pushDouble(run, date4julian(rec + run->entry->param));
 }
 
 void numDouble(expr4run* run) {
     const char* rec = recordOf(run);
     if (rec == nullptr) return;
-    putDouble(slot(run), c4atodN(rec + run->entry->param, run->entry->field->len));
-    push(run, slot(run));
+    pushDouble(run, c4atodN(rec + run->entry->param, run->entry->field->len));
 }
 
 void intDouble(expr4run* run) {
     const char* rec = recordOf(run);
     if (rec == nullptr) return;
-    putDouble(slot(run), getInt(rec + run->entry->param));
-    push(run, slot(run));
+    pushDouble(run, getInt(rec + run->entry->param));
 }
 
 void currencyDouble(expr4run* run) {
@@ -151,8 +158,7 @@ void currencyDouble(expr4run* run) {
     std::memcpy(&value, rec + run->entry->param, sizeof value);
     char text[32];
     double d = currency4toText(text, sizeof text, &value, 4) < 0 ? 0.0 : c4atod(text);
-    putDouble(slot(run), d);
-    push(run, slot(run));
+    pushDouble(run, d);
 }
 
 // ---- constants and logic ------------------------------------------------------
@@ -168,19 +174,16 @@ void charConst(expr4run* run) {
 }
 
 void trueConst(expr4run* run) {
-    putInt(slot(run), 1);
-    push(run, slot(run));
+    pushInt(run, 1);
 }
 
 void falseConst(expr4run* run) {
-    putInt(slot(run), 0);
-    push(run, slot(run));
+    pushInt(run, 0);
 }
 
 void logNot(expr4run* run) {
     int32_t v = getInt(pop(run));
-    putInt(slot(run), v == 0);
-    push(run, slot(run));
+    pushInt(run, v == 0);
 }
 
 void logAndOr(expr4run* run) {
@@ -190,8 +193,7 @@ void logAndOr(expr4run* run) {
         bool v = getInt(pop(run)) != 0;
         result = isAnd ? (result && v) : (result || v);
     }
-    putInt(slot(run), result);
-    push(run, slot(run));
+    pushInt(run, result);
 }
 
 // ---- text joins -----------------------------------------------------------------
@@ -256,8 +258,7 @@ void arithmetic(expr4run* run) {
         default:
             run->error = e4result;
     }
-    putDouble(slot(run), r);
-    push(run, slot(run));
+    pushDouble(run, r);
 }
 
 // Day-number arithmetic: a blank date (0) stays blank.
@@ -268,8 +269,7 @@ void dateArithmetic(expr4run* run) {
     double a = getDouble(ops[0]), b = getDouble(ops[1]);
     bool blank = (types[0] == 'd' && a == 0.0) || (types[1] == 'd' && b == 0.0);
     double r = blank ? 0.0 : (codeOf(run) == expr4codePlus ? a + b : a - b);
-    putDouble(slot(run), r);
-    push(run, slot(run));
+    pushDouble(run, r);
 }
 
 // ---- comparisons -----------------------------------------------------------------
@@ -298,8 +298,7 @@ void compareText(expr4run* run) {
     char* ops[2];
     popOperands(run, ops, 2);
     int c = std::memcmp(ops[0], ops[1], run->entry->param);
-    putInt(slot(run), ordered(codeOf(run), c, run->entry->aux != 0));
-    push(run, slot(run));
+    pushInt(run, ordered(codeOf(run), c, run->entry->aux != 0));
 }
 
 // Numbers and day numbers compare as numbers, so -0.0 equals 0.0 and NaN
@@ -329,37 +328,29 @@ void compareNumber(expr4run* run) {
             r = a <= b;
             break;
     }
-    putInt(slot(run), r);
-    push(run, slot(run));
+    pushInt(run, r);
 }
 
 void compareLogical(expr4run* run) {
     char* ops[2];
     popOperands(run, ops, 2);
     int c = (getInt(ops[0]) != 0) - (getInt(ops[1]) != 0);
-    putInt(slot(run), ordered(codeOf(run), c, false));
-    push(run, slot(run));
+    pushInt(run, ordered(codeOf(run), c, false));
 }
 
-void compareCurrency(expr4run* run) {
+// Currency and datetime values, by their own comparison.
+template <typename T, int32_t (*compare)(const T*, const T*)>
+void compareValues(expr4run* run) {
     char* ops[2];
     popOperands(run, ops, 2);
-    currency4 a, b;
+    T a, b;
     std::memcpy(&a, ops[0], sizeof a);
     std::memcpy(&b, ops[1], sizeof b);
-    putInt(slot(run), ordered(codeOf(run), currency4compare(&a, &b), false));
-    push(run, slot(run));
+    pushInt(run, ordered(codeOf(run), compare(&a, &b), false));
 }
 
-void compareDateTime(expr4run* run) {
-    char* ops[2];
-    popOperands(run, ops, 2);
-    datetime4 a, b;
-    std::memcpy(&a, ops[0], sizeof a);
-    std::memcpy(&b, ops[1], sizeof b);
-    putInt(slot(run), ordered(codeOf(run), datetime4compare(&a, &b), false));
-    push(run, slot(run));
-}
+constexpr auto compareCurrency = compareValues<currency4, currency4compare>;
+constexpr auto compareDateTime = compareValues<datetime4, datetime4compare>;
 
 void contains(expr4run* run) {
     char* ops[2];
@@ -367,8 +358,7 @@ void contains(expr4run* run) {
     int32_t n = run->entry->param, h = run->entry->aux;
     bool found = n == 0;
     for (int32_t i = 0; !found && i + n <= h; ++i) found = std::memcmp(ops[1] + i, ops[0], n) == 0;
-    putInt(slot(run), found);
-    push(run, slot(run));
+    pushInt(run, found);
 }
 
 // ---- functions -----------------------------------------------------------------
@@ -402,8 +392,7 @@ void deleted(expr4run* run) {
         v = 1;
     else if (rec[0] != ' ')
         error4raise(run->expr->env, e4info, 91401);  // the evaluation goes on
-    putInt(slot(run), v);
-    push(run, slot(run));
+    pushInt(run, v);
 }
 
 void str(expr4run* run) {
@@ -488,8 +477,7 @@ void stod(expr4run* run) {
     char date[8];
     std::memset(date, ' ', 8);
     std::memcpy(date, p, run->entry->aux < 8 ? run->entry->aux : 8);
-    putDouble(slot(run), date4julian(date));
-    push(run, slot(run));
+    pushDouble(run, date4julian(date));
 }
 
 void ctod(expr4run* run) {
@@ -500,14 +488,12 @@ void ctod(expr4run* run) {
     text[n] = '\0';
     double day = 0.0;
     if (date4parse(date, text, run->constants + run->entry->param) == 0) day = date4julian(date);
-    putDouble(slot(run), day);
-    push(run, slot(run));
+    pushDouble(run, day);
 }
 
 void dateToday(expr4run* run) {
     char date[8];
-    putDouble(slot(run), date4today(date) < 0 ? 0.0 : date4julian(date));
-    push(run, slot(run));
+    pushDouble(run, date4today(date) < 0 ? 0.0 : date4julian(date));
 }
 
 // DAY, MONTH and YEAR: digits of CCYYMMDD.
@@ -518,8 +504,7 @@ void datePart(expr4run* run) {
     int32_t v = code == expr4codeDay     ? c4atoiN(date + 6, 2)
                 : code == expr4codeMonth ? c4atoiN(date + 4, 2)
                                          : c4atoiN(date, 4);
-    putDouble(slot(run), v);
-    push(run, slot(run));
+    pushDouble(run, v);
 }
 
 void reccount(expr4run* run) {
@@ -528,19 +513,16 @@ void reccount(expr4run* run) {
         run->error = n;
         return;
     }
-    putDouble(slot(run), n);
-    push(run, slot(run));
+    pushDouble(run, n);
 }
 
 void recno(expr4run* run) {
-    putDouble(slot(run), run->expr->table->recNum);
-    push(run, slot(run));
+    pushDouble(run, run->expr->table->recNum);
 }
 
 void val(expr4run* run) {
     const char* p = pop(run);
-    putDouble(slot(run), c4atodN(p, run->entry->aux));
-    push(run, slot(run));
+    pushDouble(run, c4atodN(p, run->entry->aux));
 }
 
 // ASCEND and DESCEND: the operand turned into text whose byte order is its
