@@ -107,7 +107,10 @@ int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
 int32_t expr4keyLength(const expression4* expr);
 // Points a tag's expression at a handle of its data file: its own fields are
 // read from that handle and the data file's current record is its buffer. A
-// handle of another data file is -930.
+// handle of another data file is -930. The tag code calls it before it
+// evaluates a tag's expression for a handle; the first evaluation of a tag's
+// expression without it reads an open handle of the file. An expression must
+// not outlive the tables it reads.
 int32_t expr4setTable(expression4* expr, table4* table);
 
 // Named calculations: parsed expressions kept by name in the environment,
