@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 
+#include "xbase/key4.h"
 #include "xbase/node4.h"
 
 namespace {
@@ -219,4 +222,32 @@ std::string runIndexDump(const std::string& path, const std::string& tag, const 
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
     pclose(pipe);
     return out;
+}
+
+std::string indexDumpDifference(const std::string& path, const index4checkTag& tag, bool numeric) {
+    std::vector<std::string> dumped;
+    std::istringstream in(runIndexDump(path, tag.name, numeric ? "num" : "char"));
+    for (std::string line; std::getline(in, line);) dumped.push_back(line);
+    if (dumped.size() != tag.entries.size())
+        return tag.name + ": index_dump lists " + std::to_string(dumped.size()) +
+               " entries, the file holds " + std::to_string(tag.entries.size());
+    for (size_t i = 0; i < dumped.size(); i++) {
+        const std::string& line = dumped[i];
+        const index4checkEntry& e = tag.entries[i];
+        const size_t space = line.rfind(' ');
+        const std::string where = tag.name + " entry " + std::to_string(i) + ": \"" + line + "\"";
+        if (space == std::string::npos) return where + " has no record number";
+        if (std::strtoul(line.c_str() + space + 1, nullptr, 10) != e.record)
+            return where + ", expected record " + std::to_string(e.record);
+        if (numeric) {
+            uint8_t key[8];
+            key4fromDouble(key, std::strtod(line.substr(0, space).c_str(), nullptr));
+            if (std::string(reinterpret_cast<char*>(key), 8) != e.key) return where + ": other key";
+        } else {
+            std::string expected = e.key;
+            while (!expected.empty() && expected.back() == ' ') expected.pop_back();
+            if (line.substr(0, space) != expected) return where + ", expected \"" + expected + "\"";
+        }
+    }
+    return "";
 }

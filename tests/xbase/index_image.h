@@ -53,3 +53,8 @@ std::string padKey(const std::string& text, int length, char pad = ' ');
 // standard output; without a tag name it lists the tags. Empty when it cannot be run.
 bool indexDumpAvailable();
 std::string runIndexDump(const std::string& path, const std::string& tag, const std::string& type);
+
+// Walks one tag of a file in index_dump ("num" for numeric keys given as ordered doubles,
+// else "char") and compares it line by line with the entries the checker read: "" when
+// they agree, else the first difference in words.
+std::string indexDumpDifference(const std::string& path, const index4checkTag& tag, bool numeric);

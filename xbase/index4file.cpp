@@ -1,0 +1,442 @@
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/ofd_lock.h"
+#include "xbase/bytes4.h"
+#include "xbase/collate4.h"
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/index4.h"
+#include "xbase/index4header.h"
+#include "xbase/mem4.h"
+#include "xbase/table4.h"
+#include "xbase/tag4.h"
+#include "xbase/tag4internal.h"
+#include "xbase/util4.h"
+
+// The file layer of compound index files: opening (directory and tag headers), the free-
+// node list, the change counter, the index lock and writing back.
+//
+// The first 16 bytes of the directory header (see index4header.cpp for the whole layout):
+//
+//   offset  size  field
+//   ------  ----  ----------------------------------------------------------
+//        0     4  root of the tag directory (of the tag, in a single-tag file)
+//        4     4  first free node, 0 when none
+//        8     4  change counter, BIG-endian
+//       12     2  key length
+//       14     1  options
+//       15     1  signature
+//
+// A free node holds the offset of the next free node in its first 4 bytes (0 ends the
+// list) and zeros after them.
+
+namespace {
+
+constexpr int32_t kFreeLink = 4;     // offset of the free-list head in the directory header
+constexpr int32_t kCounterEnd = 12;  // the head and the counter end here
+constexpr int32_t kMaxTags = 4096;   // a directory listing more is damaged
+
+bool isNodeOffset(uint32_t offset, int32_t length) {
+    return offset >= uint32_t(tag4headerSize) && offset % node4size == 0 &&
+           int64_t(offset) + node4size <= int64_t(length);
+}
+
+template <typename Each>
+void forEachTag(index4file* f, Each each) {
+    if (f->directory != nullptr) each(f->directory);
+    for (auto* t = static_cast<tag4file*>(list4first(&f->tags)); t != nullptr;
+         t = static_cast<tag4file*>(list4next(&f->tags, t)))
+        each(t);
+}
+
+tag4file* newTag(index4file* f, const tag4header& h, uint32_t headerOffset, const char* name) {
+    env4* env = f->env;
+    auto* t = static_cast<tag4file*>(pool4allocCreate(
+        env, &env->tagFilePool, env->memStartTag, int32_t(sizeof(tag4file)), env->memExpandTag, 0));
+    if (t == nullptr) return nullptr;
+    t->indexFile = f;
+    t->env = env;
+    std::string alias = name;
+    while (!alias.empty() && alias.back() == ' ') alias.pop_back();
+    alias.resize(std::min<size_t>(alias.size(), tag4nameLength));
+    u4ncpy(t->alias, alias.c_str(), sizeof t->alias);
+    c4upper(t->alias);
+    t->headerOffset = headerOffset;
+    t->root = h.root;
+    t->keyLength = h.keyLength;
+    t->options = h.options;
+    t->descending = h.descending;
+    t->general = h.general;
+    t->work = new tag4work;
+    tag4fileSetType(t, 'C');
+    if (h.general) {
+        const int32_t rc =
+            collate4codePage(f->dataFile != nullptr ? f->dataFile->codePage : 0, &t->codePage);
+        if (rc < 0) collate4codePage(0, &t->codePage);
+    }
+    auto copy = [env](const std::string& text) -> char* {
+        auto* out = static_cast<char*>(u4allocAgain(env, int32_t(text.size()) + 1));
+        if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
+        return out;
+    };
+    t->exprText = copy(h.expression);
+    t->filterText = copy(h.filter);
+    return t;
+}
+
+void freeTag(index4file* f, tag4file* t) {
+    tag4fileFreeMemory(t);
+    mem4free(t->exprText);
+    mem4free(t->filterText);
+    pool4free(f->env->tagFilePool, t);
+}
+
+void freeIndexFile(index4file* f) {
+    env4* env = f->env;
+    while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) freeTag(f, t);
+    if (f->directory != nullptr) freeTag(f, f->directory);
+    f->directory = nullptr;
+    if (file4isOpen(&f->file)) file4close(&f->file);
+    pool4free(env->indexFilePool, f);
+}
+
+int32_t readHeader(index4file* f, uint32_t offset, tag4header* out) {
+    uint8_t bytes[tag4headerSize];
+    const int32_t got = file4read(&f->file, int32_t(offset), bytes, tag4headerSize);
+    if (got < 0) return got;
+    if (got < tag4headerSize || tag4headerDecode(bytes, out) != 0)
+        return error4raiseText(f->env, e4index, 91301, f->file.name);
+    return 0;
+}
+
+// Reads the tags listed in the directory, in its (name) order.
+int32_t readTags(index4file* f) {
+    tag4file* dir = f->directory;
+    int32_t rc = tag4top(dir);
+    if (rc < 0) return rc;
+    std::vector<uint32_t> seen;
+    while (tag4eof(dir) == 0) {
+        const uint8_t* key = tag4key(dir);
+        const int32_t record = tag4recordNumber(dir);
+        if (key == nullptr || record < 0)
+            return error4raiseText(f->env, e4index, 91302, f->file.name);
+        const auto offset = uint32_t(record);
+        if (int(seen.size()) >= kMaxTags || offset % node4size != 0 ||
+            offset < uint32_t(tag4headerSize) ||
+            int64_t(offset) + tag4headerSize > int64_t(f->fileLength) ||
+            std::find(seen.begin(), seen.end(), offset) != seen.end())
+            return error4raiseText(f->env, e4index, 91303, f->file.name);
+        seen.push_back(offset);
+        tag4header h;
+        if ((rc = readHeader(f, offset, &h)) < 0) return rc;
+        const std::string name(reinterpret_cast<const char*>(key), dir->keyLength);
+        tag4file* t = newTag(f, h, offset, name.c_str());
+        if (t == nullptr) return e4memory;
+        list4add(&f->tags, t);
+        rc = tag4skip(dir, 1);
+        if (rc < 0) return rc;
+        if (rc == 0) break;
+    }
+    return tag4releaseNodes(dir);
+}
+
+// The index lock byte, tried as the environment's lock settings say.
+int32_t lockByte(index4file* f) {
+    env4* env = f->env;
+    int32_t attempts = env->lockAttempts == 0 ? 1 : env->lockAttempts;
+    for (;;) {
+        switch (qv::ofdTryLock(f->file.fd, index4lockByte, 1, true)) {
+            case qv::OfdResult::ok:
+                return 0;
+            case qv::OfdResult::failed:
+                return error4raiseText(env, e4lock, 91310, f->file.name);
+            case qv::OfdResult::busy:
+                break;
+        }
+        if (attempts == 1) return r4locked;
+        if (attempts > 1) attempts--;
+        u4delayHundredth(env->lockDelay);
+    }
+}
+
+bool needsSystemLock(const index4file* f) {
+    return f->file.accessMode == 0 && !f->file.isReadOnly && f->file.fd >= 0;
+}
+
+}  // namespace
+
+uint32_t index4recordCount(index4file* f) {
+    if (f->dataFile == nullptr) return f->recordCount;
+    const int32_t n = table4recordCountLow(f->dataFile, f->dataFile->appendLockOwner);
+    return n > 0 ? uint32_t(n) : 0;
+}
+
+index4file* index4fileOpen(env4* env, table4file* data, const char* path, const char* tagName) {
+    if (env == nullptr || path == nullptr) {
+        error4raise(env, e4parmNull, 91320);
+        return nullptr;
+    }
+    if (error4pending(env)) return nullptr;
+    if (std::strlen(path) > size_t(index4nameMax)) {
+        error4raiseText(env, e4name, 91321, path);
+        return nullptr;
+    }
+    auto* f = static_cast<index4file*>(
+        pool4allocCreate(env, &env->indexFilePool, env->memStartIndex, int32_t(sizeof(index4file)),
+                         env->memExpandIndex, 0));
+    if (f == nullptr) return nullptr;
+    f->env = env;
+    f->dataFile = data;
+    f->file.kind = file4kindIndex;
+    f->file.fd = -1;
+    if (file4open(&f->file, env, path, 1) != 0) {
+        pool4free(env->indexFilePool, f);
+        return nullptr;
+    }
+    f->file.owner = f;
+    f->useCount = 1;
+    f->fileLength = file4length(&f->file);
+    tag4header h;
+    if (f->fileLength < 0 || readHeader(f, 0, &h) < 0) {
+        freeIndexFile(f);
+        return nullptr;
+    }
+    f->versionOld = f->version = h.changeCounter;
+    f->freeHead = h.freeHead;
+    f->compound = (h.options & tag4optCompound) != 0;
+    if (!f->compound) {
+        // A single-tag file: its header is the only tag.
+        if (tagName == nullptr || *tagName == '\0') {
+            error4raiseText(env, e4index, 91322, path);
+            freeIndexFile(f);
+            return nullptr;
+        }
+        tag4file* t = newTag(f, h, 0, tagName);
+        if (t == nullptr) {
+            freeIndexFile(f);
+            return nullptr;
+        }
+        list4add(&f->tags, t);
+        return f;
+    }
+    const std::string name = u4namePiece(path, false, false);
+    f->directory = newTag(f, h, 0, name.c_str());
+    if (f->directory == nullptr || readTags(f) < 0) {
+        freeIndexFile(f);
+        return nullptr;
+    }
+    return f;
+}
+
+int32_t index4fileClose(index4file* f) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, 91330);
+    env4* env = f->env;
+    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
+    if (pending) env->errorCode = 0;
+    // Whatever happens, closing goes on: lock waits are unbounded for the duration.
+    const int32_t attempts = env->lockAttempts;
+    env->lockAttempts = -1;
+    int32_t rc = index4update(f);
+    const int32_t unlocked = index4unlock(f, 0);
+    if (rc == 0) rc = unlocked;
+    env->lockAttempts = attempts;
+    if (rc < 0) env->errorCode = 0;
+    freeIndexFile(f);
+    if (pending) {
+        env->errorCode = pending;
+        return pending;
+    }
+    return rc;
+}
+
+tag4file* index4fileTag(index4file* f, const char* name) {
+    if (f == nullptr || name == nullptr) return nullptr;
+    char wanted[tag4nameLength + 1];
+    u4ncpy(wanted, name, sizeof wanted);
+    c4trimN(wanted, sizeof wanted);
+    c4upper(wanted);
+    for (auto* t = static_cast<tag4file*>(list4first(&f->tags)); t != nullptr;
+         t = static_cast<tag4file*>(list4next(&f->tags, t)))
+        if (std::strcmp(t->alias, wanted) == 0) return t;
+    return nullptr;
+}
+
+// ---- nodes and the change counter ----
+
+void index4versionAdvance(index4file* f) {
+    if (f->version == f->versionOld) f->version = f->versionOld + 1;
+}
+
+int32_t index4extend(index4file* f) {
+    env4* env = f->env;
+    if (error4pending(env)) return e4codeBase;
+    if (f->version == f->versionOld) return error4raiseText(env, e4index, 91340, f->file.name);
+    if (f->freeHead == 0) {
+        // Past the end, on a node boundary even when the file's length is not.
+        const int64_t at = (int64_t(f->fileLength) + node4size - 1) / node4size * node4size;
+        if (at + node4size > INT32_MAX) return error4raiseText(env, e4index, 91341, f->file.name);
+        f->fileLength = int32_t(at + node4size);
+        return int32_t(at);
+    }
+    const uint32_t head = f->freeHead;
+    bool held = false;
+    forEachTag(f, [&](tag4file* t) {
+        for (int i = 0; i < t->blockCount; i++)
+            if (t->blocks[i]->fileOffset == int32_t(head)) held = true;
+    });
+    // A free list that leads outside the file or into a node in use is damage: reusing
+    // such a node would overwrite live keys.
+    if (!isNodeOffset(head, f->fileLength) || held)
+        return error4raiseText(env, e4index, 91342, f->file.name);
+    uint8_t bytes[4];
+    const int32_t got = file4read(&f->file, int32_t(head), bytes, 4);
+    if (got < 0) return got;
+    if (got == 0) return error4raiseText(env, e4index, 91343, f->file.name);
+    if (got < 4) return error4raiseText(env, e4read, 91344, f->file.name, "index4extend");
+    const uint32_t next = bytes4get32le(bytes);
+    if (next == head || (next != 0 && !isNodeOffset(next, f->fileLength)))
+        return error4raiseText(env, e4index, 91345, f->file.name);
+    f->freeHead = next;
+    return int32_t(head);
+}
+
+int32_t index4freeNode(index4file* f, int32_t offset) {
+    env4* env = f->env;
+    if (error4pending(env)) return e4codeBase;
+    if (offset < 0) return error4raise(env, e4parm, 91350);
+    forEachTag(f, [&](tag4file* t) { tag4blockDiscard(t, offset); });
+    uint8_t node[node4size] = {};
+    node4setFreeNext(node, f->freeHead);
+    const int32_t rc = file4write(&f->file, offset, node, node4size);
+    if (rc < 0) return rc;
+    f->freeHead = uint32_t(offset);
+    return 0;
+}
+
+int32_t index4versionWrite(index4file* f) {
+    if (error4pending(f->env)) return e4codeBase;
+    if (f->version == f->versionOld) return 0;
+    uint8_t bytes[kCounterEnd - kFreeLink];
+    bytes4put32le(bytes, f->freeHead);
+    bytes4put32be(bytes + 4, f->version);
+    const int32_t rc = file4write(&f->file, kFreeLink, bytes, sizeof bytes);
+    if (rc < 0) return rc;
+    f->versionOld = f->version;
+    return 0;
+}
+
+int32_t index4versionCheck(index4file* f, int adopt) {
+    if (error4pending(f->env)) return e4codeBase;
+    if (f->lockOwner != 0 || f->file.accessMode != 0) return 0;
+    uint8_t bytes[tag4headerPrefixSize];
+    const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
+    if (got < 0) return got;
+    if (got < int32_t(sizeof bytes)) return error4raiseText(f->env, e4index, 91360, f->file.name);
+    tag4header h;
+    tag4headerDecodePrefix(bytes, &h);
+    if (h.changeCounter == f->versionOld) return 0;
+    if (adopt) {
+        f->versionOld = f->version = h.changeCounter;
+        f->freeHead = h.freeHead;
+    }
+    return 1;
+}
+
+int32_t index4fileRefresh(index4file* f) {
+    const int32_t rc = index4versionCheck(f, 1);
+    if (rc != 1) return rc;
+    int32_t first = 0;
+    forEachTag(f, [&](tag4file* t) {
+        const int32_t r = tag4releaseNodes(t);
+        if (first == 0 && r < 0) first = r;
+        t->root = 0;
+    });
+    if (first < 0) return first;
+    const int32_t dropped = file4dropBuffers(&f->file);
+    return dropped < 0 ? dropped : 1;
+}
+
+// ---- locking and writing back ----
+
+int32_t index4lock(index4file* f, int32_t owner) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, 91370);
+    env4* env = f->env;
+    if (error4pending(env)) return e4codeBase;
+    if (f->lockOwner != 0) return f->lockOwner == owner ? 0 : r4locked;
+    if (!needsSystemLock(f)) {
+        f->lockOwner = owner;
+        return 0;
+    }
+    int32_t rc = lockByte(f);
+    if (rc != 0) return rc;
+    // What others wrote is read afresh: buffered blocks, the counter, the free list, the
+    // file's length, and every tag's nodes when the counter moved.
+    rc = file4dropBuffers(&f->file);
+    uint8_t bytes[tag4headerPrefixSize];
+    if (rc == 0) {
+        const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
+        rc = got < 0                       ? got
+             : got < int32_t(sizeof bytes) ? error4raiseText(env, e4index, 91371, f->file.name)
+                                           : 0;
+    }
+    if (rc == 0) {
+        tag4header h;
+        tag4headerDecodePrefix(bytes, &h);
+        if (h.changeCounter != f->versionOld) {
+            forEachTag(f, [&](tag4file* t) {
+                const int32_t r = tag4releaseNodes(t);
+                if (rc == 0 && r < 0) rc = r;
+                t->root = 0;
+            });
+        }
+        f->versionOld = f->version = h.changeCounter;
+        f->freeHead = h.freeHead;
+        const int32_t length = file4length(&f->file);
+        if (rc == 0 && length < 0) rc = length;
+        if (length >= 0) f->fileLength = length;
+    }
+    if (rc != 0) {
+        qv::ofdUnlock(f->file.fd, index4lockByte, 1);
+        return -1;
+    }
+    f->lockOwner = owner;
+    return 0;
+}
+
+int32_t index4unlock(index4file* f, int32_t owner) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, 91375);
+    if (f->lockOwner == 0 || (owner != 0 && owner != f->lockOwner)) return 0;
+    const int32_t rc = index4update(f);
+    if (needsSystemLock(f) && !qv::ofdUnlock(f->file.fd, index4lockByte, 1)) {
+        f->lockOwner = 0;
+        return error4raiseText(f->env, e4unlock, 91376, f->file.name);
+    }
+    f->lockOwner = 0;
+    return rc;
+}
+
+int32_t index4update(index4file* f) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, 91380);
+    if (error4pending(f->env)) return e4codeBase;
+    if (f->file.isReadOnly) return 0;
+    // Nodes first, the counter last: a reader that sees the new counter finds the new nodes.
+    int32_t rc = 0;
+    forEachTag(f, [&](tag4file* t) {
+        if (rc == 0) rc = tag4flush(t);
+    });
+    if (rc == 0) rc = index4versionWrite(f);
+    if (rc < 0) return rc;
+    if (f->compound)
+        forEachTag(f, [&](tag4file* t) {
+            if (t != f->directory && !t->rootChanged) t->root = 0;
+        });
+    return 0;
+}
+
+int32_t index4flush(index4file* f) {
+    const int32_t rc = index4update(f);
+    if (rc < 0) return rc;
+    return file4flush(&f->file);
+}

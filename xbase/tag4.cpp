@@ -1,0 +1,798 @@
+#include "xbase/tag4.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "xbase/bytes4.h"
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/file4.h"
+#include "xbase/index4.h"
+#include "xbase/index4header.h"
+#include "xbase/mem4.h"
+#include "xbase/tag4internal.h"
+
+// Nodes are held in up to tag4cacheBlocks blocks per tag. The path (root to current leaf)
+// pins its blocks; the others form the cache, the least recently used one being reused
+// first (written back when changed). A node read from the file is checked whole before
+// anything looks at it: its header, the arithmetic of its entries, the order of its keys,
+// and, when it was reached from a parent, its agreement with the parent's entry.
+
+namespace {
+
+constexpr int kRetries = 12;  // starts from the root for one operation, then -310
+
+void sleepBeforeRetry(int attempt) {
+    const int ms = std::min(5 << std::min(attempt, 6), 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool validChild(uint32_t offset) {
+    return offset >= uint32_t(tag4headerSize) && offset % node4size == 0 &&
+           offset <= uint32_t(INT32_MAX) - node4size;
+}
+
+int32_t writeBlock(block4* b) {
+    tag4file* t = b->tag;
+    const int32_t rc = file4write(&t->indexFile->file, b->fileOffset, b->data, node4size);
+    if (rc < 0) return rc;
+    b->changed = 0;
+    return 0;
+}
+
+block4* takeBlock(tag4file* t, int32_t* rc) {
+    // A block that holds nothing is reused first, then a new one, then the oldest cached.
+    block4* victim = nullptr;
+    for (int i = 0; i < t->blockCount; i++) {
+        block4* b = t->blocks[i];
+        if (b->inPath) continue;
+        if (b->fileOffset < 0) return b;
+        if (victim == nullptr || b->lastUse < victim->lastUse) victim = b;
+    }
+    if (t->blockCount < tag4cacheBlocks) {
+        auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
+        if (b == nullptr) {
+            *rc = error4raise(t->env, e4memory, 91101);
+            return nullptr;
+        }
+        b->tag = t;
+        b->fileOffset = -1;
+        t->blocks[t->blockCount++] = b;
+        return b;
+    }
+    if (victim == nullptr) {
+        *rc = error4raise(t->env, e4info, 91102);
+        return nullptr;
+    }
+    if (victim->changed) {
+        *rc = writeBlock(victim);
+        if (*rc < 0) return nullptr;
+    }
+    victim->fileOffset = -1;
+    victim->changed = 0;
+    return victim;
+}
+
+// Checks a node as read: header, entry arithmetic, key order. 0 or tag4suspect.
+int32_t checkNode(tag4file* t, uint8_t* data) {
+    const node4header h = node4headerRead(data);
+    if (node4headerCheck(h) != 0) return tag4suspect;
+    const int k = t->keyLength;
+    if (node4isLeaf(h.attribute)) {
+        leaf4view leaf;
+        if (leaf.attach(data, k, t->pad) != 0) return tag4suspect;
+        uint8_t previous[256];
+        for (int i = 0; i < leaf.count(); i++) {
+            const uint8_t* key = nullptr;
+            leaf.key(i, &key);
+            if (i > 0 && std::memcmp(previous, key, size_t(k)) > 0) return tag4suspect;
+            std::memcpy(previous, key, size_t(k));
+        }
+        return 0;
+    }
+    branch4view branch;
+    if (branch.attach(data, k) != 0) return tag4suspect;
+    for (int i = 1; i < branch.count(); i++)
+        if (std::memcmp(branch.key(i - 1), branch.key(i), size_t(k)) > 0) return tag4suspect;
+    return 0;
+}
+
+// The last entry of a node: key and record number (false for an empty node).
+bool lastEntry(tag4file* t, uint8_t* data, const uint8_t** key, uint32_t* record) {
+    const node4header h = node4headerRead(data);
+    if (h.count == 0) return false;
+    if (node4isLeaf(h.attribute)) {
+        leaf4view leaf;
+        if (leaf.attach(data, t->keyLength, t->pad) != 0) return false;
+        leaf4entry e;
+        leaf.entry(leaf.count() - 1, &e);
+        leaf.key(leaf.count() - 1, key);
+        *record = e.record;
+        return true;
+    }
+    branch4view branch;
+    if (branch.attach(data, t->keyLength) != 0) return false;
+    *key = branch.key(branch.count() - 1);
+    *record = branch.record(branch.count() - 1);
+    return true;
+}
+
+// Gets a block for a node reached from a parent entry (or the root when parentKey is
+// null), checking a node read from the file against that entry.
+int32_t getChecked(tag4file* t, uint32_t offset, const uint8_t* parentKey, uint32_t parentRecord,
+                   bool wantRoot, block4** out) {
+    if (!validChild(offset)) return tag4suspect;
+    bool wasHeld = false;
+    for (int i = 0; i < t->blockCount; i++)
+        if (t->blocks[i]->fileOffset == int32_t(offset)) wasHeld = true;
+    block4* b = nullptr;
+    const int32_t rc = tag4blockGet(t, int32_t(offset), false, &b);
+    if (rc != 0) return rc;
+    const node4header h = node4headerRead(b->data);
+    const bool isRoot = h.attribute == node4rootBranch || h.attribute == node4rootLeaf;
+    bool bad = isRoot != wantRoot || (!wantRoot && h.count == 0) ||
+               (h.attribute == node4rootBranch && h.count == 0);
+    if (!bad && !wasHeld && parentKey != nullptr && t->env->checkNodes) {
+        // Another process may be rewriting the tree under us: the child must still be
+        // the one its parent describes.
+        const uint8_t* key = nullptr;
+        uint32_t record = 0;
+        bad = !lastEntry(t, b->data, &key, &record) || record != parentRecord ||
+              std::memcmp(key, parentKey, t->keyLength) > 0;
+    }
+    if (bad) {
+        tag4blockUnpin(b);
+        return tag4suspect;
+    }
+    *out = b;
+    return 0;
+}
+
+// How a descent chooses the entry at each level.
+struct Target {
+    enum Kind { byKey, byKeyRecord, first, last, fraction } kind = first;
+    const uint8_t* key = nullptr;
+    int length = 0;
+    uint32_t record = 0;
+    double f = 0;
+};
+
+int compareEntry(const Target& target, const uint8_t* key, uint32_t record, int keyLength) {
+    if (target.kind == Target::byKey) return std::memcmp(key, target.key, size_t(target.length));
+    const int c = std::memcmp(key, target.key, size_t(keyLength));
+    if (c != 0) return c;
+    return record < target.record ? -1 : record > target.record ? 1 : 0;
+}
+
+int fractionIndex(Target& target, int n) {
+    int i = int(std::floor(double(n) * target.f));
+    i = std::clamp(i, 0, n - 1);
+    target.f = std::clamp(double(n) * target.f - i, 0.0, 1.0);
+    return i;
+}
+
+int chooseBranch(tag4file* t, branch4view& view, Target& target) {
+    const int n = view.count();
+    switch (target.kind) {
+        case Target::first:
+            return 0;
+        case Target::last:
+            return n - 1;
+        case Target::fraction:
+            return fractionIndex(target, n);
+        default:
+            break;
+    }
+    int low = -1, high = n - 1;
+    while (low < high - 1) {
+        const int mid = (low + high) / 2;
+        if (compareEntry(target, view.key(mid), view.record(mid), t->keyLength) >= 0)
+            high = mid;
+        else
+            low = mid;
+    }
+    return high;
+}
+
+// Sets the leaf's cursor; 0 when the entry there equals the target, else 2.
+int32_t chooseLeaf(tag4file* t, block4* b, Target& target) {
+    leaf4view leaf;
+    leaf.attach(b->data, t->keyLength, t->pad);
+    const int n = leaf.count();
+    switch (target.kind) {
+        case Target::first:
+            b->cursor = 0;
+            return n > 0 ? 0 : 2;
+        case Target::last:
+            b->cursor = std::max(n - 1, 0);
+            return n > 0 ? 0 : 2;
+        case Target::fraction:
+            b->cursor = n > 0 ? fractionIndex(target, n) : 0;
+            return n > 0 ? 0 : 2;
+        default:
+            break;
+    }
+    for (int i = 0; i < n; i++) {
+        const uint8_t* key = nullptr;
+        leaf4entry e;
+        leaf.key(i, &key);
+        leaf.entry(i, &e);
+        const int c = compareEntry(target, key, e.record, t->keyLength);
+        if (c >= 0) {
+            b->cursor = i;
+            return c == 0 ? 0 : 2;
+        }
+    }
+    b->cursor = n;
+    return 2;
+}
+
+int32_t readRoot(tag4file* t) {
+    uint8_t bytes[4];
+    const int32_t got = file4read(&t->indexFile->file, int32_t(t->headerOffset), bytes, 4);
+    if (got < 0) return got;
+    if (got < 4) return tag4suspect;
+    t->root = bytes4get32le(bytes);
+    t->rootChanged = 0;
+    return 0;
+}
+
+// From the root down to a leaf, choosing the entry at each level.
+int32_t descend(tag4file* t, Target target) {
+    tag4pathClear(t);
+    if (t->root == 0) {
+        const int32_t rc = readRoot(t);
+        if (rc != 0) return rc;
+    }
+    uint32_t offset = t->root;
+    const uint8_t* parentKey = nullptr;
+    uint32_t parentRecord = 0;
+    for (int level = 0;; level++) {
+        if (level >= tag4maxDepth) return tag4suspect;
+        block4* b = nullptr;
+        const int32_t rc = getChecked(t, offset, parentKey, parentRecord, level == 0, &b);
+        if (rc != 0) return rc;
+        t->path[level] = b;
+        t->depth = level + 1;
+        if (node4isLeaf(node4headerRead(b->data).attribute)) return chooseLeaf(t, b, target);
+        branch4view view;
+        view.attach(b->data, t->keyLength);
+        b->cursor = chooseBranch(t, view, target);
+        parentKey = view.key(b->cursor);
+        parentRecord = view.record(b->cursor);
+        offset = view.child(b->cursor);
+    }
+}
+
+// Forgets every node without writing (a reader's nodes are never changed) and reads the
+// root offset afresh: another process changed the file.
+void dropForRetry(tag4file* t) {
+    tag4pathClear(t);
+    for (int i = 0; i < t->blockCount; i++) {
+        if (t->blocks[i]->changed) continue;
+        t->blocks[i]->fileOffset = -1;
+    }
+    t->root = 0;
+    file4dropBuffers(&t->indexFile->file);
+}
+
+// Runs an operation again while it finds suspect nodes, a bounded number of times.
+template <typename Op>
+int32_t withRetry(tag4file* t, Op op) {
+    for (int attempt = 0;; attempt++) {
+        const int32_t rc = op();
+        if (rc != tag4suspect) return rc;
+        if (tag4trusted(t) || attempt >= kRetries) {
+            tag4pathClear(t);
+            return tag4corrupt(t, 91110);
+        }
+        dropForRetry(t);
+        sleepBeforeRetry(attempt);
+    }
+}
+
+block4* leafOf(tag4file* t) {
+    return t->depth > 0 ? t->path[t->depth - 1] : nullptr;
+}
+
+int leafCount(block4* b) {
+    return node4headerRead(b->data).count;
+}
+
+// Rebuilds the key at the leaf's cursor into `out` (K bytes); false past the end.
+bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
+    block4* b = leafOf(t);
+    if (b == nullptr) return false;
+    leaf4view leaf;
+    if (leaf.attach(b->data, t->keyLength, t->pad) != 0 || b->cursor >= leaf.count()) return false;
+    const uint8_t* key = nullptr;
+    leaf4entry e;
+    leaf.key(b->cursor, &key);
+    leaf.entry(b->cursor, &e);
+    std::memcpy(out, key, t->keyLength);
+    if (record != nullptr) *record = e.record;
+    return true;
+}
+
+// Moves to the first (dir 1) or last (dir -1) entry of the next leaf in that direction,
+// through the path. 0 moved, 3 no further leaf, tag4suspect, or an error. The new leaf
+// must be linked to the old one and continue its key order.
+int32_t nextLeaf(tag4file* t, int dir) {
+    block4* old = leafOf(t);
+    const int32_t oldOffset = old->fileOffset;
+    uint8_t edge[256];
+    const int oldCount = leafCount(old);
+    if (oldCount == 0) return 3;
+    {
+        leaf4view leaf;
+        leaf.attach(old->data, t->keyLength, t->pad);
+        const uint8_t* key = nullptr;
+        leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
+        std::memcpy(edge, key, t->keyLength);
+    }
+    int level = t->depth - 2;
+    while (level >= 0) {
+        block4* b = t->path[level];
+        const int n = node4headerRead(b->data).count;
+        if (dir > 0 ? b->cursor < n - 1 : b->cursor > 0) break;
+        level--;
+    }
+    if (level < 0) return 3;
+    t->path[level]->cursor += dir;
+    for (int l = level + 1; l < t->depth; l++) {
+        branch4view parent;
+        parent.attach(t->path[l - 1]->data, t->keyLength);
+        const int c = t->path[l - 1]->cursor;
+        tag4blockUnpin(t->path[l]);
+        block4* b = nullptr;
+        const int32_t rc =
+            getChecked(t, parent.child(c), parent.key(c), parent.record(c), false, &b);
+        if (rc != 0) {
+            t->depth = l;
+            return rc;
+        }
+        t->path[l] = b;
+        const node4header h = node4headerRead(b->data);
+        const bool leafLevel = l == t->depth - 1;
+        if (node4isLeaf(h.attribute) != leafLevel) {
+            t->depth = l + 1;
+            return tag4suspect;
+        }
+        b->cursor = dir > 0 ? 0 : h.count - 1;
+    }
+    block4* leaf = leafOf(t);
+    const node4header h = node4headerRead(leaf->data);
+    if ((dir > 0 ? h.left : h.right) != oldOffset) return tag4suspect;
+    uint8_t key[256];
+    if (!keyAtCursor(t, key, nullptr)) return tag4suspect;
+    const int c = std::memcmp(key, edge, t->keyLength);
+    if (dir > 0 ? c < 0 : c > 0) return tag4suspect;
+    return 0;
+}
+
+// Moves n entries in stored order from a valid position; *moved counts what was done.
+// Before each crossing into another leaf the entry stood on is saved in the tag's work
+// space, so that a caller meeting a suspect node can stand on it again.
+int32_t skipRaw(tag4file* t, int32_t n, int32_t* moved) {
+    *moved = 0;
+    block4* leaf = leafOf(t);
+    int count = leafCount(leaf);
+    if (count == 0) return 0;
+    if (leaf->cursor >= count) {
+        // Past the end: the last entry is one step back, and forward stays on it.
+        leaf->cursor = count - 1;
+        if (n < 0) {
+            (*moved)--;
+            n++;
+        }
+    }
+    while (n != 0) {
+        leaf = leafOf(t);
+        count = leafCount(leaf);
+        if (n > 0) {
+            const int step = std::min(n, count - 1 - leaf->cursor);
+            leaf->cursor += step;
+            *moved += step;
+            n -= step;
+        } else {
+            const int step = std::min(-n, leaf->cursor);
+            leaf->cursor -= step;
+            *moved -= step;
+            n += step;
+        }
+        if (n == 0) break;
+        tag4work* w = t->work;
+        w->savedKey.resize(t->keyLength);
+        keyAtCursor(t, w->savedKey.data(), &w->savedRecord);
+        const int dir = n > 0 ? 1 : -1;
+        const int32_t rc = nextLeaf(t, dir);
+        if (rc == 3) {
+            // The end of the tree: the path is unchanged, on the end entry.
+            return 0;
+        }
+        if (rc != 0) return rc;
+        *moved += dir;
+        n -= dir;
+    }
+    return 0;
+}
+
+bool isCharacter(const tag4file* t) {
+    return t->type == 'C';
+}
+
+int32_t checkCall(tag4file* t, int32_t location) {
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, location);
+    if (error4pending(t->env)) return e4codeBase;
+    return 0;
+}
+
+int32_t seekAscending(tag4file* t, const uint8_t* key, int length) {
+    int len = length;
+    bool stripped = false;
+    // Trailing blank weights of a collation search key ask for keys whose primary part ends
+    // where the remaining search bytes end.
+    if (t->general && isCharacter(t)) {
+        while (len > 0 && key[len - 1] == 17) {
+            len--;
+            stripped = true;
+        }
+    }
+    Target target;
+    target.kind = Target::byKey;
+    target.key = key;
+    target.length = len;
+    int32_t rc = withRetry(t, [&] { return descend(t, target); });
+    if (rc == 0 && stripped && len < t->keyLength) {
+        uint8_t found[256];
+        if (keyAtCursor(t, found, nullptr) && found[len] >= 10) rc = 2;
+    }
+    return rc;
+}
+
+int32_t goEnd(tag4file* t, bool last) {
+    Target target;
+    target.kind = last ? Target::last : Target::first;
+    const int32_t rc = withRetry(t, [&] { return descend(t, target); });
+    if (rc < 0) return rc;
+    return leafCount(leafOf(t)) == 0 ? 3 : 0;
+}
+
+// Skip that meets another process's change by standing again on the entry it last stood
+// on (seeking it from the root) and going on from there.
+int32_t skipWithRetry(tag4file* t, int32_t n) {
+    if (leafOf(t) == nullptr) return tag4corrupt(t, 91120);
+    int32_t total = 0;
+    for (int attempt = 0;; attempt++) {
+        int32_t moved = 0;
+        int32_t rc = skipRaw(t, n - total, &moved);
+        total += moved;
+        if (rc != tag4suspect) return rc < 0 ? rc : total;
+        if (tag4trusted(t) || attempt >= kRetries) {
+            tag4pathClear(t);
+            return tag4corrupt(t, 91121);
+        }
+        dropForRetry(t);
+        sleepBeforeRetry(attempt);
+        const std::vector<uint8_t> key = t->work->savedKey;
+        rc = tag4seekEntry(t, key.data(), t->work->savedRecord);
+        if (rc < 0) return rc;
+        // The entry is gone: going forward, the next greater one stands in for the step
+        // past it.
+        if (rc == 2 && n - total > 0 && tag4eof(t) == 0) total++;
+        if (total == n) return total;
+    }
+}
+
+}  // namespace
+
+// ---- shared with the edit and index modules ----
+
+void tag4entries::insert(int at, const uint8_t* key, uint32_t record, uint8_t trail,
+                         uint32_t child) {
+    keys.insert(keys.begin() + ptrdiff_t(at) * keyLength, key, key + keyLength);
+    records.insert(records.begin() + at, record);
+    trails.insert(trails.begin() + at, trail);
+    children.insert(children.begin() + at, child);
+}
+
+void tag4entries::erase(int at) {
+    keys.erase(keys.begin() + ptrdiff_t(at) * keyLength,
+               keys.begin() + ptrdiff_t(at + 1) * keyLength);
+    records.erase(records.begin() + at);
+    trails.erase(trails.begin() + at);
+    children.erase(children.begin() + at);
+}
+
+bool tag4trusted(const tag4file* t) {
+    const index4file* f = t->indexFile;
+    return f->lockOwner != 0 || f->file.accessMode != 0;
+}
+
+int32_t tag4corrupt(tag4file* t, int32_t location) {
+    return error4raiseText(t->env, e4index, location, t->alias, t->indexFile->file.name);
+}
+
+int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out) {
+    for (int i = 0; i < t->blockCount; i++) {
+        block4* b = t->blocks[i];
+        if (b->fileOffset != offset) continue;
+        if (fresh) {
+            std::memset(b->data, 0, node4size);
+            b->changed = 1;
+        }
+        b->lastUse = ++t->useTick;
+        b->inPath++;
+        *out = b;
+        return 0;
+    }
+    int32_t rc = 0;
+    block4* b = takeBlock(t, &rc);
+    if (b == nullptr) return rc;
+    if (fresh) {
+        std::memset(b->data, 0, node4size);
+        b->changed = 1;
+    } else {
+        const int32_t got = file4read(&t->indexFile->file, offset, b->data, node4size);
+        if (got < 0) return got;
+        if (got < node4size || checkNode(t, b->data) != 0) return tag4suspect;
+        b->changed = 0;
+    }
+    b->fileOffset = offset;
+    b->cursor = 0;
+    b->lastUse = ++t->useTick;
+    b->inPath = 1;
+    *out = b;
+    return 0;
+}
+
+void tag4blockUnpin(block4* b) {
+    if (b != nullptr && b->inPath > 0) b->inPath--;
+}
+
+void tag4blockDiscard(tag4file* t, int32_t offset) {
+    for (int i = 0; i < t->blockCount; i++) {
+        block4* b = t->blocks[i];
+        if (b->fileOffset != offset) continue;
+        b->fileOffset = -1;
+        b->changed = 0;
+    }
+}
+
+void tag4pathClear(tag4file* t) {
+    for (int i = 0; i < t->depth; i++) tag4blockUnpin(t->path[i]);
+    t->depth = 0;
+}
+
+int32_t tag4seekEntry(tag4file* t, const uint8_t* key, uint32_t record) {
+    Target target;
+    target.kind = Target::byKeyRecord;
+    target.key = key;
+    target.record = record;
+    return withRetry(t, [&] { return descend(t, target); });
+}
+
+void tag4fileSetType(tag4file* t, char type) {
+    t->type = type;
+    t->pad = type == 'C' && !t->general ? ' ' : 0;
+}
+
+void tag4fileFreeMemory(tag4file* t) {
+    t->depth = 0;
+    for (int i = 0; i < t->blockCount; i++) mem4free(t->blocks[i]);
+    t->blockCount = 0;
+    delete t->work;
+    t->work = nullptr;
+}
+
+// ---- positioning ----
+
+int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
+    if (int32_t rc = checkCall(t, 91130)) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, 91131);
+    if (length < 0) return error4raise(t->env, e4parm, 91132);
+    length = std::min<int32_t>(length, t->keyLength);
+    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, 91133);
+    const auto* k = static_cast<const uint8_t*>(key);
+    if (!t->descending) return seekAscending(t, k, length);
+
+    // Descending: seek the next greater key, then step back one entry in stored order.
+    uint8_t raised[256];
+    std::memcpy(raised, k, size_t(length));
+    int i = length - 1;
+    if (t->general && isCharacter(t))
+        while (i >= 0 && raised[i] < 10) i--;
+    else
+        while (i >= 0 && raised[i] == 255) i--;
+    if (i < 0) {
+        int32_t rc = goEnd(t, true);
+        if (rc != 0) return rc;
+        uint8_t found[256];
+        if (keyAtCursor(t, found, nullptr) && std::memcmp(found, k, size_t(length)) == 0) return 0;
+        leafOf(t)->cursor = leafCount(leafOf(t));
+        return 3;
+    }
+    raised[i]++;
+    int32_t rc = seekAscending(t, raised, i + 1);
+    if (rc < 0) return rc;
+    rc = skipWithRetry(t, -1);
+    if (rc < 0) return rc;
+    uint8_t found[256];
+    if (rc == 0 || !keyAtCursor(t, found, nullptr)) {
+        // Nothing before it: past the end in the tag's order.
+        const int32_t end = tag4goEof(t);
+        return end < 0 ? end : 3;
+    }
+    return std::memcmp(found, k, size_t(length)) == 0 ? 0 : 2;
+}
+
+int32_t tag4skip(tag4file* t, int32_t n) {
+    if (int32_t rc = checkCall(t, 91140)) return rc;
+    return skipWithRetry(t, n);
+}
+
+int32_t tag4skipInOrder(tag4file* t, int32_t n) {
+    if (int32_t rc = checkCall(t, 91141)) return rc;
+    if (!t->descending) return skipWithRetry(t, n);
+    const int32_t moved = skipWithRetry(t, -n);
+    return moved < 0 && moved <= -1000 ? moved : -moved;
+}
+
+int32_t tag4top(tag4file* t) {
+    if (int32_t rc = checkCall(t, 91142)) return rc;
+    return goEnd(t, t->descending != 0);
+}
+
+int32_t tag4bottom(tag4file* t) {
+    if (int32_t rc = checkCall(t, 91143)) return rc;
+    return goEnd(t, t->descending == 0);
+}
+
+int32_t tag4goEof(tag4file* t) {
+    if (int32_t rc = checkCall(t, 91144)) return rc;
+    const int32_t rc = goEnd(t, true);
+    if (rc < 0) return rc;
+    leafOf(t)->cursor = leafCount(leafOf(t));
+    return 0;
+}
+
+int32_t tag4eof(tag4file* t) {
+    if (int32_t rc = checkCall(t, 91145)) return rc;
+    block4* b = leafOf(t);
+    return b == nullptr || b->cursor >= leafCount(b) ? 1 : 0;
+}
+
+const uint8_t* tag4key(tag4file* t) {
+    if (t == nullptr || error4pending(t->env)) return nullptr;
+    block4* b = leafOf(t);
+    if (b == nullptr) return nullptr;
+    leaf4view leaf;
+    if (leaf.attach(b->data, t->keyLength, t->pad) != 0 || b->cursor >= leaf.count())
+        return nullptr;
+    const uint8_t* key = nullptr;
+    leaf.key(b->cursor, &key);
+    t->work->keyOut.assign(key, key + t->keyLength);
+    return t->work->keyOut.data();
+}
+
+int32_t tag4type(tag4file* t) {
+    if (int32_t rc = checkCall(t, 91146)) return rc;
+    return t->type;
+}
+
+int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t mode) {
+    if (int32_t rc = checkCall(t, 91150)) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, 91151);
+    const auto* k = static_cast<const uint8_t*>(key);
+    const int32_t rc = tag4seekEntry(t, k, uint32_t(record));
+    if (rc < 0) return rc;
+    if (rc == 0) return mode == 0 ? 0 : 1;
+    uint8_t found[256];
+    if (keyAtCursor(t, found, nullptr) && std::memcmp(found, k, t->keyLength) == 0) return 1;
+    // The entry before the position: in the leaf, or the branch entry where the path last
+    // turned right (the last entry of the leaf before).
+    const int K = t->keyLength;
+    block4* leaf = leafOf(t);
+    if (leaf->cursor > 0) {
+        leaf4view view;
+        view.attach(leaf->data, K, t->pad);
+        const uint8_t* before = nullptr;
+        view.key(leaf->cursor - 1, &before);
+        return std::memcmp(before, k, K) == 0 ? 1 : 2;
+    }
+    for (int level = t->depth - 2; level >= 0; level--) {
+        block4* b = t->path[level];
+        if (b->cursor == 0) continue;
+        branch4view view;
+        view.attach(b->data, K);
+        return std::memcmp(view.key(b->cursor - 1), k, K) == 0 ? 1 : 2;
+    }
+    return 2;
+}
+
+int32_t tag4recordNumber(tag4file* t) {
+    if (int32_t rc = checkCall(t, 91152)) return rc;
+    block4* b = leafOf(t);
+    if (b == nullptr) return -2;
+    leaf4view leaf;
+    if (leaf.attach(b->data, t->keyLength, t->pad) != 0) return tag4corrupt(t, 91153);
+    if (leaf.count() == 0) return 0;
+    if (b->cursor >= leaf.count()) return -1;
+    leaf4entry e;
+    leaf.entry(b->cursor, &e);
+    return int32_t(e.record);
+}
+
+double tag4position(tag4file* t) {
+    if (t == nullptr) return e4parmNull;
+    if (error4pending(t->env)) return e4codeBase;
+    if (t->depth == 0) return tag4corrupt(t, 91154);
+    bool allFirst = true, allLast = true;
+    double f = 0.5;
+    for (int level = t->depth - 1; level >= 0; level--) {
+        block4* b = t->path[level];
+        const int n = node4headerRead(b->data).count;
+        if (n == 0) return 0.0;
+        const int c = std::min(b->cursor, n - 1);
+        allFirst = allFirst && b->cursor == 0;
+        allLast = allLast && b->cursor >= n - 1;
+        f = (c + f) / n;
+    }
+    if (allLast) f = 1.0;
+    if (allFirst) f = 0.0;
+    return t->descending ? 1.0 - f : f;
+}
+
+int32_t tag4setPosition(tag4file* t, double fraction) {
+    if (int32_t rc = checkCall(t, 91155)) return rc;
+    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, 91156);
+    const int32_t changed = index4fileRefresh(t->indexFile);
+    if (changed < 0) return changed;
+    Target target;
+    target.kind = Target::fraction;
+    target.f = t->descending ? 1.0 - fraction : fraction;
+    const int32_t rc = withRetry(t, [&] {
+        Target each = target;
+        return descend(t, each);
+    });
+    return rc < 0 ? rc : 0;
+}
+
+// ---- nodes ----
+
+int32_t tag4flush(tag4file* t) {
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, 91160);
+    if (error4pending(t->env)) return e4codeBase;
+    for (int i = 0; i < t->blockCount; i++) {
+        block4* b = t->blocks[i];
+        if (!b->changed || b->fileOffset < 0) continue;
+        const int32_t rc = writeBlock(b);
+        if (rc < 0) return rc;
+    }
+    if (t->rootChanged) {
+        uint8_t bytes[4];
+        bytes4put32le(bytes, t->root);
+        const int32_t rc = file4write(&t->indexFile->file, int32_t(t->headerOffset), bytes, 4);
+        if (rc < 0) return rc;
+        t->rootChanged = 0;
+    }
+    return 0;
+}
+
+int32_t tag4releaseNodes(tag4file* t) {
+    const int32_t rc = tag4flush(t);
+    if (rc < 0) return rc;
+    tag4pathClear(t);
+    for (int i = 0; i < t->blockCount; i++) mem4free(t->blocks[i]);
+    t->blockCount = 0;
+    return 0;
+}
+
+int16_t tag4uniqueCode(const tag4* tag) {
+    if (tag == nullptr || tag->tagFile == nullptr) return 0;
+    const uint8_t options = tag->tagFile->options;
+    return (options & (1 | 4)) != 0 ? tag->errUnique : 0;
+}

@@ -1,0 +1,420 @@
+#include <algorithm>
+#include <cstring>
+
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/file4.h"
+#include "xbase/index4.h"
+#include "xbase/tag4.h"
+#include "xbase/tag4internal.h"
+
+// Key maintenance. A change decodes the node it touches into whole entries, edits them,
+// and encodes them again the way a rebuild writes a leaf (each duplicate count capped so
+// that it never reaches into the previous key's trailing pads), so that every leaf the
+// library writes reads the same in any reader. When the entries no longer fit one node
+// they are spread over the node and new right siblings; an emptied node is unlinked and
+// freed. Either way the level above is rewritten in turn while its entries change.
+
+namespace {
+
+// Chunk boundaries for `n` entries: [0, n] when they fit one node, else two parts split
+// near `preferred`, else as many nodes as packing from the front needs.
+template <typename Fits>
+std::vector<int> partition(int n, int preferred, Fits fits) {
+    if (fits(0, n)) return {0, n};
+    preferred = std::clamp(preferred, 1, std::max(1, n - 1));
+    for (int d = 0; d < n; d++) {
+        for (int m : {preferred - d, preferred + d}) {
+            if (m < 1 || m > n - 1 || (d == 0 && m != preferred)) continue;
+            if (fits(0, m) && fits(m, n)) return {0, m, n};
+        }
+    }
+    std::vector<int> bounds = {0};
+    int start = 0;
+    while (start < n) {
+        int end = start + 1;
+        while (end < n && fits(start, end + 1)) end++;
+        bounds.push_back(end);
+        start = end;
+    }
+    return bounds;
+}
+
+bool readWidths(tag4file* t, const uint8_t* node, leaf4widths* out) {
+    leaf4view leaf;
+    if (leaf.attach(const_cast<uint8_t*>(node), t->keyLength, t->pad) != 0) return false;
+    *out = leaf.widths();
+    return true;
+}
+
+// Writes entries [from, to) into `node` as a leaf or branch with `header`.
+int32_t encodeChunk(tag4file* t, uint8_t* node, const node4header& header,
+                    const leaf4widths& widths, const tag4entries& e, int from, int to) {
+    if (node4isLeaf(header.attribute)) return tag4encodeLeaf(t, node, header, widths, e, from, to);
+    tag4encodeBranch(t, node, header, e, from, to);
+    return 0;
+}
+
+void addUp(tag4entries* up, const tag4entries& e, int last, uint32_t child) {
+    up->insert(up->count(), e.key(last), e.records[size_t(last)], 0, child);
+}
+
+// Writes chunk i of `e` to offsets[i], the nodes linked left to right between `left` and
+// `right` (whose left offset is rewritten), and lists each chunk's last entry in `up`.
+// offsets[0] may be `first`, a block the caller holds.
+int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& bounds,
+                    const std::vector<int32_t>& offsets, uint16_t attribute, int32_t left,
+                    int32_t right, const leaf4widths& widths, block4* first, tag4entries* up) {
+    const size_t chunks = offsets.size();
+    for (size_t i = 0; i < chunks; i++) {
+        block4* b = first;
+        if (i > 0 || first == nullptr) {
+            const int32_t rc = tag4blockGet(t, offsets[i], true, &b);
+            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 91201);
+        }
+        node4header h;
+        h.attribute = attribute;
+        h.left = i == 0 ? left : offsets[i - 1];
+        h.right = i + 1 == chunks ? right : offsets[i + 1];
+        const int32_t rc = encodeChunk(t, b->data, h, widths, e, bounds[i], bounds[i + 1]);
+        b->changed = 1;
+        if (b != first) tag4blockUnpin(b);
+        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 91202);
+        addUp(up, e, bounds[i + 1] - 1, uint32_t(offsets[i]));
+    }
+    if (right != node4none) {
+        block4* r = nullptr;
+        int32_t rc = tag4blockGet(t, right, false, &r);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 91203);
+        node4header h = node4headerRead(r->data);
+        h.left = offsets.back();
+        node4headerWrite(r->data, h);
+        r->changed = 1;
+        tag4blockUnpin(r);
+    }
+    return 0;
+}
+
+// Takes `count` nodes for a change.
+int32_t extendMany(tag4file* t, size_t count, std::vector<int32_t>* out) {
+    for (size_t i = 0; i < count; i++) {
+        const int32_t at = index4extend(t->indexFile);
+        if (at < 0) return at;
+        out->push_back(at);
+    }
+    return 0;
+}
+
+// Unlinks a node from its level (the neighbours' offsets are rewritten) and frees it.
+int32_t dropNode(tag4file* t, block4* b) {
+    const node4header h = node4headerRead(b->data);
+    const int32_t offset = b->fileOffset;
+    for (int side = 0; side < 2; side++) {
+        const int32_t neighbour = side == 0 ? h.left : h.right;
+        if (neighbour == node4none) continue;
+        block4* n = nullptr;
+        const int32_t rc = tag4blockGet(t, neighbour, false, &n);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 91210);
+        node4header nh = node4headerRead(n->data);
+        if (side == 0)
+            nh.right = h.right;
+        else
+            nh.left = h.left;
+        node4headerWrite(n->data, nh);
+        n->changed = 1;
+        tag4blockUnpin(n);
+    }
+    return index4freeNode(t->indexFile, offset);
+}
+
+// The root took more than one node: it becomes a branch over them (a new level), splitting
+// again while the entries exceed a branch. A shared file keeps the root where it is, so
+// that other processes holding its offset still find the root there.
+int32_t growRoot(tag4file* t, block4* root, const tag4entries& e, const std::vector<int>& bounds,
+                 const leaf4widths& widths) {
+    const bool keepInPlace = t->indexFile->file.accessMode == 0;
+    const bool leaf = node4isLeaf(node4headerRead(root->data).attribute);
+    const size_t chunks = bounds.size() - 1;
+    std::vector<int32_t> offsets;
+    if (!keepInPlace) offsets.push_back(root->fileOffset);
+    if (int32_t rc = extendMany(t, chunks - offsets.size(), &offsets)) return rc;
+    tag4entries up;
+    up.clear(t->keyLength);
+    int32_t rc = writeChunks(t, e, bounds, offsets, leaf ? node4leaf : node4branch, node4none,
+                             node4none, widths, keepInPlace ? nullptr : root, &up);
+    if (rc != 0) return rc;
+    const int capacity = branch4capacity(t->keyLength);
+    while (up.count() > capacity) {
+        tag4entries level = up;
+        std::vector<int> b = partition(level.count(), (level.count() + 1) / 2,
+                                       [&](int from, int to) { return to - from <= capacity; });
+        std::vector<int32_t> o;
+        if ((rc = extendMany(t, b.size() - 1, &o)) != 0) return rc;
+        up.clear(t->keyLength);
+        rc = writeChunks(t, level, b, o, node4branch, node4none, node4none, widths, nullptr, &up);
+        if (rc != 0) return rc;
+    }
+    block4* top = root;
+    if (!keepInPlace) {
+        const int32_t at = index4extend(t->indexFile);
+        if (at < 0) return at;
+        if ((rc = tag4blockGet(t, at, true, &top)) != 0) return rc < 0 ? rc : tag4corrupt(t, 91220);
+        t->root = uint32_t(at);
+        t->rootChanged = 1;
+    }
+    node4header h;
+    h.attribute = node4rootBranch;
+    tag4encodeBranch(t, top->data, h, up, 0, up.count());
+    top->changed = 1;
+    if (top != root) tag4blockUnpin(top);
+    return 0;
+}
+
+// Writes t->work->node as the new contents of path[level] and carries the change up.
+// `preferred` is where a split into two should fall.
+int32_t rewriteLevel(tag4file* t, int level, int preferred) {
+    tag4entries& e = t->work->node;
+    block4* b = t->path[level];
+    const node4header h = node4headerRead(b->data);
+    const bool leaf = node4isLeaf(h.attribute);
+    const int K = t->keyLength;
+
+    uint8_t oldLast[256];
+    uint32_t oldRecord = 0;
+    bool hadLast = false;
+    {
+        tag4entries before;
+        if (tag4decode(t, b->data, &before) == 0 && before.count() > 0) {
+            std::memcpy(oldLast, before.key(before.count() - 1), size_t(K));
+            oldRecord = before.records.back();
+            hadLast = true;
+        }
+    }
+
+    if (e.count() == 0) {
+        if (level == 0) {
+            // The tag is empty again: one empty root leaf.
+            leaf4widths w;
+            int32_t rc = tag4widths(t, leaf4start::empty, &w);
+            if (rc < 0) return rc;
+            leaf4view::format(b->data, node4rootLeaf, w);
+            b->changed = 1;
+            return 0;
+        }
+        int32_t rc = dropNode(t, b);
+        if (rc < 0) return rc;
+        block4* parent = t->path[level - 1];
+        if ((rc = tag4decode(t, parent->data, &e)) != 0) return tag4corrupt(t, 91230);
+        e.erase(parent->cursor);
+        return rewriteLevel(t, level - 1, (e.count() + 1) / 2);
+    }
+
+    leaf4widths widths;
+    if (leaf) {
+        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, 91231);
+        // The first key of an empty tag starts the leaf's widths afresh.
+        if (level == 0 && node4headerRead(b->data).count == 0) {
+            const int32_t rc = tag4widths(t, leaf4start::empty, &widths);
+            if (rc < 0) return rc;
+        }
+    }
+    const int capacity = branch4capacity(K);
+    std::vector<uint8_t>& scratch = t->work->scratch;
+    scratch.resize(node4size);
+    const std::vector<int> bounds = partition(e.count(), preferred, [&](int from, int to) {
+        if (!leaf) return to - from <= capacity;
+        return tag4encodeLeaf(t, scratch.data(), h, widths, e, from, to) == 0;
+    });
+    const size_t chunks = bounds.size() - 1;
+
+    if (chunks == 1) {
+        int32_t rc = encodeChunk(t, b->data, h, widths, e, 0, e.count());
+        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 91232);
+        b->changed = 1;
+        if (level == 0) return 0;
+        const int last = e.count() - 1;
+        if (hadLast && std::memcmp(oldLast, e.key(last), size_t(K)) == 0 &&
+            oldRecord == e.records[size_t(last)])
+            return 0;
+        // The node's last entry changed: so does its entry in the parent.
+        std::vector<uint8_t> key(e.key(last), e.key(last) + K);
+        const uint32_t record = e.records[size_t(last)];
+        block4* parent = t->path[level - 1];
+        if (tag4decode(t, parent->data, &e) != 0) return tag4corrupt(t, 91233);
+        const int c = parent->cursor;
+        std::memcpy(e.keys.data() + size_t(c) * size_t(K), key.data(), size_t(K));
+        e.records[size_t(c)] = record;
+        return rewriteLevel(t, level - 1, (e.count() + 1) / 2);
+    }
+
+    if (level == 0) return growRoot(t, b, e, bounds, widths);
+
+    std::vector<int32_t> offsets = {b->fileOffset};
+    int32_t rc = extendMany(t, chunks - 1, &offsets);
+    if (rc != 0) return rc;
+    tag4entries up;
+    up.clear(K);
+    rc = writeChunks(t, e, bounds, offsets, h.attribute, h.left, h.right, widths, b, &up);
+    if (rc != 0) return rc;
+    // The parent's entry for the node gives way to one entry per node.
+    block4* parent = t->path[level - 1];
+    if (tag4decode(t, parent->data, &e) != 0) return tag4corrupt(t, 91234);
+    const int c = parent->cursor;
+    e.erase(c);
+    for (int i = 0; i < up.count(); i++)
+        e.insert(c + i, up.key(i), up.records[size_t(i)], 0, up.children[size_t(i)]);
+    return rewriteLevel(t, level - 1, (e.count() + 1) / 2);
+}
+
+int32_t checkChange(tag4file* t, const void* key, int32_t record, int32_t location) {
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, location);
+    if (error4pending(t->env)) return e4codeBase;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, location + 1);
+    if (record < 1) return error4raise(t->env, e4parm, location + 2);
+    if (t->indexFile->file.isReadOnly)
+        return error4raiseText(t->env, e4write, location + 3, t->indexFile->file.name);
+    return 0;
+}
+
+// The trailing count a new key is stored with.
+uint8_t trailOf(tag4file* t, const uint8_t* key) {
+    if (t->noTrail) return 0;
+    return uint8_t(leaf4trailCount(key, t->keyLength, t->pad));
+}
+
+}  // namespace
+
+// ---- node codecs ----
+
+int32_t tag4decode(tag4file* t, const uint8_t* node, tag4entries* out) {
+    const int K = t->keyLength;
+    out->clear(K);
+    auto* data = const_cast<uint8_t*>(node);
+    const node4header h = node4headerRead(node);
+    if (node4isLeaf(h.attribute)) {
+        leaf4view leaf;
+        if (leaf.attach(data, K, t->pad) != 0) return e4index;
+        for (int i = 0; i < leaf.count(); i++) {
+            const uint8_t* key = nullptr;
+            leaf4entry e;
+            leaf.key(i, &key);
+            leaf.entry(i, &e);
+            out->insert(i, key, e.record, uint8_t(e.trail), 0);
+        }
+        return 0;
+    }
+    branch4view branch;
+    if (branch.attach(data, K) != 0) return e4index;
+    for (int i = 0; i < branch.count(); i++)
+        out->insert(i, branch.key(i), branch.record(i), 0, branch.child(i));
+    return 0;
+}
+
+int32_t tag4encodeLeaf(tag4file* t, uint8_t* node, const node4header& header,
+                       const leaf4widths& widths, const tag4entries& in, int from, int to) {
+    leaf4view::format(node, header.attribute, widths);
+    node4header h = node4headerRead(node);
+    h.left = header.left;
+    h.right = header.right;
+    node4headerWrite(node, h);
+    leaf4view leaf;
+    if (leaf.attach(node, t->keyLength, t->pad) != 0) return e4info;
+    for (int i = from; i < to; i++) {
+        const int32_t rc = leaf.append(in.key(i), in.records[size_t(i)], in.trails[size_t(i)]);
+        if (rc != 0) return rc;
+    }
+    return 0;
+}
+
+void tag4encodeBranch(tag4file* t, uint8_t* node, const node4header& header, const tag4entries& in,
+                      int from, int to) {
+    branch4view::format(node, header.attribute);
+    node4header h = node4headerRead(node);
+    h.left = header.left;
+    h.right = header.right;
+    node4headerWrite(node, h);
+    branch4view branch;
+    branch.attach(node, t->keyLength);
+    for (int i = from; i < to; i++)
+        branch.append(in.key(i), in.records[size_t(i)], in.children[size_t(i)]);
+}
+
+int32_t tag4widths(tag4file* t, leaf4start start, leaf4widths* out) {
+    const int32_t rc = leaf4widthsFor(t->keyLength, index4recordCount(t->indexFile), start, out);
+    return rc < 0 ? error4raise(t->env, e4info, 91240) : 0;
+}
+
+// ---- changes ----
+
+int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
+    if (int32_t rc = checkChange(t, key, record, 91250)) return rc;
+    const auto* k = static_cast<const uint8_t*>(key);
+    const int K = t->keyLength;
+    if (code != 0) {
+        // Any entry with this key refuses the add, before anything changes.
+        const int32_t found = tag4seekEntry(t, k, 0);
+        if (found < 0) return found;
+        const uint8_t* at = tag4key(t);
+        if (at != nullptr && std::memcmp(at, k, size_t(K)) == 0) {
+            switch (code) {
+                case tag4uniqueKeep:
+                    return tag4uniqueKeep;
+                case tag4uniqueRefuse:
+                case tag4candidateRefuse:
+                    return r4unique;
+                default:
+                    return error4raiseText(t->env, e4unique, 91254, t->alias,
+                                           t->indexFile->file.name);
+            }
+        }
+    }
+    index4versionAdvance(t->indexFile);
+    int32_t rc = tag4seekEntry(t, k, uint32_t(record));
+    if (rc < 0) return rc;
+    block4* leaf = t->path[t->depth - 1];
+    tag4entries& e = t->work->node;
+    if (tag4decode(t, leaf->data, &e) != 0) return tag4corrupt(t, 91255);
+    const int n = e.count();
+    const int p = std::min(leaf->cursor, n);
+    e.insert(p, k, uint32_t(record), trailOf(t, k), 0);
+    // As a split moves the upper half of a full leaf: the new key joins the half that holds
+    // its position.
+    const int right = n / 2;
+    const int preferred = p < n - right ? n - right + 1 : n - right;
+    rc = rewriteLevel(t, t->depth - 1, preferred);
+    tag4pathClear(t);
+    if (rc < 0) return rc;
+    rc = tag4seekEntry(t, k, uint32_t(record));
+    return rc < 0 ? rc : 0;
+}
+
+int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
+    if (int32_t rc = checkChange(t, key, record, 91260)) return rc;
+    const auto* k = static_cast<const uint8_t*>(key);
+    const int K = t->keyLength;
+    int32_t rc = tag4seekEntry(t, k, uint32_t(record));
+    if (rc < 0) return rc;
+    if (rc != 0) {
+        // A file written elsewhere may hold equal keys out of record order: look at every
+        // entry of the key.
+        if ((rc = tag4seekEntry(t, k, 0)) < 0) return rc;
+        for (;;) {
+            const uint8_t* at = tag4key(t);
+            if (at == nullptr || std::memcmp(at, k, size_t(K)) != 0) return r4entry;
+            if (tag4recordNumber(t) == record) break;
+            rc = tag4skip(t, 1);
+            if (rc < 0) return rc;
+            if (rc == 0) return r4entry;
+        }
+    }
+    index4versionAdvance(t->indexFile);
+    block4* leaf = t->path[t->depth - 1];
+    tag4entries& e = t->work->node;
+    if (tag4decode(t, leaf->data, &e) != 0) return tag4corrupt(t, 91261);
+    e.erase(leaf->cursor);
+    rc = rewriteLevel(t, t->depth - 1, (e.count() + 1) / 2);
+    tag4pathClear(t);
+    if (rc < 0) return rc;
+    rc = tag4seekEntry(t, k, uint32_t(record));
+    return rc < 0 ? rc : 0;
+}

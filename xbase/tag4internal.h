@@ -1,0 +1,70 @@
+#pragma once
+// Inside the tag code: what tag4.cpp, tag4edit.cpp and the index file modules share.
+// Callers outside use tag4.h and index4.h.
+#include <cstdint>
+#include <vector>
+
+#include "xbase/tag4.h"
+
+// Outcome of a read check: the node disagrees with what led to it. A reader without the
+// lock takes it for another process's change in progress and starts again.
+inline constexpr int32_t tag4suspect = 1;
+
+// Entries of one node, decoded: full keys, record numbers, and per kind the trailing
+// counts (leaves) or child offsets (branches).
+struct tag4entries {
+    int keyLength = 0;
+    std::vector<uint8_t> keys;
+    std::vector<uint32_t> records;
+    std::vector<uint8_t> trails;
+    std::vector<uint32_t> children;
+    int count() const { return int(records.size()); }
+    const uint8_t* key(int i) const { return keys.data() + size_t(i) * size_t(keyLength); }
+    void clear(int k) {
+        keyLength = k;
+        keys.clear();
+        records.clear();
+        trails.clear();
+        children.clear();
+    }
+    void insert(int at, const uint8_t* key, uint32_t record, uint8_t trail, uint32_t child);
+    void erase(int at);
+};
+
+struct tag4work {
+    tag4entries node;               // the node being rewritten
+    tag4entries up;                 // what goes into the level above
+    std::vector<uint8_t> scratch;   // a node that a trial encoding fills
+    std::vector<uint8_t> savedKey;  // the entry a skip stood on before leaving a leaf
+    uint32_t savedRecord = 0;
+    std::vector<uint8_t> keyOut;  // what tag4key hands out
+};
+
+// True when node read checks are errors rather than signs of another writer: this
+// process holds the index lock, or the file is not shared.
+bool tag4trusted(const tag4file* tag);
+// -310 with the tag's name.
+int32_t tag4corrupt(tag4file* tag, int32_t location);
+
+// The block holding the node at `offset` (read from the file, checked when `check`); a
+// block that is new in the file is formatted by the caller instead (`fresh`). 0, tag4suspect
+// or an error. The block is pinned (never evicted) until tag4blockUnpin.
+int32_t tag4blockGet(tag4file* tag, int32_t offset, bool fresh, block4** out);
+void tag4blockUnpin(block4* block);
+// Forgets the node at `offset` without writing it (it was freed).
+void tag4blockDiscard(tag4file* tag, int32_t offset);
+// Empties the path (the blocks stay cached).
+void tag4pathClear(tag4file* tag);
+
+// Decodes or encodes whole nodes. Encoding a leaf: 0 or node4noRoom.
+int32_t tag4decode(tag4file* tag, const uint8_t* node, tag4entries* out);
+int32_t tag4encodeLeaf(tag4file* tag, uint8_t* node, const node4header& header,
+                       const leaf4widths& widths, const tag4entries& in, int from, int to);
+void tag4encodeBranch(tag4file* tag, uint8_t* node, const node4header& header,
+                      const tag4entries& in, int from, int to);
+// Widths of the leaves of this tag: rebuilt or started empty.
+int32_t tag4widths(tag4file* tag, leaf4start start, leaf4widths* out);
+
+// Positions the path at the first entry with (key, record) not less than the given
+// (record 0: the first entry of the key). 0 exact, 2 otherwise; or an error.
+int32_t tag4seekEntry(tag4file* tag, const uint8_t* key, uint32_t record);
