@@ -213,6 +213,7 @@ void leaf4view::writeHeader() {
 // A 32-bit little-endian load that reads zeros past the node's end: the last entry of a
 // full leaf with short entries would otherwise reach beyond the 512 bytes.
 uint32_t leaf4view::load32(int offset) const {
+    if (offset + 4 <= node4size) return bytes4get32le(node_ + offset);
     uint8_t b[4] = {};
     std::memcpy(b, node_ + offset, size_t(std::min(4, node4size - offset)));
     return bytes4get32le(b);

@@ -170,26 +170,41 @@ int32_t growRoot(tag4file* t, block4* root, const tag4entries& e, const std::vec
     return 0;
 }
 
-// Writes t->work->node as the new contents of path[level] and carries the change up.
-// `preferred` is where a split into two should fall.
-int32_t rewriteLevel(tag4file* t, int level, int preferred) {
+// The last entry of a node before a change, to tell whether the parent must follow.
+struct LastEntry {
+    std::vector<uint8_t> key;
+    uint32_t record = 0;
+    void take(const tag4entries& e) {
+        if (e.count() == 0) {
+            key.clear();
+            return;
+        }
+        key.assign(e.key(e.count() - 1), e.key(e.count() - 1) + e.keyLength);
+        record = e.records.back();
+    }
+    bool same(const tag4entries& e) const {
+        const int last = e.count() - 1;
+        return !key.empty() && last >= 0 && record == e.records[size_t(last)] &&
+               std::memcmp(key.data(), e.key(last), key.size()) == 0;
+    }
+};
+
+// Decodes path[level] into t->work->node and remembers its last entry.
+int32_t decodeLevel(tag4file* t, int level, LastEntry* last) {
+    tag4entries& e = t->work->node;
+    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, 91229);
+    last->take(e);
+    return 0;
+}
+
+// Writes t->work->node as the new contents of path[level] (whose last entry was `last`)
+// and carries the change up. `preferred` is where a split into two should fall.
+int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& last) {
     tag4entries& e = t->work->node;
     block4* b = t->path[level];
     const node4header h = node4headerRead(b->data);
     const bool leaf = node4isLeaf(h.attribute);
     const int K = t->keyLength;
-
-    uint8_t oldLast[256];
-    uint32_t oldRecord = 0;
-    bool hadLast = false;
-    {
-        tag4entries before;
-        if (tag4decode(t, b->data, &before) == 0 && before.count() > 0) {
-            std::memcpy(oldLast, before.key(before.count() - 1), size_t(K));
-            oldRecord = before.records.back();
-            hadLast = true;
-        }
-    }
 
     if (e.count() == 0) {
         if (level == 0) {
@@ -203,17 +218,17 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred) {
         }
         int32_t rc = dropNode(t, b);
         if (rc < 0) return rc;
-        block4* parent = t->path[level - 1];
-        if ((rc = tag4decode(t, parent->data, &e)) != 0) return tag4corrupt(t, 91230);
-        e.erase(parent->cursor);
-        return rewriteLevel(t, level - 1, (e.count() + 1) / 2);
+        LastEntry parentLast;
+        if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
+        e.erase(t->path[level - 1]->cursor);
+        return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
     }
 
     leaf4widths widths;
     if (leaf) {
         if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, 91231);
         // The first key of an empty tag starts the leaf's widths afresh.
-        if (level == 0 && node4headerRead(b->data).count == 0) {
+        if (level == 0 && h.count == 0) {
             const int32_t rc = tag4widths(t, leaf4start::empty, &widths);
             if (rc < 0) return rc;
         }
@@ -221,30 +236,32 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred) {
     const int capacity = branch4capacity(K);
     std::vector<uint8_t>& scratch = t->work->scratch;
     scratch.resize(node4size);
+    bool scratchWhole = false;
     const std::vector<int> bounds = partition(e.count(), preferred, [&](int from, int to) {
         if (!leaf) return to - from <= capacity;
-        return tag4encodeLeaf(t, scratch.data(), h, widths, e, from, to) == 0;
+        const bool fits = tag4encodeLeaf(t, scratch.data(), h, widths, e, from, to) == 0;
+        scratchWhole = fits && from == 0 && to == e.count();
+        return fits;
     });
     const size_t chunks = bounds.size() - 1;
 
     if (chunks == 1) {
-        int32_t rc = encodeChunk(t, b->data, h, widths, e, 0, e.count());
-        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 91232);
+        if (leaf && scratchWhole)
+            std::memcpy(b->data, scratch.data(), node4size);
+        else if (int32_t rc = encodeChunk(t, b->data, h, widths, e, 0, e.count()); rc != 0)
+            return rc < 0 ? rc : error4raise(t->env, e4info, 91232);
         b->changed = 1;
-        if (level == 0) return 0;
-        const int last = e.count() - 1;
-        if (hadLast && std::memcmp(oldLast, e.key(last), size_t(K)) == 0 &&
-            oldRecord == e.records[size_t(last)])
-            return 0;
+        if (level == 0 || last.same(e)) return 0;
         // The node's last entry changed: so does its entry in the parent.
-        std::vector<uint8_t> key(e.key(last), e.key(last) + K);
-        const uint32_t record = e.records[size_t(last)];
-        block4* parent = t->path[level - 1];
-        if (tag4decode(t, parent->data, &e) != 0) return tag4corrupt(t, 91233);
-        const int c = parent->cursor;
+        const int n = e.count() - 1;
+        std::vector<uint8_t> key(e.key(n), e.key(n) + K);
+        const uint32_t record = e.records[size_t(n)];
+        LastEntry parentLast;
+        if (int32_t rc = decodeLevel(t, level - 1, &parentLast); rc != 0) return rc;
+        const int c = t->path[level - 1]->cursor;
         std::memcpy(e.keys.data() + size_t(c) * size_t(K), key.data(), size_t(K));
         e.records[size_t(c)] = record;
-        return rewriteLevel(t, level - 1, (e.count() + 1) / 2);
+        return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
     }
 
     if (level == 0) return growRoot(t, b, e, bounds, widths);
@@ -257,13 +274,13 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred) {
     rc = writeChunks(t, e, bounds, offsets, h.attribute, h.left, h.right, widths, b, &up);
     if (rc != 0) return rc;
     // The parent's entry for the node gives way to one entry per node.
-    block4* parent = t->path[level - 1];
-    if (tag4decode(t, parent->data, &e) != 0) return tag4corrupt(t, 91234);
-    const int c = parent->cursor;
+    LastEntry parentLast;
+    if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
+    const int c = t->path[level - 1]->cursor;
     e.erase(c);
     for (int i = 0; i < up.count(); i++)
         e.insert(c + i, up.key(i), up.records[size_t(i)], 0, up.children[size_t(i)]);
-    return rewriteLevel(t, level - 1, (e.count() + 1) / 2);
+    return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
 }
 
 int32_t checkChange(tag4file* t, const void* key, int32_t record, int32_t location) {
@@ -373,7 +390,8 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     if (rc < 0) return rc;
     block4* leaf = t->path[t->depth - 1];
     tag4entries& e = t->work->node;
-    if (tag4decode(t, leaf->data, &e) != 0) return tag4corrupt(t, 91255);
+    LastEntry last;
+    if ((rc = decodeLevel(t, t->depth - 1, &last)) != 0) return rc;
     const int n = e.count();
     const int p = std::min(leaf->cursor, n);
     e.insert(p, k, uint32_t(record), trailOf(t, k), 0);
@@ -381,10 +399,8 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     // its position.
     const int right = n / 2;
     const int preferred = p < n - right ? n - right + 1 : n - right;
-    rc = rewriteLevel(t, t->depth - 1, preferred);
+    rc = rewriteLevel(t, t->depth - 1, preferred, last);
     tag4pathClear(t);
-    if (rc < 0) return rc;
-    rc = tag4seekEntry(t, k, uint32_t(record));
     return rc < 0 ? rc : 0;
 }
 
@@ -408,13 +424,11 @@ int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
         }
     }
     index4versionAdvance(t->indexFile);
-    block4* leaf = t->path[t->depth - 1];
     tag4entries& e = t->work->node;
-    if (tag4decode(t, leaf->data, &e) != 0) return tag4corrupt(t, 91261);
-    e.erase(leaf->cursor);
-    rc = rewriteLevel(t, t->depth - 1, (e.count() + 1) / 2);
+    LastEntry last;
+    if ((rc = decodeLevel(t, t->depth - 1, &last)) != 0) return rc;
+    e.erase(t->path[t->depth - 1]->cursor);
+    rc = rewriteLevel(t, t->depth - 1, (e.count() + 1) / 2, last);
     tag4pathClear(t);
-    if (rc < 0) return rc;
-    rc = tag4seekEntry(t, k, uint32_t(record));
     return rc < 0 ? rc : 0;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <random>
 #include <set>
 
@@ -51,6 +52,7 @@ class Model {
   public:
     Model(TreeFile& file, std::vector<ModelTag> tags) : file_(file), tags_(std::move(tags)) {
         sets_.resize(tags_.size());
+        keys_.resize(tags_.size());
     }
 
     void insert(uint32_t record, std::mt19937& rng) {
@@ -59,6 +61,7 @@ class Model {
             ASSERT_EQ(tag4addKey(tag(i), key.data(), int32_t(record), 0), 0)
                 << tags_[i].name << " record " << record << " code " << file_.env.errorCode;
             sets_[i].insert({key, record});
+            keys_[i][record] = key;
         }
         live_.push_back(record);
     }
@@ -103,23 +106,18 @@ class Model {
 
     void removeRecord(uint32_t record) {
         for (size_t i = 0; i < tags_.size(); i++) {
-            auto& set = sets_[i];
-            auto it = std::find_if(set.begin(), set.end(),
-                                   [&](const TreeEntry& e) { return e.second == record; });
-            ASSERT_NE(it, set.end());
-            ASSERT_EQ(tag4removeKey(tag(i), it->first.data(), int32_t(record)), 0)
+            const std::string key = keys_[i][record];
+            ASSERT_EQ(tag4removeKey(tag(i), key.data(), int32_t(record)), 0)
                 << tags_[i].name << " record " << record;
-            byRecordErase(set, it);
+            sets_[i].erase(sets_[i].find({key, record}));
+            keys_[i].erase(record);
         }
-    }
-    static void byRecordErase(std::multiset<TreeEntry>& set,
-                              std::multiset<TreeEntry>::iterator it) {
-        set.erase(it);
     }
 
     TreeFile& file_;
     std::vector<ModelTag> tags_;
     std::vector<std::multiset<TreeEntry>> sets_;
+    std::vector<std::map<uint32_t, std::string>> keys_;  // per tag: record -> key
     std::vector<uint32_t> live_;
 };
 
@@ -169,4 +167,9 @@ TEST(TagModel, SharedFileUnderTheLockFollowsTheModel) {
     modelRun(3000, 0, 2);
 }
 
+}  // namespace
+namespace {
+TEST(TagModelTiming, Scale) {
+    modelRun(uint32_t(std::atoi(getenv("MODEL_N") ? getenv("MODEL_N") : "3000")), 1, 7);
+}
 }  // namespace
