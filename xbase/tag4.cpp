@@ -55,7 +55,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
     if (t->blockCount < tag4cacheBlocks) {
         auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
         if (b == nullptr) {
-            *rc = error4raise(t->env, e4memory, 91101);
+            *rc = error4raise(t->env, e4memory, 92101);
             return nullptr;
         }
         b->tag = t;
@@ -64,7 +64,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
         return b;
     }
     if (victim == nullptr) {
-        *rc = error4raise(t->env, e4info, 91102);
+        *rc = error4raise(t->env, e4info, 92102);
         return nullptr;
     }
     if (victim->changed) {
@@ -287,7 +287,7 @@ int32_t withRetry(tag4file* t, Op op) {
         if (rc != tag4suspect) return rc;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 91110);
+            return tag4corrupt(t, 92110);
         }
         dropForRetry(t);
         sleepBeforeRetry(attempt);
@@ -462,18 +462,19 @@ int32_t goEnd(tag4file* t, bool last) {
 }
 
 // Skip that meets another process's change by standing again on the entry it last stood
-// on (seeking it from the root) and going on from there.
-int32_t skipWithRetry(tag4file* t, int32_t n) {
-    if (leafOf(t) == nullptr) return tag4corrupt(t, 91120);
-    int32_t total = 0;
+// on (seeking it from the root) and going on from there. 0 with the entries moved, or an
+// error.
+int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
+    *total = 0;
+    if (leafOf(t) == nullptr) return tag4corrupt(t, 92120);
     for (int attempt = 0;; attempt++) {
         int32_t moved = 0;
-        int32_t rc = skipRaw(t, n - total, &moved);
-        total += moved;
-        if (rc != tag4suspect) return rc < 0 ? rc : total;
+        int32_t rc = skipRaw(t, n - *total, &moved);
+        *total += moved;
+        if (rc != tag4suspect) return rc < 0 ? rc : 0;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 91121);
+            return tag4corrupt(t, 92121);
         }
         dropForRetry(t);
         sleepBeforeRetry(attempt);
@@ -482,8 +483,8 @@ int32_t skipWithRetry(tag4file* t, int32_t n) {
         if (rc < 0) return rc;
         // The entry is gone: going forward, the next greater one stands in for the step
         // past it.
-        if (rc == 2 && n - total > 0 && tag4eof(t) == 0) total++;
-        if (total == n) return total;
+        if (rc == 2 && n - *total > 0 && tag4eof(t) == 0) ++*total;
+        if (*total == n) return 0;
     }
 }
 
@@ -591,11 +592,11 @@ void tag4fileFreeMemory(tag4file* t) {
 // ---- positioning ----
 
 int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
-    if (int32_t rc = checkCall(t, 91130)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 91131);
-    if (length < 0) return error4raise(t->env, e4parm, 91132);
+    if (int32_t rc = checkCall(t, 92130)) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, 92131);
+    if (length < 0) return error4raise(t->env, e4parm, 92132);
     length = std::min<int32_t>(length, t->keyLength);
-    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, 91133);
+    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, 92133);
     const auto* k = static_cast<const uint8_t*>(key);
     if (!t->descending) return seekAscending(t, k, length);
 
@@ -618,10 +619,10 @@ int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
     raised[i]++;
     int32_t rc = seekAscending(t, raised, i + 1);
     if (rc < 0) return rc;
-    rc = skipWithRetry(t, -1);
-    if (rc < 0) return rc;
+    int32_t moved = 0;
+    if ((rc = skipWithRetry(t, -1, &moved)) < 0) return rc;
     uint8_t found[256];
-    if (rc == 0 || !keyAtCursor(t, found, nullptr)) {
+    if (moved == 0 || !keyAtCursor(t, found, nullptr)) {
         // Nothing before it: past the end in the tag's order.
         const int32_t end = tag4goEof(t);
         return end < 0 ? end : 3;
@@ -630,29 +631,32 @@ int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
 }
 
 int32_t tag4skip(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 91140)) return rc;
-    return skipWithRetry(t, n);
+    if (int32_t rc = checkCall(t, 92140)) return rc;
+    int32_t moved = 0;
+    const int32_t rc = skipWithRetry(t, n, &moved);
+    return rc < 0 ? rc : moved;
 }
 
 int32_t tag4skipInOrder(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 91141)) return rc;
-    if (!t->descending) return skipWithRetry(t, n);
-    const int32_t moved = skipWithRetry(t, -n);
-    return moved < 0 && moved <= -1000 ? moved : -moved;
+    if (int32_t rc = checkCall(t, 92141)) return rc;
+    int32_t moved = 0;
+    const int32_t rc = skipWithRetry(t, t->descending ? -n : n, &moved);
+    if (rc < 0) return rc;
+    return t->descending ? -moved : moved;
 }
 
 int32_t tag4top(tag4file* t) {
-    if (int32_t rc = checkCall(t, 91142)) return rc;
+    if (int32_t rc = checkCall(t, 92142)) return rc;
     return goEnd(t, t->descending != 0);
 }
 
 int32_t tag4bottom(tag4file* t) {
-    if (int32_t rc = checkCall(t, 91143)) return rc;
+    if (int32_t rc = checkCall(t, 92143)) return rc;
     return goEnd(t, t->descending == 0);
 }
 
 int32_t tag4goEof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 91144)) return rc;
+    if (int32_t rc = checkCall(t, 92144)) return rc;
     const int32_t rc = goEnd(t, true);
     if (rc < 0) return rc;
     leafOf(t)->cursor = leafCount(leafOf(t));
@@ -660,7 +664,7 @@ int32_t tag4goEof(tag4file* t) {
 }
 
 int32_t tag4eof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 91145)) return rc;
+    if (int32_t rc = checkCall(t, 92145)) return rc;
     block4* b = leafOf(t);
     return b == nullptr || b->cursor >= leafCount(b) ? 1 : 0;
 }
@@ -679,13 +683,13 @@ const uint8_t* tag4key(tag4file* t) {
 }
 
 int32_t tag4type(tag4file* t) {
-    if (int32_t rc = checkCall(t, 91146)) return rc;
+    if (int32_t rc = checkCall(t, 92146)) return rc;
     return t->type;
 }
 
 int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t mode) {
-    if (int32_t rc = checkCall(t, 91150)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 91151);
+    if (int32_t rc = checkCall(t, 92150)) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, 92151);
     const auto* k = static_cast<const uint8_t*>(key);
     const int32_t rc = tag4seekEntry(t, k, uint32_t(record));
     if (rc < 0) return rc;
@@ -714,11 +718,11 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
 }
 
 int32_t tag4recordNumber(tag4file* t) {
-    if (int32_t rc = checkCall(t, 91152)) return rc;
+    if (int32_t rc = checkCall(t, 92152)) return rc;
     block4* b = leafOf(t);
     if (b == nullptr) return -2;
     leaf4view leaf;
-    if (leaf.attach(b->data, t->keyLength, t->pad) != 0) return tag4corrupt(t, 91153);
+    if (leaf.attach(b->data, t->keyLength, t->pad) != 0) return tag4corrupt(t, 92153);
     if (leaf.count() == 0) return 0;
     if (b->cursor >= leaf.count()) return -1;
     leaf4entry e;
@@ -729,7 +733,7 @@ int32_t tag4recordNumber(tag4file* t) {
 double tag4position(tag4file* t) {
     if (t == nullptr) return e4parmNull;
     if (error4pending(t->env)) return e4codeBase;
-    if (t->depth == 0) return tag4corrupt(t, 91154);
+    if (t->depth == 0) return tag4corrupt(t, 92154);
     bool allFirst = true, allLast = true;
     double f = 0.5;
     for (int level = t->depth - 1; level >= 0; level--) {
@@ -747,8 +751,8 @@ double tag4position(tag4file* t) {
 }
 
 int32_t tag4setPosition(tag4file* t, double fraction) {
-    if (int32_t rc = checkCall(t, 91155)) return rc;
-    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, 91156);
+    if (int32_t rc = checkCall(t, 92155)) return rc;
+    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, 92156);
     const int32_t changed = index4fileRefresh(t->indexFile);
     if (changed < 0) return changed;
     Target target;
@@ -764,7 +768,7 @@ int32_t tag4setPosition(tag4file* t, double fraction) {
 // ---- nodes ----
 
 int32_t tag4flush(tag4file* t) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, 91160);
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, 92160);
     if (error4pending(t->env)) return e4codeBase;
     for (int i = 0; i < t->blockCount; i++) {
         block4* b = t->blocks[i];

@@ -70,7 +70,7 @@ int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& b
         block4* b = first;
         if (i > 0 || first == nullptr) {
             const int32_t rc = tag4blockGet(t, offsets[i], true, &b);
-            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 91201);
+            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92201);
         }
         node4header h;
         h.attribute = attribute;
@@ -79,13 +79,13 @@ int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& b
         const int32_t rc = encodeChunk(t, b->data, h, widths, e, bounds[i], bounds[i + 1]);
         b->changed = 1;
         if (b != first) tag4blockUnpin(b);
-        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 91202);
+        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 92202);
         addUp(up, e, bounds[i + 1] - 1, uint32_t(offsets[i]));
     }
     if (right != node4none) {
         block4* r = nullptr;
         int32_t rc = tag4blockGet(t, right, false, &r);
-        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 91203);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92203);
         node4header h = node4headerRead(r->data);
         h.left = offsets.back();
         node4headerWrite(r->data, h);
@@ -114,7 +114,7 @@ int32_t dropNode(tag4file* t, block4* b) {
         if (neighbour == node4none) continue;
         block4* n = nullptr;
         const int32_t rc = tag4blockGet(t, neighbour, false, &n);
-        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 91210);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92210);
         node4header nh = node4headerRead(n->data);
         if (side == 0)
             nh.right = h.right;
@@ -158,7 +158,7 @@ int32_t growRoot(tag4file* t, block4* root, const tag4entries& e, const std::vec
     if (!keepInPlace) {
         const int32_t at = index4extend(t->indexFile);
         if (at < 0) return at;
-        if ((rc = tag4blockGet(t, at, true, &top)) != 0) return rc < 0 ? rc : tag4corrupt(t, 91220);
+        if ((rc = tag4blockGet(t, at, true, &top)) != 0) return rc < 0 ? rc : tag4corrupt(t, 92220);
         t->root = uint32_t(at);
         t->rootChanged = 1;
     }
@@ -192,7 +192,7 @@ struct LastEntry {
 // Decodes path[level] into t->work->node and remembers its last entry.
 int32_t decodeLevel(tag4file* t, int level, LastEntry* last) {
     tag4entries& e = t->work->node;
-    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, 91229);
+    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, 92229);
     last->take(e);
     return 0;
 }
@@ -226,7 +226,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
 
     leaf4widths widths;
     if (leaf) {
-        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, 91231);
+        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, 92231);
         // The first key of an empty tag starts the leaf's widths afresh.
         if (level == 0 && h.count == 0) {
             const int32_t rc = tag4widths(t, leaf4start::empty, &widths);
@@ -249,7 +249,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
         if (leaf && scratchWhole)
             std::memcpy(b->data, scratch.data(), node4size);
         else if (int32_t rc = encodeChunk(t, b->data, h, widths, e, 0, e.count()); rc != 0)
-            return rc < 0 ? rc : error4raise(t->env, e4info, 91232);
+            return rc < 0 ? rc : error4raise(t->env, e4info, 92232);
         b->changed = 1;
         if (level == 0 || last.same(e)) return 0;
         // The node's last entry changed: so does its entry in the parent.
@@ -358,13 +358,13 @@ void tag4encodeBranch(tag4file* t, uint8_t* node, const node4header& header, con
 
 int32_t tag4widths(tag4file* t, leaf4start start, leaf4widths* out) {
     const int32_t rc = leaf4widthsFor(t->keyLength, index4recordCount(t->indexFile), start, out);
-    return rc < 0 ? error4raise(t->env, e4info, 91240) : 0;
+    return rc < 0 ? error4raise(t->env, e4info, 92240) : 0;
 }
 
 // ---- changes ----
 
 int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
-    if (int32_t rc = checkChange(t, key, record, 91250)) return rc;
+    if (int32_t rc = checkChange(t, key, record, 92250)) return rc;
     const auto* k = static_cast<const uint8_t*>(key);
     const int K = t->keyLength;
     if (code != 0) {
@@ -380,7 +380,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
                 case tag4candidateRefuse:
                     return r4unique;
                 default:
-                    return error4raiseText(t->env, e4unique, 91254, t->alias,
+                    return error4raiseText(t->env, e4unique, 92254, t->alias,
                                            t->indexFile->file.name);
             }
         }
@@ -405,7 +405,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
 }
 
 int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
-    if (int32_t rc = checkChange(t, key, record, 91260)) return rc;
+    if (int32_t rc = checkChange(t, key, record, 92260)) return rc;
     const auto* k = static_cast<const uint8_t*>(key);
     const int K = t->keyLength;
     int32_t rc = tag4seekEntry(t, k, uint32_t(record));
