@@ -1,0 +1,139 @@
+// A writer process changes a tag under the index lock in bursts while this process reads it
+// without the lock: the reader never sees keys out of order, never returns an entry that
+// never existed, and every walk and seek ends.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <chrono>
+#include <random>
+#include <set>
+
+#include "child_process.h"
+#include "tree_file.h"
+
+namespace {
+
+constexpr int kKeyLength = 12;
+
+// Every entry the writer ever makes: the key is a function of the record number.
+std::string keyOf(uint32_t record) {
+    return padKey("K" + std::to_string((record * 7919u) % 100003u), kKeyLength);
+}
+
+bool stopAsked(int in) {
+    pollfd p{in, POLLIN, 0};
+    return poll(&p, 1, 0) > 0;
+}
+
+// The writer: bursts of adds and removes, each burst under the lock. Answers 'k' when
+// every change succeeded.
+void writer(const std::string& path, uint32_t initial, int in, int out) {
+    env4 env;
+    env4init(&env, env4version);
+    env.lockDelay = 1;
+    index4file* file = index4fileOpen(&env, nullptr, path.c_str(), nullptr);
+    if (file == nullptr) answer(out, 'o');
+    file->recordCount = 1000000;
+    tag4file* tag = index4fileTag(file, "K");
+    std::mt19937 rng(77);
+    std::vector<uint32_t> live;
+    for (uint32_t r = 1; r <= initial; r++) live.push_back(r);
+    uint32_t next = initial + 1;
+    bool ok = true;
+    while (ok && !stopAsked(in)) {
+        ok = index4lock(file, 1) == 0;
+        for (int op = 0; ok && op < 40; op++) {
+            if (rng() % 2 == 0 || live.size() < 100) {
+                const std::string key = keyOf(next);
+                ok = tag4addKey(tag, key.data(), int32_t(next), 0) == 0;
+                live.push_back(next++);
+            } else {
+                const size_t at = rng() % live.size();
+                const std::string key = keyOf(live[at]);
+                ok = tag4removeKey(tag, key.data(), int32_t(live[at])) == 0;
+                live[at] = live.back();
+                live.pop_back();
+            }
+        }
+        ok = ok && index4unlock(file, 1) == 0;
+    }
+    await(in);
+    ok = ok && index4fileClose(file) == 0;
+    answer(out, ok ? 'k' : 'x');
+    env4release(&env);
+}
+
+TEST(TagProcesses, UnlockedReaderSeesOrderedExistingEntriesWhileAWriterWorks) {
+    std::vector<IndexImageTag> tags(1);
+    tags[0].name = "K";
+    tags[0].keyLength = kKeyLength;
+    const uint32_t initial = 3000;
+    TreeFile f(tags, 1000000, 0);
+    ASSERT_EQ(index4lock(f.file, 1), 0);
+    for (uint32_t r = 1; r <= initial; r++)
+        ASSERT_EQ(tag4addKey(f.tag("K"), keyOf(r).data(), int32_t(r), 0), 0);
+    ASSERT_EQ(index4unlock(f.file, 1), 0);
+    tag4file* tag = f.tag("K");
+
+    Child child([&](int in, int out) { writer(f.path, initial, in, out); });
+    int changed = 0, walks = 0, complete = 0, seeks = 0, outOfOrder = 0, neverExisted = 0,
+        gaveUp = 0;
+    std::mt19937 rng(5);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < end) {
+        const int32_t refresh = index4fileRefresh(f.file);
+        ASSERT_GE(refresh, 0);
+        changed += refresh;
+        // A walk from the top.
+        walks++;
+        std::string previous;
+        int32_t rc = tag4top(tag);
+        for (int steps = 0; rc >= 0 && steps < 200000; steps++) {
+            const uint8_t* key = tag4key(tag);
+            if (key == nullptr) break;
+            const std::string k = keyText(key, kKeyLength);
+            const int32_t record = tag4recordNumber(tag);
+            if (record < 1 || k != keyOf(uint32_t(record))) neverExisted++;
+            if (k < previous) outOfOrder++;
+            previous = k;
+            rc = tag4skip(tag, 1);
+            if (rc == 0) {
+                complete++;
+                break;
+            }
+        }
+        if (rc < 0) {
+            gaveUp++;
+            error4setCode(&f.env, 0);
+        }
+        // A few seeks.
+        for (int s = 0; s < 20; s++) {
+            const std::string wanted = keyOf(1 + rng() % 20000);
+            const int32_t found = tag4seek(tag, wanted.data(), kKeyLength);
+            if (found < 0) {
+                gaveUp++;
+                error4setCode(&f.env, 0);
+                continue;
+            }
+            seeks++;
+            const uint8_t* key = tag4key(tag);
+            if (key == nullptr) continue;
+            const std::string k = keyText(key, kKeyLength);
+            if (k < wanted || (found == 0) != (k == wanted)) outOfOrder++;
+            if (k != keyOf(uint32_t(tag4recordNumber(tag)))) neverExisted++;
+        }
+    }
+    child.send('s');
+    child.send('s');
+    EXPECT_EQ(child.receive(), 'k');
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(neverExisted, 0);
+    EXPECT_GT(complete, 0) << walks << " walks, " << gaveUp << " gave up";
+    EXPECT_GT(seeks, 0);
+    EXPECT_GT(changed, 10);  // the file did change under the reader
+    // The writer left a sound file.
+    f.reopen();
+    EXPECT_EQ(problemsOf(f.check()), "");
+}
+
+}  // namespace
