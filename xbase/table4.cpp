@@ -471,6 +471,12 @@ int32_t modeSetting(int32_t mode, int32_t setting) {
 
 }  // namespace
 
+table4file* table4fileFind(env4* env, const char* name) {
+    std::string path;
+    if (dataFilePath(env, name, path) < 0) return nullptr;
+    return openDataFile(env, identify(path));
+}
+
 bool table4fileHoldsCount(const table4file* data) {
     return data->appendLockOwner != 0 || data->fileLockOwner != 0 || data->file.accessMode != 0;
 }

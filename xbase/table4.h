@@ -119,6 +119,9 @@ int32_t table4recordCountLow(table4file* data, int32_t owner);
 // Writes the header's version and date (withDate) and the held count
 // (withCount; needs the append lock or a file held whole).
 int32_t table4writeHeader(table4file* data, int withDate, int withCount);
+// The data file open in `env` under `name` (full path and default extension as
+// for table4open; the same file by device and inode), or null.
+table4file* table4fileFind(env4* env, const char* name);
 // True while this process may change the record count without asking:
 // it holds the append or file lock, or the file is not open shared.
 bool table4fileHoldsCount(const table4file* data);

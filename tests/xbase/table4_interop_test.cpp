@@ -12,6 +12,8 @@
 #include "temp_dir.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/field4.h"
+#include "xbase/table4access.h"
 #include "xbase/util4.h"
 
 namespace {
@@ -310,6 +312,48 @@ TEST_F(Interop, TablesWrittenInPythonOpenWithTheirValues) {
                                                       "Bob|NULL|NULL|NULL|NULL"}));
     EXPECT_EQ(dump("dbf", dir.file("vfp.dbf")), readAll(vfp));
     table4close(vfp);
+}
+
+TEST_F(Interop, ValuesWrittenThroughFieldsClearTheirNullBitsForPython) {
+    env.compatibility = 30;
+    // The nullable fields lead, where Python's dbf numbers the null bits as the
+    // format does (it counts every field before a nullable one).
+    const field4def defs[] = {{"NAME", 'C', 6, 0, field4nullable},
+                              {"CNT", 'I', 0, 0, field4nullable},
+                              {"MONEY", 'Y', 0, 0, field4nullable},
+                              {"CITY", 'C', 6, 0, 0},
+                              {nullptr, 0, 0, 0, 0}};
+    std::string path = dir.file("nulls.dbf");
+    table4* t = table4create(&env, path.c_str(), defs, nullptr);
+    ASSERT_NE(t, nullptr);
+    std::string null = blankRecord(t);
+    for (const char* name : {"NAME", "CNT", "MONEY"}) putNull(t, null, name);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(appendRaw(t, null), 0);
+    auto rewrite = [&](int32_t n, auto change) {
+        table4file* tf = t->dataFile;
+        int32_t pos = table4recordPosition(t, n);
+        ASSERT_EQ(file4readAll(&tf->file, pos, t->record, tf->recordLen), 0);
+        change();
+        ASSERT_EQ(file4write(&tf->file, pos, t->record, tf->recordLen), 0);
+    };
+    field4* name = table4fieldByName(t, "name");
+    field4* cnt = table4fieldByName(t, "cnt");
+    field4* money = table4fieldByName(t, "money");
+    field4* city = table4fieldByName(t, "city");
+    rewrite(1, [&] {
+        EXPECT_EQ(field4isNull(name), 1);
+        EXPECT_EQ(field4assign(name, "Ann"), 0);
+        EXPECT_EQ(field4assignBytes(cnt, rawBytes<int32_t>(7).data(), 4), 0);
+        EXPECT_EQ(field4assign(city, "Rome"), 0);
+    });
+    rewrite(2, [&] {
+        EXPECT_EQ(field4blank(money), 0);
+        EXPECT_EQ(field4setText(name, "Bob"), 0);
+    });
+    rewrite(3, [&] { std::memcpy(field4writePointer(cnt), rawBytes<int32_t>(-3).data(), 4); });
+    ASSERT_EQ(table4close(t), 0);
+    EXPECT_EQ(dump("dbf", path),
+              (std::vector<std::string>{"Ann|7|NULL|Rome", "Bob|NULL|0.0000|", "NULL|-3|NULL|"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "env_fixture.h"
 #include "error_capture.h"
 #include "table_helpers.h"
 #include "temp_dir.h"
@@ -19,19 +20,7 @@ uint16_t at16(const std::string& b, size_t i) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[i]) | static_cast<uint8_t>(b[i + 1]) << 8);
 }
 
-class Table4 : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_EQ(env4init(&env, env4version), 0); }
-    void TearDown() override {
-        env.errorCode = 0;
-        env4closeAll(&env);
-        EXPECT_EQ(env4release(&env), 0);
-    }
-    std::string path(const char* name) { return dir.file(name); }
-    env4 env;
-    TempDir dir;
-    ErrorCapture errors;
-};
+class Table4 : public EnvFixture {};
 
 const field4def kPlain[] = {{"NAME", 'C', 10, 0, 0},
                             {"AMOUNT", 'N', 5, 2, 0},
