@@ -103,6 +103,9 @@ int32_t expr4key(expression4* expr, char** key, const expr4tag* tag);
 // for a number beyond the currency form).
 int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
                         const expr4tag* tag);
+// 1 when a nullable field that the expression reads is null in the current record,
+// else 0 (candidate tags refuse such keys).
+int32_t expr4isNull(const expression4* expr);
 // Key length of a tag with this expression (see expr4keyConvert).
 int32_t expr4keyLength(const expression4* expr);
 // Points a tag's expression at a handle of its data file: its own fields are

@@ -240,6 +240,10 @@ int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
     return convert(expr, value, len, type, tag);
 }
 
+int32_t expr4isNull(const expression4* expr) {
+    return expr != nullptr && anyFieldNull(expr) ? 1 : 0;
+}
+
 int32_t expr4keyLength(const expression4* expr) {
     if (expr == nullptr) return error4raise(nullptr, e4parmNull, 91360);
     int32_t len;

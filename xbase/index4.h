@@ -45,6 +45,26 @@ struct index4 {
     list4 tags;  // tag4 records
 };
 
+// ---- handles on files of a table ----
+
+// Creates the file (the table's production index when `name` is null: the data file's name
+// with the index extension, which needs the data file held exclusive, else -20) and builds
+// every tag of `tags` (ended by a null name) from the table's records. The file is made
+// under the table's file lock, which stays with the table. Null on failure, with the error
+// in the environment (20 when a unique tag refused a key); a file that failed is removed.
+index4* index4create(table4* table, const char* name, const tag4def* tags);
+// Opens an existing file for a table handle (the production index when `name` is null).
+index4* index4open(table4* table, const char* name);
+// Closes one handle's use of a file: 0 or the first error met.
+int32_t index4close(index4* index);
+// Rebuilds every tag of the file from the table's records under table4lockAll: 0, 20
+// (a unique tag refused a key), 50 (still locked by another), or an error.
+int32_t index4reindex(index4* index);
+// 1 when the file is the production index of its data file, else 0.
+int32_t index4isProduction(index4file* file);
+// The handle's tag of this name, or null.
+tag4* index4tag(index4* index, const char* name);
+
 // ---- the file layer ----
 
 // Opens an index file and reads its directory and tag headers. `name` is a path; a single-

@@ -6,8 +6,10 @@
 #include "xbase/collate4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/expr4.h"
 #include "xbase/index4.h"
 #include "xbase/index4header.h"
+#include "xbase/index4internal.h"
 #include "xbase/lock4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
@@ -51,7 +53,10 @@ void forEachTag(index4file* f, Each each) {
         each(t);
 }
 
-tag4file* newTag(index4file* f, const tag4header& h, uint32_t headerOffset, const char* name) {
+}  // namespace
+
+tag4file* index4fileNewTag(index4file* f, const tag4header& h, uint32_t headerOffset,
+                           const char* name) {
     env4* env = f->env;
     auto* t = static_cast<tag4file*>(pool4allocCreate(
         env, &env->tagFilePool, env->memStartTag, int32_t(sizeof(tag4file)), env->memExpandTag, 0));
@@ -83,23 +88,22 @@ tag4file* newTag(index4file* f, const tag4header& h, uint32_t headerOffset, cons
     };
     t->exprText = copy(h.expression);
     t->filterText = copy(h.filter);
+    t->exprTag.collation = h.general ? expr4collationGeneral : expr4collationNone;
+    t->exprTag.options = h.options;
+    t->exprTag.codePage = t->codePage;
     return t;
 }
 
+namespace {
+
 void freeTag(index4file* f, tag4file* t) {
     tag4fileFreeMemory(t);
+    expr4free(t->expr);
+    expr4free(t->filter);
+    t->expr = t->filter = nullptr;
     mem4free(t->exprText);
     mem4free(t->filterText);
     pool4free(f->env->tagFilePool, t);
-}
-
-void freeIndexFile(index4file* f) {
-    env4* env = f->env;
-    while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) freeTag(f, t);
-    if (f->directory != nullptr) freeTag(f, f->directory);
-    f->directory = nullptr;
-    if (file4isOpen(&f->file)) file4close(&f->file);
-    pool4free(env->indexFilePool, f);
 }
 
 int32_t readHeader(index4file* f, uint32_t offset, tag4header* out) {
@@ -132,7 +136,7 @@ int32_t readTags(index4file* f) {
         tag4header h;
         if ((rc = readHeader(f, offset, &h)) < 0) return rc;
         const std::string name(reinterpret_cast<const char*>(key), dir->keyLength);
-        tag4file* t = newTag(f, h, offset, name.c_str());
+        tag4file* t = index4fileNewTag(f, h, offset, name.c_str());
         if (t == nullptr) return e4memory;
         list4add(&f->tags, t);
         rc = tag4skip(dir, 1);
@@ -147,6 +151,27 @@ bool needsSystemLock(const index4file* f) {
 }
 
 }  // namespace
+
+index4file* index4fileNew(env4* env, table4file* data) {
+    auto* f = static_cast<index4file*>(
+        pool4allocCreate(env, &env->indexFilePool, env->memStartIndex, int32_t(sizeof(index4file)),
+                         env->memExpandIndex, 0));
+    if (f == nullptr) return nullptr;
+    f->env = env;
+    f->dataFile = data;
+    f->file.kind = file4kindIndex;
+    f->file.fd = -1;
+    return f;
+}
+
+void index4fileFree(index4file* f) {
+    env4* env = f->env;
+    while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) freeTag(f, t);
+    if (f->directory != nullptr) freeTag(f, f->directory);
+    f->directory = nullptr;
+    if (file4isOpen(&f->file)) file4close(&f->file);
+    pool4free(env->indexFilePool, f);
+}
 
 uint32_t index4recordCount(index4file* f) {
     if (f->dataFile == nullptr) return f->recordCount;
@@ -181,7 +206,7 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
     f->fileLength = file4length(&f->file);
     tag4header h;
     if (f->fileLength < 0 || readHeader(f, 0, &h) < 0) {
-        freeIndexFile(f);
+        index4fileFree(f);
         return nullptr;
     }
     f->versionOld = f->version = h.changeCounter;
@@ -191,21 +216,21 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
         // A single-tag file: its header is the only tag.
         if (tagName == nullptr || *tagName == '\0') {
             error4raiseText(env, e4index, 92322, path);
-            freeIndexFile(f);
+            index4fileFree(f);
             return nullptr;
         }
-        tag4file* t = newTag(f, h, 0, tagName);
+        tag4file* t = index4fileNewTag(f, h, 0, tagName);
         if (t == nullptr) {
-            freeIndexFile(f);
+            index4fileFree(f);
             return nullptr;
         }
         list4add(&f->tags, t);
         return f;
     }
     const std::string name = u4namePiece(path, false, false);
-    f->directory = newTag(f, h, 0, name.c_str());
+    f->directory = index4fileNewTag(f, h, 0, name.c_str());
     if (f->directory == nullptr || readTags(f) < 0) {
-        freeIndexFile(f);
+        index4fileFree(f);
         return nullptr;
     }
     return f;
@@ -224,7 +249,7 @@ int32_t index4fileClose(index4file* f) {
     if (rc == 0) rc = unlocked;
     env->lockAttempts = attempts;
     if (rc < 0) env->errorCode = 0;
-    freeIndexFile(f);
+    index4fileFree(f);
     if (pending) {
         env->errorCode = pending;
         return pending;

@@ -10,9 +10,11 @@
 #include "xbase/buffer4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/index4.h"
 #include "xbase/lock4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4format.h"
+#include "xbase/tag4.h"
 #include "xbase/util4.h"
 
 namespace {
@@ -465,6 +467,54 @@ bool readyToStart(env4* env, int32_t location) {
     return !error4pending(env);
 }
 
+// A handle on a data file flagged as having a production index opens it too (autoOpen);
+// a failure there fails the open.
+table4* withProduction(env4* env, table4* t) {
+    if (t == nullptr || !env->autoOpen || (t->dataFile->flags & 1) == 0) return t;
+    if (index4open(t, nullptr) != nullptr) return t;
+    const int32_t code = env->errorCode;
+    error4setCode(env, 0);
+    table4close(t);
+    env->errorCode = code;
+    return nullptr;
+}
+
+// Closes every index handle of a table handle: the first error met, else 0.
+int32_t closeIndexes(table4* t) {
+    int32_t rc = 0;
+    while (auto* index = static_cast<index4*>(list4first(&t->indexes))) {
+        const int32_t closed = index4close(index);
+        if (closed < 0) {
+            if (rc == 0) rc = closed;
+            t->env->errorCode = 0;
+        }
+        if (list4first(&t->indexes) == index) break;  // the list did not advance
+    }
+    return rc;
+}
+
+// Builds the production index of a data file just written at `path`: the file is opened
+// exclusive without its index, the index made, the file closed again. 0 or the error.
+int32_t createProduction(env4* env, const std::string& path, const tag4def* tags) {
+    const int8_t access = env->accessMode;
+    const int32_t autoOpen = env->autoOpen;
+    env->accessMode = 1;
+    env->autoOpen = 0;
+    table4* t = table4open(env, path.c_str());
+    env->accessMode = access;
+    env->autoOpen = autoOpen;
+    if (t == nullptr) return error4pending(env) ? env->errorCode : error4raise(env, e4open, 90745);
+    int32_t rc = 0;
+    if (index4create(t, nullptr, tags) == nullptr) {
+        rc = env->errorCode != 0 ? env->errorCode : e4create;
+        error4setCode(env, 0);
+    }
+    const int32_t closed = table4close(t);
+    if (rc == 0 && closed < 0) rc = closed;
+    error4setCode(env, 0);
+    return rc;
+}
+
 int32_t modeSetting(int32_t mode, int32_t setting) {
     return mode < 0 ? setting : mode;
 }
@@ -487,11 +537,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         error4raise(env, e4parmNull, 90742);
         return nullptr;
     }
-    if (tags != nullptr && tags->name != nullptr) {
-        // Production indexes arrive with the index module.
-        error4raise(env, e4struct, 90743);
-        return nullptr;
-    }
+    const bool withTags = tags != nullptr && tags->name != nullptr;
     bool v30 = env->compatibility == 30;
     FieldPlan plan;
     if (planFields(env, fields, v30, name, plan) < 0) return nullptr;
@@ -505,7 +551,15 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
             pool4free(env->dataFilePool, tf);
             return nullptr;
         }
-        return openLoaded(env, tf);
+        table4* t = openLoaded(env, tf);
+        if (t != nullptr && withTags && index4create(t, nullptr, tags) == nullptr) {
+            const int32_t code = env->errorCode != 0 ? env->errorCode : e4create;
+            error4setCode(env, 0);
+            table4close(t);
+            env->errorCode = code;
+            return nullptr;
+        }
+        return t;
     }
 
     std::string path;
@@ -531,7 +585,33 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         unlink(path.c_str());  // ours, and incomplete
         return nullptr;
     }
-    return table4open(env, path.c_str());
+    if (!withTags) return table4open(env, path.c_str());
+    rc = createProduction(env, path, tags);
+    if (rc != 0) {
+        unlink(path.c_str());  // ours: the table is not made without its index
+        if (rc > 0)
+            env->errorCode = rc;  // 20: a unique tag refused a key
+        else
+            error4raiseText(env, rc, 90746, path.c_str());
+        return nullptr;
+    }
+    const int32_t autoOpen = env->autoOpen;
+    env->autoOpen = 1;
+    table4* t = table4open(env, path.c_str());
+    env->autoOpen = autoOpen;
+    if (t == nullptr) return nullptr;
+    // Each tag keeps its definition's duplicate-key code.
+    auto* index = static_cast<index4*>(list4first(&t->indexes));
+    for (const tag4def* def = tags; index != nullptr && def->name != nullptr; ++def) {
+        tag4* tag = index4tag(index, def->name);
+        if (tag == nullptr) {
+            error4raiseText(env, e4name, 90747, def->name);
+            table4close(t);
+            return nullptr;
+        }
+        tag->errUnique = def->unique;
+    }
+    return t;
 }
 
 table4* table4open(env4* env, const char* name) {
@@ -554,7 +634,7 @@ table4* table4open(env4* env, const char* name) {
             error4raiseText(env, e4access, 90754, path.c_str());
             return nullptr;
         }
-        return makeHandle(env, open);
+        return withProduction(env, makeHandle(env, open));
     }
     table4file* tf = newDataFile(env);
     if (tf == nullptr) return nullptr;
@@ -562,7 +642,7 @@ table4* table4open(env4* env, const char* name) {
         pool4free(env->dataFilePool, tf);
         return nullptr;
     }
-    return openLoaded(env, tf);
+    return withProduction(env, openLoaded(env, tf));
 }
 
 int32_t table4close(table4* t) {
@@ -574,6 +654,8 @@ int32_t table4close(table4* t) {
     if (table4file* tf = t->dataFile) {
         rc = lock4dropHandle(t);
         if (rc < 0) env->errorCode = 0;  // the file still closes; the error is returned
+        const int32_t indexes = closeIndexes(t);
+        if (rc == 0) rc = indexes;
         if (--tf->useCount == 0) {
             int32_t closed = closeDataFile(tf);
             if (rc == 0) rc = closed;

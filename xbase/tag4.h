@@ -20,12 +20,13 @@
 // opened unshared. A refused or failed change leaves the tree as it was.
 #include <cstdint>
 
+#include "xbase/expr4.h"
 #include "xbase/fwd4.h"
 #include "xbase/list4.h"
 #include "xbase/node4.h"
 
-inline constexpr int tag4maxDepth = 32;     // deeper paths are a damaged file
-inline constexpr int tag4cacheBlocks = 64;  // nodes a tag keeps in memory, path included
+inline constexpr int tag4maxDepth = 40;     // deeper paths are a damaged file
+inline constexpr int tag4cacheBlocks = 80;  // nodes a tag keeps in memory, path included
 inline constexpr int tag4nameLength = 10;
 
 // Duplicate-key codes of unique and candidate tags.
@@ -56,7 +57,8 @@ struct tag4file {
     char alias[tag4nameLength + 1];  // upper case, no trailing blanks
     expression4* expr;               // null for a tag opened without a table
     expression4* filter;
-    char* exprText;  // copies of the header's texts (library memory)
+    expr4tag exprTag;  // what key building needs of the tag (its expressions point here)
+    char* exprText;    // copies of the header's texts (library memory)
     char* filterText;
     char type;                // result type letter of the key expression ('C', 'N', 'D', ...)
     uint8_t pad;              // blank for character keys without collation, else 0
@@ -129,6 +131,16 @@ int32_t tag4setPosition(tag4file* tag, double fraction);
 int32_t tag4addKey(tag4file* tag, const void* key, int32_t record, int16_t code);
 // Removes the entry with this key and record number: 0, 5 when there is none, or error.
 int32_t tag4removeKey(tag4file* tag, const void* key, int32_t record);
+
+// The key of the table's current record (the table of the tag's index handle): its length,
+// with *key pointing at it (valid until the next evaluation), or an error.
+int32_t tag4exprKey(tag4* tag, const char** key);
+// Adds the current record's key under `record` with the handle's duplicate-key code; a
+// filter that is false adds nothing. 0, 20, 25, or an error (-340 for a duplicate or, in a
+// candidate tag, a null key under codes -340 and -360).
+int32_t tag4addRecord(tag4* tag, int32_t record);
+// Removes the current record's entry for `record`: 0, 5 when there is none, or an error.
+int32_t tag4removeRecord(tag4* tag, int32_t record);
 
 // The duplicate-key code a handle adds with: 0 unless the tag is unique or candidate.
 int16_t tag4uniqueCode(const tag4* tag);

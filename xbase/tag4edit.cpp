@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "xbase/env4.h"
 #include "xbase/error4.h"
@@ -197,6 +198,60 @@ int32_t decodeLevel(tag4file* t, int level, LastEntry* last) {
     return 0;
 }
 
+int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& last);
+
+// Passes the first entry of t->work->node (the new contents of the branch path[level]) to
+// the end of its left sibling, or its last entry to the front of its right sibling, when
+// that sibling under the same parent has room; then rewrites the parent. 1 when no sibling
+// could take it (nothing changed), else 0 or an error.
+int32_t passToSibling(tag4file* t, int level) {
+    tag4entries& e = t->work->node;
+    block4* b = t->path[level];
+    block4* parent = t->path[level - 1];
+    const int K = t->keyLength;
+    tag4entries up;
+    if (tag4decode(t, parent->data, &up) != 0) return 1;
+    const int c = parent->cursor;
+    for (int side : {-1, 1}) {
+        const int s = c + side;
+        if (s < 0 || s >= up.count()) continue;
+        block4* sibling = nullptr;
+        if (tag4blockGet(t, int32_t(up.children[size_t(s)]), false, &sibling) != 0) continue;
+        tag4entries other;
+        const node4header sh = node4headerRead(sibling->data);
+        if (sh.attribute != node4branch || tag4decode(t, sibling->data, &other) != 0 ||
+            other.count() >= branch4capacity(K)) {
+            tag4blockUnpin(sibling);
+            continue;
+        }
+        if (side < 0) {
+            other.insert(other.count(), e.key(0), e.records[0], 0, e.children[0]);
+            e.erase(0);
+        } else {
+            const int n = e.count() - 1;
+            other.insert(0, e.key(n), e.records[size_t(n)], 0, e.children[size_t(n)]);
+            e.erase(n);
+        }
+        tag4encodeBranch(t, sibling->data, sh, other, 0, other.count());
+        sibling->changed = 1;
+        tag4blockUnpin(sibling);
+        tag4encodeBranch(t, b->data, node4headerRead(b->data), e, 0, e.count());
+        b->changed = 1;
+        // The parent's entries for both nodes take their new last entries.
+        LastEntry parentLast;
+        parentLast.take(up);
+        for (const auto& [at, from] : {std::pair<int, const tag4entries*>{c, &e},
+                                       std::pair<int, const tag4entries*>{s, &other}}) {
+            const int n = from->count() - 1;
+            std::memcpy(up.keys.data() + size_t(at) * size_t(K), from->key(n), size_t(K));
+            up.records[size_t(at)] = from->records[size_t(n)];
+        }
+        e = up;
+        return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
+    }
+    return 1;
+}
+
 // Writes t->work->node as the new contents of path[level] (whose last entry was `last`)
 // and carries the change up. `preferred` is where a split into two should fall.
 int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& last) {
@@ -265,6 +320,12 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
     }
 
     if (level == 0) return growRoot(t, b, e, bounds, widths);
+    if (!leaf && capacity == 2 && e.count() == 3) {
+        // Branches of two entries fill up fast and split into a node of one: an entry is
+        // passed to a sibling with room first, so that the tree stays shallow.
+        const int32_t rc = passToSibling(t, level);
+        if (rc != 1) return rc;
+    }
 
     std::vector<int32_t> offsets = {b->fileOffset};
     int32_t rc = extendMany(t, chunks - 1, &offsets);

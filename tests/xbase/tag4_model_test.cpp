@@ -59,7 +59,8 @@ class Model {
         for (size_t i = 0; i < tags_.size(); i++) {
             const std::string& key = tags_[i].pool[rng() % tags_[i].pool.size()];
             ASSERT_EQ(tag4addKey(tag(i), key.data(), int32_t(record), 0), 0)
-                << tags_[i].name << " record " << record << " code " << file_.env.errorCode;
+                << tags_[i].name << " record " << record << " code " << file_.env.errorCode
+                << " at " << file_.env.errorLocation;
             sets_[i].insert({key, record});
             keys_[i][record] = key;
         }
@@ -95,6 +96,8 @@ class Model {
             ASSERT_NE(t, nullptr);
             const std::vector<TreeEntry> expected(sets_[i].begin(), sets_[i].end());
             ASSERT_EQ(entriesOf(*t), expected);
+            // Two-entry branches are kept full enough that the tree stays shallow.
+            EXPECT_LE(t->levels, 24) << tags_[i].name;
             if (withIndexDump && indexDumpAvailable()) {
                 EXPECT_EQ(indexDumpDifference(file_.path, *t, tags_[i].numeric), "");
             }

@@ -1,0 +1,568 @@
+#include "xbase/index4.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "xbase/env4.h"
+#include "xbase/error4.h"
+#include "xbase/expr4.h"
+#include "xbase/file4.h"
+#include "xbase/index4build.h"
+#include "xbase/index4internal.h"
+#include "xbase/lock4.h"
+#include "xbase/mem4.h"
+#include "xbase/sort4.h"
+#include "xbase/table4.h"
+#include "xbase/tag4.h"
+#include "xbase/util4.h"
+
+// Index files of tables: create (building every tag from the records), open (sharing one
+// open file between the handles of an environment), close and rebuild. The tags' key
+// expressions are parsed against the table and must give keys of the length each header
+// records; the file layer below (index4file.cpp) trusts nothing else either.
+
+namespace {
+
+constexpr uint8_t kProductionFlag = 1;  // data file header byte 28, bit 0
+constexpr int32_t kFlagsOffset = 28;
+
+struct Identity {
+    bool found = false;
+    uint64_t device = 0, inode = 0;
+};
+
+Identity identify(const std::string& path) {
+    Identity id;
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        id.found = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+    }
+    return id;
+}
+
+std::string extensionOf(const env4* env, bool upper) {
+    std::string ext = env->indexExtension[0] != '\0' ? env->indexExtension : "cdx";
+    for (char& c : ext)
+        c = upper ? char(c >= 'a' && c <= 'z' ? c - 32 : c)
+                  : char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return ext;
+}
+
+// With the default extension when the name has none (or always for the production index,
+// named after the data file); an existing file with the extension in upper case is taken
+// too.
+int32_t indexPath(env4* env, const char* name, bool force, std::string* path) {
+    std::string full;
+    const int32_t rc = u4fullPath(env, name, full);
+    if (rc < 0) return rc;
+    if (!force && !u4nameExtOf(full.c_str()).empty()) {
+        *path = full;
+        return 0;
+    }
+    const std::string lower = u4nameExt(full.c_str(), extensionOf(env, false).c_str(), force);
+    const std::string upper = u4nameExt(full.c_str(), extensionOf(env, true).c_str(), force);
+    *path = !identify(lower).found && identify(upper).found ? upper : lower;
+    return 0;
+}
+
+index4file* openFor(table4file* data, const Identity& id) {
+    if (!id.found) return nullptr;
+    for (auto* f = static_cast<index4file*>(list4first(&data->indexFiles)); f != nullptr;
+         f = static_cast<index4file*>(list4next(&data->indexFiles, f)))
+        if (f->file.device == id.device && f->file.inode == id.inode) return f;
+    return nullptr;
+}
+
+bool handleHas(table4* t, index4file* f) {
+    for (auto* i = static_cast<index4*>(list4first(&t->indexes)); i != nullptr;
+         i = static_cast<index4*>(list4next(&t->indexes, i)))
+        if (i->indexFile == f) return true;
+    return false;
+}
+
+template <typename Each>
+void forEachTag(index4file* f, Each each) {
+    for (auto* t = static_cast<tag4file*>(list4first(&f->tags)); t != nullptr;
+         t = static_cast<tag4file*>(list4next(&f->tags, t)))
+        each(t);
+}
+
+bool isDirectoryLike(const tag4file* t) {
+    return (t->options & tag4optDirectory) != 0;
+}
+
+// The duplicate-key code a handle gets at open.
+int16_t openCode(const env4* env, const tag4file* t) {
+    if (t->options & tag4optCandidate)
+        return env->uniqueDefault == tag4uniqueError ? tag4candidateError : tag4candidateRefuse;
+    if (t->options & tag4optUnique) return int16_t(env->uniqueDefault);
+    return 0;
+}
+
+// Parses a tag's expressions against the table. `creating` reports a bad definition as
+// -350 (and sets the key length), opening a key length that disagrees with the header as
+// -310.
+int32_t parseTag(tag4file* t, table4* table, bool creating) {
+    env4* env = table->env;
+    const char* file = t->indexFile->file.name;
+    t->expr = expr4parse(table, t->exprText, &t->exprTag);
+    if (t->expr == nullptr) {
+        if (error4pending(env)) return env->errorCode;
+        return error4raiseText(env, creating ? e4memory : e4index, 92401, t->alias, file);
+    }
+    const int32_t length = expr4keyLength(t->expr);
+    if (creating) {
+        // A key that no leaf could hold is refused now, not at every later write.
+        if (length < 1 || length > tag4maxKeyLength)
+            return error4raiseText(env, e4tagInfo, 92402, t->alias, t->exprText);
+        t->keyLength = uint16_t(length);
+    } else if (length != t->keyLength) {
+        return error4raiseText(env, e4index, 92403, t->alias, file);
+    }
+    tag4fileSetType(t, t->expr->type);
+    if (t->filterText != nullptr && t->filterText[0] != '\0') {
+        t->filter = expr4parse(table, t->filterText, &t->exprTag);
+        if (t->filter == nullptr) {
+            if (error4pending(env)) return env->errorCode;
+            return error4raiseText(env, creating ? e4memory : e4index, 92404, t->alias, file);
+        }
+        if (t->filter->type != 'L')
+            return error4raiseText(env, creating ? e4tagInfo : e4index, 92405, t->alias, file);
+    }
+    const table4file* data = table->dataFile;
+    t->noTrail = data->version != '0' && env->compatibility == 26 && t->filter != nullptr;
+    return 0;
+}
+
+// A handle on an open file for a table, with a tag4 for every tag.
+index4* makeHandle(table4* table, index4file* f, const char* alias) {
+    env4* env = table->env;
+    auto* index = static_cast<index4*>(pool4allocCreate(
+        env, &env->indexPool, env->memStartIndex, int32_t(sizeof(index4)), env->memExpandIndex, 0));
+    if (index == nullptr) return nullptr;
+    index->table = table;
+    index->env = env;
+    index->indexFile = f;
+    u4ncpy(index->alias, alias, sizeof index->alias);
+    c4upper(index->alias);
+    bool failed = false;
+    forEachTag(f, [&](tag4file* t) {
+        if (failed) return;
+        auto* tag = static_cast<tag4*>(pool4allocCreate(
+            env, &env->tagPool, env->memStartTag, int32_t(sizeof(tag4)), env->memExpandTag, 0));
+        if (tag == nullptr) {
+            failed = true;
+            return;
+        }
+        tag->index = index;
+        tag->tagFile = t;
+        tag->errUnique = openCode(env, t);
+        list4add(&index->tags, tag);
+    });
+    if (failed) {
+        while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) pool4free(env->tagPool, tag);
+        pool4free(env->indexPool, index);
+        error4raise(env, e4memory, 92410);
+        return nullptr;
+    }
+    list4add(&table->indexes, index);
+    return index;
+}
+
+// Joins a data file's list of index files (the locking code then locks it with the table).
+void attach(table4file* data, index4file* f) {
+    lock4setIndexHooks(index4lock, index4unlock);
+    list4add(&data->indexFiles, f);
+}
+
+bool readyFor(table4* table, int32_t location) {
+    if (table == nullptr || table->dataFile == nullptr) {
+        error4raise(table != nullptr ? table->env : nullptr, e4parmNull, location);
+        return false;
+    }
+    return !error4pending(table->env);
+}
+
+std::string indexAlias(table4* table, const char* name) {
+    return name != nullptr ? std::string(name) : std::string(table->alias);
+}
+
+// One tag of a definition list as a header, or -350.
+int32_t defineTag(env4* env, const tag4def& def, tag4header* h, std::string* name) {
+    static const int16_t codes[] = {0,
+                                    tag4uniqueError,
+                                    tag4uniqueRefuse,
+                                    tag4uniqueKeep,
+                                    tag4candidateRefuse,
+                                    tag4candidateError};
+    if (std::find(std::begin(codes), std::end(codes), def.unique) == std::end(codes))
+        return error4raiseText(env, e4tagInfo, 92420, def.name);
+    if (def.descending != 0 && def.descending != tag4descendingCode)
+        return error4raiseText(env, e4tagInfo, 92421, def.name);
+    if (def.expression == nullptr || def.expression[0] == '\0')
+        return error4raiseText(env, e4tagInfo, 92422, def.name);
+    const char* filter = def.filter != nullptr ? def.filter : "";
+    if (std::strlen(def.expression) > size_t(tag4maxExpressionLength) ||
+        std::strlen(filter) > size_t(tag4maxExpressionLength))
+        return error4raiseText(env, e4tagInfo, 92423, def.name);
+    char cut[tag4nameLength + 1];
+    u4ncpy(cut, def.name, sizeof cut);
+    c4trimN(cut, sizeof cut);
+    c4upper(cut);
+    if (cut[0] == '\0') return error4raiseText(env, e4tagInfo, 92424, def.name);
+    *name = cut;
+    h->keyLength = 1;  // until the expression gives it
+    h->options = tag4optCompact | tag4optCompound;
+    if (def.unique == tag4candidateRefuse || def.unique == tag4candidateError)
+        h->options |= tag4optCandidate;
+    else if (def.unique != 0)
+        h->options |= tag4optUnique;
+    if (filter[0] != '\0') h->options |= tag4optFilter;
+    h->general = env->collation == 1;
+    h->descending = def.descending != 0;
+    h->expression = def.expression;
+    h->filter = filter;
+    return 0;
+}
+
+int32_t closeShared(index4file* f) {
+    if (--f->useCount > 0) return 0;
+    if (f->dataFile != nullptr && list4contains(&f->dataFile->indexFiles, f))
+        list4remove(&f->dataFile->indexFiles, f);
+    return index4fileClose(f);
+}
+
+// ---- rebuilding from the records ----
+
+struct Rebuild {
+    index4* index;
+    table4* table;
+    int32_t count;
+};
+
+int32_t keysOfRecords(tag4file* t, sort4* sort, void* context) {
+    auto* r = static_cast<Rebuild*>(context);
+    table4* table = r->table;
+    table4file* data = table->dataFile;
+    env4* env = table->env;
+    int32_t rc = expr4setTable(t->expr, table);
+    if (rc == 0 && t->filter != nullptr) rc = expr4setTable(t->filter, table);
+    if (rc < 0) return rc;
+    std::vector<char> buffer(size_t(std::max(env->memSizeSortBuffer, 1024)) / 1024 * 1024);
+    file4seqReader reader;
+    file4seqReadInit(&reader, &data->file, data->headerLen, buffer.data(), int32_t(buffer.size()));
+    for (int32_t record = 1; record <= r->count; record++) {
+        if ((rc = file4seqReadAll(&reader, table->record, data->recordLen)) < 0) return rc;
+        if (t->filter != nullptr) {
+            const int32_t keep = expr4true(t->filter);
+            if (keep < 0) return keep;
+            if (keep == 0) continue;
+        }
+        char* key = nullptr;
+        const int32_t length = expr4key(t->expr, &key, &t->exprTag);
+        if (length < 0) return length;
+        if (length != t->keyLength) return error4raiseText(env, e4index, 92430, t->alias);
+        if ((rc = sort4put(sort, record, key, nullptr)) < 0) return rc;
+    }
+    return 0;
+}
+
+int16_t codeOfHandle(tag4file* t, void* context) {
+    auto* r = static_cast<Rebuild*>(context);
+    for (auto* tag = static_cast<tag4*>(list4first(&r->index->tags)); tag != nullptr;
+         tag = static_cast<tag4*>(list4next(&r->index->tags, tag)))
+        if (tag->tagFile == t) return tag4uniqueCode(tag);
+    return openCode(t->env, t);
+}
+
+// The table has no current record after a rebuild: its buffer is blank again.
+void blankRecord(table4* t) {
+    const table4file* data = t->dataFile;
+    if (t->blankRecord != nullptr)
+        std::memcpy(t->record, t->blankRecord, data->recordLen);
+    else
+        std::memset(t->record, ' ', data->recordLen);
+    t->recNum = -1;
+}
+
+// Points a tag's expressions at the table of its handle.
+int32_t bindTag(tag4* tag) {
+    tag4file* t = tag->tagFile;
+    if (t->expr == nullptr) return error4raiseText(t->env, e4struct, 92440, t->alias);
+    table4* table = tag->index->table;
+    int32_t rc = expr4setTable(t->expr, table);
+    if (rc == 0 && t->filter != nullptr) rc = expr4setTable(t->filter, table);
+    return rc;
+}
+
+int32_t recordKey(tag4* tag, char** key) {
+    tag4file* t = tag->tagFile;
+    const int32_t length = expr4key(t->expr, key, &t->exprTag);
+    if (length < 0) return length;
+    if (length != t->keyLength) return error4raiseText(t->env, e4index, 92441, t->alias);
+    return length;
+}
+
+}  // namespace
+
+// ---- handles ----
+
+index4* index4open(table4* table, const char* name) {
+    if (!readyFor(table, 92450)) return nullptr;
+    env4* env = table->env;
+    table4file* data = table->dataFile;
+    const std::string alias = indexAlias(table, name);
+    if (alias.size() > size_t(index4nameMax)) {
+        error4raiseText(env, e4name, 92451, alias.c_str());
+        return nullptr;
+    }
+    std::string path;
+    if (indexPath(env, name != nullptr ? name : data->name, name == nullptr, &path) < 0)
+        return nullptr;
+    if (index4file* shared = openFor(data, identify(path))) {
+        if (handleHas(table, shared)) {
+            error4raiseText(env, e4instance, 92452, path.c_str());
+            return nullptr;
+        }
+        index4* index = makeHandle(table, shared, alias.c_str());
+        if (index != nullptr) shared->useCount++;
+        return index;
+    }
+    index4file* f = index4fileOpen(env, data, path.c_str(), alias.c_str());
+    if (f == nullptr) return nullptr;
+    int32_t rc = 0;
+    forEachTag(f, [&](tag4file* t) {
+        if (rc == 0 && !isDirectoryLike(t)) rc = parseTag(t, table, false);
+    });
+    if (rc < 0) {
+        index4fileFree(f);
+        return nullptr;
+    }
+    index4* index = makeHandle(table, f, alias.c_str());
+    if (index == nullptr) {
+        index4fileFree(f);
+        return nullptr;
+    }
+    attach(data, f);
+    return index;
+}
+
+index4* index4create(table4* table, const char* name, const tag4def* defs) {
+    if (!readyFor(table, 92460)) return nullptr;
+    env4* env = table->env;
+    table4file* data = table->dataFile;
+    if (defs == nullptr) {
+        error4raise(env, e4parmNull, 92461);
+        return nullptr;
+    }
+    const bool production = name == nullptr;
+    if (production && data->file.accessMode != 1) {
+        error4raiseText(env, e4create, 92462, data->name);
+        return nullptr;
+    }
+    const std::string alias = indexAlias(table, name);
+    std::string path;
+    if (indexPath(env, production ? data->name : name, production, &path) < 0) return nullptr;
+    if (alias.size() > size_t(index4nameMax) || path.size() > size_t(index4nameMax) ||
+        openFor(data, identify(path)) != nullptr) {
+        error4raiseText(env, e4name, 92463, path.c_str());
+        return nullptr;
+    }
+    // Check every definition before anything is made.
+    std::vector<tag4header> headers;
+    std::vector<std::string> names;
+    for (const tag4def* def = defs; def->name != nullptr; ++def) {
+        tag4header h;
+        std::string tagName;
+        if (defineTag(env, *def, &h, &tagName) < 0) return nullptr;
+        if (std::find(names.begin(), names.end(), tagName) != names.end()) {
+            error4raiseText(env, e4tagInfo, 92464, tagName.c_str());
+            return nullptr;
+        }
+        headers.push_back(h);
+        names.push_back(tagName);
+    }
+    if (table4lockFile(table) != 0) {
+        if (!error4pending(env)) error4raiseText(env, e4lock, 92465, data->name);
+        return nullptr;
+    }
+
+    index4file* f = index4fileNew(env, data);
+    if (f == nullptr) return nullptr;
+    if (file4create(&f->file, env, path.c_str(), 1) != 0) {
+        index4fileFree(f);
+        return nullptr;
+    }
+    f->file.owner = f;
+    f->useCount = 1;
+    f->compound = 1;
+    f->fileLength = 0;
+    const std::string fileName = u4namePiece(path.c_str(), false, false);
+    f->directory = index4fileNewTag(f, tag4headerDirectory(0), 0, fileName.c_str());
+    bool ok = f->directory != nullptr;
+    for (size_t i = 0; ok && i < headers.size(); i++) {
+        tag4file* t = index4fileNewTag(f, headers[i], 0, names[i].c_str());
+        ok = t != nullptr;
+        if (ok) {
+            list4add(&f->tags, t);
+            ok = parseTag(t, table, true) == 0;
+        }
+    }
+    index4* index = nullptr;
+    if (ok) {
+        index = makeHandle(table, f, alias.c_str());
+        ok = index != nullptr;
+    }
+    if (!ok) {
+        if (!error4pending(env)) error4raise(env, e4memory, 92466);
+        index4fileFree(f);
+        unlink(path.c_str());  // ours, and incomplete
+        return nullptr;
+    }
+    attach(data, f);
+    // The definitions' codes, not the environment's default.
+    tag4* tag = static_cast<tag4*>(list4first(&index->tags));
+    for (const tag4def* def = defs; tag != nullptr;
+         ++def, tag = static_cast<tag4*>(list4next(&index->tags, tag)))
+        tag->errUnique = def->unique;
+
+    int32_t rc = index4reindex(index);
+    if (rc == 0 && production) {
+        data->flags |= kProductionFlag;
+        rc = file4write(&data->file, kFlagsOffset, &data->flags, 1);
+    }
+    if (rc != 0) {
+        // A refused duplicate is the stored outcome 20; a lock still held elsewhere -50;
+        // an error stays what it was.
+        const int32_t code = rc == r4unique ? r4unique : rc == r4locked ? e4lock : rc;
+        error4setCode(env, 0);
+        index4close(index);
+        unlink(path.c_str());
+        if (code == e4lock)
+            error4raiseText(env, e4lock, 92467, path.c_str());
+        else
+            env->errorCode = code;
+        return nullptr;
+    }
+    return index;
+}
+
+int32_t index4close(index4* index) {
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92470);
+    env4* env = index->env;
+    table4* table = index->table;
+    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
+    if (pending) env->errorCode = 0;
+    while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) {
+        if (table->selectedTag == tag) table->selectedTag = nullptr;
+        pool4free(env->tagPool, tag);
+    }
+    index4file* f = index->indexFile;
+    int32_t rc = index4unlock(f, table->lockOwner);
+    if (rc < 0) env->errorCode = 0;
+    if (list4contains(&table->indexes, index)) list4remove(&table->indexes, index);
+    pool4free(env->indexPool, index);
+    const int32_t closed = closeShared(f);
+    if (rc == 0) rc = closed;
+    if (pending) {
+        env->errorCode = pending;
+        return pending;
+    }
+    return rc;
+}
+
+int32_t index4reindex(index4* index) {
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92480);
+    env4* env = index->env;
+    if (error4pending(env)) return e4codeBase;
+    table4* table = index->table;
+    index4file* f = index->indexFile;
+    int32_t rc = table4lockAll(table);
+    if (rc != 0) return rc;
+    Rebuild rebuild{index, table, table4recordCountLow(table->dataFile, table->lockOwner)};
+    if (rebuild.count < 0) return rebuild.count;
+    // Key lengths come from the expressions as they parse today.
+    forEachTag(f, [&](tag4file* t) {
+        if (rc != 0 || isDirectoryLike(t)) return;
+        if (t->expr == nullptr) {
+            rc = error4raiseText(env, e4struct, 92481, t->alias);
+            return;
+        }
+        const int32_t length = expr4keyLength(t->expr);
+        if (length < 1 || length > tag4maxKeyLength)
+            rc = error4raiseText(env, e4index, 92482, t->alias);
+        else
+            t->keyLength = uint16_t(length);
+    });
+    if (rc == 0) rc = index4build(f, keysOfRecords, codeOfHandle, &rebuild);
+    blankRecord(table);
+    return rc;
+}
+
+int32_t index4isProduction(index4file* f) {
+    if (f == nullptr || f->dataFile == nullptr) return 0;
+    if ((f->dataFile->flags & kProductionFlag) == 0) return 0;
+    return u4namePiece(f->file.name, true, false) == u4namePiece(f->dataFile->name, true, false)
+               ? 1
+               : 0;
+}
+
+tag4* index4tag(index4* index, const char* name) {
+    if (index == nullptr || name == nullptr) return nullptr;
+    tag4file* wanted = index4fileTag(index->indexFile, name);
+    for (auto* tag = static_cast<tag4*>(list4first(&index->tags)); tag != nullptr;
+         tag = static_cast<tag4*>(list4next(&index->tags, tag)))
+        if (tag->tagFile == wanted) return tag;
+    return nullptr;
+}
+
+// ---- keys of records ----
+
+int32_t tag4exprKey(tag4* tag, const char** key) {
+    if (tag == nullptr || key == nullptr) return error4raise(nullptr, e4parmNull, 92490);
+    if (error4pending(tag->tagFile->env)) return e4codeBase;
+    int32_t rc = bindTag(tag);
+    if (rc < 0) return rc;
+    char* out = nullptr;
+    rc = recordKey(tag, &out);
+    if (rc >= 0) *key = out;
+    return rc;
+}
+
+int32_t tag4addRecord(tag4* tag, int32_t record) {
+    if (tag == nullptr) return error4raise(nullptr, e4parmNull, 92491);
+    tag4file* t = tag->tagFile;
+    env4* env = t->env;
+    if (error4pending(env)) return e4codeBase;
+    int32_t rc = bindTag(tag);
+    if (rc < 0) return rc;
+    if (t->filter != nullptr) {
+        rc = expr4true(t->filter);
+        if (rc <= 0) return rc;
+    }
+    const int16_t code = tag4uniqueCode(tag);
+    if ((code == tag4candidateError || code == tag4candidateRefuse) && expr4isNull(t->expr)) {
+        if (code == tag4candidateRefuse) return r4unique;
+        return error4raiseText(env, e4unique, 92492, t->alias, t->indexFile->file.name);
+    }
+    char* key = nullptr;
+    if ((rc = recordKey(tag, &key)) < 0) return rc;
+    return tag4addKey(t, key, record, code);
+}
+
+int32_t tag4removeRecord(tag4* tag, int32_t record) {
+    if (tag == nullptr) return error4raise(nullptr, e4parmNull, 92493);
+    if (error4pending(tag->tagFile->env)) return e4codeBase;
+    int32_t rc = bindTag(tag);
+    if (rc < 0) return rc;
+    char* key = nullptr;
+    if ((rc = recordKey(tag, &key)) < 0) return rc;
+    return tag4removeKey(tag->tagFile, key, record);
+}
