@@ -441,7 +441,10 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     if (rc != 0) {
         // A refused duplicate is the stored outcome 20; a lock still held elsewhere -50;
         // an error stays what it was.
-        const int32_t code = rc == r4unique ? r4unique : rc == r4locked ? e4lock : rc;
+        const int32_t code = rc == r4unique       ? r4unique
+                             : rc == r4locked     ? e4lock
+                             : env->errorCode < 0 ? env->errorCode
+                                                  : rc;
         error4setCode(env, 0);
         index4close(index);
         unlink(path.c_str());

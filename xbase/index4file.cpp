@@ -381,13 +381,16 @@ int32_t index4lock(index4file* f, int32_t owner) {
     // file's length, and every tag's nodes when the counter moved.
     rc = file4dropBuffers(&f->file);
     uint8_t bytes[tag4headerPrefixSize];
+    int32_t got = 0;
     if (rc == 0) {
-        const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
-        rc = got < 0                       ? got
-             : got < int32_t(sizeof bytes) ? error4raiseText(env, e4index, 92371, f->file.name)
-                                           : 0;
+        got = file4readLow(&f->file, 0, bytes, sizeof bytes);
+        // An empty file is one being created: there is nothing to read afresh yet.
+        if (got < 0)
+            rc = got;
+        else if (got > 0 && got < int32_t(sizeof bytes))
+            rc = error4raiseText(env, e4index, 92371, f->file.name);
     }
-    if (rc == 0) {
+    if (rc == 0 && got > 0) {
         tag4header h;
         tag4headerDecodePrefix(bytes, &h);
         if (h.changeCounter != f->versionOld) {
@@ -405,7 +408,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
     }
     if (rc != 0) {
         file4unlock(&f->file, index4lockByte, 1);
-        return -1;
+        return rc;
     }
     f->lockOwner = owner;
     return 0;

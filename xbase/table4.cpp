@@ -501,14 +501,16 @@ int32_t createProduction(env4* env, const std::string& path, const tag4def* tags
     env->accessMode = 1;
     env->autoOpen = 0;
     table4* t = table4open(env, path.c_str());
-    env->accessMode = access;
-    env->autoOpen = autoOpen;
-    if (t == nullptr) return error4pending(env) ? env->errorCode : error4raise(env, e4open, 90745);
     int32_t rc = 0;
-    if (index4create(t, nullptr, tags) == nullptr) {
+    if (t == nullptr) {
+        rc = error4pending(env) ? env->errorCode : error4raise(env, e4open, 90745);
+    } else if (index4create(t, nullptr, tags) == nullptr) {
         rc = env->errorCode != 0 ? env->errorCode : e4create;
         error4setCode(env, 0);
     }
+    env->accessMode = access;
+    env->autoOpen = autoOpen;
+    if (t == nullptr) return rc;
     const int32_t closed = table4close(t);
     if (rc == 0 && closed < 0) rc = closed;
     error4setCode(env, 0);
