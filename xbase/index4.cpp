@@ -31,48 +31,14 @@ namespace {
 constexpr uint8_t kProductionFlag = 1;  // data file header byte 28, bit 0
 constexpr int32_t kFlagsOffset = 28;
 
-struct Identity {
-    bool found = false;
-    uint64_t device = 0, inode = 0;
-};
-
-Identity identify(const std::string& path) {
-    Identity id;
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        id.found = true;
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-    }
-    return id;
-}
-
-std::string extensionOf(const env4* env, bool upper) {
-    std::string ext = env->indexExtension[0] != '\0' ? env->indexExtension : "cdx";
-    for (char& c : ext)
-        c = upper ? char(c >= 'a' && c <= 'z' ? c - 32 : c)
-                  : char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return ext;
-}
-
-// With the default extension when the name has none (or always for the production index,
-// named after the data file); an existing file with the extension in upper case is taken
-// too.
+// With the default extension when the name has none (always for the production index,
+// named after its data file).
 int32_t indexPath(env4* env, const char* name, bool force, std::string* path) {
-    std::string full;
-    const int32_t rc = u4fullPath(env, name, full);
-    if (rc < 0) return rc;
-    if (!force && !u4nameExtOf(full.c_str()).empty()) {
-        *path = full;
-        return 0;
-    }
-    const std::string lower = u4nameExt(full.c_str(), extensionOf(env, false).c_str(), force);
-    const std::string upper = u4nameExt(full.c_str(), extensionOf(env, true).c_str(), force);
-    *path = !identify(lower).found && identify(upper).found ? upper : lower;
-    return 0;
+    return u4pathWithExt(env, name, env->indexExtension[0] != '\0' ? env->indexExtension : "cdx",
+                         force, *path);
 }
 
-index4file* openFor(table4file* data, const Identity& id) {
+index4file* openFor(table4file* data, const u4identity& id) {
     if (!id.found) return nullptr;
     for (auto* f = static_cast<index4file*>(list4first(&data->indexFiles)); f != nullptr;
          f = static_cast<index4file*>(list4next(&data->indexFiles, f)))
@@ -326,7 +292,7 @@ index4* index4open(table4* table, const char* name) {
     std::string path;
     if (indexPath(env, name != nullptr ? name : data->name, name == nullptr, &path) < 0)
         return nullptr;
-    if (index4file* shared = openFor(data, identify(path))) {
+    if (index4file* shared = openFor(data, u4identify(path))) {
         if (handleHas(table, shared)) {
             error4raiseText(env, e4instance, 92452, path.c_str());
             return nullptr;
@@ -371,7 +337,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     std::string path;
     if (indexPath(env, production ? data->name : name, production, &path) < 0) return nullptr;
     if (alias.size() > size_t(index4nameMax) || path.size() > size_t(index4nameMax) ||
-        openFor(data, identify(path)) != nullptr) {
+        openFor(data, u4identify(path)) != nullptr) {
         error4raiseText(env, e4name, 92463, path.c_str());
         return nullptr;
     }

@@ -189,14 +189,8 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
         error4raiseText(env, e4name, 92321, path);
         return nullptr;
     }
-    auto* f = static_cast<index4file*>(
-        pool4allocCreate(env, &env->indexFilePool, env->memStartIndex, int32_t(sizeof(index4file)),
-                         env->memExpandIndex, 0));
+    index4file* f = index4fileNew(env, data);
     if (f == nullptr) return nullptr;
-    f->env = env;
-    f->dataFile = data;
-    f->file.kind = file4kindIndex;
-    f->file.fd = -1;
     if (file4open(&f->file, env, path, 1) != 0) {
         pool4free(env->indexFilePool, f);
         return nullptr;

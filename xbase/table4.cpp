@@ -172,35 +172,13 @@ int32_t writeNewFile(env4* env, file4* f, const FieldPlan& plan, bool v30) {
 
 // ---- opening --------------------------------------------------------------
 
-struct Identity {
-    bool found = false;
-    uint64_t device = 0, inode = 0;
-};
-
-Identity identify(const std::string& path) {
-    Identity id;
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        id.found = true;
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-    }
-    return id;
-}
-
 // Full path of a data file's name: the default extension is added when the
 // name has none, and an existing file with it in upper case is taken too.
 int32_t dataFilePath(env4* env, const char* name, std::string& path) {
-    int32_t rc = u4fullPath(env, name, path);
-    if (rc < 0) return rc;
-    if (!u4nameExtOf(path.c_str()).empty()) return 0;
-    std::string lower = u4nameExt(path.c_str(), kDefaultExtension, false);
-    std::string upper = u4nameExt(path.c_str(), "DBF", false);
-    path = (!identify(lower).found && identify(upper).found) ? upper : lower;
-    return 0;
+    return u4pathWithExt(env, name, kDefaultExtension, false, path);
 }
 
-table4file* openDataFile(env4* env, const Identity& id) {
+table4file* openDataFile(env4* env, const u4identity& id) {
     if (!id.found) return nullptr;
     for (auto* tf = static_cast<table4file*>(list4first(&env->dataFiles)); tf != nullptr;
          tf = static_cast<table4file*>(list4next(&env->dataFiles, tf)))
@@ -526,7 +504,7 @@ int32_t modeSetting(int32_t mode, int32_t setting) {
 table4file* table4fileFind(env4* env, const char* name) {
     std::string path;
     if (dataFilePath(env, name, path) < 0) return nullptr;
-    return openDataFile(env, identify(path));
+    return openDataFile(env, u4identify(path));
 }
 
 bool table4fileHoldsCount(const table4file* data) {
@@ -566,7 +544,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
 
     std::string path;
     if (dataFilePath(env, name, path) < 0) return nullptr;
-    if (openDataFile(env, identify(path)) != nullptr) {
+    if (openDataFile(env, u4identify(path)) != nullptr) {
         if (env->errCreate)
             error4raiseText(env, e4create, 90744, path.c_str());
         else
@@ -624,7 +602,7 @@ table4* table4open(env4* env, const char* name) {
     }
     std::string path;
     if (dataFilePath(env, name, path) < 0) return nullptr;
-    if (table4file* open = openDataFile(env, identify(path))) {
+    if (table4file* open = openDataFile(env, u4identify(path))) {
         if (env->singleOpen) {
             error4raiseText(env, e4instance, 90753, path.c_str());
             return nullptr;

@@ -1,5 +1,6 @@
 #include "xbase/util4.h"
 
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -364,4 +365,32 @@ void* u4allocAgain(env4* env, int32_t size) {
     }
     if (block == nullptr) error4raise(env, e4memory, 94540);
     return block;
+}
+
+u4identity u4identify(const std::string& path) {
+    u4identity id;
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+        id.found = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+    }
+    return id;
+}
+
+int32_t u4pathWithExt(env4* env, const char* name, const char* ext, bool force, std::string& out) {
+    std::string full;
+    const int32_t rc = u4fullPath(env, name, full);
+    if (rc < 0) return rc;
+    if (!force && !u4nameExtOf(full.c_str()).empty()) {
+        out = full;
+        return 0;
+    }
+    std::string lowerExt = ext, upperExt = ext;
+    for (char& c : lowerExt) c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    for (char& c : upperExt) c = char(c >= 'a' && c <= 'z' ? c - 32 : c);
+    const std::string lower = u4nameExt(full.c_str(), lowerExt.c_str(), force);
+    const std::string upper = u4nameExt(full.c_str(), upperExt.c_str(), force);
+    out = !u4identify(lower).found && u4identify(upper).found ? upper : lower;
+    return 0;
 }

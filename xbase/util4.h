@@ -33,6 +33,17 @@ std::string u4namePiece(const char* path, bool withFolder, bool withExt);
 std::string u4nameJoin(const char* folder, const char* name);
 // Extension of the last path piece without its '.', empty when none.
 std::string u4nameExtOf(const char* path);
+// Identity of an existing file (device and inode), so that two paths of one file are
+// told to be the same; found is false when there is no such file.
+struct u4identity {
+    bool found = false;
+    uint64_t device = 0, inode = 0;
+};
+u4identity u4identify(const std::string& path);
+// Full path of `name` with the extension `ext` (lower case) added when the name has none,
+// or in place of its own when `force`: the upper-case form of it is taken when only that
+// file exists.
+int32_t u4pathWithExt(env4* env, const char* name, const char* ext, bool force, std::string& out);
 
 // Replaces *buffer (of *length bytes) by one of newLength bytes holding the
 // old contents; -920 when memory runs out.
