@@ -475,6 +475,27 @@ int32_t index4reindex(index4* index) {
     return rc;
 }
 
+int32_t index4refresh(index4* index) {
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92485);
+    if (error4pending(index->env)) return e4codeBase;
+    tag4* selected = index->table->selectedTag;
+    tag4file* t = selected != nullptr && selected->index == index ? selected->tagFile : nullptr;
+    std::vector<uint8_t> key;
+    int32_t record = -2;
+    if (t != nullptr) {
+        record = tag4recordNumber(t);
+        if (const uint8_t* at = tag4key(t)) key.assign(at, at + t->keyLength);
+    }
+    const int32_t changed = index4fileRefresh(index->indexFile);
+    if (changed != 1 || t == nullptr || record == -2) return changed < 0 ? changed : 0;
+    int32_t rc = 0;
+    if (!key.empty())
+        rc = tag4seekKeyRecord(t, key.data(), record, 0);
+    else if (record == -1)
+        rc = tag4goEof(t);
+    return rc < 0 ? rc : 0;
+}
+
 int32_t index4isProduction(index4file* f) {
     if (f == nullptr || f->dataFile == nullptr) return 0;
     if ((f->dataFile->flags & kProductionFlag) == 0) return 0;

@@ -60,6 +60,10 @@ int32_t index4close(index4* index);
 // Rebuilds every tag of the file from the table's records under table4lockAll: 0, 20
 // (a unique tag refused a key), 50 (still locked by another), or an error.
 int32_t index4reindex(index4* index);
+// When another process changed the file: every tag's nodes are dropped and the table's
+// selected tag, when it is one of this handle's, stands again on the key and record number
+// it stood on (or past the end). 0 or an error.
+int32_t index4refresh(index4* index);
 // 1 when the file is the production index of its data file, else 0.
 int32_t index4isProduction(index4file* file);
 // The handle's tag of this name, or null.

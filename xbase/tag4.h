@@ -17,7 +17,8 @@
 // of times with a sleep in between, before it reports -310.
 //
 // Changes (tag4addKey, tag4removeKey) must be made under the index lock or on a file
-// opened unshared. A refused or failed change leaves the tree as it was.
+// opened unshared. A refused change leaves the tree as it was; after a change the tag has
+// no position until it is positioned again.
 #include <cstdint>
 
 #include "xbase/expr4.h"

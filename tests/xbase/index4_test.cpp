@@ -3,6 +3,8 @@
 #include "xbase/index4.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
 #include <random>
@@ -315,6 +317,112 @@ TEST_F(IndexTest, ReindexRebuildsAfterChanges) {
     index4checkReport report;
     ASSERT_EQ(index4checkFile(index->indexFile->file.name, &report), 0);
     EXPECT_EQ(problemsOf(report), "");
+    EXPECT_EQ(table4close(t), 0);
+}
+
+// Two processes rebuild big indexes at once with sorts that spill to temporary files in the
+// same folder: each file must come out whole and in order.
+TEST_F(IndexTest, RebuildsInTwoProcessesKeepTheirSpillsApart) {
+    const int count = 12000;
+    for (const char* name : {"one", "two"}) {
+        table4* t = makeTable(name);
+        ASSERT_NE(t, nullptr);
+        std::mt19937 rng(name[0]);
+        for (int i = 0; i < count; i++) append(t, "K" + std::to_string(rng() % 5000), "C", i);
+        ASSERT_EQ(table4close(t), 0);
+    }
+    setenv("TEMP", dir_.path().c_str(), 1);
+    static const tag4def tags[] = {{"NAME", "LAST", nullptr, 0, 0},
+                                   {nullptr, nullptr, nullptr, 0, 0}};
+    std::vector<pid_t> children;
+    for (const char* name : {"one", "two"}) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            env4 env;
+            env4init(&env, env4version);
+            env.accessMode = 1;
+            env.memSizeSortPool = 4096;  // a run every thousand keys or so
+            table4* t = table4open(&env, dir_.file(name).c_str());
+            const bool ok =
+                t != nullptr && index4create(t, nullptr, tags) != nullptr && table4close(t) == 0;
+            _exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    unsetenv("TEMP");
+    for (const char* name : {"one", "two"}) {
+        SCOPED_TRACE(name);
+        index4checkReport report;
+        ASSERT_EQ(index4checkFile(dir_.file(std::string(name) + ".cdx").c_str(), &report), 0);
+        ASSERT_EQ(problemsOf(report), "");
+        ASSERT_EQ(report.tags.size(), 1u);
+        const std::vector<index4checkEntry>& entries = report.tags[0].entries;
+        ASSERT_EQ(entries.size(), size_t(count));
+        // Every record once, with the key its record holds.
+        std::mt19937 rng(name[0]);
+        std::vector<std::string> expected;
+        for (int i = 0; i < count; i++)
+            expected.push_back(padKey("K" + std::to_string(rng() % 5000), 20));
+        std::vector<bool> seen(count + 1);
+        for (const index4checkEntry& e : entries) {
+            ASSERT_TRUE(e.record >= 1 && e.record <= uint32_t(count) && !seen[e.record]);
+            seen[e.record] = true;
+            EXPECT_EQ(e.key, expected[e.record - 1]);
+        }
+    }
+    // No run file is left behind.
+    for (const std::string& entry : dir_.entries())
+        EXPECT_TRUE(entry == "one.dbf" || entry == "two.dbf" || entry == "one.cdx" ||
+                    entry == "two.cdx")
+            << entry;
+}
+
+}  // namespace
+
+namespace {
+
+// Another process's change makes the selected tag stand again where it stood.
+TEST_F(IndexTest, RefreshKeepsTheSelectedTagsPlace) {
+    static const field4def fields[] = {{"LAST", 'C', 20, 0, 0}, {nullptr, 0, 0, 0, 0}};
+    static const tag4def tags[] = {{"NAME", "LAST", nullptr, 0, 0},
+                                   {nullptr, nullptr, nullptr, 0, 0}};
+    env_.accessMode = 0;
+    table4* t = table4create(&env_, dir_.file("moving").c_str(), fields, tags);
+    ASSERT_NE(t, nullptr) << env_.errorCode;
+    auto* index = static_cast<index4*>(list4first(&t->indexes));
+    tag4file* name = index4fileTag(index->indexFile, "NAME");
+    ASSERT_EQ(index4lock(index->indexFile, t->lockOwner), 0);
+    for (int32_t r = 1; r <= 400; r++)
+        ASSERT_EQ(tag4addKey(name, padKey("N" + std::to_string(1000 + r), 20).data(), r, 0), 0);
+    ASSERT_EQ(index4unlock(index->indexFile, t->lockOwner), 0);
+    t->selectedTag = index4tag(index, "NAME");
+    ASSERT_EQ(tag4seek(name, "N1200", 5), 0);
+
+    // Another process adds keys before it.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        env4 env;
+        env4init(&env, env4version);
+        index4file* f = index4fileOpen(&env, nullptr, index->indexFile->file.name, nullptr);
+        bool ok = f != nullptr && index4lock(f, 1) == 0;
+        for (int32_t r = 401; ok && r <= 800; r++)
+            ok = tag4addKey(index4fileTag(f, "NAME"), padKey("A" + std::to_string(r), 20).data(), r,
+                            0) == 0;
+        ok = ok && index4fileClose(f) == 0;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(index4refresh(index), 0);
+    EXPECT_EQ(tag4recordNumber(name), 200);
+    EXPECT_EQ(keyText(tag4key(name), 20), padKey("N1200", 20));
+    EXPECT_EQ(walk(name).size(), 800u);
     EXPECT_EQ(table4close(t), 0);
 }
 
