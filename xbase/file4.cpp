@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -147,7 +148,30 @@ int32_t quietOrRaise(env4* env, int32_t code, int location, const char* name, bo
     return error4raiseText(env, code, location, name);
 }
 
+// The injected write failure (file4failWrite): writes of files of failKind still to pass
+// before the one that fails.
+std::atomic<bool> failArmed{false};
+std::atomic<int8_t> failKind{0};
+std::atomic<int32_t> failCountdown{0};
+
+// True when this write is the one to fail.
+bool injectedFailure(const file4* f) {
+    if (!failArmed.load(std::memory_order_relaxed)) return false;
+    int8_t kind = failKind.load();
+    if (kind != 0 && kind != f->kind) return false;
+    if (failCountdown.fetch_sub(1) != 1) return false;
+    failArmed.store(false);
+    return true;
+}
+
 }  // namespace
+
+void file4failWrite(int8_t kind, int32_t nth) {
+    failArmed.store(false);
+    failKind.store(kind);
+    failCountdown.store(nth);
+    failArmed.store(nth > 0);
+}
 
 bool file4isOpen(const file4* f) {
     return f != nullptr && (f->fd >= 0 || (f->isTemp && !f->onDisk && f->env != nullptr));
@@ -305,6 +329,7 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
     if (f->fd < 0) return error4raiseText(f->env, e4write, 90671, f->name);
     int32_t done = 0;
     auto* in = static_cast<const char*>(buffer);
+    if (injectedFailure(f)) n /= 2;
     while (done < n) {
         ssize_t put = pwrite(f->fd, in + done, n - done, off_t{pos} + done);
         if (put < 0 && errno == EINTR) continue;

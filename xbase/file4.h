@@ -115,3 +115,9 @@ int32_t buffer4suspendForward(env4* env);
 // write-behind off writes the held blocks back first.
 int32_t file4setReadAhead(file4* f, int on);
 int32_t file4setWriteBehind(file4* f, int on);
+
+// Test hook for the failure paths: from now on the nth write to disk (1: the next one) of a
+// file of `kind` (0: any kind) writes the first half of its bytes and then fails, as a full
+// or failing disk does. Only that one write fails; 0 disarms. One setting for the process;
+// while disarmed it costs writes one test of a flag.
+void file4failWrite(int8_t kind, int32_t nth);

@@ -3,6 +3,21 @@
 #include "xbase/date4.h"
 #include "xbase/field4.h"
 #include "xbase/table4access.h"
+#include "xbase/table4nav.h"
+#include "xbase/table4write.h"
+
+int32_t table4appendForward(table4* t) {
+    return table4append(t);
+}
+int32_t table4beginAppendForward(table4* t, int32_t ignored) {
+    return table4beginAppend(t, ignored);
+}
+int32_t table4skipForward(table4* t, int32_t n) {
+    return table4skip(t, n);
+}
+int32_t table4goTopForward(table4* t) {
+    return table4goTop(t);
+}
 
 int32_t table4blankForward(table4* t) {
     return table4blank(t);

@@ -13,6 +13,10 @@
 #include "xbase/fwd4.h"
 #include "xbase/table4.h"
 
+int32_t table4appendForward(table4* t);
+int32_t table4beginAppendForward(table4* t, int32_t ignored);
+int32_t table4skipForward(table4* t, int32_t n);
+int32_t table4goTopForward(table4* t);
 int32_t table4blankForward(table4* t);
 int32_t table4isDeletedForward(table4* t);
 field4* table4fieldForward(table4* t, int32_t n);

@@ -18,6 +18,7 @@
 #include "xbase/mem4.h"
 #include "xbase/sort4.h"
 #include "xbase/table4.h"
+#include "xbase/table4write.h"
 #include "xbase/tag4.h"
 #include "xbase/util4.h"
 
@@ -429,6 +430,13 @@ int32_t index4close(index4* index) {
     table4* table = index->table;
     const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
     if (pending) env->errorCode = 0;
+    // The table's changed record goes out while this file's tags still take its keys; one
+    // that a unique tag refused (-340 pending) is not written.
+    int32_t written = 0;
+    if (pending == e4unique)
+        table->recordChanged = 0;
+    else if ((written = table4writeChanged(table, 0)) < 0)
+        env->errorCode = 0;
     while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) {
         if (table->selectedTag == tag) table->selectedTag = nullptr;
         pool4free(env->tagPool, tag);
@@ -436,6 +444,7 @@ int32_t index4close(index4* index) {
     index4file* f = index->indexFile;
     int32_t rc = index4unlock(f, table->lockOwner);
     if (rc < 0) env->errorCode = 0;
+    if (written < 0) rc = written;
     if (list4contains(&table->indexes, index)) list4remove(&table->indexes, index);
     pool4free(env->indexPool, index);
     const int32_t closed = closeShared(f);
@@ -478,6 +487,9 @@ int32_t index4reindex(index4* index) {
 int32_t index4refresh(index4* index) {
     if (index == nullptr) return error4raise(nullptr, e4parmNull, 92485);
     if (error4pending(index->env)) return e4codeBase;
+    // Most calls find nothing changed: they take no copy of the position.
+    const int32_t moved = index4versionCheck(index->indexFile, 0);
+    if (moved <= 0) return moved;
     tag4* selected = index->table->selectedTag;
     tag4file* t = selected != nullptr && selected->index == index ? selected->tagFile : nullptr;
     std::vector<uint8_t> key;

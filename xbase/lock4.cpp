@@ -124,8 +124,11 @@ int32_t releaseCountLock(table4file* data, int32_t& owner, table4*& holder, int6
 int32_t unlockFileLock(table4* t) {
     table4file* d = t->dataFile;
     if (t->env->unlockAuto == 0 || d->fileLockOwner != t->lockOwner) return 0;
-    return releaseCountLock(d, d->fileLockOwner, d->fileLockHolder, lock4fileStart,
-                            lock4fileLength);
+    int32_t rc =
+        releaseCountLock(d, d->fileLockOwner, d->fileLockHolder, lock4fileStart, lock4fileLength);
+    // As with record locks: once others may write, the old-record copy may go stale.
+    if (rc == 0) t->recordOldNum = -1;
+    return rc;
 }
 
 int32_t unlockAppendLock(table4* t) {
@@ -254,6 +257,11 @@ void lock4setIndexHooks(lock4indexFn lock, lock4indexFn unlock) {
 
 void lock4setWriteBackHook(lock4writeBackFn writeBack) {
     writeBackHook.store(writeBack);
+}
+
+void lock4offerWriteBackHook(lock4writeBackFn writeBack) {
+    lock4writeBackFn none = nullptr;
+    writeBackHook.compare_exchange_strong(none, writeBack);
 }
 
 int32_t file4lock(file4* f, int64_t position, int64_t length) {
@@ -417,6 +425,23 @@ int32_t table4unlock(table4* t) {
     // opened exclusive holds them without any data-file lock.
     int32_t r = unlockIndexLocks(d, owner);
     return rc < 0 ? rc : r;
+}
+
+int32_t table4unlockAppend(table4* t) {
+    if (int32_t rc = enter(t, 90875)) return rc;
+    return unlockAppendLock(t);
+}
+
+int32_t table4unlockRecord(table4* t, int32_t n) {
+    if (int32_t rc = enter(t, 90876)) return rc;
+    table4file* d = t->dataFile;
+    lock4* e = recordEntry(d, n);
+    if (t->env->unlockAuto == 0 || e == nullptr || e->owner != t->lockOwner) return 0;
+    if (!unlockRange(&d->file, e->position, 1))
+        return error4raiseText(t->env, e4unlock, 90877, d->name);
+    freeEntry(t->env, d, e);
+    if (t->recordOldNum == n) t->recordOldNum = -1;
+    return 0;
 }
 
 int32_t table4isRecordLocked(const table4* t, int32_t n) {

@@ -81,6 +81,11 @@ int32_t table4lockIndexes(table4file* data, int32_t owner);
 // write-back keeps the locks. In a file not opened shared the handle counts as
 // holding every lock: the write-back and the count still happen.
 int32_t table4unlock(table4* t);
+// Release of single locks, as the automatic releases do it: nothing while
+// unlockAuto is 0. The append lock writes the changed count and date first;
+// record n is released when this handle holds it. 0 or an error.
+int32_t table4unlockAppend(table4* t);
+int32_t table4unlockRecord(table4* t, int32_t n);
 // 1 when this handle holds record n or the file lock, or the file is not
 // shared; else 0.
 int32_t table4isRecordLocked(const table4* t, int32_t n);
@@ -106,3 +111,6 @@ void lock4setIndexHooks(lock4indexFn lock, lock4indexFn unlock);
 // releases that precede a new lock: a record write takes its own record lock.
 using lock4writeBackFn = int32_t (*)(table4* t);
 void lock4setWriteBackHook(lock4writeBackFn writeBack);
+// Sets the hook only when none is set (opening a table offers the record
+// layer's this way, so that a hook set by hand stays until it is cleared).
+void lock4offerWriteBackHook(lock4writeBackFn writeBack);

@@ -14,6 +14,7 @@
 #include "xbase/lock4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4format.h"
+#include "xbase/table4write.h"
 #include "xbase/tag4.h"
 #include "xbase/util4.h"
 
@@ -390,6 +391,8 @@ table4* makeHandle(env4* env, table4file* tf) {
     t->recordOldNum = -1;
     t->codePage = tf->codePage;
     t->lockOwner = ++env->openCounter;
+    // Unlocking writes a changed record back through the record layer.
+    lock4offerWriteBackHook(table4writeBack);
     t->readOnly = tf->file.isReadOnly || env->readOnly != 0;
     tf->useCount++;
     list4add(&env->tables, t);
@@ -632,8 +635,15 @@ int32_t table4close(table4* t) {
     if (pending) env->errorCode = 0;
     int32_t rc = 0;
     if (table4file* tf = t->dataFile) {
-        rc = lock4dropHandle(t);
-        if (rc < 0) env->errorCode = 0;  // the file still closes; the error is returned
+        // A record that a unique tag refused (-340 pending) is not written back;
+        // one that cannot be written is given up, and the error returned.
+        if (pending == e4unique) t->recordChanged = 0;
+        rc = table4writeChanged(t, 0);
+        if (rc < 0) env->errorCode = 0;
+        t->recordChanged = 0;
+        const int32_t dropped = lock4dropHandle(t);
+        if (dropped < 0) env->errorCode = 0;  // the file still closes; the error is returned
+        if (rc == 0 || (rc > 0 && dropped < 0)) rc = dropped;
         const int32_t indexes = closeIndexes(t);
         if (rc == 0) rc = indexes;
         if (--tf->useCount == 0) {

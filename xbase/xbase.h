@@ -14,5 +14,7 @@
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
 #include "xbase/table4access.h"
+#include "xbase/table4nav.h"
+#include "xbase/table4write.h"
 #include "xbase/tag4.h"
 #include "xbase/util4.h"

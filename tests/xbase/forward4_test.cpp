@@ -13,6 +13,8 @@
 #include "xbase/date4.h"
 #include "xbase/field4.h"
 #include "xbase/table4access.h"
+#include "xbase/table4nav.h"
+#include "xbase/table4write.h"
 
 namespace {
 
@@ -97,7 +99,32 @@ struct Case {
 const field4def kOther[] = {{"CITY", 'C', 9, 0, 0}, {nullptr, 0, 0, 0, 0}};
 const field4def kBadType[] = {{"CITY", 'Q', 9, 0, 0}, {nullptr, 0, 0, 0, 0}};
 
+// The result with the record number and count it leaves.
+std::string moved(table4* t, int32_t rc) {
+    return std::to_string(rc) + " record " + std::to_string(t->recNum) + " of " +
+           std::to_string(table4recordCount(t));
+}
+
 const Case kCases[] = {
+    {"table4appendForward",
+     [](World& w, bool fw) {
+         return moved(w.t, fw ? table4appendForward(w.t) : table4append(w.t));
+     },
+     "0 record 3 of 3"},
+    {"table4beginAppendForward",
+     [](World& w, bool fw) {
+         return moved(w.t, fw ? table4beginAppendForward(w.t, 7) : table4beginAppend(w.t, 7));
+     },
+     "0 record 0 of 2"},
+    {"table4skipForward",
+     [](World& w, bool fw) {
+         std::string back = moved(w.t, fw ? table4skipForward(w.t, -1) : table4skip(w.t, -1));
+         return back + " / " + moved(w.t, fw ? table4skipForward(w.t, 5) : table4skip(w.t, 5));
+     },
+     "0 record 1 of 2 / 3 record 3 of 2"},
+    {"table4goTopForward",
+     [](World& w, bool fw) { return moved(w.t, fw ? table4goTopForward(w.t) : table4goTop(w.t)); },
+     "0 record 1 of 2"},
     {"table4blankForward",
      [](World& w, bool fw) {
          return std::to_string(fw ? table4blankForward(w.t) : table4blank(w.t));
