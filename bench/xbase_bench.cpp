@@ -1,0 +1,578 @@
+// The table library against SQLite on the engine's own table shape.
+//
+// Rows are the engine's 44-byte rows (record, field, position, value key,
+// value number, flags: C3 C3 C2 C30 C4 C1) with its three tags:
+//   ZTW1  B+D+E+F  (38 bytes)   values of one field in value order
+//   ZTW2  A+B+C+D  (38 bytes)   rows of one record
+//   ZTW3  E+F      (5 bytes)    rows sharing a value number
+// SQLite gets the same rows as BLOB columns with the same three indexes.
+//
+// Each figure is measured for both in the same run, at 100,000 and 1,000,000
+// rows, and the ratio (library / SQLite, higher is better for the library)
+// is printed at the end. Peak memory is measured in a child process per
+// engine so that one does not inflate the other.
+//
+// Flags besides Google Benchmark's own: --rows=100000,1000000 --dir=PATH.
+
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "xbase/xbase.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRowWidth = 43;  // without the deletion byte
+constexpr int kSeeks = 100000;
+constexpr int kSharedAppends = 2000;
+
+std::string gDir;
+std::vector<long> gRows = {100000, 1000000};
+
+// --- rows -----------------------------------------------------------------
+
+// Base-255 digits, each plus one so that no byte is zero.
+void digits(unsigned long v, int n, char* out) {
+    for (int i = n - 1; i >= 0; --i) {
+        out[i] = static_cast<char>(v % 255 + 1);
+        v /= 255;
+    }
+}
+
+struct Row {
+    char bytes[kRowWidth];  // A(3) B(3) C(2) D(30) E(4) F(1)
+    const char* a() const { return bytes; }
+    const char* b() const { return bytes + 3; }
+    const char* c() const { return bytes + 6; }
+    const char* d() const { return bytes + 8; }
+    const char* e() const { return bytes + 38; }
+    const char* f() const { return bytes + 42; }
+};
+
+// Rows as the engine writes them: records of a few values each, over a few
+// dozen fields, with value keys of words that share prefixes.
+std::vector<Row> makeRows(long n, unsigned seed) {
+    static const char* words[] = {"Anderson",  "Berlin", "Carlsen", "Dublin",  "Eriksen",
+                                  "Frankfurt", "Garcia", "Hamburg", "Ivanova", "Jensen",
+                                  "Kowalski",  "London", "Muller",  "Nielsen", "Olsen",
+                                  "Paris",     "Quinn",  "Rossi",   "Schmidt", "Tanaka"};
+    std::mt19937 rng(seed);
+    std::vector<Row> rows(n);
+    for (long i = 0; i < n; ++i) {
+        Row& r = rows[i];
+        std::memset(r.bytes, ' ', kRowWidth);
+        digits(1001 + i / 6, 3, r.bytes);
+        digits(1 + rng() % 40, 3, r.bytes + 3);
+        digits(1 + i % 6, 2, r.bytes + 6);
+        std::string key = words[rng() % 20];
+        key += ' ';
+        key += words[rng() % 20];
+        key += ' ';
+        key += std::to_string(rng() % 100000);
+        std::memcpy(r.bytes + 8, key.data(), std::min<size_t>(key.size(), 30));
+        digits(static_cast<unsigned long>(i + 1), 4, r.bytes + 38);
+        r.bytes[42] = (i % 9 == 0) ? '\x40' : '\x01';
+    }
+    return rows;
+}
+
+const std::vector<Row>& rowsFor(long n) {
+    static std::map<long, std::vector<Row>> cache;
+    auto it = cache.find(n);
+    if (it == cache.end()) it = cache.emplace(n, makeRows(n, 7)).first;
+    return it->second;
+}
+
+std::string pathFor(const char* engine, long n, const char* ext) {
+    return gDir + "/" + engine + std::to_string(n) + ext;
+}
+
+void removeXbase(const std::string& base) {
+    fs::remove(base + ".dbf");
+    fs::remove(base + ".cdx");
+}
+
+// --- the library ----------------------------------------------------------
+
+const field4def kFields[] = {
+    {"A", 'C', 3, 0, 0}, {"B", 'C', 3, 0, 0}, {"C", 'C', 2, 0, 0},   {"D", 'C', 30, 0, 0},
+    {"E", 'C', 4, 0, 0}, {"F", 'C', 1, 0, 0}, {nullptr, 0, 0, 0, 0},
+};
+const tag4def kTags[] = {
+    {"ZTW1", "B+D+E+F", nullptr, 0, 0},
+    {"ZTW2", "A+B+C+D", nullptr, 0, 0},
+    {"ZTW3", "E+F", nullptr, 0, 0},
+    {nullptr, nullptr, nullptr, 0, 0},
+};
+
+struct Xbase {
+    env4 env{};
+    table4* t = nullptr;
+
+    // Settings as the engine uses them: one lock attempt, read-ahead and
+    // write-behind for every file, 300,000 bytes of block buffers started
+    // once the tables are open.
+    explicit Xbase(bool exclusive) {
+        env4init(&env, env4version);
+        env.accessMode = exclusive ? 1 : 0;
+        env.safety = 0;
+        env.lockAttempts = 1;
+        env.readAhead = 1;
+        env.writeBehind = 1;
+        env.bufferMemory = 300000;
+    }
+    ~Xbase() {
+        if (t) table4close(t);
+        env4release(&env);
+    }
+    bool create(const std::string& base) {
+        t = table4create(&env, (base + ".dbf").c_str(), kFields, kTags);
+        return t != nullptr && buffer4start(&env) == 0;
+    }
+    bool open(const std::string& base) {
+        t = table4open(&env, (base + ".dbf").c_str());
+        return t != nullptr && buffer4start(&env) == 0;
+    }
+    int32_t append(const Row& r) {
+        char* buf = table4recordBuffer(t);
+        buf[0] = ' ';
+        std::memcpy(buf + 1, r.bytes, kRowWidth);
+        return table4append(t);
+    }
+    void select(const char* tag) { table4selectTag(t, table4findTag(t, tag)); }
+};
+
+void fail(benchmark::State& state, const char* what, int code) {
+    state.SkipWithError((std::string(what) + " failed: " + std::to_string(code)).c_str());
+}
+
+// --- SQLite ---------------------------------------------------------------
+
+struct Sqlite {
+    sqlite3* db = nullptr;
+    explicit Sqlite(const std::string& path) { sqlite3_open(path.c_str(), &db); }
+    ~Sqlite() { sqlite3_close(db); }
+    void exec(const char* sql) {
+        char* err = nullptr;
+        if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+            std::fprintf(stderr, "sqlite: %s: %s\n", sql, err ? err : "?");
+            sqlite3_free(err);
+            std::abort();
+        }
+    }
+    sqlite3_stmt* prepare(const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) std::abort();
+        return s;
+    }
+    void createSchema() {
+        exec("CREATE TABLE r(a BLOB, b BLOB, c BLOB, d BLOB, e BLOB, f BLOB)");
+        createIndexes();
+    }
+    void createIndexes() {
+        exec("CREATE INDEX ztw1 ON r(b, d, e, f)");
+        exec("CREATE INDEX ztw2 ON r(a, b, c, d)");
+        exec("CREATE INDEX ztw3 ON r(e, f)");
+    }
+};
+
+void bindRow(sqlite3_stmt* s, const Row& r) {
+    sqlite3_bind_blob(s, 1, r.a(), 3, SQLITE_STATIC);
+    sqlite3_bind_blob(s, 2, r.b(), 3, SQLITE_STATIC);
+    sqlite3_bind_blob(s, 3, r.c(), 2, SQLITE_STATIC);
+    sqlite3_bind_blob(s, 4, r.d(), 30, SQLITE_STATIC);
+    sqlite3_bind_blob(s, 5, r.e(), 4, SQLITE_STATIC);
+    sqlite3_bind_blob(s, 6, r.f(), 1, SQLITE_STATIC);
+}
+
+// --- results --------------------------------------------------------------
+
+std::map<std::string, double> gRates;  // "figure/rows/engine" -> per second
+
+void record(benchmark::State& state, const std::string& figure, long n, const char* engine,
+            double items, double seconds) {
+    double rate = seconds > 0 ? items / seconds : 0;
+    state.counters["per_second"] = rate;
+    gRates[figure + "/" + std::to_string(n) + "/" + engine] = rate;
+}
+
+using Clock = std::chrono::steady_clock;
+double since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// --- benchmarks -----------------------------------------------------------
+
+// Appends with three tags into a new table opened exclusive, write-behind on.
+// The table is kept for the benchmarks that follow.
+void XbaseAppendExclusive(benchmark::State& state) {
+    const long n = state.range(0);
+    const auto& rows = rowsFor(n);
+    const std::string base = pathFor("xb", n, "");
+    for (auto _ : state) {
+        removeXbase(base);
+        auto t0 = Clock::now();
+        {
+            Xbase x(true);
+            if (!x.create(base)) return fail(state, "create", x.env.errorCode);
+            for (const Row& r : rows)
+                if (int32_t rc = x.append(r); rc != 0) return fail(state, "append", rc);
+            table4flush(x.t);
+        }
+        record(state, "append exclusive", n, "xbase", n, since(t0));
+    }
+}
+
+void SqliteAppendExclusive(benchmark::State& state) {
+    const long n = state.range(0);
+    const auto& rows = rowsFor(n);
+    const std::string path = pathFor("sq", n, ".db");
+    for (auto _ : state) {
+        fs::remove(path);
+        auto t0 = Clock::now();
+        {
+            Sqlite s(path);
+            s.exec("PRAGMA synchronous=OFF");
+            s.createSchema();
+            s.exec("BEGIN");
+            sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
+            for (const Row& r : rows) {
+                bindRow(ins, r);
+                sqlite3_step(ins);
+                sqlite3_reset(ins);
+            }
+            sqlite3_finalize(ins);
+            s.exec("COMMIT");
+        }
+        record(state, "append exclusive", n, "sqlite", n, since(t0));
+    }
+}
+
+// Appends to a shared table of n rows, each as the engine writes between
+// processes: append (which takes the lock), flush the buffers to disk, unlock.
+// SQLite: a transaction per row with synchronous=NORMAL. A copy of the table
+// is used so that the later benchmarks see exactly n rows.
+void XbaseAppendShared(benchmark::State& state) {
+    const long n = state.range(0);
+    const auto extra = makeRows(kSharedAppends, 99);
+    const std::string base = pathFor("xb", n, "");
+    const std::string copy = pathFor("xbcopy", n, "");
+    for (auto _ : state) {
+        fs::copy_file(base + ".dbf", copy + ".dbf", fs::copy_options::overwrite_existing);
+        fs::copy_file(base + ".cdx", copy + ".cdx", fs::copy_options::overwrite_existing);
+        auto t0 = Clock::now();
+        {
+            Xbase x(false);
+            if (!x.open(copy)) return fail(state, "open", x.env.errorCode);
+            for (const Row& r : extra) {
+                if (int32_t rc = x.append(r); rc != 0) return fail(state, "append", rc);
+                if (int32_t rc = table4flush(x.t); rc != 0) return fail(state, "flush", rc);
+                if (int32_t rc = table4unlock(x.t); rc != 0) return fail(state, "unlock", rc);
+            }
+        }
+        record(state, "append shared", n, "xbase", kSharedAppends, since(t0));
+        removeXbase(copy);
+    }
+}
+
+void SqliteAppendShared(benchmark::State& state) {
+    const long n = state.range(0);
+    const auto extra = makeRows(kSharedAppends, 99);
+    const std::string path = pathFor("sq", n, ".db");
+    const std::string copy = pathFor("sqcopy", n, ".db");
+    for (auto _ : state) {
+        fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+        auto t0 = Clock::now();
+        {
+            Sqlite s(copy);
+            s.exec("PRAGMA synchronous=NORMAL");
+            sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
+            for (const Row& r : extra) {
+                s.exec("BEGIN IMMEDIATE");
+                bindRow(ins, r);
+                sqlite3_step(ins);
+                sqlite3_reset(ins);
+                s.exec("COMMIT");
+            }
+            sqlite3_finalize(ins);
+        }
+        record(state, "append shared", n, "sqlite", kSharedAppends, since(t0));
+        fs::remove(copy);
+    }
+}
+
+std::vector<long> seekOrder(long n) {
+    std::mt19937 rng(5);
+    std::vector<long> order(kSeeks);
+    for (auto& i : order) i = static_cast<long>(rng() % n);
+    return order;
+}
+
+// Random exact seeks of whole ZTW2 keys, each loading its row.
+void XbaseSeek(benchmark::State& state) {
+    const long n = state.range(0);
+    const auto& rows = rowsFor(n);
+    const auto order = seekOrder(n);
+    Xbase x(true);
+    if (!x.open(pathFor("xb", n, ""))) return fail(state, "open", x.env.errorCode);
+    x.select("ZTW2");
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        for (long i : order)
+            if (int32_t rc = table4seekN(x.t, rows[i].bytes, 38); rc != 0)
+                return fail(state, "seek", rc);
+        record(state, "seek", n, "xbase", kSeeks, since(t0));
+    }
+}
+
+void SqliteSeek(benchmark::State& state) {
+    const long n = state.range(0);
+    const auto& rows = rowsFor(n);
+    const auto order = seekOrder(n);
+    Sqlite s(pathFor("sq", n, ".db"));
+    sqlite3_stmt* q = s.prepare("SELECT a,b,c,d,e,f FROM r WHERE a=?1 AND b=?2 AND c=?3 AND d=?4");
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        for (long i : order) {
+            const Row& r = rows[i];
+            sqlite3_bind_blob(q, 1, r.a(), 3, SQLITE_STATIC);
+            sqlite3_bind_blob(q, 2, r.b(), 3, SQLITE_STATIC);
+            sqlite3_bind_blob(q, 3, r.c(), 2, SQLITE_STATIC);
+            sqlite3_bind_blob(q, 4, r.d(), 30, SQLITE_STATIC);
+            if (sqlite3_step(q) != SQLITE_ROW) return fail(state, "seek", 0);
+            sqlite3_reset(q);
+        }
+        record(state, "seek", n, "sqlite", kSeeks, since(t0));
+    }
+    sqlite3_finalize(q);
+}
+
+// A whole walk of ZTW1 in key order, loading every row.
+void XbaseWalk(benchmark::State& state) {
+    const long n = state.range(0);
+    Xbase x(true);
+    if (!x.open(pathFor("xb", n, ""))) return fail(state, "open", x.env.errorCode);
+    x.select("ZTW1");
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        long seen = 0;
+        for (int32_t rc = table4goTop(x.t); rc == 0; rc = table4skip(x.t, 1)) ++seen;
+        if (seen != n) return fail(state, "walk count", static_cast<int>(seen));
+        record(state, "walk", n, "xbase", n, since(t0));
+    }
+}
+
+void SqliteWalk(benchmark::State& state) {
+    const long n = state.range(0);
+    Sqlite s(pathFor("sq", n, ".db"));
+    sqlite3_stmt* q = s.prepare("SELECT a,b,c,d,e,f FROM r INDEXED BY ztw1 ORDER BY b,d,e,f");
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        long seen = 0;
+        while (sqlite3_step(q) == SQLITE_ROW) {
+            benchmark::DoNotOptimize(sqlite3_column_blob(q, 0));
+            ++seen;
+        }
+        sqlite3_reset(q);
+        if (seen != n) return fail(state, "walk count", static_cast<int>(seen));
+        record(state, "walk", n, "sqlite", n, since(t0));
+    }
+    sqlite3_finalize(q);
+}
+
+// Rebuild of the three tags from the rows.
+void XbaseRebuild(benchmark::State& state) {
+    const long n = state.range(0);
+    Xbase x(true);
+    if (!x.open(pathFor("xb", n, ""))) return fail(state, "open", x.env.errorCode);
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        if (int32_t rc = table4reindex(x.t); rc != 0) return fail(state, "reindex", rc);
+        record(state, "rebuild", n, "xbase", n, since(t0));
+    }
+}
+
+void SqliteRebuild(benchmark::State& state) {
+    const long n = state.range(0);
+    Sqlite s(pathFor("sq", n, ".db"));
+    s.exec("PRAGMA synchronous=OFF");
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        s.exec("BEGIN");
+        s.exec("DROP INDEX ztw1");
+        s.exec("DROP INDEX ztw2");
+        s.exec("DROP INDEX ztw3");
+        s.createIndexes();
+        s.exec("COMMIT");
+        record(state, "rebuild", n, "sqlite", n, since(t0));
+    }
+}
+
+// Peak resident memory of the whole sequence above (append, seeks, walk,
+// rebuild) in a child process of its own, in KiB.
+void peakMemory(benchmark::State& state, const char* engine, void (*work)(long)) {
+    const long n = state.range(0);
+    for (auto _ : state) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            work(n);
+            _exit(0);
+        }
+        int status = 0;
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return fail(state, "child", status);
+        state.counters["peak_KiB"] = static_cast<double>(usage.ru_maxrss);
+        // Smaller is better: store the inverse so that the ratio reads the same way.
+        gRates[std::string("peak memory (inverse)/") + std::to_string(n) + "/" + engine] =
+            1.0 / static_cast<double>(usage.ru_maxrss);
+    }
+}
+
+void xbaseWork(long n) {
+    const auto rows = makeRows(n, 7);
+    const std::string base = pathFor("xbmem", n, "");
+    removeXbase(base);
+    {
+        Xbase x(true);
+        if (!x.create(base)) _exit(1);
+        for (const Row& r : rows) x.append(r);
+        x.select("ZTW2");
+        for (long i = 0; i < n; i += 97) table4seekN(x.t, rows[i].bytes, 38);
+        x.select("ZTW1");
+        for (int32_t rc = table4goTop(x.t); rc == 0; rc = table4skip(x.t, 1)) {
+        }
+        if (table4reindex(x.t) != 0) _exit(1);
+    }
+    removeXbase(base);
+}
+
+void sqliteWork(long n) {
+    const auto rows = makeRows(n, 7);
+    const std::string path = pathFor("sqmem", n, ".db");
+    fs::remove(path);
+    {
+        Sqlite s(path);
+        s.exec("PRAGMA synchronous=OFF");
+        s.createSchema();
+        s.exec("BEGIN");
+        sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
+        for (const Row& r : rows) {
+            bindRow(ins, r);
+            sqlite3_step(ins);
+            sqlite3_reset(ins);
+        }
+        sqlite3_finalize(ins);
+        s.exec("COMMIT");
+        sqlite3_stmt* q = s.prepare("SELECT * FROM r WHERE a=?1 AND b=?2 AND c=?3 AND d=?4");
+        for (long i = 0; i < n; i += 97) {
+            bindRow(q, rows[i]);
+            sqlite3_step(q);
+            sqlite3_reset(q);
+        }
+        sqlite3_finalize(q);
+        q = s.prepare("SELECT * FROM r INDEXED BY ztw1 ORDER BY b,d,e,f");
+        while (sqlite3_step(q) == SQLITE_ROW) {
+        }
+        sqlite3_finalize(q);
+        s.exec("DROP INDEX ztw1");
+        s.exec("DROP INDEX ztw2");
+        s.exec("DROP INDEX ztw3");
+        s.createIndexes();
+    }
+    fs::remove(path);
+}
+
+void XbasePeakMemory(benchmark::State& state) {
+    peakMemory(state, "xbase", xbaseWork);
+}
+void SqlitePeakMemory(benchmark::State& state) {
+    peakMemory(state, "sqlite", sqliteWork);
+}
+
+void registerAll() {
+    using Fn = void (*)(benchmark::State&);
+    const std::pair<const char*, Fn> order[] = {
+        {"AppendExclusive/xbase", XbaseAppendExclusive},
+        {"AppendExclusive/sqlite", SqliteAppendExclusive},
+        {"AppendShared/xbase", XbaseAppendShared},
+        {"AppendShared/sqlite", SqliteAppendShared},
+        {"Seek/xbase", XbaseSeek},
+        {"Seek/sqlite", SqliteSeek},
+        {"Walk/xbase", XbaseWalk},
+        {"Walk/sqlite", SqliteWalk},
+        {"Rebuild/xbase", XbaseRebuild},
+        {"Rebuild/sqlite", SqliteRebuild},
+        {"PeakMemory/xbase", XbasePeakMemory},
+        {"PeakMemory/sqlite", SqlitePeakMemory},
+    };
+    for (long n : gRows)
+        for (const auto& [name, fn] : order)
+            benchmark::RegisterBenchmark(name, fn)
+                ->Arg(n)
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+}
+
+void printRatios() {
+    std::printf("\n%-24s %10s %16s %16s %8s\n", "figure", "rows", "library/s", "sqlite/s", "ratio");
+    for (const auto& [key, rate] : gRates) {
+        if (key.size() < 6 || key.compare(key.size() - 6, 6, "/xbase") != 0) continue;
+        std::string stem = key.substr(0, key.size() - 6);
+        auto peer = gRates.find(stem + "/sqlite");
+        if (peer == gRates.end() || peer->second <= 0) continue;
+        auto slash = stem.rfind('/');
+        std::printf("%-24s %10s %16.1f %16.1f %8.2f\n", stem.substr(0, slash).c_str(),
+                    stem.substr(slash + 1).c_str(), rate, peer->second, rate / peer->second);
+    }
+    std::printf("(peak memory rows show 1/KiB: a ratio above 1 means the library used less)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.rfind("--rows=", 0) == 0) {
+            gRows.clear();
+            for (size_t p = 7; p < arg.size();) {
+                size_t q = arg.find(',', p);
+                gRows.push_back(std::stol(arg.substr(p, q - p)));
+                p = q == std::string::npos ? arg.size() : q + 1;
+            }
+        } else if (arg.rfind("--dir=", 0) == 0) {
+            gDir = arg.substr(6);
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    bool ownDir = gDir.empty();
+    if (ownDir) {
+        char tmpl[] = "/tmp/qvbenchXXXXXX";
+        if (!mkdtemp(tmpl)) return 1;
+        gDir = tmpl;
+    }
+    int restc = static_cast<int>(rest.size());
+    benchmark::Initialize(&restc, rest.data());
+    registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printRatios();
+    if (ownDir) fs::remove_all(gDir);
+    return 0;
+}
