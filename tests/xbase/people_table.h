@@ -78,9 +78,10 @@ inline Person personOf(table4* t) {
                   text("NOTE")};
 }
 
-// Appends a person: 0, 20 or the error.
+// Appends a person as a live record: 0, 20 or the error.
 inline int32_t appendPerson(table4* t, const Person& p) {
     int32_t rc = table4beginAppend(t, 0);
+    if (rc == 0) rc = table4blank(t);
     if (rc != 0) return rc;
     putPerson(t, p);
     return table4append(t);
