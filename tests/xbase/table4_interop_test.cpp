@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "independent_readers.h"
 #include "table_helpers.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
@@ -18,28 +19,8 @@
 
 namespace {
 
-const std::string kPython = "/usr/bin/python3";
-
-std::vector<std::string> runLines(const std::string& command) {
-    std::vector<std::string> lines;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return lines;
-    std::string line;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += static_cast<char>(c);
-        }
-    }
-    pclose(pipe);
-    return lines;
-}
-
 std::vector<std::string> dump(const char* reader, const std::string& table) {
-    return runLines(kPython + " " + QV_TEST_DATA_DIR + "/dbf_dump.py " + reader + " " + table +
-                    " 2>&1");
+    return pythonDump(reader, table);
 }
 
 std::vector<std::string> split(const std::string& line) {
@@ -295,7 +276,7 @@ TEST_F(Interop, Version30TablesWithEveryTypeAndNullsReadTheSameInPython) {
 
 TEST_F(Interop, TablesWrittenInPythonOpenWithTheirValues) {
     std::vector<std::string> made =
-        runLines(kPython + " " + QV_TEST_DATA_DIR + "/dbf_make.py " + dir.path() + " 2>&1");
+        runLines(kSystemPython + " " + QV_TEST_DATA_DIR + "/dbf_make.py " + dir.path() + " 2>&1");
     ASSERT_TRUE(made.empty()) << made[0];
     env.accessMode = 0;
     table4* plain = table4open(&env, dir.file("plain").c_str());
