@@ -132,7 +132,7 @@ struct Xbase {
         env.lockAttempts = 1;
         env.readAhead = 1;
         env.writeBehind = 1;
-        env.bufferMemory = 300000;
+        env.bufferMemory = 2 * 1024 * 1024;
     }
     ~Xbase() {
         if (t) table4close(t);
