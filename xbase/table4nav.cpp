@@ -55,11 +55,9 @@ int32_t missing(table4* t, bool raise) {
     return r4entry;
 }
 
-// table4go after the write-back; `raise` applies errGo to a missing record.
-int32_t goLow(table4* t, int32_t n, bool raise) {
-    const int32_t exists = table4recordExists(t, n);
-    if (exists < 0) return exists;
-    if (exists == 0) return missing(t, raise);
+// Loads record n, known to lie within the count; `raise` applies errGo when it
+// cannot be read whole.
+int32_t loadExisting(table4* t, int32_t n, bool raise) {
     bool locked = false;
     if (t->env->readLock && !table4isRecordLocked(t, n)) {
         const int32_t rc = table4lockRecord(t, n);
@@ -80,6 +78,14 @@ int32_t goLow(table4* t, int32_t n, bool raise) {
     return 0;
 }
 
+// table4go after the write-back; `raise` applies errGo to a missing record.
+int32_t goLow(table4* t, int32_t n, bool raise) {
+    const int32_t exists = table4recordExists(t, n);
+    if (exists < 0) return exists;
+    if (exists == 0) return missing(t, raise);
+    return loadExisting(t, n, raise);
+}
+
 // Another process's change to the tag's index file: its nodes are read afresh
 // and the selected tag stands where it stood.
 int32_t refreshIndex(tag4* tag) {
@@ -89,22 +95,24 @@ int32_t refreshIndex(tag4* tag) {
 }
 
 // Loads the record of the tag's entry, passing over entries of records beyond
-// the count in the direction `dir` (1 or -1, the tag's order). 0, 3 when no
-// such entry is left, or an error.
-int32_t loadEntry(table4* t, tag4file* tf, int dir) {
+// the count in the direction `dir` (1 or -1, the tag's order). `record` is the
+// entry's record number when the caller has it already (0: read it here). 0, 3
+// when no such entry is left, or an error.
+int32_t loadEntry(table4* t, tag4file* tf, int dir, int32_t record = 0) {
     for (;;) {
-        const int32_t record = tag4recordNumber(tf);
+        if (record == 0) record = tag4recordNumber(tf);
         if (record < -2) return record;
         if (record < 1) return r4eof;  // past the end, an empty tag, or no position
         const int32_t exists = table4recordExists(t, record);
         if (exists < 0) return exists;
         if (exists == 1) {
-            const int32_t rc = goLow(t, record, false);
+            const int32_t rc = loadExisting(t, record, false);
             if (rc != r4entry) return rc;
         }
         const int32_t moved = tag4skipInOrder(tf, dir);
         if (error4pending(t->env)) return t->env->errorCode;
         if (moved == 0) return r4eof;
+        record = 0;
     }
 }
 
@@ -214,7 +222,7 @@ int32_t skipTag(table4* t, tag4* tag, int32_t n) {
     }
     if (n > 0 && moved < n) return table4goEofLow(t);
     const int dir = n < 0 ? -1 : 1;
-    rc = loadEntry(t, tf, dir);
+    rc = loadEntry(t, tf, dir, record);
     if (rc == r4eof && dir > 0) return table4goEofLow(t);
     if (rc == r4eof) {
         // Only entries of records beyond the count lie before: the first record
@@ -428,14 +436,15 @@ int32_t table4seekN(table4* t, const char* key, int32_t length) {
     if (key == nullptr && length > 0) return error4raise(env, e4parmNull, 93453);
     tag4* tag = table4seekTag(t);
     if (tag == nullptr) return r4noTag;
-    int32_t rc = table4writeChanged(t, 0);
-    if (rc != 0) return rc;
     tag4file* tf = tag->tagFile;
-    if ((rc = refreshIndex(tag)) < 0) return rc;
+    // The search key is taken before anything evaluates a key expression: the text
+    // may come from field4string, in the work area that evaluations reuse.
     uint8_t search[tag4maxKeyLength + 1];
     int32_t searchLength = 0;
-    if ((rc = searchKey(t, tf, key != nullptr ? key : "", length, search, &searchLength)) < 0)
-        return rc;
+    int32_t rc = searchKey(t, tf, key != nullptr ? key : "", length, search, &searchLength);
+    if (rc < 0) return rc;
+    if ((rc = table4writeChanged(t, 0)) != 0) return rc;
+    if ((rc = refreshIndex(tag)) < 0) return rc;
     const int32_t found = tag4seek(tf, search, searchLength);
     if (found < 0) return found;
     if (found == r4eof || tag4eof(tf) == 1) return table4goEofLow(t);
@@ -451,7 +460,7 @@ int32_t table4seekN(table4* t, const char* key, int32_t length) {
         const int32_t exists = table4recordExists(t, record);
         if (exists < 0) return exists;
         if (exists == 1) {
-            rc = goLow(t, record, false);
+            rc = loadExisting(t, record, false);
             if (rc < 0 || (rc != 0 && rc != r4entry)) return rc;
             if (rc == 0) {
                 if (trusted) break;

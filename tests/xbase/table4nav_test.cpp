@@ -343,6 +343,19 @@ TEST_F(TagOrder, SeeksOfEachKeyType) {
     EXPECT_EQ(plain->recNum, -1);
 }
 
+// The text of a field, which lives in the work area that key evaluation reuses, seeks
+// what it said, even when the write-back of a changed record evaluates keys first.
+TEST_F(TagOrder, SeekForAFieldsTextSurvivesTheWriteBack) {
+    table4* t = fiveNames();
+    ASSERT_NE(t, nullptr);
+    table4selectTag(t, table4findTag(t, "CODE"));
+    ASSERT_EQ(table4go(t, 4), 0);
+    field4* code = table4fieldByName(t, "CODE");
+    ASSERT_EQ(field4assign(table4fieldByName(t, "NAME"), "Moe"), 0);
+    EXPECT_EQ(placeOf(t, table4seek(t, field4string(code))), (Place{0, 4, 0, 0}));
+    EXPECT_EQ(personOf(t).name, "Moe");
+}
+
 TEST_F(TagOrder, SeekUnderTheGeneralCollation) {
     env.collation = 1;
     table4* t = create();

@@ -239,6 +239,25 @@ TEST_F(Writing, WriteBackAtUnlockAndClose) {
     EXPECT_EQ(snapshot(t).name, (Entries{"ANN|1", "BOB|2", "CYD|3"}));
 }
 
+// Closing an index file writes the table's changed record back first, so that the keys
+// of the closing file follow the change too.
+TEST_F(Writing, ClosingAnIndexWritesTheChangedRecordWithItsKeys) {
+    table4* t = threePeople();
+    ASSERT_NE(t, nullptr);
+    const tag4def tags[] = {{"NOTE", "NOTE", nullptr, 0, 0}, {nullptr, nullptr, nullptr, 0, 0}};
+    index4* notes = index4create(t, dir.file("notes").c_str(), tags);
+    ASSERT_NE(notes, nullptr);
+    ASSERT_EQ(table4go(t, 2), 0);
+    ASSERT_EQ(field4assign(table4fieldByName(t, "NOTE"), "changed"), 0);
+    EXPECT_EQ(index4close(notes), 0);
+    EXPECT_EQ(t->recordChanged, 0);
+    const index4checkReport report = checkIndex(dir.file("notes.cdx"));
+    EXPECT_EQ(problemsOf(report), "");
+    EXPECT_EQ(tagEntries(report, "NOTE"), (Entries{"changed|2", "x|1", "z|3"}));
+    ASSERT_EQ(table4go(t, 2), 0);
+    EXPECT_EQ(personOf(t).note, "changed");
+}
+
 TEST_F(Writing, WhereWritesAreRefused) {
     table4* t = threePeople();
     ASSERT_NE(t, nullptr);
