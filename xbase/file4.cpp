@@ -397,6 +397,13 @@ int32_t file4flush(file4* f) {
     return 0;
 }
 
+int32_t file4writeBack(file4* f) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90693);
+    if (error4pending(f->env)) return e4codeBase;
+    if (f->bufferKind == 0 || !f->writeBehind) return 0;
+    return buffer4writeBackFile(f);
+}
+
 int32_t file4dropBuffers(file4* f) {
     if (f == nullptr) return error4raise(nullptr, e4parmNull, 90695);
     if (error4pending(f->env)) return e4codeBase;

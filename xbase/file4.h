@@ -92,6 +92,9 @@ int32_t file4write(file4* f, int32_t pos, const void* buffer, int32_t n);
 int32_t file4length(file4* f);
 int32_t file4setLength(file4* f, int32_t length);
 int32_t file4flush(file4* f);
+// Writes the file's changed blocks held by write-behind to disk, without asking
+// the device to keep them (as file4flush does): 0 or the error.
+int32_t file4writeBack(file4* f);
 int32_t file4dropBuffers(file4* f);
 
 void file4seqReadInit(file4seqReader* r, file4* f, int32_t pos, void* buffer, int32_t size);

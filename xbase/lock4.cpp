@@ -37,8 +37,13 @@ void lockWait(env4* env) {
     u4delayHundredth(env->lockDelay);
 }
 
+// What was written under a lock reaches the disk before the lock goes, so that
+// the next holder in another process reads it: write-behind blocks of a shared
+// file are written back first (a failure keeps the lock).
 bool unlockRange(file4* f, int64_t position, int64_t length) {
     if (length == 0 || !needsSystemLock(f)) return true;
+    if (f->writeBehind && f->bufferKind != 0 && !error4pending(f->env) && file4writeBack(f) < 0)
+        return false;
     return qv::ofdUnlock(f->fd, position, length);
 }
 
@@ -343,7 +348,9 @@ int32_t table4lockAppend(table4* t) {
     if (rc != 0) return rc;
     d->appendLockOwner = t->lockOwner;
     d->appendLockHolder = t;
-    return 0;
+    // The end of the file is where others appended while we held nothing: a
+    // buffered block there would write their records back as we last saw them.
+    return file4dropBuffers(&d->file);
 }
 
 int32_t table4lockFile(table4* t) {

@@ -32,6 +32,13 @@
 // no system lock; a file opened exclusive or deny-write counts as locked in
 // full by every handle, and every data-file lock succeeds at once.
 //
+// Block buffers of a shared file: what was written under a lock is written
+// back from the buffer before the lock goes, and taking the append or the file
+// lock drops the file's buffered blocks, so the holder reads what others wrote.
+// Record locks drop nothing: with write-behind on a shared file, a block written
+// back carries its neighbouring records as this process last read them, so
+// writers that change records in place hold the file lock.
+//
 // Failed attempts are tried again `lockAttempts` times (negative: forever,
 // 0 counts as 1) with a wait of `lockDelay` hundredths of a second between.
 #include <cstdint>

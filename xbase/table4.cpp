@@ -668,8 +668,16 @@ int32_t table4recordCountLow(table4file* data, int32_t owner) {
     if (error4pending(env)) return e4codeBase;
     bool holds = table4fileHoldsCount(data);
     if (data->heldCount < 0) {
+        // In a shared file the count is what other processes change: it is read
+        // from the disk, never from a buffered block.
         unsigned char bytes[4];
-        int32_t rc = file4readAll(&data->file, 4, bytes, 4);
+        int32_t rc = 0;
+        if (data->file.accessMode == 0 && data->file.fd >= 0) {
+            const int32_t got = file4readLow(&data->file, 4, bytes, 4);
+            rc = got < 0 ? got : got < 4 ? error4raiseText(env, e4read, 90772, data->name) : 0;
+        } else {
+            rc = file4readAll(&data->file, 4, bytes, 4);
+        }
         if (rc < 0) return rc;
         int32_t count = static_cast<int32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
                                              (static_cast<uint32_t>(bytes[3]) << 24));
