@@ -426,8 +426,13 @@ table4* openLoaded(env4* env, table4file* tf) {
 int32_t closeDataFile(table4file* tf) {
     int32_t rc = 0;
     if (file4isOpen(&tf->file) && tf->headerChanged && !tf->file.isReadOnly) {
+        // Outside any lock the header of a shared file goes straight to the disk: a
+        // buffered block would carry the count as this process last read it.
+        if (tf->file.accessMode == 0) rc = file4setWriteBehind(&tf->file, 0);
         if (tf->dateChanged) u4today(tf->date);
-        rc = table4writeHeader(tf, tf->dateChanged, tf->countChanged && table4fileHoldsCount(tf));
+        if (rc == 0)
+            rc = table4writeHeader(tf, tf->dateChanged,
+                                   tf->countChanged && table4fileHoldsCount(tf));
     }
     int32_t closed = file4close(&tf->file);
     if (rc == 0 && closed < 0) rc = tf->env->errorCode;

@@ -139,6 +139,37 @@ TEST_F(TableProcesses, FourBufferedProcessesAppendUnderTheirLocks) {
     appendStress(4, 5000, true);
 }
 
+// A process that closes a buffered shared table after another appended to it leaves
+// the other's count in the header.
+TEST_F(TableProcesses, ClosingABufferedSharedTableKeepsOthersAppends) {
+    env.accessMode = 1;
+    table4* t = table4create(&env, dir.file("stamps").c_str(), kStampFields, kStampTags);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(table4close(t), 0);
+    const std::string path = dir.file("stamps.dbf");
+    env.readAhead = env.writeBehind = 1;
+    env.bufferMemory = 1 << 20;
+    t = open("stamps", 0);
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(buffer4start(&env), 0);
+    ASSERT_EQ(table4blank(t), 0);
+    ASSERT_EQ(table4append(t), 0);
+    ASSERT_EQ(table4unlock(t), 0);
+    // A record written under its own lock leaves the header's date to be written at close.
+    ASSERT_EQ(table4go(t, 1), 0);
+    ASSERT_EQ(field4assign(table4fieldByName(t, "PAYLOAD"), "changed"), 0);
+    ASSERT_EQ(table4write(t, -1, 1), 0);
+    {
+        Child other([&](int, int out) { appender(path, 2, 5, true, out); });
+        EXPECT_EQ(other.receive(), 'k');
+    }
+    ASSERT_EQ(table4close(t), 0);
+    env.readAhead = env.writeBehind = -1;
+    t = open("stamps", 1);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(table4recordCount(t), 6);
+}
+
 bool stopAsked(int in) {
     pollfd p{in, POLLIN, 0};
     return poll(&p, 1, 0) > 0;
