@@ -1,6 +1,8 @@
 #include "xbase/node4.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "xbase/bytes4.h"
@@ -219,15 +221,11 @@ uint32_t leaf4view::load32(int offset) const {
     return bytes4get32le(b);
 }
 
-int leaf4view::attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why) {
-    if (node == nullptr) return e4parmNull;
-    if (!keyLengthValid(keyLength)) return e4parm;
-    const node4header h = node4headerRead(node);
-    if (!node4isLeaf(h.attribute)) return e4index;
+void leaf4view::readHeader(uint8_t* node, int keyLength, uint8_t pad) {
     node_ = node;
     keyLength_ = keyLength;
     pad_ = pad;
-    count_ = h.count;
+    count_ = bytes4get16le(node + 2);
     free_ = bytes4get16le(node + kLeafFree);
     widths_.recordMask = bytes4get32le(node + kLeafRecordMask);
     widths_.dupMask = node[kLeafDupMask];
@@ -236,11 +234,36 @@ int leaf4view::attach(uint8_t* node, int keyLength, uint8_t pad, std::string* wh
     widths_.dupBits = node[kLeafD];
     widths_.trailBits = node[kLeafT];
     widths_.entryBytes = node[kLeafE];
+    forgetKey();
+}
+
+void leaf4view::forgetKey() {
     keyIndex_ = -1;
     keyStart_ = node4size;
+}
+
+int leaf4view::attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why) {
+    if (node == nullptr) return e4parmNull;
+    if (!keyLengthValid(keyLength)) return e4parm;
+    if (!node4isLeaf(bytes4get16le(node))) return e4index;
+    readHeader(node, keyLength, pad);
     const int rc = validate(why);
     if (rc != 0) node_ = nullptr;
     return rc;
+}
+
+void leaf4view::attachTrusted(uint8_t* node, int keyLength, uint8_t pad) {
+    readHeader(node, keyLength, pad);
+    // The header of a sound leaf gives the stored bytes: the check proved the equation.
+    stored_ = kLeafArea - count_ * widths_.entryBytes - free_;
+#ifdef QV_CHECK_NODES
+    std::string why;
+    if (!keyLengthValid(keyLength) || !node4isLeaf(bytes4get16le(node)) || validate(&why) != 0) {
+        std::fprintf(stderr, "leaf4view: a leaf held in memory is unsound: %s\n", why.c_str());
+        std::abort();
+    }
+    forgetKey();
+#endif
 }
 
 int leaf4view::validate(std::string* why) {
@@ -249,18 +272,20 @@ int leaf4view::validate(std::string* why) {
         return e4info;
     };
     const leaf4widths& w = widths_;
-    const std::string widths = "R " + std::to_string(w.recordBits) + ", D " +
-                               std::to_string(w.dupBits) + ", T " + std::to_string(w.trailBits) +
-                               ", E " + std::to_string(w.entryBytes);
+    // Words only for a leaf that fails: every node read is checked.
+    auto widths = [&w] {
+        return "R " + std::to_string(w.recordBits) + ", D " + std::to_string(w.dupBits) + ", T " +
+               std::to_string(w.trailBits) + ", E " + std::to_string(w.entryBytes);
+    };
     if (w.recordBits < 1 || w.recordBits > 32 || w.dupBits > 8 || w.trailBits > 8 ||
         w.entryBytes < 1 || w.recordBits + w.dupBits + w.trailBits > 8 * w.entryBytes)
-        return fail("impossible entry widths (" + widths + ")");
+        return fail("impossible entry widths (" + widths() + ")");
     if (w.recordMask != lowBits(w.recordBits) || w.dupMask != lowBits(w.dupBits) ||
         w.trailMask != lowBits(w.trailBits))
-        return fail("masks do not match the widths (" + widths + ")");
+        return fail("masks do not match the widths (" + widths() + ")");
     // Wide entries take the counts from a load at the entry's third byte.
     if (w.entryBytes >= 5 && w.recordBits < 17)
-        return fail("entries of 5 bytes or more need R of 17 or more (" + widths + ")");
+        return fail("entries of 5 bytes or more need R of 17 or more (" + widths() + ")");
     if (count_ * w.entryBytes > kLeafArea)
         return fail(std::to_string(count_) + " entries of " + std::to_string(w.entryBytes) +
                     " bytes do not fit");
@@ -317,10 +342,7 @@ void leaf4view::encode(int i, const leaf4entry& e) {
 int leaf4view::key(int i, const uint8_t** out) {
     if (out == nullptr) return e4parmNull;
     if (i < 0 || i >= count_) return e4parm;
-    if (keyIndex_ > i) {
-        keyIndex_ = -1;
-        keyStart_ = node4size;
-    }
+    if (keyIndex_ > i) forgetKey();
     while (keyIndex_ < i) {
         leaf4entry e;
         entry(++keyIndex_, &e);
@@ -333,15 +355,70 @@ int leaf4view::key(int i, const uint8_t** out) {
     return 0;
 }
 
+int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record,
+                      int* at) const {
+    const int k = keyLength_;
+    length = std::min(length, k);
+    // `matched`: the leading bytes the previous key shares with the search, which it is
+    // below. An entry that shares more with the previous key is below the search as well;
+    // one that shares fewer or as many is compared from its first stored byte.
+    int matched = 0;
+    int start = node4size;
+    for (int i = 0; i < count_; i++) {
+        leaf4entry e;
+        entry(i, &e);
+        const int stored = k - e.dup - e.trail;
+        start -= stored;
+        if (e.dup > matched) continue;
+        const uint8_t* bytes = node_ + start - e.dup;  // bytes[j] is key byte j from e.dup on
+        const int storedEnd = e.dup + stored;
+        int j = e.dup;
+        int c = 0;
+        for (; j < length; j++) {
+            const uint8_t b = j < storedEnd ? bytes[j] : pad_;
+            if (b != search[j]) {
+                c = b < search[j] ? -1 : 1;
+                break;
+            }
+        }
+        if (c == 0 && byRecord) c = e.record < record ? -1 : e.record > record ? 1 : 0;
+        if (c >= 0) {
+            *at = i;
+            return c == 0 ? 0 : 2;
+        }
+        matched = j;
+    }
+    *at = count_;
+    return 2;
+}
+
 int leaf4view::setEntry(int i, const leaf4entry& e) {
     if (i < 0 || i >= count_) return e4parm;
     if (e.record > widths_.recordMask || e.dup < 0 || e.trail < 0 || e.dup > widths_.dupMask ||
         e.trail > widths_.trailMask || e.dup + e.trail > keyLength_)
         return e4parm;
     encode(i, e);
-    keyIndex_ = -1;
-    keyStart_ = node4size;
+    forgetKey();
     return 0;
+}
+
+int leaf4view::wideningsFor(uint32_t record) const {
+    int widenings = 0;
+    for (int r = widths_.recordBits; record > lowBits(r); r += 8) {
+        if (r + 8 > 32) return e4parm;
+        widenings++;
+    }
+    return widenings;
+}
+
+int leaf4view::dupAfter(const uint8_t* previous, int previousTrail, const uint8_t* next,
+                        int trail) const {
+    const int k = keyLength_;
+    int dup = 0;
+    while (dup < k && previous[dup] == next[dup]) dup++;
+    // Readers that rebuild a key only from stored bytes never see the previous key's
+    // trailing pads, so a shared prefix must not reach into them.
+    return std::min({dup, k - previousTrail, k - trail, int(widths_.dupMask)});
 }
 
 int leaf4view::widen() {
@@ -359,44 +436,127 @@ int leaf4view::widen() {
 }
 
 int leaf4view::append(const uint8_t* newKey, uint32_t record, int trail) {
+    return insert(count_, newKey, record, trail);
+}
+
+// The stored key bytes of entry j lie directly below those of entry j - 1, so an insert or
+// a removal at i rewrites the bytes of i and its successor and moves the bytes of every
+// entry after them (the lowest part of the key area) by the difference in one memmove.
+int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) {
     if (newKey == nullptr) return e4parmNull;
+    if (i < 0 || i > count_) return e4parm;
     const int k = keyLength_;
     if (trail < 0 || trail > leaf4trailCount(newKey, k, pad_)) return e4parm;
     // A foreign leaf may have narrower counts: fewer pads left out is still the same key.
     trail = std::min(trail, int(widths_.trailMask));
+    const int widenings = wideningsFor(record);
+    if (widenings < 0) return widenings;
 
+    // The key before (its stored bytes begin where those of entry i end).
+    int top = node4size;
     int dup = 0;
-    if (count_ > 0) {
+    if (i > 0) {
         const uint8_t* previous = nullptr;
-        leaf4entry last;
-        key(count_ - 1, &previous);
-        entry(count_ - 1, &last);
-        while (dup < k && previous[dup] == newKey[dup]) dup++;
-        // Readers that rebuild a key only from stored bytes never see the previous key's
-        // trailing pads, so a shared prefix must not reach into them.
-        dup = std::min({dup, k - last.trail, k - trail, int(widths_.dupMask)});
+        leaf4entry before;
+        key(i - 1, &previous);
+        entry(i - 1, &before);
+        top = keyStart_;
+        dup = dupAfter(previous, before.trail, newKey, trail);
     }
     const int stored = k - dup - trail;
 
-    int widenings = 0;
-    for (int r = widths_.recordBits; record > lowBits(r); r += 8) {
-        if (r + 8 > 32) return e4parm;
-        widenings++;
+    // The successor now shares its prefix with the new key.
+    std::array<uint8_t, 256> next;
+    leaf4entry after;
+    int afterOld = 0, afterNew = 0;
+    if (i < count_) {
+        entry(i, &after);
+        afterOld = k - after.dup - after.trail;
+        std::memcpy(next.data(), key_.data(), size_t(after.dup));
+        std::memcpy(next.data() + after.dup, node_ + top - afterOld, size_t(afterOld));
+        std::memset(next.data() + after.dup + afterOld, pad_, size_t(after.trail));
+        after.dup = dupAfter(newKey, trail, next.data(), after.trail);
+        afterNew = k - after.dup - after.trail;
     }
-    const int need = widths_.entryBytes + widenings + stored + widenings * count_;
+    const int growth = stored + afterNew - afterOld;
+    const int need = widths_.entryBytes + widenings + widenings * count_ + growth;
     if (need > free_) return node4noRoom;
     for (int n = 0; n < widenings; n++) widen();
 
-    const int start = node4size - stored_ - stored;
-    std::memcpy(node_ + start, newKey + dup, size_t(stored));
-    encode(count_, leaf4entry{record, dup, trail});
+    const int low = node4size - stored_;
+    const int restEnd = top - afterOld;
+    std::memmove(node_ + low - growth, node_ + low, size_t(restEnd - low));
+    if (growth < 0) std::memset(node_ + low, 0, size_t(-growth));
+    std::memcpy(node_ + top - stored, newKey + dup, size_t(stored));
+    if (i < count_)
+        std::memcpy(node_ + top - stored - afterNew, next.data() + after.dup, size_t(afterNew));
+
+    const int e = widths_.entryBytes;
+    uint8_t* at = node_ + kLeafData + i * e;
+    std::memmove(at + e, at, size_t((count_ - i) * e));
+    encode(i, leaf4entry{record, dup, trail});
+    if (i < count_) encode(i + 1, after);
     count_++;
-    stored_ += stored;
-    free_ -= widths_.entryBytes + stored;
+    stored_ += growth;
+    free_ -= e + growth;
     writeHeader();
-    // The appended key is the one a following append compares with.
-    std::memcpy(key_.data(), newKey, size_t(k));
-    keyIndex_ = count_ - 1;
-    keyStart_ = start;
+    if (i == count_ - 1) {
+        // The appended key is the one a following append compares with.
+        std::memcpy(key_.data(), newKey, size_t(k));
+        keyIndex_ = i;
+        keyStart_ = top - stored;
+    } else {
+        forgetKey();
+    }
+    return 0;
+}
+
+int leaf4view::remove(int i) {
+    if (i < 0 || i >= count_) return e4parm;
+    const int k = keyLength_;
+    int top = node4size;
+    std::array<uint8_t, 256> previous;
+    leaf4entry before;
+    if (i > 0) {
+        const uint8_t* p = nullptr;
+        key(i - 1, &p);
+        entry(i - 1, &before);
+        std::memcpy(previous.data(), p, size_t(k));
+        top = keyStart_;
+    }
+    leaf4entry gone;
+    entry(i, &gone);
+    const int goneStored = k - gone.dup - gone.trail;
+
+    // The successor's key, rebuilt while the removed key is still there.
+    leaf4entry after;
+    int afterOld = 0, afterNew = 0;
+    const uint8_t* next = nullptr;
+    if (i + 1 < count_) {
+        key(i + 1, &next);
+        entry(i + 1, &after);
+        afterOld = k - after.dup - after.trail;
+        after.dup = i > 0 ? dupAfter(previous.data(), before.trail, next, after.trail) : 0;
+        afterNew = k - after.dup - after.trail;
+    }
+    const int growth = afterNew - afterOld - goneStored;
+    if (growth > free_) return node4noRoom;
+
+    const int low = node4size - stored_;
+    const int restEnd = top - goneStored - afterOld;
+    std::memmove(node_ + low - growth, node_ + low, size_t(restEnd - low));
+    if (growth < 0) std::memset(node_ + low, 0, size_t(-growth));
+    if (next != nullptr) std::memcpy(node_ + top - afterNew, next + after.dup, size_t(afterNew));
+
+    const int e = widths_.entryBytes;
+    uint8_t* at = node_ + kLeafData + i * e;
+    std::memmove(at, at + e, size_t((count_ - i - 1) * e));
+    std::memset(node_ + kLeafData + (count_ - 1) * e, 0, size_t(e));
+    if (next != nullptr) encode(i, after);
+    count_--;
+    stored_ += growth;
+    free_ += e - growth;
+    writeHeader();
+    forgetKey();
     return 0;
 }

@@ -4,7 +4,9 @@
 // write outside the node's bytes. A view checks the node when it is attached, so that a
 // node read from a damaged or foreign file is refused with a code rather than decoded into
 // nonsense: -310 for a header that is not a node of that kind, -910 for arithmetic that
-// does not add up. The views own nothing; the caller keeps the 512 bytes alive.
+// does not add up. A node checked once and changed only through views since may be
+// attached again without the check. The views own nothing; the caller keeps the 512 bytes
+// alive.
 //
 // Branch entries hold the full key, then the record number and the child offset (both
 // big-endian). Leaf entries are bit fields (record number, duplicate count, trailing
@@ -120,6 +122,12 @@ class leaf4view {
     // on a view whose attach failed. `why`, when given, receives what failed in words.
     int attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why = nullptr);
 
+    // Attaches to a leaf that passed attach() when it was read (or was formatted here) and
+    // has been changed only through views since, without checking it again: the key
+    // maintenance of a tag does this on every step and must not pay for a whole check. A
+    // build with QV_CHECK_NODES checks all the same and aborts on a fault.
+    void attachTrusted(uint8_t* node, int keyLength, uint8_t pad);
+
     int count() const { return count_; }
     int freeBytes() const { return free_; }
     int storedBytes() const { return stored_; }
@@ -131,6 +139,13 @@ class leaf4view {
     // The full key of entry i; valid until the next call on the view. -930 out of range.
     int key(int i, const uint8_t** out);
 
+    // The first entry whose key is not less than `search` over `length` bytes (at most the
+    // key length); with `byRecord`, keys equal over the whole key length compare by record
+    // number against `record` as well. Sets *at to it (count() when there is none) and
+    // returns 0 when it equals the search, else 2. Keys are compared on their stored bytes
+    // as the scan goes, without rebuilding them.
+    int search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at) const;
+
     // Appends a key after the last entry, as a rebuild writes it: the duplicate count is the
     // prefix shared with the previous key, capped so that it never reaches into that key's
     // trailing pad bytes and dup + trail <= K. `trail` is at most the key's trailing pads
@@ -138,6 +153,20 @@ class leaf4view {
     // node4noRoom (nothing changed), -930 (a trail that is not pad, a record number that
     // cannot fit any width).
     int append(const uint8_t* newKey, uint32_t record, int trail);
+
+    // Inserts a key before entry i (i = count() appends), in place: the stored key bytes
+    // behind it move, and only the new entry and its successor are encoded again (the
+    // successor's duplicate count is now taken against the new key). Duplicate counts
+    // follow the rule of append(). Widens the leaf first when the record number needs it.
+    // 0, node4noRoom (nothing changed), -930 (i out of range, a trail that is not pad, a
+    // record number that cannot fit any width).
+    int insert(int i, const uint8_t* newKey, uint32_t record, int trail);
+
+    // Removes entry i in place: its successor stores again the bytes it took from it, the
+    // key bytes behind close up, and the vacated bytes are zeroed. 0, node4noRoom when the
+    // successor would no longer fit (only in leaves written by others; nothing changed),
+    // -930 for i out of range.
+    int remove(int i);
 
     // Re-encodes every entry with R + 8 bits of record number and one more byte. 0,
     // node4noRoom when the free bytes are fewer than the entries, -930 when R would pass 32.
@@ -149,7 +178,13 @@ class leaf4view {
 
   private:
     uint32_t load32(int offset) const;
+    void readHeader(uint8_t* node, int keyLength, uint8_t pad);
     void writeHeader();
+    void forgetKey();
+    // Widenings a record number needs (0 or more); -930 when no width holds it.
+    int wideningsFor(uint32_t record) const;
+    // The duplicate count of a key after `previous`, capped as append() caps it.
+    int dupAfter(const uint8_t* previous, int previousTrail, const uint8_t* next, int trail) const;
     void encode(int i, const leaf4entry& entry);
     int validate(std::string* why);
 

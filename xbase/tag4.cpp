@@ -43,6 +43,19 @@ int32_t writeBlock(block4* b) {
     return 0;
 }
 
+void setOffset(block4* b, int32_t offset) {
+    b->fileOffset = offset;
+    b->tag->blockOffsets[b->slot] = offset;
+}
+
+// The block holding the node at `offset`, or null.
+block4* heldBlock(tag4file* t, int32_t offset) {
+    const int32_t* offsets = t->blockOffsets;
+    for (int i = 0; i < t->blockCount; i++)
+        if (offsets[i] == offset) return t->blocks[i];
+    return nullptr;
+}
+
 block4* takeBlock(tag4file* t, int32_t* rc) {
     // A block that holds nothing is reused first, then a new one, then the oldest cached.
     block4* victim = nullptr;
@@ -59,8 +72,9 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
             return nullptr;
         }
         b->tag = t;
-        b->fileOffset = -1;
+        b->slot = int16_t(t->blockCount);
         t->blocks[t->blockCount++] = b;
+        setOffset(b, -1);
         return b;
     }
     if (victim == nullptr) {
@@ -71,7 +85,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
         *rc = writeBlock(victim);
         if (*rc < 0) return nullptr;
     }
-    victim->fileOffset = -1;
+    setOffset(victim, -1);
     victim->changed = 0;
     return victim;
 }
@@ -106,7 +120,7 @@ bool lastEntry(tag4file* t, uint8_t* data, const uint8_t** key, uint32_t* record
     if (h.count == 0) return false;
     if (node4isLeaf(h.attribute)) {
         leaf4view leaf;
-        if (leaf.attach(data, t->keyLength, t->pad) != 0) return false;
+        leaf.attachTrusted(data, t->keyLength, t->pad);
         leaf4entry e;
         leaf.entry(leaf.count() - 1, &e);
         leaf.key(leaf.count() - 1, key);
@@ -125,17 +139,15 @@ bool lastEntry(tag4file* t, uint8_t* data, const uint8_t** key, uint32_t* record
 int32_t getChecked(tag4file* t, uint32_t offset, const uint8_t* parentKey, uint32_t parentRecord,
                    bool wantRoot, block4** out) {
     if (!validChild(offset)) return tag4suspect;
-    bool wasHeld = false;
-    for (int i = 0; i < t->blockCount; i++)
-        if (t->blocks[i]->fileOffset == int32_t(offset)) wasHeld = true;
     block4* b = nullptr;
-    const int32_t rc = tag4blockGet(t, int32_t(offset), false, &b);
+    bool read = false;
+    const int32_t rc = tag4blockGet(t, int32_t(offset), false, &b, &read);
     if (rc != 0) return rc;
     const node4header h = node4headerRead(b->data);
     const bool isRoot = h.attribute == node4rootBranch || h.attribute == node4rootLeaf;
     bool bad = isRoot != wantRoot || (!wantRoot && h.count == 0) ||
                (h.attribute == node4rootBranch && h.count == 0);
-    if (!bad && !wasHeld && parentKey != nullptr && t->env->checkNodes) {
+    if (!bad && read && parentKey != nullptr && t->env->checkNodes) {
         // Another process may be rewriting the tree under us: the child must still be
         // the one its parent describes.
         const uint8_t* key = nullptr;
@@ -200,7 +212,7 @@ int chooseBranch(tag4file* t, branch4view& view, Target& target) {
 // Sets the leaf's cursor; 0 when the entry there equals the target, else 2.
 int32_t chooseLeaf(tag4file* t, block4* b, Target& target) {
     leaf4view leaf;
-    leaf.attach(b->data, t->keyLength, t->pad);
+    leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int n = leaf.count();
     switch (target.kind) {
         case Target::first:
@@ -215,19 +227,12 @@ int32_t chooseLeaf(tag4file* t, block4* b, Target& target) {
         default:
             break;
     }
-    for (int i = 0; i < n; i++) {
-        const uint8_t* key = nullptr;
-        leaf4entry e;
-        leaf.key(i, &key);
-        leaf.entry(i, &e);
-        const int c = compareEntry(target, key, e.record, t->keyLength);
-        if (c >= 0) {
-            b->cursor = i;
-            return c == 0 ? 0 : 2;
-        }
-    }
-    b->cursor = n;
-    return 2;
+    const bool byRecord = target.kind == Target::byKeyRecord;
+    int at = 0;
+    const int rc = leaf.search(target.key, byRecord ? t->keyLength : target.length, byRecord,
+                               target.record, &at);
+    b->cursor = at;
+    return rc;
 }
 
 int32_t readRoot(tag4file* t) {
@@ -273,7 +278,7 @@ void dropForRetry(tag4file* t) {
     tag4pathClear(t);
     for (int i = 0; i < t->blockCount; i++) {
         if (t->blocks[i]->changed) continue;
-        t->blocks[i]->fileOffset = -1;
+        setOffset(t->blocks[i], -1);
     }
     t->root = 0;
     file4dropBuffers(&t->indexFile->file);
@@ -307,7 +312,8 @@ bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     block4* b = leafOf(t);
     if (b == nullptr) return false;
     leaf4view leaf;
-    if (leaf.attach(b->data, t->keyLength, t->pad) != 0 || b->cursor >= leaf.count()) return false;
+    leaf.attachTrusted(b->data, t->keyLength, t->pad);
+    if (b->cursor >= leaf.count()) return false;
     const uint8_t* key = nullptr;
     leaf4entry e;
     leaf.key(b->cursor, &key);
@@ -328,7 +334,7 @@ int32_t nextLeaf(tag4file* t, int dir) {
     if (oldCount == 0) return 3;
     {
         leaf4view leaf;
-        leaf.attach(old->data, t->keyLength, t->pad);
+        leaf.attachTrusted(old->data, t->keyLength, t->pad);
         const uint8_t* key = nullptr;
         leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
         std::memcpy(edge, key, t->keyLength);
@@ -517,10 +523,8 @@ int32_t tag4corrupt(tag4file* t, int32_t location) {
     return error4raiseText(t->env, e4index, location, t->alias, t->indexFile->file.name);
 }
 
-int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out) {
-    for (int i = 0; i < t->blockCount; i++) {
-        block4* b = t->blocks[i];
-        if (b->fileOffset != offset) continue;
+int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out, bool* read) {
+    if (block4* b = heldBlock(t, offset)) {
         if (fresh) {
             std::memset(b->data, 0, node4size);
             b->changed = 1;
@@ -541,8 +545,9 @@ int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out) {
         if (got < 0) return got;
         if (got < node4size || checkNode(t, b->data) != 0) return tag4suspect;
         b->changed = 0;
+        if (read != nullptr) *read = true;
     }
-    b->fileOffset = offset;
+    setOffset(b, offset);
     b->cursor = 0;
     b->lastUse = ++t->useTick;
     b->inPath = 1;
@@ -558,7 +563,7 @@ void tag4blockDiscard(tag4file* t, int32_t offset) {
     for (int i = 0; i < t->blockCount; i++) {
         block4* b = t->blocks[i];
         if (b->fileOffset != offset) continue;
-        b->fileOffset = -1;
+        setOffset(b, -1);
         b->changed = 0;
     }
 }
@@ -674,8 +679,8 @@ const uint8_t* tag4key(tag4file* t) {
     block4* b = leafOf(t);
     if (b == nullptr) return nullptr;
     leaf4view leaf;
-    if (leaf.attach(b->data, t->keyLength, t->pad) != 0 || b->cursor >= leaf.count())
-        return nullptr;
+    leaf.attachTrusted(b->data, t->keyLength, t->pad);
+    if (b->cursor >= leaf.count()) return nullptr;
     const uint8_t* key = nullptr;
     leaf.key(b->cursor, &key);
     t->work->keyOut.assign(key, key + t->keyLength);
@@ -702,7 +707,7 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
     block4* leaf = leafOf(t);
     if (leaf->cursor > 0) {
         leaf4view view;
-        view.attach(leaf->data, K, t->pad);
+        view.attachTrusted(leaf->data, K, t->pad);
         const uint8_t* before = nullptr;
         view.key(leaf->cursor - 1, &before);
         return std::memcmp(before, k, K) == 0 ? 1 : 2;
@@ -722,7 +727,7 @@ int32_t tag4recordNumber(tag4file* t) {
     block4* b = leafOf(t);
     if (b == nullptr) return -2;
     leaf4view leaf;
-    if (leaf.attach(b->data, t->keyLength, t->pad) != 0) return tag4corrupt(t, 92153);
+    leaf.attachTrusted(b->data, t->keyLength, t->pad);
     if (leaf.count() == 0) return 0;
     if (b->cursor >= leaf.count()) return -1;
     leaf4entry e;

@@ -43,7 +43,8 @@ struct block4 {
     tag4file* tag;
     int8_t changed;      // must be written before it is dropped
     int8_t inPath;       // on the tag's path: never evicted
-    int32_t fileOffset;  // -1 when it holds no node
+    int16_t slot;        // index in the tag's blocks
+    int32_t fileOffset;  // -1 when it holds no node (mirrored in tag4file::blockOffsets)
     int32_t cursor;      // entry index; count means past the last entry
     uint32_t lastUse;
     uint8_t data[node4size];
@@ -77,6 +78,7 @@ struct tag4file {
     block4* path[tag4maxDepth];
     int32_t depth;  // 0: no current position
     block4* blocks[tag4cacheBlocks];
+    int32_t blockOffsets[tag4cacheBlocks];  // blocks[i]->fileOffset, scanned without the blocks
     int32_t blockCount;
     uint32_t useTick;
     tag4work* work;

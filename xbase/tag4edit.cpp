@@ -9,7 +9,8 @@
 #include "xbase/tag4.h"
 #include "xbase/tag4internal.h"
 
-// Key maintenance. A change decodes the node it touches into whole entries, edits them,
+// Key maintenance. Most changes insert into or remove from one leaf in place (node4.h).
+// Otherwise a change decodes the node it touches into whole entries, edits them,
 // and encodes them again the way a rebuild writes a leaf (each duplicate count capped so
 // that it never reaches into the previous key's trailing pads), so that every leaf the
 // library writes reads the same in any reader. When the entries no longer fit one node
@@ -43,7 +44,7 @@ std::vector<int> partition(int n, int preferred, Fits fits) {
 
 bool readWidths(tag4file* t, const uint8_t* node, leaf4widths* out) {
     leaf4view leaf;
-    if (leaf.attach(const_cast<uint8_t*>(node), t->keyLength, t->pad) != 0) return false;
+    leaf.attachTrusted(const_cast<uint8_t*>(node), t->keyLength, t->pad);
     *out = leaf.widths();
     return true;
 }
@@ -360,6 +361,53 @@ uint8_t trailOf(tag4file* t, const uint8_t* key) {
     return uint8_t(leaf4trailCount(key, t->keyLength, t->pad));
 }
 
+// The leaf's last entry changed to (key, record): the parent's entry for the leaf takes
+// it, and so on upwards while the changed entry is the last of its node.
+void followLast(tag4file* t, const uint8_t* key, uint32_t record) {
+    for (int level = t->depth - 2; level >= 0; level--) {
+        block4* b = t->path[level];
+        branch4view view;
+        if (view.attach(b->data, t->keyLength) != 0 || b->cursor >= view.count()) return;
+        view.set(b->cursor, key, record, view.child(b->cursor));
+        b->changed = 1;
+        if (b->cursor != view.count() - 1) return;
+    }
+}
+
+// Most changes touch one leaf only: the key goes into (or leaves) the leaf in place. These
+// say false, having changed nothing, when the node must be split, dropped or started
+// afresh; the whole-node path does that.
+bool insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
+    block4* b = t->path[t->depth - 1];
+    leaf4view leaf;
+    leaf.attachTrusted(b->data, t->keyLength, t->pad);
+    const int n = leaf.count();
+    if (n == 0) return false;
+    const int p = std::min(int(b->cursor), n);
+    if (leaf.insert(p, key, record, trailOf(t, key)) != 0) return false;
+    b->changed = 1;
+    if (p == n) followLast(t, key, record);
+    return true;
+}
+
+bool removeInLeaf(tag4file* t) {
+    block4* b = t->path[t->depth - 1];
+    leaf4view leaf;
+    leaf.attachTrusted(b->data, t->keyLength, t->pad);
+    const int n = leaf.count();
+    const int p = b->cursor;
+    if (n < 2 || p >= n || leaf.remove(p) != 0) return false;
+    b->changed = 1;
+    if (p == n - 1) {
+        const uint8_t* key = nullptr;
+        leaf4entry e;
+        leaf.key(n - 2, &key);
+        leaf.entry(n - 2, &e);
+        followLast(t, key, e.record);
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---- node codecs ----
@@ -371,7 +419,7 @@ int32_t tag4decode(tag4file* t, const uint8_t* node, tag4entries* out) {
     const node4header h = node4headerRead(node);
     if (node4isLeaf(h.attribute)) {
         leaf4view leaf;
-        if (leaf.attach(data, K, t->pad) != 0) return e4index;
+        leaf.attachTrusted(data, K, t->pad);
         for (int i = 0; i < leaf.count(); i++) {
             const uint8_t* key = nullptr;
             leaf4entry e;
@@ -396,7 +444,7 @@ int32_t tag4encodeLeaf(tag4file* t, uint8_t* node, const node4header& header,
     h.right = header.right;
     node4headerWrite(node, h);
     leaf4view leaf;
-    if (leaf.attach(node, t->keyLength, t->pad) != 0) return e4info;
+    leaf.attachTrusted(node, t->keyLength, t->pad);
     for (int i = from; i < to; i++) {
         const int32_t rc = leaf.append(in.key(i), in.records[size_t(i)], in.trails[size_t(i)]);
         if (rc != 0) return rc;
@@ -449,6 +497,10 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     index4versionAdvance(t->indexFile);
     int32_t rc = tag4seekEntry(t, k, uint32_t(record));
     if (rc < 0) return rc;
+    if (insertInLeaf(t, k, uint32_t(record))) {
+        tag4pathClear(t);
+        return 0;
+    }
     block4* leaf = t->path[t->depth - 1];
     tag4entries& e = t->work->node;
     LastEntry last;
@@ -485,6 +537,10 @@ int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
         }
     }
     index4versionAdvance(t->indexFile);
+    if (removeInLeaf(t)) {
+        tag4pathClear(t);
+        return 0;
+    }
     tag4entries& e = t->work->node;
     LastEntry last;
     if ((rc = decodeLevel(t, t->depth - 1, &last)) != 0) return rc;

@@ -46,10 +46,12 @@ bool tag4trusted(const tag4file* tag);
 // -310 with the tag's name.
 int32_t tag4corrupt(tag4file* tag, int32_t location);
 
-// The block holding the node at `offset` (read from the file, checked when `check`); a
-// block that is new in the file is formatted by the caller instead (`fresh`). 0, tag4suspect
-// or an error. The block is pinned (never evicted) until tag4blockUnpin.
-int32_t tag4blockGet(tag4file* tag, int32_t offset, bool fresh, block4** out);
+// The block holding the node at `offset`: one held already, or one read from the file and
+// checked whole (*read, when given, is set then); a block that is new in the file is
+// formatted by the caller instead (`fresh`). 0, tag4suspect or an error. The block is
+// pinned (never evicted) until tag4blockUnpin. Leaves in blocks are sound: views attach to
+// them with attachTrusted.
+int32_t tag4blockGet(tag4file* tag, int32_t offset, bool fresh, block4** out, bool* read = nullptr);
 void tag4blockUnpin(block4* block);
 // Forgets the node at `offset` without writing it (it was freed).
 void tag4blockDiscard(tag4file* tag, int32_t offset);

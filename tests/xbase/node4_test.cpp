@@ -165,6 +165,123 @@ struct NewLeaf {
     leaf4view view;
 };
 
+// A leaf changed in place by inserts and removals at any position: after every change it
+// checks whole, holds what a sorted model says, is byte for byte the leaf that appending
+// the same entries to a fresh node of the same widths writes (so the duplicate counts stay
+// those of the rebuild's rule and every vacated byte is zero), and searches in it find what
+// comparing whole keys finds. Keys hold bytes below the blank pad, where the successor of an
+// inserted key can share less than before, and some keep their pads stored, so that a
+// duplicate count may be below the shared prefix.
+TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
+    std::mt19937 rng(11);
+    for (const int keyLength : {1, 5, 38, 240}) {
+        for (const uint8_t pad : {uint8_t(' '), uint8_t(0)}) {
+            SCOPED_TRACE(testing::Message() << "K " << keyLength << " pad " << int(pad));
+            leaf4widths widths;
+            ASSERT_EQ(leaf4widthsFor(keyLength, 1000, leaf4start::empty, &widths), 0);
+            auto node = newNode();
+            leaf4view::format(node.get(), node4leaf, widths);
+            struct Entry {
+                std::string key;
+                uint32_t record;
+                int trail;
+            };
+            std::vector<Entry> model;
+            const std::string alphabet = std::string("AAB\x01C") + char(pad) + char(pad);
+            bool filling = true;
+            int refusals = 0;
+            for (int step = 0; step < 1500; step++) {
+                leaf4view view;
+                ASSERT_EQ(view.attach(node.get(), keyLength, pad), 0);
+                if (model.empty()) filling = true;
+                if (filling) {
+                    std::string k;
+                    const int length = int(rng() % uint32_t(keyLength + 1));
+                    for (int j = 0; j < length; j++) k += alphabet[rng() % alphabet.size()];
+                    k.resize(size_t(keyLength), char(pad));
+                    const uint32_t ranges[] = {1000, 100000, 1u << 25};
+                    const uint32_t record = 1 + uint32_t(rng() % ranges[rng() % 3]);
+                    const auto* kb = reinterpret_cast<const uint8_t*>(k.data());
+                    // Some keys keep their trailing pads stored, as a tag with a filter does.
+                    const int trail = rng() % 4 == 0 ? 0 : leaf4trailCount(kb, keyLength, pad);
+                    const auto at = std::upper_bound(
+                        model.begin(), model.end(), std::make_pair(k, record),
+                        [](const std::pair<std::string, uint32_t>& v, const Entry& e) {
+                            return v.first != e.key ? v.first < e.key : v.second < e.record;
+                        });
+                    const int i = int(at - model.begin());
+                    std::vector<uint8_t> before(node.get(), node.get() + node4size);
+                    const int rc = view.insert(i, kb, record, trail);
+                    if (rc == node4noRoom) {
+                        EXPECT_EQ(std::vector<uint8_t>(node.get(), node.get() + node4size), before);
+                        refusals++;
+                        filling = false;
+                        continue;
+                    }
+                    ASSERT_EQ(rc, 0);
+                    model.insert(at, Entry{k, record, std::min(trail, int(widths.trailMask))});
+                } else {
+                    const int i = int(rng() % model.size());
+                    ASSERT_EQ(view.remove(i), 0);
+                    model.erase(model.begin() + i);
+                    if (model.size() < 3) filling = true;
+                }
+
+                leaf4view again;
+                std::string why;
+                ASSERT_EQ(again.attach(node.get(), keyLength, pad, &why), 0) << why;
+                ASSERT_EQ(again.count(), int(model.size()));
+                auto fresh = newNode();
+                leaf4view::format(fresh.get(), node4leaf, again.widths());
+                leaf4view written;
+                ASSERT_EQ(written.attach(fresh.get(), keyLength, pad), 0);
+                for (size_t j = 0; j < model.size(); j++) {
+                    const uint8_t* key = nullptr;
+                    leaf4entry e;
+                    ASSERT_EQ(again.key(int(j), &key), 0);
+                    ASSERT_EQ(again.entry(int(j), &e), 0);
+                    ASSERT_EQ(std::string(reinterpret_cast<const char*>(key), size_t(keyLength)),
+                              model[j].key);
+                    ASSERT_EQ(e.record, model[j].record);
+                    ASSERT_EQ(written.append(bytes(model[j].key), model[j].record, model[j].trail),
+                              0);
+                }
+                ASSERT_EQ(std::memcmp(node.get(), fresh.get(), node4size), 0) << "step " << step;
+
+                // Searches of keys present and absent, over part or all of the key, with and
+                // without record numbers, find what a plain comparison of whole keys finds.
+                for (int probe = 0; probe < 4 && !model.empty(); probe++) {
+                    const Entry& near = model[rng() % model.size()];
+                    std::string k = near.key;
+                    if (rng() % 2 == 0) k[rng() % k.size()] = alphabet[rng() % alphabet.size()];
+                    const bool byRecord = rng() % 2 == 0;
+                    const int length = byRecord ? keyLength : 1 + int(rng() % uint32_t(keyLength));
+                    const uint32_t record = near.record + uint32_t(rng() % 3) - 1;
+                    size_t expected = 0;
+                    int c = 1;
+                    for (; expected < model.size(); expected++) {
+                        c = std::memcmp(model[expected].key.data(), k.data(), size_t(length));
+                        if (c == 0 && byRecord) {
+                            const uint32_t r = model[expected].record;
+                            c = r < record ? -1 : r > record ? 1 : 0;
+                        }
+                        if (c >= 0) break;
+                    }
+                    int at = -1;
+                    EXPECT_EQ(again.search(bytes(k), length, byRecord, record, &at),
+                              c == 0 ? 0 : 2);
+                    EXPECT_EQ(at, int(expected)) << "step " << step;
+                }
+            }
+            EXPECT_GT(refusals, 2);
+        }
+    }
+    // Out of range.
+    NewLeaf leaf(10, 1000);
+    EXPECT_EQ(leaf.view.insert(1, bytes(key("A", 10)), 1, 9), -930);
+    EXPECT_EQ(leaf.view.remove(0), -930);
+}
+
 TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
     NewLeaf leaf(6, 100);
     leaf4view& view = leaf.view;
