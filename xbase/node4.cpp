@@ -262,6 +262,16 @@ void leaf4view::attachTrusted(uint8_t* node, int keyLength, uint8_t pad) {
         std::fprintf(stderr, "leaf4view: a leaf held in memory is unsound: %s\n", why.c_str());
         std::abort();
     }
+    std::array<uint8_t, 256> previous;
+    for (int i = 0; i < count_; i++) {
+        const uint8_t* k = nullptr;
+        key(i, &k);
+        if (i > 0 && std::memcmp(previous.data(), k, size_t(keyLength)) > 0) {
+            std::fprintf(stderr, "leaf4view: a leaf held in memory is out of order at %d\n", i);
+            std::abort();
+        }
+        std::memcpy(previous.data(), k, size_t(keyLength));
+    }
     forgetKey();
 #endif
 }
@@ -355,8 +365,8 @@ int leaf4view::key(int i, const uint8_t** out) {
     return 0;
 }
 
-int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record,
-                      int* at) const {
+int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
+                      leaf4place* place) const {
     const int k = keyLength_;
     length = std::min(length, k);
     // `matched`: the leading bytes the previous key shares with the search, which it is
@@ -364,12 +374,21 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
     // one that shares fewer or as many is compared from its first stored byte.
     int matched = 0;
     int start = node4size;
+    int previousTrail = 0;
+    auto stop = [&](int i, int top) {
+        *at = i;
+        if (place != nullptr) *place = leaf4place{i, matched, previousTrail, top};
+    };
     for (int i = 0; i < count_; i++) {
         leaf4entry e;
         entry(i, &e);
+        const int top = start;
         const int stored = k - e.dup - e.trail;
         start -= stored;
-        if (e.dup > matched) continue;
+        if (e.dup > matched) {
+            previousTrail = e.trail;
+            continue;
+        }
         const uint8_t* bytes = node_ + start - e.dup;  // bytes[j] is key byte j from e.dup on
         const int storedEnd = e.dup + stored;
         int j = e.dup;
@@ -383,12 +402,13 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
         }
         if (c == 0 && byRecord) c = e.record < record ? -1 : e.record > record ? 1 : 0;
         if (c >= 0) {
-            *at = i;
+            stop(i, top);
             return c == 0 ? 0 : 2;
         }
         matched = j;
+        previousTrail = e.trail;
     }
-    *at = count_;
+    stop(count_, start);
     return 2;
 }
 
@@ -445,6 +465,32 @@ int leaf4view::append(const uint8_t* newKey, uint32_t record, int trail) {
 int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) {
     if (newKey == nullptr) return e4parmNull;
     if (i < 0 || i > count_) return e4parm;
+    leaf4place place;
+    place.at = i;
+    if (i == 0) return insertPlaced(place, key_.data(), newKey, record, trail);
+    const uint8_t* previous = nullptr;
+    leaf4entry before;
+    key(i - 1, &previous);
+    entry(i - 1, &before);
+    place.top = keyStart_;
+    place.previousTrail = before.trail;
+    while (place.matched < keyLength_ && previous[place.matched] == newKey[place.matched])
+        place.matched++;
+    return insertPlaced(place, previous, newKey, record, trail);
+}
+
+int leaf4view::insertAt(const leaf4place& place, const uint8_t* newKey, uint32_t record,
+                        int trail) {
+    if (newKey == nullptr) return e4parmNull;
+    if (place.at < 0 || place.at > count_) return e4parm;
+    // The new key sorts between its neighbours, so it shares with its successor at least
+    // the bytes the successor shared with the key before.
+    return insertPlaced(place, newKey, newKey, record, trail);
+}
+
+int leaf4view::insertPlaced(const leaf4place& place, const uint8_t* successorPrefix,
+                            const uint8_t* newKey, uint32_t record, int trail) {
+    const int i = place.at;
     const int k = keyLength_;
     if (trail < 0 || trail > leaf4trailCount(newKey, k, pad_)) return e4parm;
     // A foreign leaf may have narrower counts: fewer pads left out is still the same key.
@@ -452,16 +498,13 @@ int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) 
     const int widenings = wideningsFor(record);
     if (widenings < 0) return widenings;
 
-    // The key before (its stored bytes begin where those of entry i end).
-    int top = node4size;
+    // The stored bytes of entry i end where those of the key before begin.
+    const int top = place.top;
     int dup = 0;
     if (i > 0) {
-        const uint8_t* previous = nullptr;
-        leaf4entry before;
-        key(i - 1, &previous);
-        entry(i - 1, &before);
-        top = keyStart_;
-        dup = dupAfter(previous, before.trail, newKey, trail);
+        // Readers that rebuild a key only from stored bytes never see the previous key's
+        // trailing pads, so a shared prefix must not reach into them.
+        dup = std::min({place.matched, k - place.previousTrail, k - trail, int(widths_.dupMask)});
     }
     const int stored = k - dup - trail;
 
@@ -472,7 +515,7 @@ int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) 
     if (i < count_) {
         entry(i, &after);
         afterOld = k - after.dup - after.trail;
-        std::memcpy(next.data(), key_.data(), size_t(after.dup));
+        std::memcpy(next.data(), successorPrefix, size_t(after.dup));
         std::memcpy(next.data() + after.dup, node_ + top - afterOld, size_t(afterOld));
         std::memset(next.data() + after.dup + afterOld, pad_, size_t(after.trail));
         after.dup = dupAfter(newKey, trail, next.data(), after.trail);
@@ -508,6 +551,25 @@ int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) 
     } else {
         forgetKey();
     }
+    return 0;
+}
+
+int leaf4view::truncate(int keep) {
+    if (keep < 0 || keep > count_) return e4parm;
+    int start = node4size;
+    if (keep > 0) {
+        const uint8_t* last = nullptr;
+        key(keep - 1, &last);
+        start = keyStart_;
+    }
+    const int low = node4size - stored_;
+    const int e = widths_.entryBytes;
+    std::memset(node_ + low, 0, size_t(start - low));
+    std::memset(node_ + kLeafData + keep * e, 0, size_t((count_ - keep) * e));
+    free_ += (count_ - keep) * e + start - low;
+    stored_ = node4size - start;
+    count_ = keep;
+    writeHeader();
     return 0;
 }
 

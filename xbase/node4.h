@@ -105,6 +105,14 @@ struct leaf4entry {
     int trail = 0;  // pad bytes at the end of the key that are not stored
 };
 
+// Where a leaf search stopped, with what an insert there needs.
+struct leaf4place {
+    int at = 0;             // the entry found; the count when there is none
+    int matched = 0;        // leading bytes the entry before shares with the search key
+    int previousTrail = 0;  // trailing count of the entry before
+    int top = node4size;    // node offset where the stored bytes of entry `at` end
+};
+
 // Trailing pad bytes of a key (K for a key that is all pad).
 int leaf4trailCount(const uint8_t* key, int keyLength, uint8_t pad);
 
@@ -143,8 +151,10 @@ class leaf4view {
     // key length); with `byRecord`, keys equal over the whole key length compare by record
     // number against `record` as well. Sets *at to it (count() when there is none) and
     // returns 0 when it equals the search, else 2. Keys are compared on their stored bytes
-    // as the scan goes, without rebuilding them.
-    int search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at) const;
+    // as the scan goes, without rebuilding them. `place`, when given, receives where the
+    // scan stopped, for insertAt().
+    int search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
+               leaf4place* place = nullptr) const;
 
     // Appends a key after the last entry, as a rebuild writes it: the duplicate count is the
     // prefix shared with the previous key, capped so that it never reaches into that key's
@@ -161,12 +171,19 @@ class leaf4view {
     // 0, node4noRoom (nothing changed), -930 (i out of range, a trail that is not pad, a
     // record number that cannot fit any width).
     int insert(int i, const uint8_t* newKey, uint32_t record, int trail);
+    // As insert(), at the place a search for this same key over the whole key length found
+    // (the view unchanged since), without rebuilding the key before it.
+    int insertAt(const leaf4place& place, const uint8_t* newKey, uint32_t record, int trail);
 
     // Removes entry i in place: its successor stores again the bytes it took from it, the
     // key bytes behind close up, and the vacated bytes are zeroed. 0, node4noRoom when the
     // successor would no longer fit (only in leaves written by others; nothing changed),
     // -930 for i out of range.
     int remove(int i);
+
+    // Drops the entries from `keep` on; their slots and stored bytes are zeroed. 0, or -930
+    // for `keep` outside 0 to count().
+    int truncate(int keep);
 
     // Re-encodes every entry with R + 8 bits of record number and one more byte. 0,
     // node4noRoom when the free bytes are fewer than the entries, -930 when R would pass 32.
@@ -181,6 +198,10 @@ class leaf4view {
     void readHeader(uint8_t* node, int keyLength, uint8_t pad);
     void writeHeader();
     void forgetKey();
+    // The insert, once the place is known; the successor's shared bytes are taken from
+    // `successorPrefix` (the key before it, or any key that shares as many bytes with it).
+    int insertPlaced(const leaf4place& place, const uint8_t* successorPrefix, const uint8_t* newKey,
+                     uint32_t record, int trail);
     // Widenings a record number needs (0 or more); -930 when no width holds it.
     int wideningsFor(uint32_t record) const;
     // The duplicate count of a key after `previous`, capped as append() caps it.

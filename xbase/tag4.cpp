@@ -170,6 +170,7 @@ struct Target {
     int length = 0;
     uint32_t record = 0;
     double f = 0;
+    leaf4place* place = nullptr;  // receives where the leaf search stopped
 };
 
 int compareEntry(const Target& target, const uint8_t* key, uint32_t record, int keyLength) {
@@ -230,7 +231,7 @@ int32_t chooseLeaf(tag4file* t, block4* b, Target& target) {
     const bool byRecord = target.kind == Target::byKeyRecord;
     int at = 0;
     const int rc = leaf.search(target.key, byRecord ? t->keyLength : target.length, byRecord,
-                               target.record, &at);
+                               target.record, &at, target.place);
     b->cursor = at;
     return rc;
 }
@@ -573,11 +574,12 @@ void tag4pathClear(tag4file* t) {
     t->depth = 0;
 }
 
-int32_t tag4seekEntry(tag4file* t, const uint8_t* key, uint32_t record) {
+int32_t tag4seekEntry(tag4file* t, const uint8_t* key, uint32_t record, leaf4place* place) {
     Target target;
     target.kind = Target::byKeyRecord;
     target.key = key;
     target.record = record;
+    target.place = place;
     return withRetry(t, [&] { return descend(t, target); });
 }
 

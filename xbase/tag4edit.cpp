@@ -6,6 +6,7 @@
 #include "xbase/error4.h"
 #include "xbase/file4.h"
 #include "xbase/index4.h"
+#include "xbase/index4header.h"
 #include "xbase/tag4.h"
 #include "xbase/tag4internal.h"
 
@@ -377,14 +378,14 @@ void followLast(tag4file* t, const uint8_t* key, uint32_t record) {
 // Most changes touch one leaf only: the key goes into (or leaves) the leaf in place. These
 // say false, having changed nothing, when the node must be split, dropped or started
 // afresh; the whole-node path does that.
-bool insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
+bool insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record, const leaf4place& place) {
     block4* b = t->path[t->depth - 1];
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int n = leaf.count();
-    if (n == 0) return false;
-    const int p = std::min(int(b->cursor), n);
-    if (leaf.insert(p, key, record, trailOf(t, key)) != 0) return false;
+    if (n == 0 || place.at != b->cursor) return false;
+    const int p = place.at;
+    if (leaf.insertAt(place, key, record, trailOf(t, key)) != 0) return false;
     b->changed = 1;
     if (p == n) followLast(t, key, record);
     return true;
@@ -406,6 +407,93 @@ bool removeInLeaf(tag4file* t) {
         followLast(t, key, e.record);
     }
     return true;
+}
+
+// A full leaf below the root splits without decoding its entries, as the whole-node path
+// splits it: its last half moves to a new right sibling, the key goes into the half that
+// holds its position, and the parent takes an entry for each half. 1 when the halves do
+// not hold what they must (nothing has changed then).
+int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
+    const int level = t->depth - 1;
+    if (level == 0) return 1;
+    block4* b = t->path[level];
+    const int K = t->keyLength;
+    uint8_t left[node4size], right[node4size];
+    std::memcpy(left, b->data, node4size);
+    leaf4view lv, rv;
+    lv.attachTrusted(left, K, t->pad);
+    const int n = lv.count();
+    if (n < 2) return 1;
+    const int p = std::min(int(b->cursor), n);
+    const int keep = n - n / 2;
+    leaf4view::format(right, node4leaf, lv.widths());
+    rv.attachTrusted(right, K, t->pad);
+    for (int i = keep; i < n; i++) {
+        const uint8_t* k = nullptr;
+        leaf4entry e;
+        lv.key(i, &k);
+        lv.entry(i, &e);
+        if (rv.append(k, e.record, e.trail) != 0) return 1;
+    }
+    lv.truncate(keep);
+    const uint8_t trail = trailOf(t, key);
+    if ((p < keep ? lv.insert(p, key, record, trail) : rv.insert(p - keep, key, record, trail)) !=
+        0)
+        return 1;
+
+    // The right neighbour is held before anything changes: its left offset moves.
+    const int32_t oldRight = node4headerRead(left).right;
+    block4* neighbour = nullptr;
+    int32_t rc = 0;
+    if (oldRight != node4none && (rc = tag4blockGet(t, oldRight, false, &neighbour)) != 0)
+        return rc < 0 ? rc : tag4corrupt(t, 92233);
+    const int32_t offset = index4extend(t->indexFile);
+    block4* added = nullptr;
+    if (offset < 0)
+        rc = offset;
+    else if ((rc = tag4blockGet(t, offset, true, &added)) > 0)
+        rc = tag4corrupt(t, 92234);
+    if (rc != 0) {
+        tag4blockUnpin(neighbour);
+        return rc;
+    }
+    node4header h = node4headerRead(left);
+    h.right = offset;
+    node4headerWrite(left, h);
+    h = node4headerRead(right);
+    h.left = b->fileOffset;
+    h.right = oldRight;
+    node4headerWrite(right, h);
+    std::memcpy(b->data, left, node4size);
+    std::memcpy(added->data, right, node4size);
+    b->changed = added->changed = 1;
+    tag4blockUnpin(added);
+    if (neighbour != nullptr) {
+        h = node4headerRead(neighbour->data);
+        h.left = offset;
+        node4headerWrite(neighbour->data, h);
+        neighbour->changed = 1;
+        tag4blockUnpin(neighbour);
+    }
+
+    // The parent's entry for the leaf gives way to one entry per half.
+    uint8_t leftLast[tag4maxKeyLength], rightLast[tag4maxKeyLength];
+    leaf4entry leftEntry, rightEntry;
+    const uint8_t* k = nullptr;
+    lv.key(lv.count() - 1, &k);
+    std::memcpy(leftLast, k, size_t(K));
+    lv.entry(lv.count() - 1, &leftEntry);
+    rv.key(rv.count() - 1, &k);
+    std::memcpy(rightLast, k, size_t(K));
+    rv.entry(rv.count() - 1, &rightEntry);
+    LastEntry parentLast;
+    if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
+    tag4entries& e = t->work->node;
+    const int c = t->path[level - 1]->cursor;
+    e.erase(c);
+    e.insert(c, leftLast, leftEntry.record, 0, uint32_t(b->fileOffset));
+    e.insert(c + 1, rightLast, rightEntry.record, 0, uint32_t(offset));
+    return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
 }
 
 }  // namespace
@@ -495,11 +583,16 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
         }
     }
     index4versionAdvance(t->indexFile);
-    int32_t rc = tag4seekEntry(t, k, uint32_t(record));
+    leaf4place place;
+    int32_t rc = tag4seekEntry(t, k, uint32_t(record), &place);
     if (rc < 0) return rc;
-    if (insertInLeaf(t, k, uint32_t(record))) {
+    if (insertInLeaf(t, k, uint32_t(record), place)) {
         tag4pathClear(t);
         return 0;
+    }
+    if ((rc = splitLeaf(t, k, uint32_t(record))) != 1) {
+        tag4pathClear(t);
+        return rc < 0 ? rc : 0;
     }
     block4* leaf = t->path[t->depth - 1];
     tag4entries& e = t->work->node;

@@ -68,5 +68,7 @@ void tag4encodeBranch(tag4file* tag, uint8_t* node, const node4header& header,
 int32_t tag4widths(tag4file* tag, leaf4start start, leaf4widths* out);
 
 // Positions the path at the first entry with (key, record) not less than the given
-// (record 0: the first entry of the key). 0 exact, 2 otherwise; or an error.
-int32_t tag4seekEntry(tag4file* tag, const uint8_t* key, uint32_t record);
+// (record 0: the first entry of the key). 0 exact, 2 otherwise; or an error. `place`, when
+// given, receives where the search of the leaf stopped.
+int32_t tag4seekEntry(tag4file* tag, const uint8_t* key, uint32_t record,
+                      leaf4place* place = nullptr);

@@ -165,7 +165,8 @@ struct NewLeaf {
     leaf4view view;
 };
 
-// A leaf changed in place by inserts and removals at any position: after every change it
+// A leaf changed in place by inserts, removals at any position and cutting off its second
+// half: after every change it
 // checks whole, holds what a sorted model says, is byte for byte the leaf that appending
 // the same entries to a fresh node of the same widths writes (so the duplicate counts stay
 // those of the rebuild's rule and every vacated byte is zero), and searches in it find what
@@ -204,14 +205,24 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
                     const auto* kb = reinterpret_cast<const uint8_t*>(k.data());
                     // Some keys keep their trailing pads stored, as a tag with a filter does.
                     const int trail = rng() % 4 == 0 ? 0 : leaf4trailCount(kb, keyLength, pad);
-                    const auto at = std::upper_bound(
+                    const auto at = std::lower_bound(
                         model.begin(), model.end(), std::make_pair(k, record),
-                        [](const std::pair<std::string, uint32_t>& v, const Entry& e) {
-                            return v.first != e.key ? v.first < e.key : v.second < e.record;
+                        [](const Entry& e, const std::pair<std::string, uint32_t>& v) {
+                            return e.key != v.first ? e.key < v.first : e.record < v.second;
                         });
                     const int i = int(at - model.begin());
                     std::vector<uint8_t> before(node.get(), node.get() + node4size);
-                    const int rc = view.insert(i, kb, record, trail);
+                    // At an index, or at the place a search found.
+                    int rc = 0;
+                    if (step % 2 == 0) {
+                        rc = view.insert(i, kb, record, trail);
+                    } else {
+                        leaf4place place;
+                        int found = -1;
+                        view.search(kb, keyLength, true, record, &found, &place);
+                        ASSERT_EQ(found, i);
+                        rc = view.insertAt(place, kb, record, trail);
+                    }
                     if (rc == node4noRoom) {
                         EXPECT_EQ(std::vector<uint8_t>(node.get(), node.get() + node4size), before);
                         refusals++;
@@ -220,6 +231,12 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
                     }
                     ASSERT_EQ(rc, 0);
                     model.insert(at, Entry{k, record, std::min(trail, int(widths.trailMask))});
+                } else if (rng() % 16 == 0) {
+                    // The first half stays, as in a split.
+                    const size_t keep = model.size() - model.size() / 2;
+                    ASSERT_EQ(view.truncate(int(keep)), 0);
+                    model.resize(keep);
+                    filling = true;
                 } else {
                     const int i = int(rng() % model.size());
                     ASSERT_EQ(view.remove(i), 0);
@@ -280,6 +297,7 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
     NewLeaf leaf(10, 1000);
     EXPECT_EQ(leaf.view.insert(1, bytes(key("A", 10)), 1, 9), -930);
     EXPECT_EQ(leaf.view.remove(0), -930);
+    EXPECT_EQ(leaf.view.truncate(1), -930);
 }
 
 TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
