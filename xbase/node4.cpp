@@ -53,11 +53,10 @@
 
 namespace {
 
-constexpr int kHeaderSize = 12;
 constexpr int kBranchArea = 500;
 constexpr int kLeafFree = 12, kLeafRecordMask = 14, kLeafDupMask = 18, kLeafTrailMask = 19,
               kLeafR = 20, kLeafD = 21, kLeafT = 22, kLeafE = 23;
-constexpr int kLeafData = 24;
+constexpr int kLeafData = leaf4dataOffset;
 constexpr int kLeafArea = node4size - kLeafData;  // 488
 
 uint32_t lowBits(int n) {
@@ -69,15 +68,6 @@ bool keyLengthValid(int keyLength) {
 }
 
 }  // namespace
-
-node4header node4headerRead(const uint8_t* node) {
-    node4header h;
-    h.attribute = bytes4get16le(node);
-    h.count = bytes4get16le(node + 2);
-    h.left = int32_t(bytes4get32le(node + 4));
-    h.right = int32_t(bytes4get32le(node + 8));
-    return h;
-}
 
 void node4headerWrite(uint8_t* node, const node4header& h) {
     bytes4put16le(node, h.attribute);
@@ -120,19 +110,6 @@ int branch4view::attach(uint8_t* node, int keyLength) {
     count_ = h.count;
     capacity_ = capacity;
     return 0;
-}
-
-uint8_t* branch4view::entry(int i) const {
-    return node_ + kHeaderSize + i * (keyLength_ + 8);
-}
-const uint8_t* branch4view::key(int i) const {
-    return entry(i);
-}
-uint32_t branch4view::record(int i) const {
-    return bytes4get32be(entry(i) + keyLength_);
-}
-uint32_t branch4view::child(int i) const {
-    return bytes4get32be(entry(i) + keyLength_ + 4);
 }
 
 int branch4view::set(int i, const uint8_t* key, uint32_t record, uint32_t child) {
@@ -210,15 +187,6 @@ void leaf4view::writeHeader() {
     bytes4put32le(node_ + kLeafRecordMask, widths_.recordMask);
     node_[kLeafR] = uint8_t(widths_.recordBits);
     node_[kLeafE] = uint8_t(widths_.entryBytes);
-}
-
-// A 32-bit little-endian load that reads zeros past the node's end: the last entry of a
-// full leaf with short entries would otherwise reach beyond the 512 bytes.
-uint32_t leaf4view::load32(int offset) const {
-    if (offset + 4 <= node4size) return bytes4get32le(node_ + offset);
-    uint8_t b[4] = {};
-    std::memcpy(b, node_ + offset, size_t(std::min(4, node4size - offset)));
-    return bytes4get32le(b);
 }
 
 void leaf4view::readHeader(uint8_t* node, int keyLength, uint8_t pad) {
@@ -320,24 +288,6 @@ int leaf4view::validate(std::string* why) {
     if (free_ != expected)
         return fail("free bytes " + std::to_string(free_) + ", expected " +
                     std::to_string(expected));
-    return 0;
-}
-
-int leaf4view::entry(int i, leaf4entry* out) const {
-    if (out == nullptr) return e4parmNull;
-    if (i < 0 || i >= count_) return e4parm;
-    const leaf4widths& w = widths_;
-    const int at = kLeafData + i * w.entryBytes;
-    const uint64_t low = load32(at);
-    out->record = uint32_t(low) & w.recordMask;
-    if (w.entryBytes <= 4) {
-        out->dup = int((low >> w.recordBits) & w.dupMask);
-        out->trail = int((low >> (w.recordBits + w.dupBits)) & w.trailMask);
-    } else {
-        const uint64_t counts = load32(at + 2);
-        out->dup = int((counts >> (w.recordBits - 16)) & w.dupMask);
-        out->trail = int((counts >> (w.recordBits + w.dupBits - 16)) & w.trailMask);
-    }
     return 0;
 }
 

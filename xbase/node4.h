@@ -14,11 +14,16 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
+#include "xbase/bytes4.h"
+
 inline constexpr int node4size = 512;
-inline constexpr int node4noRoom = 1;  // outcome of an append or widening: the node is full
-inline constexpr int node4none = -1;   // sibling offset of a node at the end of its level
+inline constexpr int node4headerSize = 12;  // the common header; branch entries follow
+inline constexpr int leaf4dataOffset = 24;  // a leaf's entries, after its widths
+inline constexpr int node4noRoom = 1;       // outcome of an append or widening: the node is full
+inline constexpr int node4none = -1;        // sibling offset of a node at the end of its level
 
 // Node attributes.
 inline constexpr uint16_t node4branch = 0;
@@ -35,7 +40,7 @@ struct node4header {
 
 // The common 12-byte header. Reading accepts any bytes; node4headerCheck says whether the
 // attribute is one of the four (0, or -310).
-node4header node4headerRead(const uint8_t* node);
+inline node4header node4headerRead(const uint8_t* node);
 void node4headerWrite(uint8_t* node, const node4header& header);
 int node4headerCheck(const node4header& header);
 inline bool node4isLeaf(uint16_t attribute) {
@@ -61,16 +66,16 @@ class branch4view {
 
     int count() const { return count_; }
     int capacity() const { return capacity_; }
-    const uint8_t* key(int i) const;  // K bytes; i must be below count()
-    uint32_t record(int i) const;
-    uint32_t child(int i) const;
+    const uint8_t* key(int i) const { return entry(i); }  // K bytes; i must be below count()
+    uint32_t record(int i) const { return bytes4get32be(entry(i) + keyLength_); }
+    uint32_t child(int i) const { return bytes4get32be(entry(i) + keyLength_ + 4); }
 
     // Rewrites entry i (below count()), or appends one: 0, node4noRoom when full, -930.
     int set(int i, const uint8_t* key, uint32_t record, uint32_t child);
     int append(const uint8_t* key, uint32_t record, uint32_t child);
 
   private:
-    uint8_t* entry(int i) const;
+    uint8_t* entry(int i) const { return node_ + node4headerSize + i * (keyLength_ + 8); }
     uint8_t* node_ = nullptr;
     int keyLength_ = 0;
     int count_ = 0;
@@ -221,3 +226,42 @@ class leaf4view {
     int keyStart_ = node4size;
     std::array<uint8_t, 256> key_{};
 };
+
+// The readers of every step of a search or a walk, inline; the byte layout is described in
+// node4.cpp.
+
+inline node4header node4headerRead(const uint8_t* node) {
+    node4header h;
+    h.attribute = bytes4get16le(node);
+    h.count = bytes4get16le(node + 2);
+    h.left = int32_t(bytes4get32le(node + 4));
+    h.right = int32_t(bytes4get32le(node + 8));
+    return h;
+}
+
+// A 32-bit little-endian load that reads zeros past the node's end: the last entry of a
+// full leaf with short entries would otherwise reach beyond the 512 bytes.
+inline uint32_t leaf4view::load32(int offset) const {
+    if (offset + 4 <= node4size) return bytes4get32le(node_ + offset);
+    uint8_t b[4] = {};
+    std::memcpy(b, node_ + offset, size_t(node4size - offset));
+    return bytes4get32le(b);
+}
+
+inline int leaf4view::entry(int i, leaf4entry* out) const {
+    if (out == nullptr) return -935;
+    if (i < 0 || i >= count_) return -930;
+    const leaf4widths& w = widths_;
+    const int at = leaf4dataOffset + i * w.entryBytes;
+    const uint64_t low = load32(at);
+    out->record = uint32_t(low) & w.recordMask;
+    if (w.entryBytes <= 4) {
+        out->dup = int((low >> w.recordBits) & w.dupMask);
+        out->trail = int((low >> (w.recordBits + w.dupBits)) & w.trailMask);
+    } else {
+        const uint64_t counts = load32(at + 2);
+        out->dup = int((counts >> (w.recordBits - 16)) & w.dupMask);
+        out->trail = int((counts >> (w.recordBits + w.dupBits - 16)) & w.trailMask);
+    }
+    return 0;
+}

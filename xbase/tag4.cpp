@@ -15,9 +15,10 @@
 #include "xbase/mem4.h"
 #include "xbase/tag4internal.h"
 
-// Nodes are held in up to tag4cacheBlocks blocks per tag. The path (root to current leaf)
-// pins its blocks; the others form the cache, the least recently used one being reused
-// first (written back when changed). A node read from the file is checked whole before
+// Nodes are held in up to tag4cacheBlocks blocks per tag, found by offset through a hash
+// and kept in order of use. The path (root to current leaf) pins its blocks; the others
+// form the cache, the least recently used one being reused first (written back when
+// changed). A node read from the file is checked whole before
 // anything looks at it: its header, the arithmetic of its entries, the order of its keys,
 // and, when it was reached from a parent, its agreement with the parent's entry.
 
@@ -43,28 +44,75 @@ int32_t writeBlock(block4* b) {
     return 0;
 }
 
+block4*& bucketOf(tag4file* t, int32_t offset) {
+    return t->hash[uint32_t(offset) / node4size % tag4hashSize];
+}
+
+void unlinkUse(tag4file* t, block4* b) {
+    (b->older != nullptr ? b->older->newer : t->oldest) = b->newer;
+    (b->newer != nullptr ? b->newer->older : t->newest) = b->older;
+    b->older = b->newer = nullptr;
+}
+
+void linkNewest(tag4file* t, block4* b) {
+    b->older = t->newest;
+    b->newer = nullptr;
+    (t->newest != nullptr ? t->newest->newer : t->oldest) = b;
+    t->newest = b;
+}
+
+void linkOldest(tag4file* t, block4* b) {
+    b->newer = t->oldest;
+    b->older = nullptr;
+    (t->oldest != nullptr ? t->oldest->older : t->newest) = b;
+    t->oldest = b;
+}
+
+void touch(tag4file* t, block4* b) {
+    if (t->newest == b) return;
+    unlinkUse(t, b);
+    linkNewest(t, b);
+}
+
+// The block now holds the node at `offset` (-1: none, and it is the first to be reused).
 void setOffset(block4* b, int32_t offset) {
+    tag4file* t = b->tag;
+    if (b->fileOffset >= 0) {
+        block4** at = &bucketOf(t, b->fileOffset);
+        while (*at != b) at = &(*at)->hashNext;
+        *at = b->hashNext;
+        b->hashNext = nullptr;
+    }
     b->fileOffset = offset;
-    b->tag->blockOffsets[b->slot] = offset;
+    if (offset >= 0) {
+        block4*& head = bucketOf(t, offset);
+        b->hashNext = head;
+        head = b;
+    } else {
+        unlinkUse(t, b);
+        linkOldest(t, b);
+    }
 }
 
 // The block holding the node at `offset`, or null.
 block4* heldBlock(tag4file* t, int32_t offset) {
-    const int32_t* offsets = t->blockOffsets;
-    for (int i = 0; i < t->blockCount; i++)
-        if (offsets[i] == offset) return t->blocks[i];
+    for (block4* b = bucketOf(t, offset); b != nullptr; b = b->hashNext)
+        if (b->fileOffset == offset) return b;
     return nullptr;
+}
+
+void forgetBlocks(tag4file* t) {
+    for (int i = 0; i < t->blockCount; i++) mem4free(t->blocks[i]);
+    t->blockCount = 0;
+    std::fill(std::begin(t->hash), std::end(t->hash), nullptr);
+    t->oldest = t->newest = nullptr;
 }
 
 block4* takeBlock(tag4file* t, int32_t* rc) {
     // A block that holds nothing is reused first, then a new one, then the oldest cached.
-    block4* victim = nullptr;
-    for (int i = 0; i < t->blockCount; i++) {
-        block4* b = t->blocks[i];
-        if (b->inPath) continue;
-        if (b->fileOffset < 0) return b;
-        if (victim == nullptr || b->lastUse < victim->lastUse) victim = b;
-    }
+    block4* victim = t->oldest;
+    while (victim != nullptr && victim->inPath) victim = victim->newer;
+    if (victim != nullptr && victim->fileOffset < 0) return victim;
     if (t->blockCount < tag4cacheBlocks) {
         auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
         if (b == nullptr) {
@@ -72,9 +120,10 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
             return nullptr;
         }
         b->tag = t;
-        b->slot = int16_t(t->blockCount);
+        b->fileOffset = -1;
+        b->hashNext = nullptr;
         t->blocks[t->blockCount++] = b;
-        setOffset(b, -1);
+        linkOldest(t, b);
         return b;
     }
     if (victim == nullptr) {
@@ -530,7 +579,7 @@ int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out, bool
             std::memset(b->data, 0, node4size);
             b->changed = 1;
         }
-        b->lastUse = ++t->useTick;
+        touch(t, b);
         b->inPath++;
         *out = b;
         return 0;
@@ -549,8 +598,8 @@ int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out, bool
         if (read != nullptr) *read = true;
     }
     setOffset(b, offset);
+    touch(t, b);
     b->cursor = 0;
-    b->lastUse = ++t->useTick;
     b->inPath = 1;
     *out = b;
     return 0;
@@ -590,8 +639,7 @@ void tag4fileSetType(tag4file* t, char type) {
 
 void tag4fileFreeMemory(tag4file* t) {
     t->depth = 0;
-    for (int i = 0; i < t->blockCount; i++) mem4free(t->blocks[i]);
-    t->blockCount = 0;
+    forgetBlocks(t);
     delete t->work;
     t->work = nullptr;
 }
@@ -797,8 +845,7 @@ int32_t tag4releaseNodes(tag4file* t) {
     const int32_t rc = tag4flush(t);
     if (rc < 0) return rc;
     tag4pathClear(t);
-    for (int i = 0; i < t->blockCount; i++) mem4free(t->blocks[i]);
-    t->blockCount = 0;
+    forgetBlocks(t);
     return 0;
 }
 

@@ -28,6 +28,7 @@
 
 inline constexpr int tag4maxDepth = 40;     // deeper paths are a damaged file
 inline constexpr int tag4cacheBlocks = 80;  // nodes a tag keeps in memory, path included
+inline constexpr int tag4hashSize = 128;    // buckets of a tag's blocks by node offset
 inline constexpr int tag4nameLength = 10;
 
 // Duplicate-key codes of unique and candidate tags.
@@ -43,10 +44,11 @@ struct block4 {
     tag4file* tag;
     int8_t changed;      // must be written before it is dropped
     int8_t inPath;       // on the tag's path: never evicted
-    int16_t slot;        // index in the tag's blocks
-    int32_t fileOffset;  // -1 when it holds no node (mirrored in tag4file::blockOffsets)
+    int32_t fileOffset;  // -1 when it holds no node
     int32_t cursor;      // entry index; count means past the last entry
-    uint32_t lastUse;
+    block4* hashNext;    // in the tag's bucket of fileOffset
+    block4* older;       // in the tag's use order
+    block4* newer;
     uint8_t data[node4size];
 };
 
@@ -78,9 +80,10 @@ struct tag4file {
     block4* path[tag4maxDepth];
     int32_t depth;  // 0: no current position
     block4* blocks[tag4cacheBlocks];
-    int32_t blockOffsets[tag4cacheBlocks];  // blocks[i]->fileOffset, scanned without the blocks
     int32_t blockCount;
-    uint32_t useTick;
+    block4* hash[tag4hashSize];  // blocks holding a node, by its offset
+    block4* oldest;              // every block by last use; those holding nothing oldest
+    block4* newest;
     tag4work* work;
 };
 
