@@ -177,7 +177,7 @@ int32_t fill(buffer4block* b) {
     file4* f = b->file;
     std::memset(b->data, 0, stateOf(f).blockSize);
     b->valid = validAt(f, b->pos);
-    if (!f->onDisk || b->valid == 0) return 0;
+    if (!f->onDisk || b->valid == 0 || (f->diskEnd >= 0 && b->pos >= f->diskEnd)) return 0;
     int32_t got = file4readLow(f, b->pos, b->data, b->valid);
     if (got < 0) return got;
     if (f->env->errorCode < 0) return f->env->errorCode;
@@ -337,7 +337,13 @@ void buffer4attach(env4* env, file4* f) {
     f->hashOffset = s.nextHashOffset;
     int64_t length = 0;
     struct stat st {};
-    if (f->onDisk && fstat(f->fd, &st) == 0) length = st.st_size;
+    f->diskEnd = -1;
+    if (f->onDisk && fstat(f->fd, &st) == 0) {
+        length = st.st_size;
+        // Only this process writes a file it opened unshared: what lies past the end of
+        // the disk's file need not be read.
+        if (f->accessMode != 0 && length <= INT32_MAX) f->diskEnd = static_cast<int32_t>(length);
+    }
     s.nextHashOffset =
         static_cast<int32_t>((s.nextHashOffset + length / s.blockSize) % s.totalBlocks);
     f->advanceRead = std::min(1.0, static_cast<double>(f->advanceBytes) / s.blockSize);
@@ -376,6 +382,7 @@ int32_t buffer4detach(file4* f, bool discard) {
     f->bufferKind = 0;
     f->writeBehind = 0;
     if (f->onDisk) f->len = -1;
+    f->diskEnd = -1;
     return 0;
 }
 

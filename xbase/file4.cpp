@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -64,6 +65,7 @@ int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
     f->env = env;
     f->onDisk = 1;
     f->len = -1;
+    f->diskEnd = -1;
     if (f->kind == 0) f->kind = file4kindOther;
     bool shared = f->accessMode == 0;
     f->readAhead = env->readAhead > 0 || (env->readAhead < 0 && (f->isReadOnly || !shared));
@@ -82,6 +84,7 @@ void resetRecord(file4* f, int8_t kind) {
     std::memset(f, 0, sizeof *f);
     f->fd = -1;
     f->len = -1;
+    f->diskEnd = -1;
     f->kind = kind;
 }
 
@@ -336,6 +339,7 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
         if (put <= 0) break;
         done += static_cast<int32_t>(put);
     }
+    if (f->diskEnd >= 0) f->diskEnd = std::max(f->diskEnd, pos + done);
     return done;
 }
 
@@ -381,6 +385,7 @@ int32_t file4setLength(file4* f, int32_t length) {
         return 0;
     }
     if (ftruncate(f->fd, length) != 0) return error4raiseText(f->env, e4lenSet, 90688, f->name);
+    if (f->diskEnd >= 0) f->diskEnd = length;
     return 0;
 }
 

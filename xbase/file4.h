@@ -45,6 +45,8 @@ struct file4 {
     int8_t writeBehindWanted;
     int8_t writeBehind;    // writes are held in the buffer
     int32_t len;           // cached length while buffered; -1 unknown
+    int32_t diskEnd;       // buffered and written by no other process: no byte at or past
+                           // it is on disk (so none need be read); -1 unknown
     int32_t hashOffset;    // block number added to spread files over the hash table
     double advanceRead;    // share of a group read ahead for this file (at most 1.0)
     int32_t advanceBytes;  // bytes this file likes read ahead (a data file: its record)

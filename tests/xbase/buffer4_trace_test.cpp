@@ -20,6 +20,7 @@ struct Config {
     bool buffered;
     int32_t blockSize, groupSize, memory;
     int32_t readAhead, writeBehind;
+    int8_t accessMode = 0;  // unshared files read nothing past the end of the disk's file
 };
 
 const Config kConfigs[] = {
@@ -28,6 +29,8 @@ const Config kConfigs[] = {
     {"tiny-1024", true, 1024, 4096, 4 * 8190, 1, 1},  // 16 blocks, long runs
     {"read-ahead-only", true, 512, 2048, 40000, 1, 0},
     {"write-behind-only", true, 512, 1024, 8200, 0, 1},
+    {"exclusive-tiny-1024", true, 1024, 4096, 4 * 8190, 1, 1, 1},
+    {"exclusive-write-behind-only", true, 512, 1024, 8200, 0, 1, 1},
 };
 
 void runTrace(const Config& config, uint32_t seed, int steps) {
@@ -37,6 +40,7 @@ void runTrace(const Config& config, uint32_t seed, int steps) {
     ASSERT_EQ(env4init(&env, env4version), 0);
     env.readAhead = config.readAhead;
     env.writeBehind = config.writeBehind;
+    env.accessMode = config.accessMode;
     if (config.buffered) {
         env.blockSize = config.blockSize;
         env.bufferGroupSize = config.groupSize;
