@@ -315,6 +315,28 @@ int leaf4view::key(int i, const uint8_t** out) {
     return 0;
 }
 
+bool leaf4view::ascending() {
+    forgetKey();
+    const int k = keyLength_;
+    for (int i = 0; i < count_; i++) {
+        leaf4entry e;
+        entry(i, &e);
+        const int stored = k - e.dup - e.trail;
+        const uint8_t* bytes = node_ + keyStart_ - stored;
+        if (i > 0) {
+            // key_ still holds the key before: both share its first e.dup bytes.
+            int c = std::memcmp(bytes, key_.data() + e.dup, size_t(stored));
+            for (int j = e.dup + stored; c == 0 && j < k; j++) c = int(pad_) - int(key_[size_t(j)]);
+            if (c < 0) return false;
+        }
+        keyStart_ -= stored;
+        keyIndex_ = i;
+        std::memcpy(key_.data() + e.dup, bytes, size_t(stored));
+        std::memset(key_.data() + e.dup + stored, pad_, size_t(e.trail));
+    }
+    return true;
+}
+
 int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
                       leaf4place* place) const {
     const int k = keyLength_;

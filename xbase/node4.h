@@ -152,6 +152,11 @@ class leaf4view {
     // The full key of entry i; valid until the next call on the view. -930 out of range.
     int key(int i, const uint8_t** out);
 
+    // True when the keys ascend (memcmp order, equal keys allowed). Each key is compared
+    // with the one before on the bytes it does not share with it, as it is rebuilt; the
+    // last key stays rebuilt, so that key(count() - 1) costs nothing afterwards.
+    bool ascending();
+
     // The first entry whose key is not less than `search` over `length` bytes (at most the
     // key length); with `byRecord`, keys equal over the whole key length compare by record
     // number against `record` as well. Sets *at to it (count() when there is none) and

@@ -139,20 +139,26 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
     return victim;
 }
 
-// Checks a node as read: header, entry arithmetic, key order. 0 or tag4suspect.
+// Checks a node as read: header, entry arithmetic, key order. 0 or tag4suspect. The last
+// entry of a sound node that has entries is left in the tag's work space, for the check
+// against its parent.
 int32_t checkNode(tag4file* t, uint8_t* data) {
     const node4header h = node4headerRead(data);
     if (node4headerCheck(h) != 0) return tag4suspect;
     const int k = t->keyLength;
+    tag4work* w = t->work;
+    w->checkedLast = false;
     if (node4isLeaf(h.attribute)) {
         leaf4view leaf;
-        if (leaf.attach(data, k, t->pad) != 0) return tag4suspect;
-        uint8_t previous[256];
-        for (int i = 0; i < leaf.count(); i++) {
+        if (leaf.attach(data, k, t->pad) != 0 || !leaf.ascending()) return tag4suspect;
+        if (leaf.count() > 0) {
             const uint8_t* key = nullptr;
-            leaf.key(i, &key);
-            if (i > 0 && std::memcmp(previous, key, size_t(k)) > 0) return tag4suspect;
-            std::memcpy(previous, key, size_t(k));
+            leaf4entry e;
+            leaf.key(leaf.count() - 1, &key);
+            leaf.entry(leaf.count() - 1, &e);
+            std::memcpy(w->lastKey, key, size_t(k));
+            w->lastRecord = e.record;
+            w->checkedLast = true;
         }
         return 0;
     }
@@ -160,27 +166,12 @@ int32_t checkNode(tag4file* t, uint8_t* data) {
     if (branch.attach(data, k) != 0) return tag4suspect;
     for (int i = 1; i < branch.count(); i++)
         if (std::memcmp(branch.key(i - 1), branch.key(i), size_t(k)) > 0) return tag4suspect;
-    return 0;
-}
-
-// The last entry of a node: key and record number (false for an empty node).
-bool lastEntry(tag4file* t, uint8_t* data, const uint8_t** key, uint32_t* record) {
-    const node4header h = node4headerRead(data);
-    if (h.count == 0) return false;
-    if (node4isLeaf(h.attribute)) {
-        leaf4view leaf;
-        leaf.attachTrusted(data, t->keyLength, t->pad);
-        leaf4entry e;
-        leaf.entry(leaf.count() - 1, &e);
-        leaf.key(leaf.count() - 1, key);
-        *record = e.record;
-        return true;
+    if (branch.count() > 0) {
+        std::memcpy(w->lastKey, branch.key(branch.count() - 1), size_t(k));
+        w->lastRecord = branch.record(branch.count() - 1);
+        w->checkedLast = true;
     }
-    branch4view branch;
-    if (branch.attach(data, t->keyLength) != 0) return false;
-    *key = branch.key(branch.count() - 1);
-    *record = branch.record(branch.count() - 1);
-    return true;
+    return 0;
 }
 
 // Gets a block for a node reached from a parent entry (or the root when parentKey is
@@ -199,10 +190,9 @@ int32_t getChecked(tag4file* t, uint32_t offset, const uint8_t* parentKey, uint3
     if (!bad && read && parentKey != nullptr && t->env->checkNodes) {
         // Another process may be rewriting the tree under us: the child must still be
         // the one its parent describes.
-        const uint8_t* key = nullptr;
-        uint32_t record = 0;
-        bad = !lastEntry(t, b->data, &key, &record) || record != parentRecord ||
-              std::memcmp(key, parentKey, t->keyLength) > 0;
+        const tag4work* w = t->work;
+        bad = !w->checkedLast || w->lastRecord != parentRecord ||
+              std::memcmp(w->lastKey, parentKey, t->keyLength) > 0;
     }
     if (bad) {
         tag4blockUnpin(b);

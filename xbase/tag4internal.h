@@ -38,6 +38,10 @@ struct tag4work {
     std::vector<uint8_t> savedKey;  // the entry a skip stood on before leaving a leaf
     uint32_t savedRecord = 0;
     std::vector<uint8_t> keyOut;  // what tag4key hands out
+    // The last entry of the node read and checked last, when it has entries.
+    bool checkedLast = false;
+    uint8_t lastKey[256];
+    uint32_t lastRecord = 0;
 };
 
 // True when node read checks are errors rather than signs of another writer: this

@@ -247,6 +247,7 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
                 leaf4view again;
                 std::string why;
                 ASSERT_EQ(again.attach(node.get(), keyLength, pad, &why), 0) << why;
+                ASSERT_TRUE(again.ascending());
                 ASSERT_EQ(again.count(), int(model.size()));
                 auto fresh = newNode();
                 leaf4view::format(fresh.get(), node4leaf, again.widths());
@@ -319,6 +320,34 @@ TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
     EXPECT_EQ(view.freeBytes(), 488 - 3 * leaf.widths.entryBytes - (2 + 2 + 2));
     // A trailing count that covers bytes which are not pad is refused.
     EXPECT_EQ(view.append(bytes(key("ABC", 6)), 4, 4), -930);
+}
+
+// The order check of a leaf compares each key with the one before on the bytes they do
+// not share, stored or pad: it agrees with comparing whole keys.
+TEST(LeafCodec, AscendingAgreesWithWholeKeys) {
+    struct Case {
+        const char* first;
+        const char* second;
+        int trail;  // of the second key: 0 keeps its pads stored
+    };
+    const Case cases[] = {
+        {"AB", "AB", 4},      {"AB", "AB", 0},         {"AB", "ABC", 3},        {"ABC", "AB", 4},
+        {"AB \x01", "AB", 4}, {"AB", "AB \x01", 0},    {"AB", "AB\x01", 0},     {"A", "B", 5},
+        {"B", "A", 5},        {"ABCDEF", "ABCDEE", 0}, {"ABCDEE", "ABCDEF", 0}, {"", "", 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.first << " / " << c.second);
+        NewLeaf leaf(6, 100);
+        const std::string a = key(c.first, 6), b = key(c.second, 6);
+        ASSERT_EQ(leaf.view.append(bytes(a), 1, leaf4trailCount(bytes(a), 6, ' ')), 0);
+        ASSERT_EQ(leaf.view.append(bytes(b), 2, c.trail), 0);
+        leaf4view again;
+        ASSERT_EQ(again.attach(leaf.node.get(), 6, ' '), 0);
+        EXPECT_EQ(again.ascending(), a <= b);
+        const uint8_t* last = nullptr;
+        ASSERT_EQ(again.key(1, &last), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 6), b);
+    }
 }
 
 TEST(LeafCodec, WidensInPlaceForALargeRecordNumber) {
