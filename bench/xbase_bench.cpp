@@ -12,14 +12,17 @@
 // is printed at the end. Peak memory is measured in a child process per
 // engine so that one does not inflate the other.
 //
-// Flags besides Google Benchmark's own: --rows=100000,1000000 --dir=PATH.
+// Flags besides Google Benchmark's own: --rows=100000,1000000 --dir=PATH
+// --cache-kib=2048 (the cache memory given to each) --reps=3 (runs of each
+// timed figure; the ratio compares medians).
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +44,8 @@ constexpr int kSharedAppends = 2000;
 
 std::string gDir;
 std::vector<long> gRows = {100000, 1000000};
+long gCacheKiB = 2048;
+int gReps = 3;  // runs of each timed figure; the ratio compares medians  // cache memory of each: the library's block buffers, SQLite's page cache
 
 // --- rows -----------------------------------------------------------------
 
@@ -63,29 +68,40 @@ struct Row {
 };
 
 // Rows as the engine writes them: records of a few values each, over a few
-// dozen fields, with value keys of words that share prefixes.
-std::vector<Row> makeRows(long n, unsigned seed) {
-    static const char* words[] = {"Anderson",  "Berlin", "Carlsen", "Dublin",  "Eriksen",
-                                  "Frankfurt", "Garcia", "Hamburg", "Ivanova", "Jensen",
-                                  "Kowalski",  "London", "Muller",  "Nielsen", "Olsen",
-                                  "Paris",     "Quinn",  "Rossi",   "Schmidt", "Tanaka"};
-    std::mt19937 rng(seed);
-    std::vector<Row> rows(n);
-    for (long i = 0; i < n; ++i) {
-        Row& r = rows[i];
+// dozen fields, with value keys of words that share prefixes. Made one at a
+// time, so that a run can hold none of them in memory.
+class RowMaker {
+  public:
+    explicit RowMaker(unsigned seed) : rng_(seed) {}
+    void next(Row& r) {
+        static const char* words[] = {"Anderson",  "Berlin", "Carlsen", "Dublin",  "Eriksen",
+                                      "Frankfurt", "Garcia", "Hamburg", "Ivanova", "Jensen",
+                                      "Kowalski",  "London", "Muller",  "Nielsen", "Olsen",
+                                      "Paris",     "Quinn",  "Rossi",   "Schmidt", "Tanaka"};
+        const long i = i_++;
         std::memset(r.bytes, ' ', kRowWidth);
         digits(1001 + i / 6, 3, r.bytes);
-        digits(1 + rng() % 40, 3, r.bytes + 3);
+        digits(1 + rng_() % 40, 3, r.bytes + 3);
         digits(1 + i % 6, 2, r.bytes + 6);
-        std::string key = words[rng() % 20];
+        std::string key = words[rng_() % 20];
         key += ' ';
-        key += words[rng() % 20];
+        key += words[rng_() % 20];
         key += ' ';
-        key += std::to_string(rng() % 100000);
+        key += std::to_string(rng_() % 100000);
         std::memcpy(r.bytes + 8, key.data(), std::min<size_t>(key.size(), 30));
         digits(static_cast<unsigned long>(i + 1), 4, r.bytes + 38);
         r.bytes[42] = (i % 9 == 0) ? '\x40' : '\x01';
     }
+
+  private:
+    std::mt19937 rng_;
+    long i_ = 0;
+};
+
+std::vector<Row> makeRows(long n, unsigned seed) {
+    RowMaker maker(seed);
+    std::vector<Row> rows(n);
+    for (Row& r : rows) maker.next(r);
     return rows;
 }
 
@@ -123,8 +139,8 @@ struct Xbase {
     table4* t = nullptr;
 
     // Settings as the engine uses them: one lock attempt, read-ahead and
-    // write-behind for every file, 300,000 bytes of block buffers started
-    // once the tables are open.
+    // write-behind for every file, block buffers started once the tables are
+    // open (as much memory as SQLite's page cache is given).
     explicit Xbase(bool exclusive) {
         env4init(&env, env4version);
         env.accessMode = exclusive ? 1 : 0;
@@ -132,7 +148,7 @@ struct Xbase {
         env.lockAttempts = 1;
         env.readAhead = 1;
         env.writeBehind = 1;
-        env.bufferMemory = 2 * 1024 * 1024;
+        env.bufferMemory = static_cast<int32_t>(gCacheKiB * 1024);
     }
     ~Xbase() {
         if (t) table4close(t);
@@ -163,7 +179,10 @@ void fail(benchmark::State& state, const char* what, int code) {
 
 struct Sqlite {
     sqlite3* db = nullptr;
-    explicit Sqlite(const std::string& path) { sqlite3_open(path.c_str(), &db); }
+    explicit Sqlite(const std::string& path) {
+        sqlite3_open(path.c_str(), &db);
+        exec(("PRAGMA cache_size=-" + std::to_string(gCacheKiB)).c_str());
+    }
     ~Sqlite() { sqlite3_close(db); }
     void exec(const char* sql) {
         char* err = nullptr;
@@ -200,13 +219,14 @@ void bindRow(sqlite3_stmt* s, const Row& r) {
 
 // --- results --------------------------------------------------------------
 
-std::map<std::string, double> gRates;  // "figure/rows/engine" -> per second
+// "figure/rows/engine" -> per second, one for each repetition
+std::map<std::string, std::vector<double>> gRates;
 
 void record(benchmark::State& state, const std::string& figure, long n, const char* engine,
             double items, double seconds) {
     double rate = seconds > 0 ? items / seconds : 0;
     state.counters["per_second"] = rate;
-    gRates[figure + "/" + std::to_string(n) + "/" + engine] = rate;
+    gRates[figure + "/" + std::to_string(n) + "/" + engine].push_back(rate);
 }
 
 using Clock = std::chrono::steady_clock;
@@ -422,46 +442,93 @@ void SqliteRebuild(benchmark::State& state) {
 }
 
 // Peak resident memory of the whole sequence above (append, seeks, walk,
-// rebuild) in a child process of its own, in KiB.
-void peakMemory(benchmark::State& state, const char* engine, void (*work)(long)) {
+// rebuild), in KiB, each engine in a fresh process of its own (this program
+// run again), so that neither carries the other's memory or the rows held by
+// this process. The rows are made one at a time there. The child reports its
+// own high-water mark (the kernel's maxrss would carry this process's over
+// the exec).
+void peakMemory(benchmark::State& state, const char* engine) {
     const long n = state.range(0);
     for (auto _ : state) {
+        std::string self = fs::read_symlink("/proc/self/exe");
+        std::string a1 = std::string("--peak-child=") + engine, a2 = "--rows=" + std::to_string(n),
+                    a3 = "--dir=" + gDir, a4 = "--cache-kib=" + std::to_string(gCacheKiB);
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) return fail(state, "pipe", errno);
+        std::fflush(nullptr);
         pid_t pid = fork();
         if (pid == 0) {
-            work(n);
-            _exit(0);
+            dup2(pipeFds[1], STDOUT_FILENO);
+            close(pipeFds[0]);
+            close(pipeFds[1]);
+            execl(self.c_str(), self.c_str(), a1.c_str(), a2.c_str(), a3.c_str(), a4.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
         }
+        close(pipeFds[1]);
+        std::string said;
+        char buf[64];
+        for (ssize_t got; (got = read(pipeFds[0], buf, sizeof buf)) > 0;) said.append(buf, got);
+        close(pipeFds[0]);
         int status = 0;
-        rusage usage{};
-        wait4(pid, &status, 0, &usage);
+        waitpid(pid, &status, 0);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return fail(state, "child", status);
-        state.counters["peak_KiB"] = static_cast<double>(usage.ru_maxrss);
+        const double kib = std::strtod(said.c_str(), nullptr);
+        if (kib <= 0) return fail(state, "child's peak", 0);
+        state.counters["peak_KiB"] = kib;
         // Smaller is better: store the inverse so that the ratio reads the same way.
-        gRates[std::string("peak memory (inverse)/") + std::to_string(n) + "/" + engine] =
-            1.0 / static_cast<double>(usage.ru_maxrss);
+        gRates[std::string("peak memory (inverse)/") + std::to_string(n) + "/" + engine].push_back(
+            1.0 / kib);
     }
 }
 
-void xbaseWork(long n) {
-    const auto rows = makeRows(n, 7);
+// This process's resident high-water mark in KiB (0 when unknown).
+long highWaterKiB() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr) return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr)
+        if (std::strncmp(line, "VmHWM:", 6) == 0) kib = std::strtol(line + 6, nullptr, 10);
+    std::fclose(f);
+    return kib;
+}
+
+// Calls use(row) for every 97th of the n rows made with seed 7.
+template <typename Use>
+void everyNinetySeventh(long n, Use use) {
+    RowMaker maker(7);
+    Row r;
+    for (long i = 0; i < n; ++i) {
+        maker.next(r);
+        if (i % 97 == 0) use(r);
+    }
+}
+
+int xbaseWork(long n) {
     const std::string base = pathFor("xbmem", n, "");
     removeXbase(base);
     {
         Xbase x(true);
-        if (!x.create(base)) _exit(1);
-        for (const Row& r : rows) x.append(r);
+        if (!x.create(base)) return 1;
+        RowMaker maker(7);
+        Row r;
+        for (long i = 0; i < n; ++i) {
+            maker.next(r);
+            if (x.append(r) != 0) return 1;
+        }
         x.select("ZTW2");
-        for (long i = 0; i < n; i += 97) table4seekN(x.t, rows[i].bytes, 38);
+        everyNinetySeventh(n, [&](const Row& row) { table4seekN(x.t, row.bytes, 38); });
         x.select("ZTW1");
         for (int32_t rc = table4goTop(x.t); rc == 0; rc = table4skip(x.t, 1)) {
         }
-        if (table4reindex(x.t) != 0) _exit(1);
+        if (table4reindex(x.t) != 0) return 1;
     }
     removeXbase(base);
+    return 0;
 }
 
-void sqliteWork(long n) {
-    const auto rows = makeRows(n, 7);
+int sqliteWork(long n) {
     const std::string path = pathFor("sqmem", n, ".db");
     fs::remove(path);
     {
@@ -470,7 +537,10 @@ void sqliteWork(long n) {
         s.createSchema();
         s.exec("BEGIN");
         sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
-        for (const Row& r : rows) {
+        RowMaker maker(7);
+        Row r;
+        for (long i = 0; i < n; ++i) {
+            maker.next(r);
             bindRow(ins, r);
             sqlite3_step(ins);
             sqlite3_reset(ins);
@@ -478,11 +548,11 @@ void sqliteWork(long n) {
         sqlite3_finalize(ins);
         s.exec("COMMIT");
         sqlite3_stmt* q = s.prepare("SELECT * FROM r WHERE a=?1 AND b=?2 AND c=?3 AND d=?4");
-        for (long i = 0; i < n; i += 97) {
-            bindRow(q, rows[i]);
+        everyNinetySeventh(n, [&](const Row& row) {
+            bindRow(q, row);
             sqlite3_step(q);
             sqlite3_reset(q);
-        }
+        });
         sqlite3_finalize(q);
         q = s.prepare("SELECT * FROM r INDEXED BY ztw1 ORDER BY b,d,e,f");
         while (sqlite3_step(q) == SQLITE_ROW) {
@@ -494,13 +564,14 @@ void sqliteWork(long n) {
         s.createIndexes();
     }
     fs::remove(path);
+    return 0;
 }
 
 void XbasePeakMemory(benchmark::State& state) {
-    peakMemory(state, "xbase", xbaseWork);
+    peakMemory(state, "xbase");
 }
 void SqlitePeakMemory(benchmark::State& state) {
-    peakMemory(state, "sqlite", sqliteWork);
+    peakMemory(state, "sqlite");
 }
 
 void registerAll() {
@@ -524,28 +595,40 @@ void registerAll() {
             benchmark::RegisterBenchmark(name, fn)
                 ->Arg(n)
                 ->Iterations(1)
+                ->Repetitions(std::string(name).rfind("PeakMemory", 0) == 0 ? 1 : gReps)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
 }
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const size_t m = v.size() / 2;
+    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
 void printRatios() {
     std::printf("\n%-24s %10s %16s %16s %8s\n", "figure", "rows", "library/s", "sqlite/s", "ratio");
-    for (const auto& [key, rate] : gRates) {
+    for (const auto& [key, rates] : gRates) {
         if (key.size() < 6 || key.compare(key.size() - 6, 6, "/xbase") != 0) continue;
         std::string stem = key.substr(0, key.size() - 6);
         auto peer = gRates.find(stem + "/sqlite");
-        if (peer == gRates.end() || peer->second <= 0) continue;
+        if (peer == gRates.end() || peer->second.empty() || rates.empty()) continue;
+        const double mine = median(rates), theirs = median(peer->second);
+        if (theirs <= 0) continue;
         auto slash = stem.rfind('/');
         std::printf("%-24s %10s %16.1f %16.1f %8.2f\n", stem.substr(0, slash).c_str(),
-                    stem.substr(slash + 1).c_str(), rate, peer->second, rate / peer->second);
+                    stem.substr(slash + 1).c_str(), mine, theirs, mine / theirs);
     }
-    std::printf("(peak memory rows show 1/KiB: a ratio above 1 means the library used less)\n");
+    std::printf("(medians of %d runs; peak memory rows show 1/KiB of one run: a ratio above 1\n"
+                " means the library used less; cache memory of each: %ld KiB)\n",
+                gReps, gCacheKiB);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<char*> rest;
+    std::string peakChild;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg.rfind("--rows=", 0) == 0) {
@@ -557,9 +640,21 @@ int main(int argc, char** argv) {
             }
         } else if (arg.rfind("--dir=", 0) == 0) {
             gDir = arg.substr(6);
+        } else if (arg.rfind("--reps=", 0) == 0) {
+            gReps = std::max(1, std::stoi(arg.substr(7)));
+        } else if (arg.rfind("--cache-kib=", 0) == 0) {
+            gCacheKiB = std::stol(arg.substr(12));
+        } else if (arg.rfind("--peak-child=", 0) == 0) {
+            peakChild = arg.substr(13);
         } else {
             rest.push_back(argv[i]);
         }
+    }
+    if (!peakChild.empty()) {
+        if (gDir.empty() || gRows.size() != 1) return 2;
+        int rc = peakChild == "xbase" ? xbaseWork(gRows[0]) : sqliteWork(gRows[0]);
+        if (rc == 0) std::printf("%ld\n", highWaterKiB());
+        return rc;
     }
     bool ownDir = gDir.empty();
     if (ownDir) {
