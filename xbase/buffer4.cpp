@@ -4,8 +4,10 @@
 // block's `valid` bytes are the file's bytes there (min(blockSize, length -
 // position)); the bytes after them are always zero, so a file that grows
 // shows zeros where nothing was written. Lookup is by hash of (file, block
-// number); replacement takes the least recently used block, writing it (and
-// the run of changed blocks of the same file around it) back first.
+// number). Replacement chooses among five lists by what the blocks hold, so
+// that index branch nodes, touched by every key lookup, stay while streams of
+// data blocks and leaves pass through; a reused block that was changed is
+// written back first, with the run of changed blocks of its file around it.
 #include "xbase/buffer4.h"
 
 #include <sys/stat.h>
@@ -27,7 +29,10 @@ struct buffer4block {
     int32_t pos;
     int32_t valid;
     int8_t changed;
-    uint32_t tick;
+    int8_t list;       // buffer4list* index while in a list
+    int8_t candidate;  // marked for reuse (always among the list's oldest)
+    uint32_t allocStamp;
+    uint32_t useStamp;
     buffer4block* hashNext;
     buffer4block* hashPrev;
     buffer4block* older;  // replacement list; the free list uses `newer` only
@@ -72,39 +77,140 @@ void hashRemove(buffer4state& s, buffer4block* b) {
     b->hashNext = b->hashPrev = nullptr;
 }
 
-void lruRemove(buffer4state& s, buffer4block* b) {
+void listRemove(buffer4state& s, buffer4block* b) {
+    buffer4list& l = s.lists[b->list];
     if (b->older != nullptr)
         b->older->newer = b->newer;
     else
-        s.lruOldest = b->newer;
+        l.oldest = b->newer;
     if (b->newer != nullptr)
         b->newer->older = b->older;
     else
-        s.lruNewest = b->older;
+        l.newest = b->older;
     b->older = b->newer = nullptr;
+    --l.count;
+    if (b->candidate) {
+        b->candidate = 0;
+        --l.candidates;
+    }
 }
 
-void lruPushNewest(buffer4state& s, buffer4block* b) {
+void listPushNewest(buffer4state& s, buffer4block* b, int list) {
+    buffer4list& l = s.lists[list];
+    b->list = static_cast<int8_t>(list);
     b->newer = nullptr;
-    b->older = s.lruNewest;
-    if (s.lruNewest != nullptr)
-        s.lruNewest->newer = b;
+    b->older = l.newest;
+    if (l.newest != nullptr)
+        l.newest->newer = b;
     else
-        s.lruOldest = b;
-    s.lruNewest = b;
-    b->tick = ++s.tick;
+        l.oldest = b;
+    l.newest = b;
+    ++l.count;
+}
+
+// The use clock moves only when a block idle for a while is touched, so that
+// a burst of touches on the same few blocks ages nothing.
+void stampUse(buffer4state& s, buffer4block* b) {
+    if (s.useClock - b->useStamp > static_cast<uint32_t>(s.tickStep)) b->useStamp = ++s.useClock;
 }
 
 void touch(buffer4state& s, buffer4block* b) {
-    if (s.lruNewest == b) return;
-    lruRemove(s, b);
-    lruPushNewest(s, b);
+    stampUse(s, b);
+    int list = b->list;
+    listRemove(s, b);
+    listPushNewest(s, b, list);
+}
+
+// True when one of the block's whole 512-byte nodes is a branch node
+// (attribute word below 2): an index block worth keeping.
+bool holdsBranch(const buffer4block* b) {
+    constexpr int32_t node = 512;
+    for (int32_t off = 0; off + node <= b->valid; off += node)
+        if ((b->data[off] | (b->data[off + 1] << 8)) < 2) return true;
+    return false;
+}
+
+// After an index block was filled or written: it moves to the list its
+// nodes now call for.
+void classify(buffer4state& s, buffer4block* b) {
+    if (b->file->bufferKind != file4kindIndex) return;
+    int want = holdsBranch(b) ? buffer4listBranch : buffer4listIndex;
+    if (want == b->list) return;
+    listRemove(s, b);
+    listPushNewest(s, b, want);
+}
+
+int listFor(const file4* f, int32_t pos) {
+    if (f->bufferKind == file4kindData) return pos == 0 ? buffer4listDataKept : buffer4listData;
+    if (f->bufferKind == file4kindIndex) return buffer4listIndex;
+    return buffer4listOther;
+}
+
+// Lists in the order blocks are taken from them.
+constexpr int kTakeOrder[buffer4lists] = {buffer4listOther, buffer4listData, buffer4listIndex,
+                                          buffer4listDataKept, buffer4listBranch};
+
+// Marks candidates from the list's oldest end up to the first block still in
+// use or, while the list is at its minimum, recently allocated. Returns how
+// many became candidates.
+int32_t mark(buffer4state& s, buffer4list& l) {
+    int32_t marked = 0;
+    for (buffer4block* b = l.oldest; b != nullptr; b = b->newer) {
+        if (b->candidate) continue;
+        if (s.useClock - b->useStamp < static_cast<uint32_t>(l.useAge)) break;
+        if (l.count <= l.minCount &&
+            s.allocClock - b->allocStamp < static_cast<uint32_t>(l.allocAge))
+            break;
+        b->candidate = 1;
+        ++l.candidates;
+        ++marked;
+    }
+    return marked;
+}
+
+buffer4block* oldestCandidate(buffer4state& s) {
+    for (int list : kTakeOrder)
+        if (s.lists[list].candidates > 0) return s.lists[list].oldest;
+    return nullptr;
+}
+
+void markAndSetCountdown(buffer4state& s, int place) {
+    buffer4list& l = s.lists[kTakeOrder[place]];
+    l.countdown = place + (mark(s, l) == 0 ? 1 : 0);
+}
+
+// The block to reuse when none is free: a candidate, after marking the lists
+// whose turn it is and then all of them; else the oldest block of the list
+// that holds more than its share.
+buffer4block* choose(buffer4state& s) {
+    if (buffer4block* b = oldestCandidate(s)) return b;
+    for (int place = 0; place < buffer4lists; ++place)
+        if (--s.lists[kTakeOrder[place]].countdown <= 0) markAndSetCountdown(s, place);
+    if (buffer4block* b = oldestCandidate(s)) return b;
+    for (int place = 0; place < buffer4lists; ++place) markAndSetCountdown(s, place);
+    if (buffer4block* b = oldestCandidate(s)) return b;
+    const buffer4list* l = s.lists;
+    int32_t shared =
+        l[buffer4listOther].count + l[buffer4listData].count + l[buffer4listIndex].count;
+    int list;
+    if (shared < 3)
+        list = l[buffer4listDataKept].count > 0 ? buffer4listDataKept : buffer4listBranch;
+    else if (l[buffer4listOther].count * 3 > shared)
+        list = buffer4listOther;
+    else if (l[buffer4listData].count * 3 > shared)
+        list = buffer4listData;
+    else
+        list = buffer4listIndex;
+    // Never stuck on an empty list (a buffer of very few blocks).
+    for (int place = 0; l[list].count == 0 && place < buffer4lists; ++place)
+        list = kTakeOrder[place];
+    return s.lists[list].oldest;
 }
 
 // Gives a block back to the free list, forgetting its contents.
 void release(buffer4state& s, buffer4block* b) {
     hashRemove(s, b);
-    lruRemove(s, b);
+    listRemove(s, b);
     b->file = nullptr;
     b->changed = 0;
     b->valid = 0;
@@ -146,8 +252,9 @@ int32_t writeRun(buffer4block* b) {
     return 0;
 }
 
-// A descriptor ready for new data: a free one, else the least recently used
-// (written back first when changed). Null when that write-back fails.
+// A descriptor ready for new data, in no list: a free one, else the one the
+// lists give up (written back first when changed). Null when that write-back
+// fails.
 buffer4block* takeBlock(buffer4state& s) {
     buffer4block* b = s.freeHead;
     if (b != nullptr) {
@@ -155,12 +262,18 @@ buffer4block* takeBlock(buffer4state& s) {
         b->newer = nullptr;
         return b;
     }
-    b = s.lruOldest;
+    b = choose(s);
     if (b->changed && writeRun(b) < 0) return nullptr;
     hashRemove(s, b);
-    lruRemove(s, b);
+    listRemove(s, b);
     b->file = nullptr;
     return b;
+}
+
+// Puts a descriptor taken but not placed back on the free list.
+void giveBack(buffer4state& s, buffer4block* b) {
+    b->newer = s.freeHead;
+    s.freeHead = b;
 }
 
 void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t valid) {
@@ -168,8 +281,11 @@ void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t vali
     b->pos = pos;
     b->valid = valid;
     b->changed = 0;
+    b->candidate = 0;
+    b->allocStamp = ++s.allocClock;
+    b->useStamp = ++s.useClock;
     hashInsert(s, b);
-    lruPushNewest(s, b);
+    listPushNewest(s, b, listFor(f, pos));
 }
 
 // Reads the block's bytes from disk; what the disk lacks stays zero.
@@ -191,8 +307,10 @@ buffer4block* forRead(file4* f, int32_t pos, int32_t wanted) {
     buffer4state& s = stateOf(f);
     buffer4block* b = find(f, pos);
     if (b != nullptr) {
-        if (s.reread && !b->changed && f->accessMode == 0 && !f->writeBehind && fill(b) < 0)
-            return nullptr;
+        if (s.reread && !b->changed && f->accessMode == 0 && !f->writeBehind) {
+            if (fill(b) < 0) return nullptr;
+            classify(s, b);
+        }
         touch(s, b);
         return b;
     }
@@ -213,22 +331,32 @@ buffer4block* forRead(file4* f, int32_t pos, int32_t wanted) {
             release(s, b);
             return nullptr;
         }
+        classify(s, b);
         return b;
     }
     int32_t bytes = static_cast<int32_t>(std::min<int64_t>(int64_t{n} * bs, int64_t{f->len} - pos));
     int32_t got = file4readLow(f, pos, s.advanceGroup, bytes);
     if (got < 0 || f->env->errorCode < 0) return nullptr;
     std::memset(s.advanceGroup + got, 0, int64_t{n} * bs - got);
-    buffer4block* first = nullptr;
+    // Every descriptor is taken before any is placed, so that none of the
+    // blocks of this transfer is chosen for the next.
+    std::vector<buffer4block*> taken;
     for (int32_t i = 0; i < n; ++i) {
         buffer4block* at = takeBlock(s);
-        if (at == nullptr) return nullptr;
+        if (at == nullptr) {
+            for (buffer4block* back : taken) giveBack(s, back);
+            return nullptr;
+        }
+        taken.push_back(at);
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        buffer4block* at = taken[i];
         place(s, at, f, pos + i * bs, validAt(f, pos + i * bs));
         std::memcpy(at->data, s.advanceGroup + int64_t{i} * bs, bs);
-        if (i == 0) first = at;
+        classify(s, at);
     }
-    touch(s, first);
-    return first;
+    touch(s, taken[0]);
+    return taken[0];
 }
 
 // The file grows to `length`: the block holding the old end now reaches on
@@ -434,6 +562,7 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
         b->changed = 1;
         if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         b->valid = std::max(b->valid, off + take);
+        classify(s, b);
         return 0;
     });
 }
@@ -441,13 +570,15 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
 void buffer4refreshRange(file4* f, int32_t pos, const void* data, int32_t n) {
     if (f->len < 0) return;
     if (pos > f->len) extendTo(f, pos);
-    int32_t bs = stateOf(f).blockSize;
+    buffer4state& s = stateOf(f);
+    int32_t bs = s.blockSize;
     auto* in = static_cast<const unsigned char*>(data);
     forEachPiece(bs, pos, n, [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
         if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         if (buffer4block* b = find(f, blockPos)) {
             std::memcpy(b->data + off, in + done, take);
             b->valid = std::max(b->valid, off + take);
+            classify(s, b);
         }
         return 0;
     });
@@ -461,6 +592,7 @@ void buffer4setLength(file4* f, int32_t length) {
         } else if (b->pos + b->valid > length) {
             b->valid = length - b->pos;
             std::memset(b->data + b->valid, 0, s.blockSize - b->valid);
+            classify(s, b);
         }
     }
     if (f->len >= 0 && length > f->len) extendTo(f, length);
@@ -516,6 +648,19 @@ int32_t buffer4start(env4* env) {
     s.totalBlocks = s.groups * s.blocksPerGroup;
     s.hashSize = 2 << u4log2(static_cast<uint32_t>(s.totalBlocks));
     s.hashMask = s.hashSize - 1;
+    // Per list: minimum count, allocation-age and use-age limits, as shares of
+    // the blocks (per cent).
+    constexpr int32_t shares[buffer4lists][3] = {
+        {5, 25, 25}, {10, 100, 100}, {5, 25, 25}, {15, 200, 200}, {5, 10, 10}};
+    auto share = [&](int32_t pct) {
+        return static_cast<int32_t>(int64_t{s.totalBlocks} * pct / 100);
+    };
+    s.tickStep = std::max(2, s.totalBlocks / 100);
+    for (int i = 0; i < buffer4lists; ++i) {
+        s.lists[i].minCount = share(shares[i][0]);
+        s.lists[i].allocAge = share(shares[i][1]);
+        s.lists[i].useAge = share(shares[i][2]);
+    }
     s.blocks = static_cast<buffer4block*>(std::calloc(s.totalBlocks, sizeof(buffer4block)));
     s.hash = static_cast<buffer4block**>(std::calloc(s.hashSize, sizeof(buffer4block*)));
     if (s.blocks == nullptr || s.hash == nullptr) {

@@ -17,8 +17,28 @@
 constexpr int32_t env4version = 6300;
 constexpr int32_t env4liveMarker = 21121;
 
-// State of the environment's block buffer (see file4.h). One replacement list,
-// least recently used first, serves data, index and other files alike.
+// One replacement list of the block buffer, least recently used first. The
+// oldest `candidates` blocks are marked as ready for reuse.
+struct buffer4list {
+    buffer4block* oldest;
+    buffer4block* newest;
+    int32_t count;
+    int32_t candidates;
+    int32_t minCount;   // below or at it, recently allocated blocks are kept
+    int32_t allocAge;   // allocations within which a block counts as recently allocated
+    int32_t useAge;     // use-clock steps within which a block counts as recently used
+    int32_t countdown;  // rounds until the list is marked again
+};
+
+// Replacement lists, by what their blocks hold.
+constexpr int buffer4listData = 0;
+constexpr int buffer4listDataKept = 1;  // a data file's first block
+constexpr int buffer4listIndex = 2;
+constexpr int buffer4listBranch = 3;  // an index block holding a branch node
+constexpr int buffer4listOther = 4;
+constexpr int buffer4lists = 5;
+
+// State of the environment's block buffer (see file4.h).
 struct buffer4state {
     int8_t running;
     int8_t blocked;      // automatic start refused (set by env4init and buffer4suspend)
@@ -36,12 +56,13 @@ struct buffer4state {
     buffer4block** hash;          // bucket heads
     unsigned char** groupMemory;  // one allocation per group
     buffer4block* freeHead;       // descriptors holding nothing
-    buffer4block* lruOldest;      // replacement list, oldest end
-    buffer4block* lruNewest;
+    buffer4list lists[buffer4lists];
     unsigned char* writeBehindGroup;  // gathers a run of changed blocks
     unsigned char* advanceGroup;      // takes a read-ahead transfer
-    uint32_t tick;                    // use clock
-    int32_t nextHashOffset;           // spreads the files over the hash table
+    uint32_t useClock;    // advances when a block not touched for `tickStep` steps is touched
+    uint32_t allocClock;  // advances at every allocation
+    int32_t tickStep;
+    int32_t nextHashOffset;  // spreads the files over the hash table
 };
 
 struct env4 {

@@ -13,8 +13,10 @@
 // read-ahead read through it; files with write-behind write into it and their
 // changed blocks reach the disk in runs of consecutive blocks (at most one
 // group per transfer) when flushed, dropped, closed, or when the block is
-// needed for other data. One replacement list serves every file: the least
-// recently used block is reused first. While buffered, a file's length lives
+// needed for other data. Blocks are reused from five lists (data, a data
+// file's first block, index, index branch nodes, other files), each with its
+// own minimum count and age limits, so that branch nodes outlive the stream
+// of data blocks and leaves. While buffered, a file's length lives
 // in the record; `file4dropBuffers` forgets both blocks and length so that
 // other processes' writes are read afresh.
 #include <cstdint>
