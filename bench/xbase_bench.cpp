@@ -44,8 +44,8 @@ constexpr int kSharedAppends = 2000;
 
 std::string gDir;
 std::vector<long> gRows = {100000, 1000000};
-long gCacheKiB = 2048;
-int gReps = 3;  // runs of each timed figure; the ratio compares medians  // cache memory of each: the library's block buffers, SQLite's page cache
+long gCacheKiB = 2048;  // cache memory of each: the library's block buffers, SQLite's page cache
+int gReps = 3;          // runs of each timed figure; the ratio compares medians
 
 // --- rows -----------------------------------------------------------------
 
@@ -208,11 +208,16 @@ struct Sqlite {
     }
 };
 
-void bindRow(sqlite3_stmt* s, const Row& r) {
+// Binds the ZTW2 key columns (a, b, c, d) to parameters 1 to 4.
+void bindKey(sqlite3_stmt* s, const Row& r) {
     sqlite3_bind_blob(s, 1, r.a(), 3, SQLITE_STATIC);
     sqlite3_bind_blob(s, 2, r.b(), 3, SQLITE_STATIC);
     sqlite3_bind_blob(s, 3, r.c(), 2, SQLITE_STATIC);
     sqlite3_bind_blob(s, 4, r.d(), 30, SQLITE_STATIC);
+}
+
+void bindRow(sqlite3_stmt* s, const Row& r) {
+    bindKey(s, r);
     sqlite3_bind_blob(s, 5, r.e(), 4, SQLITE_STATIC);
     sqlite3_bind_blob(s, 6, r.f(), 1, SQLITE_STATIC);
 }
@@ -367,11 +372,7 @@ void SqliteSeek(benchmark::State& state) {
     for (auto _ : state) {
         auto t0 = Clock::now();
         for (long i : order) {
-            const Row& r = rows[i];
-            sqlite3_bind_blob(q, 1, r.a(), 3, SQLITE_STATIC);
-            sqlite3_bind_blob(q, 2, r.b(), 3, SQLITE_STATIC);
-            sqlite3_bind_blob(q, 3, r.c(), 2, SQLITE_STATIC);
-            sqlite3_bind_blob(q, 4, r.d(), 30, SQLITE_STATIC);
+            bindKey(q, rows[i]);
             if (sqlite3_step(q) != SQLITE_ROW) return fail(state, "seek", 0);
             sqlite3_reset(q);
         }
@@ -549,7 +550,7 @@ int sqliteWork(long n) {
         s.exec("COMMIT");
         sqlite3_stmt* q = s.prepare("SELECT * FROM r WHERE a=?1 AND b=?2 AND c=?3 AND d=?4");
         everyNinetySeventh(n, [&](const Row& row) {
-            bindRow(q, row);
+            bindKey(q, row);
             sqlite3_step(q);
             sqlite3_reset(q);
         });
@@ -619,9 +620,10 @@ void printRatios() {
         std::printf("%-24s %10s %16.1f %16.1f %8.2f\n", stem.substr(0, slash).c_str(),
                     stem.substr(slash + 1).c_str(), mine, theirs, mine / theirs);
     }
-    std::printf("(medians of %d runs; peak memory rows show 1/KiB of one run: a ratio above 1\n"
-                " means the library used less; cache memory of each: %ld KiB)\n",
-                gReps, gCacheKiB);
+    std::printf(
+        "(medians of %d runs; peak memory rows show 1/KiB of one run: a ratio above 1\n"
+        " means the library used less; cache memory of each: %ld KiB)\n",
+        gReps, gCacheKiB);
 }
 
 }  // namespace
