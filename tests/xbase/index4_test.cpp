@@ -63,14 +63,7 @@ TEST_F(IndexTest, EmptyTableGivesTheFormatsSmallestFileByteForByte) {
     const std::string path = index->indexFile->file.name;
     ASSERT_EQ(table4close(t), 0);
 
-    IndexImageTag name, city;
-    name.name = "NAME";
-    name.expression = "UPPER(LAST)";
-    name.keyLength = 20;
-    city.name = "CITY";
-    city.expression = "CITY";
-    city.keyLength = 15;
-    const IndexImage expected = buildIndexImage({name, city}, 0);
+    const IndexImage expected = buildIndexImage(nameCityTags(), 0);
     const std::string bytes = readWhole(path);
     ASSERT_EQ(bytes.size(), 4608u);
     EXPECT_TRUE(bytes == std::string(expected.bytes.begin(), expected.bytes.end()));

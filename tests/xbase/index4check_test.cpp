@@ -109,14 +109,7 @@ TEST(IndexImage, BuildsSoundMultiLevelTags) {
 }
 
 TEST(IndexImage, EmptyTableGivesTheSmallestFile) {
-    IndexImageTag name, city;
-    name.name = "NAME";
-    name.expression = "UPPER(LAST)";
-    name.keyLength = 20;
-    city.name = "CITY";
-    city.expression = "CITY";
-    city.keyLength = 15;
-    const IndexImage image = buildIndexImage({name, city}, 0);
+    const IndexImage image = buildIndexImage(nameCityTags(), 0);
     ASSERT_EQ(image.bytes.size(), 4608u);
     EXPECT_EQ(image.directoryRoot, 3072u);
     EXPECT_EQ(image.roots, (std::vector<uint32_t>{3584, 4096}));
@@ -174,11 +167,8 @@ TEST_F(IndependentReader, WalksTheSameKeysInTheSameOrder) {
 }
 
 TEST_F(IndependentReader, ReadsTheEmptyFile) {
-    IndexImageTag name, city;
-    name.name = "NAME";
-    city.name = "CITY";
     const std::string path = dir_.file("empty.cdx");
-    writeImage(path, buildIndexImage({name, city}, 0).bytes);
+    writeImage(path, buildIndexImage(nameCityTags(), 0).bytes);
     EXPECT_EQ(lines(runIndexDump(path, "", "char")), (std::vector<std::string>{"CITY", "NAME"}));
     EXPECT_EQ(runIndexDump(path, "NAME", "char"), "");
 }

@@ -41,6 +41,19 @@ struct IndexImage {
 // as the rebuild does.
 IndexImage buildIndexImage(const std::vector<IndexImageTag>& tags, uint32_t records);
 
+// The two tags of the smallest example file: NAME on UPPER(LAST), 20 bytes, then CITY on
+// CITY, 15 bytes (an empty table gives a 4,608-byte file).
+inline std::vector<IndexImageTag> nameCityTags() {
+    IndexImageTag name, city;
+    name.name = "NAME";
+    name.expression = "UPPER(LAST)";
+    name.keyLength = 20;
+    city.name = "CITY";
+    city.expression = "CITY";
+    city.keyLength = 15;
+    return {name, city};
+}
+
 // Writes an image to a file (in a TempDir, for instance).
 inline void writeImage(const std::string& path, const std::vector<uint8_t>& bytes) {
     writeWhole(path, std::string(bytes.begin(), bytes.end()));
