@@ -22,6 +22,7 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
+#include "xbase/mem4.h"
 #include "xbase/util4.h"
 
 struct buffer4block {
@@ -45,7 +46,7 @@ namespace {
 constexpr int64_t kAutoBufferCap = int64_t{256} << 20;
 
 buffer4state& stateOf(const file4* f) {
-    return f->env->buffer;
+    return *f->env->buffer;  // a file attached to the buffer: it runs
 }
 
 uint32_t bucketOf(const buffer4state& s, const file4* f, int32_t pos) {
@@ -453,12 +454,24 @@ bool allocate(buffer4state& s, int32_t wanted, int32_t groupBytes) {
 
 }  // namespace
 
+buffer4state* buffer4stateOf(env4* env) {
+    if (env->buffer == nullptr) {
+        env->buffer = static_cast<buffer4state*>(std::calloc(1, sizeof(buffer4state)));
+        if (env->buffer != nullptr) env->buffer->blocked = 1;  // starts only when asked for
+    }
+    return env->buffer;
+}
+
+bool buffer4running(const env4* env) {
+    return env->buffer != nullptr && env->buffer->running;
+}
+
 bool buffer4uses(const file4* f) {
     return f->bufferKind != 0 && (f->readAhead || f->writeBehind);
 }
 
 void buffer4attach(env4* env, file4* f) {
-    buffer4state& s = env->buffer;
+    buffer4state& s = *env->buffer;
     f->bufferKind = f->kind == 0 ? file4kindOther : f->kind;
     f->writeBehind = f->writeBehindWanted;
     if (f->onDisk) f->len = -1;
@@ -600,7 +613,8 @@ void buffer4setLength(file4* f, int32_t length) {
 }
 
 void buffer4autoStart(env4* env) {
-    buffer4state& s = env->buffer;
+    if (env->buffer == nullptr) return;  // blocked until asked for
+    buffer4state& s = *env->buffer;
     if (s.running || s.blocked) return;
     int64_t memory = availableMemory();
     if (memory <= 0 || env->bufferPercent < 0 || env->bufferPercent > 100) {
@@ -615,7 +629,8 @@ void buffer4autoStart(env4* env) {
 int32_t buffer4start(env4* env) {
     if (!env4isLive(env)) return error4raise(env, e4struct, 92510);
     if (error4pending(env)) return e4codeBase;
-    buffer4state& s = env->buffer;
+    if (buffer4stateOf(env) == nullptr) return -1;
+    buffer4state& s = *env->buffer;
     if (s.running) return 0;
     int32_t blockSize = env->blockSize, groupSize = env->bufferGroupSize;
     if (blockSize <= 0 || groupSize <= 0) return error4raise(env, e4struct, 92511);
@@ -682,7 +697,8 @@ int32_t buffer4start(env4* env) {
 
 int32_t buffer4suspend(env4* env) {
     if (env == nullptr) return error4raise(nullptr, e4parmNull, 92520);
-    buffer4state& s = env->buffer;
+    if (env->buffer == nullptr) return 0;  // never started, blocked
+    buffer4state& s = *env->buffer;
     s.blocked = 1;
     if (!s.running) return 0;
     bool failed = false;
@@ -692,6 +708,49 @@ int32_t buffer4suspend(env4* env) {
     if (failed) return error4raise(env, e4bufSuspend, 92521);  // nothing held is lost
     freeAll(s);
     return 0;
+}
+
+void buffer4release(env4* env) {
+    buffer4state* s = env->buffer;
+    if (s == nullptr) return;
+    if (s->running)
+        // What a failed suspend left attached can no longer be written anywhere.
+        for (auto* f = static_cast<file4*>(list4first(&env->files)); f != nullptr;
+             f = static_cast<file4*>(list4next(&env->files, f)))
+            buffer4detach(f, true);
+    freeAll(*s);
+    std::free(s);
+    env->buffer = nullptr;
+}
+
+int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength) {
+    if (buffer == nullptr || length == nullptr) return error4raise(env, e4parmNull, 94520);
+    if (newLength <= *length) return 0;
+    auto* grown = static_cast<char*>(u4allocAgain(env, newLength));
+    if (grown == nullptr) return error4raise(env, e4memory, 94521);
+    if (*buffer != nullptr && *length > 0) std::memcpy(grown, *buffer, *length);
+    mem4free(*buffer);
+    *buffer = grown;
+    *length = newLength;
+    return 0;
+}
+
+void* u4allocAgain(env4* env, int32_t size) {
+    void* block = mem4alloc(size);
+    if (block == nullptr && env != nullptr && buffer4running(env)) {
+        // The block buffer is the one large user that can give memory back.
+        buffer4state& s = *env->buffer;
+        const int8_t blocked = s.blocked;
+        if (buffer4suspend(env) == 0) {
+            block = mem4alloc(size);
+            // A buffer that cannot start again leaves the environment unbuffered, which
+            // loses nothing: every file reads and writes the disk directly. It stays
+            // blocked then, so that no open tries to start it again by itself.
+            if (buffer4start(env) == 0) s.blocked = blocked;
+        }
+    }
+    if (block == nullptr) error4raise(env, e4memory, 94540);
+    return block;
 }
 
 int32_t buffer4startForward(env4* env) {

@@ -5,7 +5,7 @@
 // The caller owns the record and initialises it in place with `env4init`
 // (version 6300). One environment is used by one thread at a time; any number
 // may be live in a process. The first live environment starts the library's
-// memory module, the last `env4release` resets it.
+// memory module, the last `env4release` (env4release.h) resets it.
 //
 // Settings are plain fields: change them after `env4init` and before the call
 // they should steer.
@@ -16,54 +16,6 @@
 
 constexpr int32_t env4version = 6300;
 constexpr int32_t env4liveMarker = 21121;
-
-// One replacement list of the block buffer, least recently used first. The
-// oldest `candidates` blocks are marked as ready for reuse.
-struct buffer4list {
-    buffer4block* oldest;
-    buffer4block* newest;
-    int32_t count;
-    int32_t candidates;
-    int32_t minCount;   // below or at it, recently allocated blocks are kept
-    int32_t allocAge;   // allocations within which a block counts as recently allocated
-    int32_t useAge;     // use-clock steps within which a block counts as recently used
-    int32_t countdown;  // rounds until the list is marked again
-};
-
-// Replacement lists, by what their blocks hold.
-constexpr int buffer4listData = 0;
-constexpr int buffer4listDataKept = 1;  // a data file's first block
-constexpr int buffer4listIndex = 2;
-constexpr int buffer4listBranch = 3;  // an index block holding a branch node
-constexpr int buffer4listOther = 4;
-constexpr int buffer4lists = 5;
-
-// State of the environment's block buffer (see file4.h).
-struct buffer4state {
-    int8_t running;
-    int8_t blocked;      // automatic start refused (set by env4init and buffer4suspend)
-    int8_t reread;       // hits on clean blocks of shared files are read again from disk
-    int8_t sequential;   // a data file is being stepped through in record order
-    int32_t blockSize;   // bytes per block, a multiple of the sector size
-    int32_t blockShift;  // log2 of blockSize
-    int32_t groupBytes;  // bytes per group (a whole number of blocks)
-    int32_t blocksPerGroup;
-    int32_t groups;  // groups allocated
-    int32_t totalBlocks;
-    int32_t hashSize;  // power of two above totalBlocks
-    int32_t hashMask;
-    buffer4block* blocks;         // totalBlocks descriptors
-    buffer4block** hash;          // bucket heads
-    unsigned char** groupMemory;  // one allocation per group
-    buffer4block* freeHead;       // descriptors holding nothing
-    buffer4list lists[buffer4lists];
-    unsigned char* writeBehindGroup;  // gathers a run of changed blocks
-    unsigned char* advanceGroup;      // takes a read-ahead transfer
-    uint32_t useClock;    // advances when a block not touched for `tickStep` steps is touched
-    uint32_t allocClock;  // advances at every allocation
-    int32_t tickStep;
-    int32_t nextHashOffset;  // spreads the files over the hash table
-};
 
 struct env4 {
     // Settings (defaults set by env4init).
@@ -118,16 +70,15 @@ struct env4 {
     int32_t workBufferLen;
     char* keyBuffer;  // keys built by the key evaluator, grown on demand
     int32_t keyBufferLen;
-    pool4* tablePool;                   // table4 handles
-    pool4* dataFilePool;                // table4file records
-    pool4* indexPool;                   // index4 handles
-    pool4* indexFilePool;               // index4file records
-    pool4* tagPool;                     // tag4 handles
-    pool4* tagFilePool;                 // tag4file records
-    pool4* lockPool;                    // lock4 entries
-    list4 calcs;                        // named calculations of the key language
-    void (*calcReleaseAll)(env4* env);  // frees `calcs`; set by the key language
-    buffer4state buffer;
+    pool4* tablePool;      // table4 handles
+    pool4* dataFilePool;   // table4file records
+    pool4* indexPool;      // index4 handles
+    pool4* indexFilePool;  // index4file records
+    pool4* tagPool;        // tag4 handles
+    pool4* tagFilePool;    // tag4file records
+    pool4* lockPool;       // lock4 entries
+    list4 calcs;           // named calculations of the key language
+    buffer4state* buffer;  // the block buffer (file4.h); null until first needed
 
     // The holder of the last refused lock, kept for diagnostics.
     int32_t lockHolderOwner;   // its lock owner number; 0 for another process
@@ -138,13 +89,6 @@ struct env4 {
 // record is not live). Returns 0 or the error.
 int32_t env4init(env4* env, int32_t version);
 int32_t env4initForward(env4* env);
-
-// Closes every table handle; the pending negative code, else 0.
-int32_t env4closeAll(env4* env);
-
-// Suspends buffering, closes every handle, frees the environment's memory and
-// counts it out. Returns the pending code; 0 for a record never initialised.
-int32_t env4release(env4* env);
 
 // True while `env` has been initialised and not released.
 inline bool env4isLive(const env4* env) {

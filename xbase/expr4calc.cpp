@@ -3,6 +3,7 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
+#include "xbase/file4.h"
 #include "xbase/mem4.h"
 #include "xbase/util4.h"
 
@@ -48,7 +49,6 @@ expr4calc* expr4calcCreate(env4* env, expression4* expr, const char* name) {
     calc->expr = expr;
     std::memcpy(calc->name, upper, sizeof upper);
     list4add(&env->calcs, calc);
-    env->calcReleaseAll = &expr4calcReleaseAll;
     return calc;
 }
 

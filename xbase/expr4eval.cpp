@@ -6,6 +6,7 @@
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
 #include "xbase/expr4func.h"
+#include "xbase/file4.h"
 #include "xbase/key4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"

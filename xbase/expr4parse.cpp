@@ -8,6 +8,7 @@
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
 #include "xbase/expr4func.h"
+#include "xbase/file4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
 #include "xbase/util4.h"

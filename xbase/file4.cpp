@@ -76,7 +76,7 @@ int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
         return error4raise(env, e4memory, 90601);
     }
     list4add(&env->files, f);
-    if (env->buffer.running) buffer4attach(env, f);
+    if (buffer4running(env)) buffer4attach(env, f);
     return 0;
 }
 
@@ -122,7 +122,7 @@ int32_t createTemp(file4* f, env4* env) {
     f->isTemp = 1;
     f->accessMode = 1;
     f->kind = file4kindOther;
-    if (env->buffer.running) {
+    if (buffer4running(env)) {
         // Lives in the buffer until a block must reach the disk.
         f->onDisk = 0;
         f->len = 0;

@@ -115,8 +115,17 @@ int32_t buffer4start(env4* env);
 // Writes back and frees every block, detaches every file and keeps buffering
 // from starting by itself: 0 or -620 (nothing is freed then).
 int32_t buffer4suspend(env4* env);
+// Frees whatever the buffer holds, its state included (releasing the environment).
+void buffer4release(env4* env);
 int32_t buffer4startForward(env4* env);
 int32_t buffer4suspendForward(env4* env);
+
+// Library memory (mem4alloc); when it runs out while the buffer runs, the buffer
+// is suspended, the allocation tried once more and the buffer started again.
+void* u4allocAgain(env4* env, int32_t size);
+// Replaces *buffer (of *length bytes) by one of newLength bytes holding the old
+// contents, through u4allocAgain: 0, or -920 when memory runs out.
+int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength);
 
 // Turns read-ahead or write-behind of one file on (1) or off (0); turning
 // write-behind off writes the held blocks back first.

@@ -20,3 +20,4 @@ struct lock4;  // a record-lock entry of a data file
 struct pool4;
 struct list4;
 struct buffer4block;
+struct buffer4state;

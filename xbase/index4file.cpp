@@ -7,6 +7,7 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
+#include "xbase/file4.h"
 #include "xbase/index4.h"
 #include "xbase/index4header.h"
 #include "xbase/index4internal.h"

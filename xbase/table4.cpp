@@ -10,6 +10,7 @@
 #include "xbase/buffer4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
+#include "xbase/file4.h"
 #include "xbase/index4.h"
 #include "xbase/lock4.h"
 #include "xbase/mem4.h"

@@ -16,8 +16,6 @@
 
 #include "xbase/env4.h"
 #include "xbase/error4.h"
-#include "xbase/file4.h"
-#include "xbase/mem4.h"
 
 int32_t u4ncpy(char* to, const char* from, int32_t n) {
     if (n < 1 || to == nullptr) return error4raise(nullptr, e4parm, 94501);
@@ -141,18 +139,6 @@ std::string u4nameJoin(const char* folder, const char* name) {
     size_t skip = 0;
     while (skip < n.size() && n[skip] == '/') ++skip;
     return f + "/" + n.substr(skip);
-}
-
-int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength) {
-    if (buffer == nullptr || length == nullptr) return error4raise(env, e4parmNull, 94520);
-    if (newLength <= *length) return 0;
-    auto* grown = static_cast<char*>(u4allocAgain(env, newLength));
-    if (grown == nullptr) return error4raise(env, e4memory, 94521);
-    if (*buffer != nullptr && *length > 0) std::memcpy(grown, *buffer, *length);
-    mem4free(*buffer);
-    *buffer = grown;
-    *length = newLength;
-    return 0;
 }
 
 void u4delayHundredth(int32_t n) {
@@ -350,21 +336,6 @@ void c4pictureMerge(char* out, const char* picture, const char* source, const ch
         while (at < len && static_cast<unsigned char>(picture[at]) != letter) ++at;
         if (at < len) out[at++] = source[t];
     }
-}
-
-void* u4allocAgain(env4* env, int32_t size) {
-    void* block = mem4alloc(size);
-    if (block == nullptr && env != nullptr && env->buffer.running) {
-        // The block buffer is the one large user that can give memory back.
-        int8_t blocked = env->buffer.blocked;
-        if (buffer4suspend(env) == 0) {
-            block = mem4alloc(size);
-            buffer4start(env);
-            env->buffer.blocked = blocked;
-        }
-    }
-    if (block == nullptr) error4raise(env, e4memory, 94540);
-    return block;
 }
 
 u4identity u4identify(const std::string& path) {

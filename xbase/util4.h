@@ -45,13 +45,6 @@ u4identity u4identify(const std::string& path);
 // file exists.
 int32_t u4pathWithExt(env4* env, const char* name, const char* ext, bool force, std::string& out);
 
-// Replaces *buffer (of *length bytes) by one of newLength bytes holding the
-// old contents; -920 when memory runs out.
-int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength);
-// Library memory; when it fails while block buffers run, the buffers are
-// suspended, the allocation tried once more and the buffers started again.
-void* u4allocAgain(env4* env, int32_t size);
-
 // Waits n hundredths of a second (monotonic clock).
 void u4delayHundredth(int32_t n);
 // Today as years since 1900, month, day.

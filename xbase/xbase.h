@@ -3,6 +3,7 @@
 #include "xbase/currency4.h"
 #include "xbase/date4.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/field4.h"
 #include "xbase/file4.h"

@@ -13,12 +13,13 @@
 
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/file4.h"
 
 namespace {
 
 constexpr int32_t kNode = 512;
-constexpr int32_t kStream = 960;     // data blocks read, many times the buffer's 72
+constexpr int32_t kStream = 960;      // data blocks read, many times the buffer's 72
 constexpr int32_t kTouchEvery = 120;  // more than the buffer's blocks
 
 void overwriteOnDisk(const std::string& path, int32_t pos, char byte) {

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "temp_dir.h"
+#include "xbase/buffer4.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
 
@@ -65,7 +67,7 @@ void runTrace(const Config& config, uint32_t seed, int steps) {
         std::string& m = model[which];
         int32_t len = static_cast<int32_t>(m.size());
         int op = pick(0, 99);
-        env.buffer.sequential = op % 7 == 0;
+        buffer4stateOf(&env)->sequential = op % 7 == 0;
         if (op < 40) {
             int32_t pos = pick(0, len + span), n = pick(1, span);
             std::string data(n, '\0');

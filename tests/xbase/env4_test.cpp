@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "error_capture.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/mem4.h"
 

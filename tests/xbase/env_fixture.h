@@ -9,6 +9,7 @@
 #include "error_capture.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 
 class EnvFixture : public ::testing::Test {
   protected:

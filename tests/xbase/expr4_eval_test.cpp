@@ -8,6 +8,7 @@
 #include "expr_fixture.h"
 #include "xbase/collate4.h"
 #include "xbase/date4.h"
+#include "xbase/env4release.h"
 #include "xbase/expr4.h"
 #include "xbase/key4.h"
 

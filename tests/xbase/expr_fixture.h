@@ -13,6 +13,7 @@
 #include "temp_dir.h"
 #include "xbase/date4.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
 #include "xbase/table4.h"

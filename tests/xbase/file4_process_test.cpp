@@ -9,7 +9,9 @@
 
 #include "child_process.h"
 #include "temp_dir.h"
+#include "xbase/buffer4.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
 
@@ -172,7 +174,7 @@ TEST(BufferedSharing, TheRereadFlagSeesAnotherWriterWithoutADrop) {
     ASSERT_EQ(file4write(&w, 700, "NEW", 3), 0);
     ASSERT_EQ(file4read(&r, 700, buf, 3), 3);
     EXPECT_EQ(std::string(buf, 3), "ooo");
-    reader.buffer.reread = 1;
+    buffer4stateOf(&reader)->reread = 1;
     ASSERT_EQ(file4read(&r, 700, buf, 3), 3);
     EXPECT_EQ(std::string(buf, 3), "NEW");
     file4close(&r);

@@ -8,7 +8,9 @@
 
 #include "error_capture.h"
 #include "temp_dir.h"
+#include "xbase/buffer4.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 
 namespace {
@@ -169,10 +171,10 @@ TEST_F(File4, BufferStartRoundsBlocksToSectors) {
         env.bufferGroupSize = c.groupSize;
         env.bufferMemory = 1 << 20;
         ASSERT_EQ(buffer4start(&env), 0);
-        EXPECT_EQ(env.buffer.blockSize, c.wantBlock) << c.blockSize;
-        EXPECT_EQ(env.buffer.groupBytes, c.wantGroup) << c.blockSize;
-        EXPECT_GE(env.buffer.groups, 4);
-        EXPECT_GT(env.buffer.hashSize, env.buffer.totalBlocks);
+        EXPECT_EQ(env.buffer->blockSize, c.wantBlock) << c.blockSize;
+        EXPECT_EQ(env.buffer->groupBytes, c.wantGroup) << c.blockSize;
+        EXPECT_GE(env.buffer->groups, 4);
+        EXPECT_GT(env.buffer->hashSize, env.buffer->totalBlocks);
         EXPECT_EQ(buffer4suspend(&env), 0);
     }
     env.blockSize = 0;
@@ -181,7 +183,7 @@ TEST_F(File4, BufferStartRoundsBlocksToSectors) {
     env.blockSize = 512;
     env.bufferMemory = 100;  // not even eight groups of one block
     EXPECT_EQ(buffer4start(&env), -1);
-    EXPECT_FALSE(env.buffer.running);
+    EXPECT_FALSE(buffer4running(&env));
 }
 
 TEST_F(File4, SequentialReaderAndWriterRoundTrip) {

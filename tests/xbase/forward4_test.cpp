@@ -10,7 +10,9 @@
 
 #include "table_helpers.h"
 #include "temp_dir.h"
+#include "xbase/buffer4.h"
 #include "xbase/date4.h"
+#include "xbase/env4release.h"
 #include "xbase/field4.h"
 #include "xbase/table4access.h"
 #include "xbase/table4nav.h"
@@ -58,7 +60,7 @@ struct World {
     std::string state() const {
         std::string s = "error " + std::to_string(env.errorCode) + ", tables " +
                         std::to_string(env.tables.nLink) + ", buffering " +
-                        std::to_string(env.buffer.running);
+                        std::to_string(buffer4running(&env));
         if (t != nullptr && list4contains(&env.tables, t))
             s += ", changed " + std::to_string(t->recordChanged) + ", record [" +
                  std::string(t->record, t->dataFile->recordLen) + "]";
@@ -191,13 +193,13 @@ const Case kCases[] = {
      "PEOPLE fields 5 width 25 / null"},
     {"buffer4startForward",
      [](World& w, bool fw) {
-         w.env.buffer.blocked = 0;
+         buffer4stateOf(&w.env)->blocked = 0;
          return std::to_string(fw ? buffer4startForward(&w.env) : buffer4start(&w.env));
      },
      "0"},
     {"buffer4suspendForward",
      [](World& w, bool fw) {
-         w.env.buffer.blocked = 0;
+         buffer4stateOf(&w.env)->blocked = 0;
          buffer4start(&w.env);
          return std::to_string(fw ? buffer4suspendForward(&w.env) : buffer4suspend(&w.env));
      },

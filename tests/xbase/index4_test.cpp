@@ -13,6 +13,7 @@
 #include "table_helpers.h"
 #include "temp_dir.h"
 #include "tree_file.h"
+#include "xbase/env4release.h"
 #include "xbase/key4.h"
 #include "xbase/lock4.h"
 #include "xbase/util4.h"

@@ -14,6 +14,7 @@
 #include "lock_helpers.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/list4.h"
 #include "xbase/table4.h"

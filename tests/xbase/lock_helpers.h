@@ -14,6 +14,7 @@
 #include "platform/share_mode.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/table4.h"
 
 struct LockRange {

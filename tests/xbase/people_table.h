@@ -13,6 +13,7 @@
 #include "temp_dir.h"
 #include "tree_file.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/field4.h"
 #include "xbase/index4.h"

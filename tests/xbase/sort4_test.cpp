@@ -18,6 +18,7 @@
 
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
 

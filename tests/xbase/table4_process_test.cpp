@@ -11,6 +11,7 @@
 
 #include "child_process.h"
 #include "people_table.h"
+#include "xbase/env4release.h"
 #include "xbase/lock4.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "table_helpers.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/util4.h"
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "people_table.h"
+#include "xbase/env4release.h"
 #include "xbase/lock4.h"
 #include "xbase/tag4.h"
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "tree_file.h"
+#include "xbase/env4release.h"
 #include "xbase/key4.h"
 
 namespace {

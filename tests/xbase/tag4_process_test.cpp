@@ -10,6 +10,7 @@
 
 #include "child_process.h"
 #include "tree_file.h"
+#include "xbase/env4release.h"
 
 namespace {
 

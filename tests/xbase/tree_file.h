@@ -12,6 +12,7 @@
 #include "index_image.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 #include "xbase/error4.h"
 #include "xbase/index4.h"
 #include "xbase/index4check.h"

@@ -9,6 +9,7 @@
 
 #include "error_capture.h"
 #include "xbase/env4.h"
+#include "xbase/env4release.h"
 
 namespace {
 
