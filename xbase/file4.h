@@ -109,6 +109,18 @@ int32_t file4seqWrite(file4seqWriter* w, const void* buffer, int32_t n);
 int32_t file4seqWriteRepeat(file4seqWriter* w, int32_t n, char byte);
 int32_t file4seqWriteFlush(file4seqWriter* w);
 
+// One byte-range lock on `f` (an open-file-description lock, exclusive) with
+// retries as the environment's lockAttempts and lockDelay say: 0, 50 (still
+// locked) or an error (-930 negative range, -50 refused by the system for
+// another reason). A file opened read-only or not shared takes no system lock.
+int32_t file4lock(file4* f, int64_t position, int64_t length);
+// Releases a range locked through `f`, writing back what write-behind holds of
+// the file first, so that the next holder reads it: 0 or -110.
+int32_t file4unlock(file4* f, int64_t position, int64_t length);
+// The release of file4unlock without its entry checks and without raising (the
+// write-back is skipped while an error is pending): true when released.
+bool file4unlockLow(file4* f, int64_t position, int64_t length);
+
 // Starts the environment's block buffer with `bufferMemory` bytes: 0, -1 when
 // not even one group can be had, or an error.
 int32_t buffer4start(env4* env);

@@ -143,9 +143,8 @@ index4* makeHandle(table4* table, index4file* f, const char* alias) {
     return index;
 }
 
-// Joins a data file's list of index files (the locking code then locks it with the table).
+// Joins a data file's list of index files (the table locks then lock it with the table).
 void attach(table4file* data, index4file* f) {
-    lock4setIndexHooks(index4lock, index4unlock);
     list4add(&data->indexFiles, f);
 }
 

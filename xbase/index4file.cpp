@@ -11,7 +11,6 @@
 #include "xbase/index4.h"
 #include "xbase/index4header.h"
 #include "xbase/index4internal.h"
-#include "xbase/lock4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
 #include "xbase/tag4.h"

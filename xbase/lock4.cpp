@@ -1,20 +1,15 @@
 #include "xbase/lock4.h"
 
-#include <atomic>
-
-#include "platform/ofd_lock.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
+#include "xbase/index4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
+#include "xbase/table4write.h"
 #include "xbase/util4.h"
 
 namespace {
-
-std::atomic<lock4indexFn> indexLockHook{nullptr};
-std::atomic<lock4indexFn> indexUnlockHook{nullptr};
-std::atomic<lock4writeBackFn> writeBackHook{nullptr};
 
 // Parts of a handle's locks, for the releases.
 constexpr int kFileLock = 1;
@@ -23,11 +18,6 @@ constexpr int kRecordLocks = 4;
 constexpr int kIndexLocks = 8;
 constexpr int kAllLocks = kFileLock | kAppendLock | kRecordLocks | kIndexLocks;
 
-// Only a writable file opened shared takes system locks.
-bool needsSystemLock(const file4* f) {
-    return !f->isReadOnly && f->accessMode == 0;
-}
-
 bool openShared(const table4file* data) {
     return data->file.accessMode == 0;
 }
@@ -35,16 +25,6 @@ bool openShared(const table4file* data) {
 // The one wait between lock attempts.
 void lockWait(env4* env) {
     u4delayHundredth(env->lockDelay);
-}
-
-// What was written under a lock reaches the disk before the lock goes, so that
-// the next holder in another process reads it: write-behind blocks of a shared
-// file are written back first (a failure keeps the lock).
-bool unlockRange(file4* f, int64_t position, int64_t length) {
-    if (length == 0 || !needsSystemLock(f)) return true;
-    if (f->writeBehind && f->bufferKind != 0 && !error4pending(f->env) && file4writeBack(f) < 0)
-        return false;
-    return qv::ofdUnlock(f->fd, position, length);
 }
 
 // Keeps the holder of a refused lock for diagnostics (null: another process).
@@ -117,7 +97,7 @@ int32_t releaseCountLock(table4file* data, int32_t& owner, table4*& holder, int6
                          int64_t length) {
     int32_t rc = writeChangedHeader(data);
     if (rc < 0) return rc;
-    if (!unlockRange(&data->file, position, length))
+    if (!file4unlockLow(&data->file, position, length))
         return error4raiseText(data->env, e4unlock, 90803, data->name);
     owner = 0;
     holder = nullptr;
@@ -151,7 +131,7 @@ int32_t unlockRecordLocks(table4* t) {
     while (e != nullptr) {
         lock4* next = nextEntry(d, e);
         if (e->owner == t->lockOwner) {
-            if (unlockRange(&d->file, e->position, 1)) {
+            if (file4unlockLow(&d->file, e->position, 1)) {
                 freeEntry(env, d, e);
                 t->recordOldNum = -1;  // the old-record copy may go stale now
             } else if (rc == 0) {
@@ -164,13 +144,10 @@ int32_t unlockRecordLocks(table4* t) {
 }
 
 int32_t unlockIndexLocks(table4file* data, int32_t owner) {
-    if (data->indexFiles.nLink == 0) return 0;
-    lock4indexFn unlock = indexUnlockHook.load();
-    if (unlock == nullptr) return error4raise(data->env, e4struct, 90805);
     int32_t rc = 0;
     for (void* f = list4first(&data->indexFiles); f != nullptr;
          f = list4next(&data->indexFiles, f)) {
-        int32_t r = unlock(static_cast<index4file*>(f), owner);
+        int32_t r = index4unlock(static_cast<index4file*>(f), owner);
         if (r < 0 && rc == 0) rc = r;
     }
     return rc;
@@ -216,28 +193,19 @@ int32_t enter(const table4* t, int32_t location) {
     return 0;
 }
 
-// Common entry checks of file4lock and file4unlock: 0 to go on, else the result.
-int32_t enterRange(file4* f, int64_t position, int64_t length, int32_t location) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, location);
-    if (!file4isOpen(f)) return error4raise(f->env, e4struct, location + 1);
-    if (error4pending(f->env)) return e4codeBase;
-    if (position < 0 || length < 0) return error4raise(f->env, e4parm, location + 2);
-    return 0;
-}
-
 // Forgets and unlocks whatever the handle still holds, writing nothing.
 void forgetHandle(table4* t) {
     env4* env = t->env;
     table4file* d = t->dataFile;
     int32_t owner = t->lockOwner;
     if (d->fileLockOwner == owner) {
-        unlockRange(&d->file, lock4fileStart, lock4fileLength);
+        file4unlockLow(&d->file, lock4fileStart, lock4fileLength);
         d->fileLockOwner = 0;
         d->fileLockHolder = nullptr;
         d->heldCount = -1;
     }
     if (d->appendLockOwner == owner) {
-        unlockRange(&d->file, lock4appendByte, 1);
+        file4unlockLow(&d->file, lock4appendByte, 1);
         d->appendLockOwner = 0;
         d->appendLockHolder = nullptr;
         d->heldCount = -1;
@@ -246,7 +214,7 @@ void forgetHandle(table4* t) {
     while (e != nullptr) {
         lock4* next = nextEntry(d, e);
         if (e->owner == owner) {
-            unlockRange(&d->file, e->position, 1);
+            file4unlockLow(&d->file, e->position, 1);
             freeEntry(env, d, e);
         }
         e = next;
@@ -254,41 +222,6 @@ void forgetHandle(table4* t) {
 }
 
 }  // namespace
-
-void lock4setIndexHooks(lock4indexFn lock, lock4indexFn unlock) {
-    indexLockHook.store(lock);
-    indexUnlockHook.store(unlock);
-}
-
-void lock4setWriteBackHook(lock4writeBackFn writeBack) {
-    writeBackHook.store(writeBack);
-}
-
-void lock4offerWriteBackHook(lock4writeBackFn writeBack) {
-    lock4writeBackFn none = nullptr;
-    writeBackHook.compare_exchange_strong(none, writeBack);
-}
-
-int32_t file4lock(file4* f, int64_t position, int64_t length) {
-    if (int32_t rc = enterRange(f, position, length, 90810)) return rc;
-    env4* env = f->env;
-    if (length == 0 || !needsSystemLock(f)) return 0;
-    int32_t attempts = env->lockAttempts == 0 ? 1 : env->lockAttempts;
-    for (;;) {
-        qv::OfdResult r = qv::ofdTryLock(f->fd, position, length, true);
-        if (r == qv::OfdResult::ok) return 0;
-        if (r == qv::OfdResult::failed) return error4raiseText(env, e4lock, 90813, f->name);
-        if (attempts == 1) return r4locked;
-        if (attempts > 1) attempts--;
-        lockWait(env);
-    }
-}
-
-int32_t file4unlock(file4* f, int64_t position, int64_t length) {
-    if (int32_t rc = enterRange(f, position, length, 90815)) return rc;
-    if (!unlockRange(f, position, length)) return error4raiseText(f->env, e4unlock, 90818, f->name);
-    return 0;
-}
 
 bool lock4highScheme(const table4file* data) {
     return data->version == 0x30 || (data->flags & 0x01) != 0;
@@ -327,7 +260,7 @@ int32_t table4lockRecord(table4* t, int32_t n) {
         entry->position = position;
         rc = insertEntry(env, d, entry);
         if (rc == 0) return 0;
-        unlockRange(&d->file, position, 1);
+        file4unlockLow(&d->file, position, 1);
     }
     if (rc == r4locked) noteHolder(env, nullptr);
     pool4free(env->lockPool, entry);
@@ -378,9 +311,6 @@ int32_t table4lockIndexes(table4file* data, int32_t owner) {
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     if (data->indexFiles.nLink == 0) return 0;
-    lock4indexFn lock = indexLockHook.load();
-    if (lock == nullptr || indexUnlockHook.load() == nullptr)
-        return error4raise(env, e4struct, 90851);
     const int32_t saved = env->lockAttempts;
     int32_t roundsLeft = saved;  // further rounds; negative: no end
     env->lockAttempts = 1;
@@ -389,7 +319,7 @@ int32_t table4lockIndexes(table4file* data, int32_t owner) {
         rc = 0;
         for (void* f = list4first(&data->indexFiles); f != nullptr && rc == 0;
              f = list4next(&data->indexFiles, f))
-            rc = lock(static_cast<index4file*>(f), owner);
+            rc = index4lock(static_cast<index4file*>(f), owner);
         if (rc != r4locked) break;
         unlockIndexLocks(data, owner);
         if (roundsLeft == 0) break;
@@ -418,10 +348,8 @@ int32_t table4unlock(table4* t) {
     const bool shared = openShared(d);
     if (!shared || d->fileLockOwner == owner || d->appendLockOwner == owner ||
         ownsRecordLocks(d, owner)) {
-        if (lock4writeBackFn writeBack = writeBackHook.load()) {
-            rc = writeBack(t);
-            if (rc < 0) return rc;
-        }
+        rc = table4writeBack(t);
+        if (rc < 0) return rc;
         const int32_t saved = env->unlockAuto;
         if (saved == 0) env->unlockAuto = 1;
         rc = shared ? releaseParts(t, kFileLock | kAppendLock | kRecordLocks)
@@ -444,7 +372,7 @@ int32_t table4unlockRecord(table4* t, int32_t n) {
     table4file* d = t->dataFile;
     lock4* e = recordEntry(d, n);
     if (t->env->unlockAuto == 0 || e == nullptr || e->owner != t->lockOwner) return 0;
-    if (!unlockRange(&d->file, e->position, 1))
+    if (!file4unlockLow(&d->file, e->position, 1))
         return error4raiseText(t->env, e4unlock, 90877, d->name);
     freeEntry(t->env, d, e);
     if (t->recordOldNum == n) t->recordOldNum = -1;

@@ -1,7 +1,9 @@
 #pragma once
-// Locking of data files: byte-range locks that serialise processes sharing a
-// file, and per-file bookkeeping that lets the handles of one environment
-// see each other's locks without asking the system.
+// Locking of tables: the record, append and file locks of a data file, made of
+// the file layer's byte-range locks (file4lock) that serialise processes
+// sharing a file, with per-file bookkeeping that lets the handles of one
+// environment see each other's locks without asking the system; and the index
+// locks of the table's index files (index4lock), taken with the data file's.
 //
 // Lock bytes of a data file lie beyond its data, so they never block reads
 // or writes of records (each is one open-file-description lock, exclusive):
@@ -43,6 +45,7 @@
 // 0 counts as 1) with a wait of `lockDelay` hundredths of a second between.
 #include <cstdint>
 
+#include "xbase/file4.h"
 #include "xbase/fwd4.h"
 #include "xbase/list4.h"
 
@@ -61,12 +64,6 @@ struct lock4 {
     int64_t position;  // the byte locked; released exactly as taken
 };
 
-// One byte-range lock on `f` with retries: 0, 50 (still locked) or an error
-// (-930 negative range, -50 refused by the system for another reason).
-int32_t file4lock(file4* f, int64_t position, int64_t length);
-// Releases a range locked through `f`: 0 or -110.
-int32_t file4unlock(file4* f, int64_t position, int64_t length);
-
 // True when `data` locks records by the high scheme. Every record lock and
 // release decides by this one test.
 bool lock4highScheme(const table4file* data);
@@ -84,7 +81,7 @@ int32_t table4lockAll(table4* t);
 // one round, n > 0 gives n + 1 rounds, a negative count never runs out.
 int32_t table4lockIndexes(table4file* data, int32_t owner);
 // Releases everything this handle holds, writing back its changed record
-// first and the record count when it changed: 0 or an error. A failed
+// first (table4writeBack) and the record count when it changed: 0 or an error. A failed
 // write-back keeps the locks. In a file not opened shared the handle counts as
 // holding every lock: the write-back and the count still happen.
 int32_t table4unlock(table4* t);
@@ -101,23 +98,3 @@ int32_t table4isRecordLocked(const table4* t, int32_t n);
 // that fails, still forgets and unlocks whatever the handle held, so that no
 // entry outlives its handle. Returns table4unlock's result.
 int32_t lock4dropHandle(table4* t);
-
-// Hooks for the modules built above this one.
-//
-// Index files take their single lock byte through the index module. The
-// data-file locks call these for every index file in `table4file::indexFiles`
-// (an empty list needs neither). lock: 0 locked or already held by `owner`,
-// 50 held by another owner or process, or an error. unlock: releases the lock
-// when `owner` holds it (or for owner 0), 0 or an error. While no hooks are
-// set, a table with index files cannot be locked (-970).
-using lock4indexFn = int32_t (*)(index4file* file, int32_t owner);
-void lock4setIndexHooks(lock4indexFn lock, lock4indexFn unlock);
-
-// Record writing: writes back the handle's changed record before its locks
-// are released by table4unlock (0 or an error). Not called by the automatic
-// releases that precede a new lock: a record write takes its own record lock.
-using lock4writeBackFn = int32_t (*)(table4* t);
-void lock4setWriteBackHook(lock4writeBackFn writeBack);
-// Sets the hook only when none is set (opening a table offers the record
-// layer's this way, so that a hook set by hand stays until it is cleared).
-void lock4offerWriteBackHook(lock4writeBackFn writeBack);

@@ -392,8 +392,6 @@ table4* makeHandle(env4* env, table4file* tf) {
     t->recordOldNum = -1;
     t->codePage = tf->codePage;
     t->lockOwner = ++env->openCounter;
-    // Unlocking writes a changed record back through the record layer.
-    lock4offerWriteBackHook(table4writeBack);
     t->readOnly = tf->file.isReadOnly || env->readOnly != 0;
     tf->useCount++;
     list4add(&env->tables, t);

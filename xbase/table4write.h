@@ -56,5 +56,5 @@ int32_t table4refresh(table4* t);
 // locks taken stay with the handle.
 int32_t table4reindex(table4* t);
 
-// The record write-back of table4unlock (see lock4setWriteBackHook).
+// The record write-back of table4unlock: table4writeChanged without an unlock.
 int32_t table4writeBack(table4* t);

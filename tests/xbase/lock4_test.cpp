@@ -1,23 +1,33 @@
 // Locks inside one process: the bytes they take, the bookkeeping between the
 // handles of one environment, environments that share a file, the automatic
-// releases, index-file locks through their hooks, and files that need none.
+// releases, the record write-back and index-file locks that unlocking and
+// locking take along, and files that need none.
 #include "xbase/lock4.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "error_capture.h"
 #include "lock_helpers.h"
+#include "platform/ofd_lock.h"
 #include "temp_dir.h"
 #include "xbase/env4.h"
 #include "xbase/env4release.h"
 #include "xbase/error4.h"
+#include "xbase/field4.h"
+#include "xbase/index4.h"
 #include "xbase/list4.h"
 #include "xbase/table4.h"
+#include "xbase/table4access.h"
+#include "xbase/table4nav.h"
+#include "xbase/table4write.h"
 
 namespace {
 
@@ -359,84 +369,81 @@ TEST_F(Lock4, ReleasingTheAppendLockWritesTheCountFirst) {
     }
 }
 
-// ---- hooks: record write-back and index files -------------------------------
+// ---- record write-back and index files -------------------------------------
 
-struct WriteBacks {
-    static int calls;
-    static int32_t result;
-    static int32_t run(table4* t) {
-        calls++;
-        if (result < 0) return error4raise(t->env, result, 99901);
-        return result;
+// Appends `count` blank records; the handle holds no lock afterwards.
+void appendBlank(table4* t, int count) {
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(table4blank(t), 0);
+        ASSERT_EQ(table4append(t), 0);
     }
-};
-int WriteBacks::calls = 0;
-int32_t WriteBacks::result = 0;
+    ASSERT_EQ(table4unlock(t), 0);
+}
+
+// The NAME bytes of record n as the disk holds them (the plain lock table).
+std::string nameOnDisk(const std::string& path, int32_t n) {
+    return readWhole(path).substr(97 + (n - 1) * 20 + 1, 10);
+}
 
 TEST_F(Lock4, UnlockWritesBackFirstAndKeepsTheLocksWhenThatFails) {
     std::string path = makeLockTable(dir, "back.dbf", false);
     table4* t = open(path);
     ASSERT_NE(t, nullptr);
-    lock4setWriteBackHook(&WriteBacks::run);
-    WriteBacks::calls = 0;
-    EXPECT_EQ(table4unlock(t), 0);
-    EXPECT_EQ(WriteBacks::calls, 0);  // nothing held, nothing to write
-    ASSERT_EQ(table4lockRecord(t, 2), 0);
+    appendBlank(t, 4);
+    auto change = [&](int32_t n, const char* name) {
+        ASSERT_EQ(table4go(t, n), 0);
+        ASSERT_EQ(field4assign(table4field(t, 1), name), 0);
+    };
+    change(2, "TWO");
     // Automatic releases before a new lock never write back: a record write
     // takes its own record lock on the way.
     ASSERT_EQ(table4lockRecord(t, 3), 0);
-    EXPECT_EQ(WriteBacks::calls, 0);
-    WriteBacks::result = e4write;
+    ASSERT_EQ(table4lockRecord(t, 2), 0);
+    EXPECT_EQ(nameOnDisk(path, 2), std::string(10, ' '));
+    file4failWrite(file4kindData, 1);
     EXPECT_EQ(table4unlock(t), e4write);
-    EXPECT_EQ(WriteBacks::calls, 1);
-    EXPECT_EQ(table4isRecordLocked(t, 3), 1);
+    file4failWrite(0, 0);
+    EXPECT_EQ(table4isRecordLocked(t, 2), 1);
     EXPECT_EQ(systemLocks(path).size(), 1u);
     EXPECT_EQ(clearError(), e4write);
-    WriteBacks::result = 0;
     EXPECT_EQ(table4unlock(t), 0);
-    EXPECT_EQ(WriteBacks::calls, 2);
+    EXPECT_EQ(nameOnDisk(path, 2), "TWO       ");
     EXPECT_EQ(systemLocks(path), Ranges{});
     // A close whose write-back fails still leaves no lock behind.
-    ASSERT_EQ(table4lockRecord(t, 4), 0);
-    WriteBacks::result = e4write;
+    change(3, "THREE");
+    ASSERT_EQ(table4lockRecord(t, 3), 0);
+    file4failWrite(file4kindData, 1);
     EXPECT_EQ(table4close(t), e4write);
+    file4failWrite(0, 0);
     EXPECT_EQ(systemLocks(path), Ranges{});
     EXPECT_EQ(clearError(), e4write);
     // A handle of a file held exclusive counts as holding every lock.
-    WriteBacks::result = 0;
     env.accessMode = 1;
     t = open(path);
     ASSERT_NE(t, nullptr);
+    change(4, "FOUR");
     EXPECT_EQ(table4unlock(t), 0);
-    EXPECT_EQ(WriteBacks::calls, 4);
-    lock4setWriteBackHook(nullptr);
-    WriteBacks::result = 0;
-    clearError();
+    EXPECT_EQ(nameOnDisk(path, 4), "FOUR      ");
 }
 
-// Stands in for an index file: the data-file locks see only its list link.
-struct FakeIndex {
-    link4 link;
-    int32_t holder;     // owner holding its lock, 0 none
-    int32_t busyUntil;  // refuses other owners until this many attempts were made
-    int32_t attempts;
+// Holds the index lock byte of a file through a description of its own, as
+// another process would, until released.
+class ForeignIndexLock {
+  public:
+    explicit ForeignIndexLock(const std::string& path) : fd_(::open(path.c_str(), O_RDWR)) {
+        EXPECT_EQ(qv::ofdTryLock(fd_, index4lockByte, 1, true), qv::OfdResult::ok);
+    }
+    ~ForeignIndexLock() { release(); }
+    void release() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+  private:
+    int fd_;
 };
 
-int32_t fakeLock(index4file* file, int32_t owner) {
-    auto* f = reinterpret_cast<FakeIndex*>(file);
-    f->attempts++;
-    if (f->holder == owner) return 0;
-    if (f->holder != 0 || f->attempts <= f->busyUntil) return r4locked;
-    f->holder = owner;
-    return 0;
-}
-
-int32_t fakeUnlock(index4file* file, int32_t owner) {
-    auto* f = reinterpret_cast<FakeIndex*>(file);
-    if (owner == 0 || f->holder == owner) f->holder = 0;
-    return 0;
-}
-
+// A table with two index files of one tag each.
 class IndexLocks : public Lock4 {
   protected:
     void SetUp() override {
@@ -444,93 +451,87 @@ class IndexLocks : public Lock4 {
         path = makeLockTable(dir, "indexed.dbf", false);
         t = open(path);
         ASSERT_NE(t, nullptr);
-        for (FakeIndex& f : fakes) list4add(&t->dataFile->indexFiles, &f);
-        lock4setIndexHooks(&fakeLock, &fakeUnlock);
-        env.lockDelay = 1;
+        const tag4def tags[] = {{"NAME", "NAME", nullptr, 0, 0}, {nullptr, nullptr, nullptr, 0, 0}};
+        for (int i = 0; i < 2; ++i) {
+            indexPath[i] = dir.file(i == 0 ? "one.cdx" : "two.cdx");
+            index4* index = index4create(t, indexPath[i].c_str(), tags);
+            ASSERT_NE(index, nullptr);
+            files[i] = index->indexFile;
+        }
+        ASSERT_EQ(table4unlock(t), 0);
+        env.lockDelay = 2;
     }
-    void TearDown() override {
-        lock4setIndexHooks(nullptr, nullptr);
-        for (FakeIndex& f : fakes) list4remove(&t->dataFile->indexFiles, &f);
-        Lock4::TearDown();
+    // Which of the two index files this handle holds.
+    std::vector<bool> held() const {
+        return {files[0]->lockOwner == t->lockOwner, files[1]->lockOwner == t->lockOwner};
     }
     std::string path;
+    std::string indexPath[2];
     table4* t = nullptr;
-    FakeIndex fakes[2]{};
-};
-
-struct RoundCase {
-    int32_t lockAttempts;
-    int32_t busyUntil;  // attempts the second index file refuses
-    int32_t result;
-    int32_t rounds;  // attempts made on the first index file
-};
-
-const RoundCase kRounds[] = {
-    {0, 100, r4locked, 1}, {1, 100, r4locked, 2}, {3, 100, r4locked, 4},
-    {3, 2, 0, 3},          {-1, 6, 0, 7},
+    index4file* files[2] = {};
 };
 
 TEST_F(IndexLocks, GroupRoundsFollowTheAttemptCount) {
-    for (const RoundCase& c : kRounds) {
-        SCOPED_TRACE("lockAttempts " + std::to_string(c.lockAttempts));
-        for (FakeIndex& f : fakes) f.holder = f.attempts = f.busyUntil = 0;
-        fakes[1].busyUntil = c.busyUntil;
-        env.lockAttempts = c.lockAttempts;
-        EXPECT_EQ(table4lockIndexes(t->dataFile, t->lockOwner), c.result);
-        EXPECT_EQ(fakes[0].attempts, c.rounds);
-        EXPECT_EQ(env.lockAttempts, c.lockAttempts);
+    using Clock = std::chrono::steady_clock;
+    // The second file held elsewhere: every round locks the first and gives it
+    // back, with a wait of lockDelay between rounds.
+    for (int32_t attempts : {0, 1, 3}) {
+        SCOPED_TRACE("lockAttempts " + std::to_string(attempts));
+        ForeignIndexLock other(indexPath[1]);
+        env.lockAttempts = attempts;
+        const auto start = Clock::now();
+        EXPECT_EQ(table4lockIndexes(t->dataFile, t->lockOwner), r4locked);
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(attempts * 20));
+        EXPECT_EQ(env.lockAttempts, attempts);
         // A failed group leaves no index file locked.
-        bool locked = c.result == 0;
-        EXPECT_EQ(fakes[0].holder == t->lockOwner, locked);
-        EXPECT_EQ(fakes[1].holder == t->lockOwner, locked);
-        EXPECT_EQ(table4unlock(t), 0);
-        EXPECT_EQ(fakes[0].holder, 0);
-        EXPECT_EQ(fakes[1].holder, 0);
+        EXPECT_EQ(held(), (std::vector<bool>{false, false}));
+        EXPECT_EQ(systemLocks(indexPath[0]), Ranges{});
     }
+    // Without a limit the rounds go on until the holder lets go.
+    env.lockAttempts = -1;
+    ForeignIndexLock other(indexPath[1]);
+    std::thread letGo([&other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        other.release();
+    });
+    EXPECT_EQ(table4lockIndexes(t->dataFile, t->lockOwner), 0);
+    letGo.join();
+    EXPECT_EQ(held(), (std::vector<bool>{true, true}));
+    EXPECT_EQ(table4unlock(t), 0);
+    EXPECT_EQ(held(), (std::vector<bool>{false, false}));
+    EXPECT_EQ(systemLocks(indexPath[1]), Ranges{});
 }
 
 TEST_F(IndexLocks, LockAllTakesTheFileThenTheIndexes) {
     env.lockAttempts = 1;
     ASSERT_EQ(table4lockAll(t), 0);
     EXPECT_EQ(t->dataFile->fileLockOwner, t->lockOwner);
-    EXPECT_EQ(fakes[0].holder, t->lockOwner);
-    EXPECT_EQ(fakes[1].holder, t->lockOwner);
+    EXPECT_EQ(held(), (std::vector<bool>{true, true}));
+    EXPECT_EQ(systemLocks(indexPath[1]), (Ranges{{index4lockByte, index4lockByte}}));
     EXPECT_EQ(table4unlock(t), 0);
-    EXPECT_EQ(fakes[1].holder, 0);
+    EXPECT_EQ(held(), (std::vector<bool>{false, false}));
     EXPECT_EQ(systemLocks(path), Ranges{});
 
-    // An index held elsewhere fails the whole call; unlockAuto 2 gives the
-    // file lock back, 0 leaves it.
-    fakes[1].holder = 999;
+    // An index held by another owner fails the whole call; unlockAuto 2 gives
+    // the file lock back, 0 leaves it.
+    ASSERT_EQ(index4lock(files[1], 999), 0);
     EXPECT_EQ(table4lockAll(t), r4locked);
     EXPECT_EQ(t->dataFile->fileLockOwner, 0);
     EXPECT_EQ(systemLocks(path), Ranges{});
     env.unlockAuto = 0;
     EXPECT_EQ(table4lockAll(t), r4locked);
     EXPECT_EQ(t->dataFile->fileLockOwner, t->lockOwner);
-    EXPECT_EQ(fakes[1].holder, 999);
+    EXPECT_EQ(files[1]->lockOwner, 999);
     EXPECT_EQ(table4unlock(t), 0);
     EXPECT_EQ(systemLocks(path), Ranges{});
 
     // unlockAuto 2 releases this handle's index locks before a record lock.
     env.unlockAuto = 2;
-    fakes[1].holder = 0;
+    ASSERT_EQ(index4unlock(files[1], 999), 0);
     ASSERT_EQ(table4lockIndexes(t->dataFile, t->lockOwner), 0);
     ASSERT_EQ(table4lockRecord(t, 1), 0);
-    EXPECT_EQ(fakes[0].holder, 0);
+    EXPECT_EQ(held(), (std::vector<bool>{false, false}));
     EXPECT_EQ(table4unlock(t), 0);
-}
-
-TEST_F(IndexLocks, WithoutHooksATableWithIndexesCannotBeLocked) {
-    lock4setIndexHooks(nullptr, nullptr);
-    env.unlockAuto = 0;  // the automatic release would meet the same refusal
-    EXPECT_EQ(table4lockIndexes(t->dataFile, t->lockOwner), e4struct);
-    EXPECT_EQ(clearError(), e4struct);
-    EXPECT_EQ(table4lockAll(t), e4struct);
-    EXPECT_EQ(clearError(), e4struct);
-    EXPECT_EQ(table4unlock(t), e4struct);
-    EXPECT_EQ(clearError(), e4struct);
-    EXPECT_EQ(systemLocks(path), Ranges{});
 }
 
 // ---- files that need no system lock --------------------------------------
