@@ -81,6 +81,3 @@ void buffer4refreshRange(file4* f, int32_t pos, const void* data, int32_t n);
 // The file's length becomes `length`: blocks past it go, the block holding
 // the end keeps only the bytes before it.
 void buffer4setLength(file4* f, int32_t length);
-
-// Gives a temporary file that so far lives in the buffer its real file.
-int32_t file4tempToDisk(file4* f);

@@ -9,7 +9,7 @@
 #include "xbase/file4.h"
 #include "xbase/key4.h"
 #include "xbase/mem4.h"
-#include "xbase/table4.h"
+#include "xbase/table4file.h"
 #include "xbase/util4.h"
 
 namespace {

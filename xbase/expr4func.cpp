@@ -10,7 +10,7 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/key4.h"
-#include "xbase/table4.h"
+#include "xbase/table4file.h"
 #include "xbase/util4.h"
 
 // Field values are read straight from record buffers in the order fields

@@ -10,7 +10,7 @@
 #include "xbase/expr4func.h"
 #include "xbase/file4.h"
 #include "xbase/mem4.h"
-#include "xbase/table4.h"
+#include "xbase/table4file.h"
 #include "xbase/util4.h"
 
 namespace {

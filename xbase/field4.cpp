@@ -7,7 +7,7 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
-#include "xbase/table4.h"
+#include "xbase/table4file.h"
 #include "xbase/table4format.h"
 #include "xbase/util4.h"
 

@@ -100,6 +100,9 @@ int32_t file4flush(file4* f);
 // the device to keep them (as file4flush does): 0 or the error.
 int32_t file4writeBack(file4* f);
 int32_t file4dropBuffers(file4* f);
+// Gives a temporary file that so far lives in the buffer its real file: 0 or
+// the error.
+int32_t file4tempToDisk(file4* f);
 
 void file4seqReadInit(file4seqReader* r, file4* f, int32_t pos, void* buffer, int32_t size);
 int32_t file4seqRead(file4seqReader* r, void* buffer, int32_t n);

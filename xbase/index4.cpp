@@ -507,14 +507,6 @@ int32_t index4refresh(index4* index) {
     return rc < 0 ? rc : 0;
 }
 
-int32_t index4isProduction(index4file* f) {
-    if (f == nullptr || f->dataFile == nullptr) return 0;
-    if ((f->dataFile->flags & kProductionFlag) == 0) return 0;
-    return u4namePiece(f->file.name, true, false) == u4namePiece(f->dataFile->name, true, false)
-               ? 1
-               : 0;
-}
-
 tag4* index4tag(index4* index, const char* name) {
     if (index == nullptr || name == nullptr) return nullptr;
     tag4file* wanted = index4fileTag(index->indexFile, name);

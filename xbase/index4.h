@@ -1,40 +1,14 @@
 #pragma once
-// Compound index files: one `index4file` per open file and environment, shared by every
-// table handle that opened it (each through an `index4`). The file holds the tag
-// directory (a tag whose keys are the tag names) and the tags, each a B+ tree (tag4.h).
-//
-// Changes between processes are made under the index lock (one byte at 0x7FFFFFFE); the
-// change counter in the directory header tells other processes that the file changed, so
-// that they drop the nodes they hold. Nodes that a change no longer needs go on the
-// free-node list and are reused before the file grows.
-//
-// index4fileOpen and index4fileClose work on a file without a data file (keys are then
-// given raw to the tag functions): the layer that index4open and index4create stand on.
+// Index files of tables: a table handle reaches an index file (index4file.h) through an
+// `index4`, which carries a `tag4` for every tag of the file. Creating an index builds
+// every tag from the table's records; the tags' key expressions are parsed against the
+// table.
 #include <cstdint>
 
-#include "xbase/file4.h"
 #include "xbase/fwd4.h"
+#include "xbase/index4file.h"
 #include "xbase/list4.h"
-
-inline constexpr int32_t index4lockByte = 0x7FFFFFFE;
-inline constexpr int32_t index4nameMax = 250;  // characters of an index name or path
-
-struct index4file {
-    link4 link;  // in table4file::indexFiles
-    env4* env;
-    file4 file;
-    table4file* dataFile;  // null for a file opened without one
-    int32_t useCount;
-    int8_t compound;       // 0: a single-tag file whose only tag is the header at offset 0
-    tag4file* directory;   // the tag directory (the single tag of a single-tag file)
-    list4 tags;            // tag4file records in header order
-    uint32_t versionOld;   // change counter last read from or written to the file
-    uint32_t version;      // change counter in memory; differs while a change is unwritten
-    uint32_t freeHead;     // first free node, 0 none
-    int32_t fileLength;    // where index4extend appends
-    int32_t lockOwner;     // 0 when the index lock is free
-    uint32_t recordCount;  // without a data file: the record count leaf widths follow
-};
+#include "xbase/tag4.h"
 
 struct index4 {
     link4 link;  // in table4::indexes
@@ -64,54 +38,17 @@ int32_t index4reindex(index4* index);
 // selected tag, when it is one of this handle's, stands again on the key and record number
 // it stood on (or past the end). 0 or an error.
 int32_t index4refresh(index4* index);
-// 1 when the file is the production index of its data file, else 0.
-int32_t index4isProduction(index4file* file);
 // The handle's tag of this name, or null.
 tag4* index4tag(index4* index, const char* name);
 
-// ---- the file layer ----
+// ---- keys of records ----
 
-// Opens an index file and reads its directory and tag headers. `name` is a path; a single-
-// tag file needs `tagName`. Tags get the key type 'C' until their expressions are known.
-// Returns the record (use count 1) or null with the error raised.
-index4file* index4fileOpen(env4* env, table4file* data, const char* path, const char* tagName);
-// Writes what changed, releases the lock and frees everything: 0 or the first error.
-int32_t index4fileClose(index4file* file);
-// The tag of this name (upper case, no blanks), or null.
-tag4file* index4fileTag(index4file* file, const char* name);
-
-// The record count leaf widths follow (the data file's, or the one given for a file
-// opened without a data file).
-uint32_t index4recordCount(index4file* file);
-
-// ---- nodes and the change counter ----
-
-// Marks the start of a change: the counter in memory becomes the value last written plus
-// one (nothing when it is advanced already).
-void index4versionAdvance(index4file* file);
-// A node for the caller: the head of the free list, or a new node at the end of the file.
-// Only while the counter is advanced (else -310). The offset, or a negative error.
-int32_t index4extend(index4file* file);
-// Puts a node on the free list: 0 or an error.
-int32_t index4freeNode(index4file* file, int32_t offset);
-// Stores the counter, the free-list head and the directory root (the first 16 bytes of the
-// directory header) when the counter changed: 0 or an error.
-int32_t index4versionWrite(index4file* file);
-// Rereads the counter past the block buffers: 1 when another process changed the file
-// (adopting the new value and free-list head when `adopt`), 0 when not, or an error.
-// Always 0 while this process holds the index lock or the file is not shared.
-int32_t index4versionCheck(index4file* file, int adopt);
-
-// ---- locking and writing back ----
-
-// 0 locked (or already held by this owner), 50 held by another owner or process, error.
-int32_t index4lock(index4file* file, int32_t owner);
-// Writes everything back and releases the lock (owner 0: whoever holds it): 0 or error.
-int32_t index4unlock(index4file* file, int32_t owner);
-// Writes the counter and every changed node and root offset: 0 or an error.
-int32_t index4update(index4file* file);
-// index4update, then the file to disk.
-int32_t index4flush(index4file* file);
-// When another process changed the file: drops every tag's nodes. 1 when it did, 0 when
-// nothing changed, or an error.
-int32_t index4fileRefresh(index4file* file);
+// The key of the table's current record (the table of the tag's index handle): its length,
+// with *key pointing at it (valid until the next evaluation), or an error.
+int32_t tag4exprKey(tag4* tag, const char** key);
+// Adds the current record's key under `record` with the handle's duplicate-key code; a
+// filter that is false adds nothing. 0, 20, 25, or an error (-340 for a duplicate or, in a
+// candidate tag, a null key under codes -340 and -360).
+int32_t tag4addRecord(tag4* tag, int32_t record);
+// Removes the current record's entry for `record`: 0, 5 when there is none, or an error.
+int32_t tag4removeRecord(tag4* tag, int32_t record);

@@ -1,3 +1,5 @@
+#include "xbase/index4file.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -8,11 +10,10 @@
 #include "xbase/error4.h"
 #include "xbase/expr4.h"
 #include "xbase/file4.h"
-#include "xbase/index4.h"
 #include "xbase/index4header.h"
 #include "xbase/index4internal.h"
 #include "xbase/mem4.h"
-#include "xbase/table4.h"
+#include "xbase/table4file.h"
 #include "xbase/tag4.h"
 #include "xbase/tag4internal.h"
 #include "xbase/util4.h"
@@ -36,9 +37,10 @@
 
 namespace {
 
-constexpr int32_t kFreeLink = 4;     // offset of the free-list head in the directory header
-constexpr int32_t kCounterEnd = 12;  // the head and the counter end here
-constexpr int32_t kMaxTags = 4096;   // a directory listing more is damaged
+constexpr int32_t kFreeLink = 4;        // offset of the free-list head in the directory header
+constexpr int32_t kCounterEnd = 12;     // the head and the counter end here
+constexpr int32_t kMaxTags = 4096;      // a directory listing more is damaged
+constexpr uint8_t kProductionFlag = 1;  // data file header byte 28, bit 0
 
 bool isNodeOffset(uint32_t offset, int32_t length) {
     return offset >= uint32_t(tag4headerSize) && offset % node4size == 0 &&
@@ -439,4 +441,12 @@ int32_t index4flush(index4file* f) {
     const int32_t rc = index4update(f);
     if (rc < 0) return rc;
     return file4flush(&f->file);
+}
+
+int32_t index4isProduction(index4file* f) {
+    if (f == nullptr || f->dataFile == nullptr) return 0;
+    if ((f->dataFile->flags & kProductionFlag) == 0) return 0;
+    return u4namePiece(f->file.name, true, false) == u4namePiece(f->dataFile->name, true, false)
+               ? 1
+               : 0;
 }

@@ -4,7 +4,7 @@
 // index4.h.
 #include <cstdint>
 
-#include "xbase/index4.h"
+#include "xbase/index4file.h"
 #include "xbase/index4header.h"
 
 // A record for a file not yet opened or created (use count 0), or null with -920 raised.

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "xbase/buffer4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
@@ -21,7 +20,6 @@
 
 namespace {
 
-constexpr const char* kDefaultExtension = "dbf";
 constexpr int32_t kMaxHeader = 65535;
 
 // ---- creating -------------------------------------------------------------
@@ -173,20 +171,6 @@ int32_t writeNewFile(env4* env, file4* f, const FieldPlan& plan, bool v30) {
 }
 
 // ---- opening --------------------------------------------------------------
-
-// Full path of a data file's name: the default extension is added when the
-// name has none, and an existing file with it in upper case is taken too.
-int32_t dataFilePath(env4* env, const char* name, std::string& path) {
-    return u4pathWithExt(env, name, kDefaultExtension, false, path);
-}
-
-table4file* openDataFile(env4* env, const u4identity& id) {
-    if (!id.found) return nullptr;
-    for (auto* tf = static_cast<table4file*>(list4first(&env->dataFiles)); tf != nullptr;
-         tf = static_cast<table4file*>(list4next(&env->dataFiles, tf)))
-        if (tf->file.device == id.device && tf->file.inode == id.inode) return tf;
-    return nullptr;
-}
 
 struct FieldInfo {
     uint16_t len = 0, dec = 0;
@@ -502,21 +486,7 @@ int32_t createProduction(env4* env, const std::string& path, const tag4def* tags
     return rc;
 }
 
-int32_t modeSetting(int32_t mode, int32_t setting) {
-    return mode < 0 ? setting : mode;
-}
-
 }  // namespace
-
-table4file* table4fileFind(env4* env, const char* name) {
-    std::string path;
-    if (dataFilePath(env, name, path) < 0) return nullptr;
-    return openDataFile(env, u4identify(path));
-}
-
-bool table4fileHoldsCount(const table4file* data) {
-    return data->appendLockOwner != 0 || data->fileLockOwner != 0 || data->file.accessMode != 0;
-}
 
 table4* table4create(env4* env, const char* name, const field4def* fields, const tag4def* tags) {
     if (!readyToStart(env, 90740)) return nullptr;
@@ -550,8 +520,8 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
     }
 
     std::string path;
-    if (dataFilePath(env, name, path) < 0) return nullptr;
-    if (openDataFile(env, u4identify(path)) != nullptr) {
+    if (table4filePath(env, name, path) < 0) return nullptr;
+    if (table4fileOf(env, u4identify(path)) != nullptr) {
         if (env->errCreate)
             error4raiseText(env, e4create, 90744, path.c_str());
         else
@@ -608,8 +578,8 @@ table4* table4open(env4* env, const char* name) {
         return nullptr;
     }
     std::string path;
-    if (dataFilePath(env, name, path) < 0) return nullptr;
-    if (table4file* open = openDataFile(env, u4identify(path))) {
+    if (table4filePath(env, name, path) < 0) return nullptr;
+    if (table4file* open = table4fileOf(env, u4identify(path))) {
         if (env->singleOpen) {
             error4raiseText(env, e4instance, 90753, path.c_str());
             return nullptr;
@@ -664,79 +634,6 @@ int32_t table4close(table4* t) {
         return pending;
     }
     return rc;
-}
-
-int32_t table4recordCountLow(table4file* data, int32_t owner) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90770);
-    env4* env = data->env;
-    if (error4pending(env)) return e4codeBase;
-    bool holds = table4fileHoldsCount(data);
-    if (data->heldCount < 0) {
-        // In a shared file the count is what other processes change: it is read
-        // from the disk, never from a buffered block.
-        unsigned char bytes[4];
-        int32_t rc = 0;
-        if (data->file.accessMode == 0 && data->file.fd >= 0) {
-            const int32_t got = file4readLow(&data->file, 4, bytes, 4);
-            rc = got < 0 ? got : got < 4 ? error4raiseText(env, e4read, 90772, data->name) : 0;
-        } else {
-            rc = file4readAll(&data->file, 4, bytes, 4);
-        }
-        if (rc < 0) return rc;
-        int32_t count = static_cast<int32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-                                             (static_cast<uint32_t>(bytes[3]) << 24));
-        if (count < 0) return error4raiseText(env, e4data, 90771, data->name);
-        data->headerCount = count;
-        if (holds) data->heldCount = count;
-        return count;
-    }
-    bool ownerHolds = data->file.accessMode != 0 || data->appendLockOwner == owner ||
-                      data->fileLockOwner == owner;
-    return ownerHolds ? data->heldCount : data->headerCount;
-}
-
-int32_t table4writeHeader(table4file* data, int withDate, int withCount) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90780);
-    env4* env = data->env;
-    if (error4pending(env)) return e4codeBase;
-    bool count = withCount && data->heldCount >= 0;
-    if (count && !table4fileHoldsCount(data)) return error4raise(env, e4info, 90781);
-    table4header h{};
-    h.version = data->version;
-    std::memcpy(h.date, data->date, 3);
-    h.count = count ? data->heldCount : data->headerCount;
-    h.headerLen = data->headerLen;
-    unsigned char front[10];
-    table4headerEncodeFront(h, front);
-    int32_t rc = 0;
-    if (withDate && count)
-        rc = file4write(&data->file, 0, front, 10);
-    else if (count)
-        rc = file4write(&data->file, 4, front + 4, 6);
-    else if (withDate)
-        rc = file4write(&data->file, 0, front, 4);
-    if (rc < 0) return rc;
-    if (count) data->headerCount = data->heldCount;
-    data->headerChanged = data->dateChanged = data->countChanged = 0;
-    return 0;
-}
-
-int32_t table4setReadAhead(table4* t, int mode) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90790);
-    if (error4pending(t->env)) return e4codeBase;
-    file4* f = &t->dataFile->file;
-    int32_t on = modeSetting(mode, t->env->readAhead);
-    if (on < 0) on = f->isReadOnly || f->accessMode != 0;
-    return file4setReadAhead(f, on);
-}
-
-int32_t table4setWriteBehind(table4* t, int mode) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90791);
-    if (error4pending(t->env)) return e4codeBase;
-    file4* f = &t->dataFile->file;
-    int32_t on = modeSetting(mode, t->env->writeBehind);
-    if (on < 0) on = f->accessMode == 1;
-    return file4setWriteBehind(f, on);
 }
 
 table4* table4createForward(env4* env, const char* name, const field4def* fields,

@@ -138,16 +138,6 @@ int32_t tag4addKey(tag4file* tag, const void* key, int32_t record, int16_t code)
 // Removes the entry with this key and record number: 0, 5 when there is none, or error.
 int32_t tag4removeKey(tag4file* tag, const void* key, int32_t record);
 
-// The key of the table's current record (the table of the tag's index handle): its length,
-// with *key pointing at it (valid until the next evaluation), or an error.
-int32_t tag4exprKey(tag4* tag, const char** key);
-// Adds the current record's key under `record` with the handle's duplicate-key code; a
-// filter that is false adds nothing. 0, 20, 25, or an error (-340 for a duplicate or, in a
-// candidate tag, a null key under codes -340 and -360).
-int32_t tag4addRecord(tag4* tag, int32_t record);
-// Removes the current record's entry for `record`: 0, 5 when there is none, or an error.
-int32_t tag4removeRecord(tag4* tag, int32_t record);
-
 // The duplicate-key code a handle adds with: 0 unless the tag is unique or candidate.
 int16_t tag4uniqueCode(const tag4* tag);
 

@@ -5,7 +5,7 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
-#include "xbase/index4.h"
+#include "xbase/index4file.h"
 #include "xbase/index4header.h"
 #include "xbase/tag4.h"
 #include "xbase/tag4internal.h"
