@@ -371,10 +371,10 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     f->compound = 1;
     f->fileLength = 0;
     const std::string fileName = u4namePiece(path.c_str(), false, false);
-    f->directory = index4fileNewTag(f, tag4headerDirectory(0), 0, fileName.c_str());
+    f->directory = tag4fileNew(f, tag4headerDirectory(0), 0, fileName.c_str());
     bool ok = f->directory != nullptr;
     for (size_t i = 0; ok && i < headers.size(); i++) {
-        tag4file* t = index4fileNewTag(f, headers[i], 0, names[i].c_str());
+        tag4file* t = tag4fileNew(f, headers[i], 0, names[i].c_str());
         ok = t != nullptr;
         if (ok) {
             list4add(&f->tags, t);

@@ -13,7 +13,6 @@
 #include "xbase/index4header.h"
 #include "xbase/sort4.h"
 #include "xbase/tag4.h"
-#include "xbase/tag4internal.h"
 
 namespace {
 
@@ -179,8 +178,7 @@ int32_t writeTree(tag4file* t, sort4* sort, file4seqWriter* w, int32_t* next, in
     if (rc < 0) return rc;
     uint32_t root = 0;
     if ((rc = writer->finish(&root)) != 0) return rc;
-    t->root = root;
-    t->rootChanged = 0;
+    tag4setRoot(t, root);
     return 0;
 }
 
@@ -206,11 +204,11 @@ int32_t writeHeaders(index4file* f) {
     auto headerOf = [&](tag4file* t, bool directory) {
         tag4header h;
         if (directory) {
-            h = tag4headerDirectory(t->root);
+            h = tag4headerDirectory(tag4root(t));
             h.freeHead = 0;
             h.changeCounter = f->version;
         } else {
-            h.root = t->root;
+            h.root = tag4root(t);
             h.keyLength = t->keyLength;
             h.options = t->options;
             h.general = t->general != 0;

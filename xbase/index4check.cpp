@@ -162,11 +162,10 @@ class TagWalker {
         if (view.count() == 0 && !isRoot) problem("leaf " + at(offset) + " is empty");
         int previousTrail = 0;
         bool padReported = false;
-        for (int i = 0; i < view.count(); i++) {
-            leaf4entry e;
-            const uint8_t* key = nullptr;
-            view.entry(i, &e);
-            view.key(i, &key);
+        for (leaf4iter it(view); !it.done(); it.next()) {
+            const int i = it.index();
+            const leaf4entry& e = it.entry();
+            const uint8_t* key = it.key();
             if (i > 0 && e.dup > keyLength_ - previousTrail && !padReported) {
                 problem("leaf " + at(offset) + " entry " + std::to_string(i) +
                         ": duplicate count " + std::to_string(e.dup) +

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "xbase/bytes4.h"
 #include "xbase/collate4.h"
@@ -15,7 +16,6 @@
 #include "xbase/mem4.h"
 #include "xbase/table4file.h"
 #include "xbase/tag4.h"
-#include "xbase/tag4internal.h"
 #include "xbase/util4.h"
 
 // The file layer of compound index files: opening (directory and tag headers), the free-
@@ -55,59 +55,6 @@ void forEachTag(index4file* f, Each each) {
         each(t);
 }
 
-}  // namespace
-
-tag4file* index4fileNewTag(index4file* f, const tag4header& h, uint32_t headerOffset,
-                           const char* name) {
-    env4* env = f->env;
-    auto* t = static_cast<tag4file*>(pool4allocCreate(
-        env, &env->tagFilePool, env->memStartTag, int32_t(sizeof(tag4file)), env->memExpandTag, 0));
-    if (t == nullptr) return nullptr;
-    t->indexFile = f;
-    t->env = env;
-    std::string alias = name;
-    while (!alias.empty() && alias.back() == ' ') alias.pop_back();
-    alias.resize(std::min<size_t>(alias.size(), tag4nameLength));
-    u4ncpy(t->alias, alias.c_str(), sizeof t->alias);
-    c4upper(t->alias);
-    t->headerOffset = headerOffset;
-    t->root = h.root;
-    t->keyLength = h.keyLength;
-    t->options = h.options;
-    t->descending = h.descending;
-    t->general = h.general;
-    t->work = new tag4work;
-    tag4fileSetType(t, 'C');
-    if (h.general) {
-        const int32_t rc =
-            collate4codePage(f->dataFile != nullptr ? f->dataFile->codePage : 0, &t->codePage);
-        if (rc < 0) collate4codePage(0, &t->codePage);
-    }
-    auto copy = [env](const std::string& text) -> char* {
-        auto* out = static_cast<char*>(u4allocAgain(env, int32_t(text.size()) + 1));
-        if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
-        return out;
-    };
-    t->exprText = copy(h.expression);
-    t->filterText = copy(h.filter);
-    t->exprTag.collation = h.general ? expr4collationGeneral : expr4collationNone;
-    t->exprTag.options = h.options;
-    t->exprTag.codePage = t->codePage;
-    return t;
-}
-
-namespace {
-
-void freeTag(index4file* f, tag4file* t) {
-    tag4fileFreeMemory(t);
-    expr4free(t->expr);
-    expr4free(t->filter);
-    t->expr = t->filter = nullptr;
-    mem4free(t->exprText);
-    mem4free(t->filterText);
-    pool4free(f->env->tagFilePool, t);
-}
-
 int32_t readHeader(index4file* f, uint32_t offset, tag4header* out) {
     uint8_t bytes[tag4headerSize];
     const int32_t got = file4read(&f->file, int32_t(offset), bytes, tag4headerSize);
@@ -138,7 +85,7 @@ int32_t readTags(index4file* f) {
         tag4header h;
         if ((rc = readHeader(f, offset, &h)) < 0) return rc;
         const std::string name(reinterpret_cast<const char*>(key), dir->keyLength);
-        tag4file* t = index4fileNewTag(f, h, offset, name.c_str());
+        tag4file* t = tag4fileNew(f, h, offset, name.c_str());
         if (t == nullptr) return e4memory;
         list4add(&f->tags, t);
         rc = tag4skip(dir, 1);
@@ -168,8 +115,8 @@ index4file* index4fileNew(env4* env, table4file* data) {
 
 void index4fileFree(index4file* f) {
     env4* env = f->env;
-    while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) freeTag(f, t);
-    if (f->directory != nullptr) freeTag(f, f->directory);
+    while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) tag4fileFree(t);
+    if (f->directory != nullptr) tag4fileFree(f->directory);
     f->directory = nullptr;
     if (file4isOpen(&f->file)) file4close(&f->file);
     pool4free(env->indexFilePool, f);
@@ -215,7 +162,7 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
             index4fileFree(f);
             return nullptr;
         }
-        tag4file* t = index4fileNewTag(f, h, 0, tagName);
+        tag4file* t = tag4fileNew(f, h, 0, tagName);
         if (t == nullptr) {
             index4fileFree(f);
             return nullptr;
@@ -224,7 +171,7 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
         return f;
     }
     const std::string name = u4namePiece(path, false, false);
-    f->directory = index4fileNewTag(f, h, 0, name.c_str());
+    f->directory = tag4fileNew(f, h, 0, name.c_str());
     if (f->directory == nullptr || readTags(f) < 0) {
         index4fileFree(f);
         return nullptr;
@@ -284,10 +231,7 @@ int32_t index4extend(index4file* f) {
     }
     const uint32_t head = f->freeHead;
     bool held = false;
-    forEachTag(f, [&](tag4file* t) {
-        for (int i = 0; i < t->blockCount; i++)
-            if (t->blocks[i]->fileOffset == int32_t(head)) held = true;
-    });
+    forEachTag(f, [&](tag4file* t) { held = held || tag4holdsNode(t, int32_t(head)); });
     // A free list that leads outside the file or into a node in use is damage: reusing
     // such a node would overwrite live keys.
     if (!isNodeOffset(head, f->fileLength) || held)
@@ -346,16 +290,20 @@ int32_t index4versionCheck(index4file* f, int adopt) {
     return 1;
 }
 
+int32_t index4fileForget(index4file* f) {
+    int32_t rc = 0;
+    forEachTag(f, [&](tag4file* t) {
+        const int32_t r = tag4forget(t);
+        if (rc == 0 && r < 0) rc = r;
+    });
+    return rc;
+}
+
 int32_t index4fileRefresh(index4file* f) {
     const int32_t rc = index4versionCheck(f, 1);
     if (rc != 1) return rc;
-    int32_t first = 0;
-    forEachTag(f, [&](tag4file* t) {
-        const int32_t r = tag4releaseNodes(t);
-        if (first == 0 && r < 0) first = r;
-        t->root = 0;
-    });
-    if (first < 0) return first;
+    const int32_t forgot = index4fileForget(f);
+    if (forgot < 0) return forgot;
     const int32_t dropped = file4dropBuffers(&f->file);
     return dropped < 0 ? dropped : 1;
 }
@@ -389,13 +337,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
     if (rc == 0 && got > 0) {
         tag4header h;
         tag4headerDecodePrefix(bytes, &h);
-        if (h.changeCounter != f->versionOld) {
-            forEachTag(f, [&](tag4file* t) {
-                const int32_t r = tag4releaseNodes(t);
-                if (rc == 0 && r < 0) rc = r;
-                t->root = 0;
-            });
-        }
+        if (h.changeCounter != f->versionOld) rc = index4fileForget(f);
         f->versionOld = f->version = h.changeCounter;
         f->freeHead = h.freeHead;
         const int32_t length = file4length(&f->file);
@@ -432,7 +374,7 @@ int32_t index4update(index4file* f) {
     if (rc < 0) return rc;
     if (f->compound)
         forEachTag(f, [&](tag4file* t) {
-            if (t != f->directory && !t->rootChanged) t->root = 0;
+            if (t != f->directory) tag4forgetRoot(t);
         });
     return 0;
 }

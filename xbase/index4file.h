@@ -78,6 +78,9 @@ int32_t index4unlock(index4file* file, int32_t owner);
 int32_t index4update(index4file* file);
 // index4update, then the file to disk.
 int32_t index4flush(index4file* file);
+// Every tag's nodes written back and forgotten, their roots read afresh at the next
+// descent: 0 or the first error.
+int32_t index4fileForget(index4file* file);
 // When another process changed the file: drops every tag's nodes. 1 when it did, 0 when
 // nothing changed, or an error.
 int32_t index4fileRefresh(index4file* file);

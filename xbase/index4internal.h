@@ -9,8 +9,5 @@
 
 // A record for a file not yet opened or created (use count 0), or null with -920 raised.
 index4file* index4fileNew(env4* env, table4file* data);
-// A tag of the file made from its header (the texts are copied); null when memory is out.
-tag4file* index4fileNewTag(index4file* file, const tag4header& header, uint32_t headerOffset,
-                           const char* name);
 // Frees the record, its tags and their expressions and closes the file, writing nothing.
 void index4fileFree(index4file* file);

@@ -293,9 +293,7 @@ void leaf4view::encode(int i, const leaf4entry& e) {
     for (int k = 0; k < w.entryBytes; k++) at[k] = k < 8 ? uint8_t(bits >> (8 * k)) : 0;
 }
 
-int leaf4view::key(int i, const uint8_t** out) {
-    if (out == nullptr) return e4parmNull;
-    if (i < 0 || i >= count_) return e4parm;
+const uint8_t* leaf4view::rebuildKey(int i) {
     if (keyIndex_ > i) forgetKey();
     while (keyIndex_ < i) {
         leaf4entry e;
@@ -305,11 +303,10 @@ int leaf4view::key(int i, const uint8_t** out) {
         std::memcpy(key_.data() + e.dup, node_ + keyStart_, size_t(stored));
         std::memset(key_.data() + e.dup + stored, pad_, size_t(e.trail));
     }
-    *out = key_.data();
-    return 0;
+    return key_.data();
 }
 
-bool leaf4view::ascending() {
+bool leaf4view::ascending(uint8_t* last) {
     forgetKey();
     const int k = keyLength_;
     for (int i = 0; i < count_; i++) {
@@ -328,7 +325,29 @@ bool leaf4view::ascending() {
         std::memcpy(key_.data() + e.dup, bytes, size_t(stored));
         std::memset(key_.data() + e.dup + stored, pad_, size_t(e.trail));
     }
+    if (last != nullptr && count_ > 0) std::memcpy(last, key_.data(), size_t(k));
     return true;
+}
+
+leaf4iter::leaf4iter(const leaf4view& leaf, int from) : leaf_(&leaf) {
+    if (from < 0) from = 0;
+    do next();
+    while (index_ < from && !done());
+}
+
+void leaf4iter::next() {
+    if (done()) return;
+    ++index_;
+    if (!done()) load();
+}
+
+void leaf4iter::load() {
+    const leaf4view& v = *leaf_;
+    v.entry(index_, &entry_);
+    const int stored = v.keyLength_ - entry_.dup - entry_.trail;
+    start_ -= stored;
+    std::memcpy(key_.data() + entry_.dup, v.node_ + start_, size_t(stored));
+    std::memset(key_.data() + entry_.dup + stored, v.pad_, size_t(entry_.trail));
 }
 
 int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
@@ -434,9 +453,8 @@ int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) 
     leaf4place place;
     place.at = i;
     if (i == 0) return insertPlaced(place, key_.data(), newKey, record, trail);
-    const uint8_t* previous = nullptr;
+    const uint8_t* previous = rebuildKey(i - 1);
     leaf4entry before;
-    key(i - 1, &previous);
     entry(i - 1, &before);
     place.top = keyStart_;
     place.previousTrail = before.trail;
@@ -524,8 +542,7 @@ int leaf4view::truncate(int keep) {
     if (keep < 0 || keep > count_) return e4parm;
     int start = node4size;
     if (keep > 0) {
-        const uint8_t* last = nullptr;
-        key(keep - 1, &last);
+        rebuildKey(keep - 1);
         start = keyStart_;
     }
     const int low = node4size - stored_;
@@ -546,8 +563,7 @@ int leaf4view::remove(int i) {
     std::array<uint8_t, 256> previous;
     leaf4entry before;
     if (i > 0) {
-        const uint8_t* p = nullptr;
-        key(i - 1, &p);
+        const uint8_t* p = rebuildKey(i - 1);
         entry(i - 1, &before);
         std::memcpy(previous.data(), p, size_t(k));
         top = keyStart_;
@@ -561,7 +577,7 @@ int leaf4view::remove(int i) {
     int afterOld = 0, afterNew = 0;
     const uint8_t* next = nullptr;
     if (i + 1 < count_) {
-        key(i + 1, &next);
+        next = rebuildKey(i + 1);
         entry(i + 1, &after);
         afterOld = k - after.dup - after.trail;
         after.dup = i > 0 ? dupAfter(previous.data(), before.trail, next, after.trail) : 0;

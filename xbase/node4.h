@@ -121,8 +121,9 @@ struct leaf4place {
 // Trailing pad bytes of a key (K for a key that is all pad).
 int leaf4trailCount(const uint8_t* key, int keyLength, uint8_t pad);
 
-// A leaf node (attribute 2 or 3). Keys are rebuilt into a buffer of the view, incrementally
-// when they are asked for in increasing order.
+class leaf4iter;
+
+// A leaf node (attribute 2 or 3). Its full keys are read through a leaf4iter.
 class leaf4view {
   public:
     // Formats an empty leaf with these widths: free 488, zeroed data area, no siblings.
@@ -149,13 +150,10 @@ class leaf4view {
     // The fields of entry i, decoded with the 32-bit loads of the format. -930 out of range.
     int entry(int i, leaf4entry* out) const;
 
-    // The full key of entry i; valid until the next call on the view. -930 out of range.
-    int key(int i, const uint8_t** out);
-
     // True when the keys ascend (memcmp order, equal keys allowed). Each key is compared
-    // with the one before on the bytes it does not share with it, as it is rebuilt; the
-    // last key stays rebuilt, so that key(count() - 1) costs nothing afterwards.
-    bool ascending();
+    // with the one before on the bytes it does not share with it, as it is rebuilt. `last`,
+    // when given, receives the last key (K bytes) of a leaf that has entries.
+    bool ascending(uint8_t* last = nullptr);
 
     // The first entry whose key is not less than `search` over `length` bytes (at most the
     // key length); with `byRecord`, keys equal over the whole key length compare by record
@@ -204,7 +202,11 @@ class leaf4view {
     int setEntry(int i, const leaf4entry& entry);
 
   private:
+    friend class leaf4iter;
     uint32_t load32(int offset) const;
+    // The full key of entry i (below the count) in key_, rebuilt from the nearest key
+    // rebuilt before when i is not below it.
+    const uint8_t* rebuildKey(int i);
     void readHeader(uint8_t* node, int keyLength, uint8_t pad);
     void writeHeader();
     void forgetKey();
@@ -229,6 +231,29 @@ class leaf4view {
     // Rebuilt key: index (-1 none), and the node offset where its stored bytes begin.
     int keyIndex_ = -1;
     int keyStart_ = node4size;
+    std::array<uint8_t, 256> key_{};
+};
+
+// Walks the entries of a leaf in stored order, rebuilding each full key from the one
+// before it. The key belongs to the iterator and stays as it is until the iterator moves;
+// the iterator serves while the leaf is not changed (and its view lives).
+class leaf4iter {
+  public:
+    // On entry `from` (at least 0); done() at once when the leaf has no such entry.
+    explicit leaf4iter(const leaf4view& leaf, int from = 0);
+    bool done() const { return index_ >= leaf_->count_; }
+    int index() const { return index_; }
+    // The K bytes of the entry's key and its fields; only while !done().
+    const uint8_t* key() const { return key_.data(); }
+    const leaf4entry& entry() const { return entry_; }
+    void next();
+
+  private:
+    void load();  // decodes entry index_ and rebuilds its key over the one before
+    const leaf4view* leaf_;
+    int index_ = -1;
+    int start_ = node4size;  // where the stored bytes of entry index_ begin
+    leaf4entry entry_;
     std::array<uint8_t, 256> key_{};
 };
 

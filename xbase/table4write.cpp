@@ -535,15 +535,8 @@ int32_t table4refresh(table4* t) {
     int32_t rc = file4dropBuffers(&d->file);
     forEachIndexFile(d, [&](index4file* f) {
         if (f->file.accessMode != 1 && rc == 0) rc = file4dropBuffers(&f->file);
-        auto release = [&](tag4file* tf) {
-            const int32_t r = tag4releaseNodes(tf);
-            if (rc == 0 && r < 0) rc = r;
-            tf->root = 0;
-        };
-        if (f->directory != nullptr) release(f->directory);
-        for (auto* tf = static_cast<tag4file*>(list4first(&f->tags)); tf != nullptr;
-             tf = static_cast<tag4file*>(list4next(&f->tags, tf)))
-            release(tf);
+        const int32_t r = index4fileForget(f);
+        if (rc == 0 && r < 0) rc = r;
     });
     t->recordOldNum = -1;
     return rc < 0 ? -1 : 0;

@@ -4,16 +4,20 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "xbase/bytes4.h"
+#include "xbase/collate4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
 #include "xbase/index4file.h"
 #include "xbase/index4header.h"
 #include "xbase/mem4.h"
+#include "xbase/table4file.h"
 #include "xbase/tag4internal.h"
+#include "xbase/util4.h"
 
 // Nodes are held in up to tag4cacheBlocks blocks per tag, found by offset through a hash
 // and kept in order of use. The path (root to current leaf) pins its blocks; the others
@@ -45,31 +49,31 @@ int32_t writeBlock(block4* b) {
 }
 
 block4*& bucketOf(tag4file* t, int32_t offset) {
-    return t->hash[uint32_t(offset) / node4size % tag4hashSize];
+    return t->tree->hash[uint32_t(offset) / node4size % tag4hashSize];
 }
 
 void unlinkUse(tag4file* t, block4* b) {
-    (b->older != nullptr ? b->older->newer : t->oldest) = b->newer;
-    (b->newer != nullptr ? b->newer->older : t->newest) = b->older;
+    (b->older != nullptr ? b->older->newer : t->tree->oldest) = b->newer;
+    (b->newer != nullptr ? b->newer->older : t->tree->newest) = b->older;
     b->older = b->newer = nullptr;
 }
 
 void linkNewest(tag4file* t, block4* b) {
-    b->older = t->newest;
+    b->older = t->tree->newest;
     b->newer = nullptr;
-    (t->newest != nullptr ? t->newest->newer : t->oldest) = b;
-    t->newest = b;
+    (t->tree->newest != nullptr ? t->tree->newest->newer : t->tree->oldest) = b;
+    t->tree->newest = b;
 }
 
 void linkOldest(tag4file* t, block4* b) {
-    b->newer = t->oldest;
+    b->newer = t->tree->oldest;
     b->older = nullptr;
-    (t->oldest != nullptr ? t->oldest->older : t->newest) = b;
-    t->oldest = b;
+    (t->tree->oldest != nullptr ? t->tree->oldest->older : t->tree->newest) = b;
+    t->tree->oldest = b;
 }
 
 void touch(tag4file* t, block4* b) {
-    if (t->newest == b) return;
+    if (t->tree->newest == b) return;
     unlinkUse(t, b);
     linkNewest(t, b);
 }
@@ -102,18 +106,18 @@ block4* heldBlock(tag4file* t, int32_t offset) {
 }
 
 void forgetBlocks(tag4file* t) {
-    for (int i = 0; i < t->blockCount; i++) mem4free(t->blocks[i]);
-    t->blockCount = 0;
-    std::fill(std::begin(t->hash), std::end(t->hash), nullptr);
-    t->oldest = t->newest = nullptr;
+    for (int i = 0; i < t->tree->blockCount; i++) mem4free(t->tree->blocks[i]);
+    t->tree->blockCount = 0;
+    std::fill(std::begin(t->tree->hash), std::end(t->tree->hash), nullptr);
+    t->tree->oldest = t->tree->newest = nullptr;
 }
 
 block4* takeBlock(tag4file* t, int32_t* rc) {
     // A block that holds nothing is reused first, then a new one, then the oldest cached.
-    block4* victim = t->oldest;
+    block4* victim = t->tree->oldest;
     while (victim != nullptr && victim->inPath) victim = victim->newer;
     if (victim != nullptr && victim->fileOffset < 0) return victim;
-    if (t->blockCount < tag4cacheBlocks) {
+    if (t->tree->blockCount < tag4cacheBlocks) {
         auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
         if (b == nullptr) {
             *rc = error4raise(t->env, e4memory, 92101);
@@ -122,7 +126,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
         b->tag = t;
         b->fileOffset = -1;
         b->hashNext = nullptr;
-        t->blocks[t->blockCount++] = b;
+        t->tree->blocks[t->tree->blockCount++] = b;
         linkOldest(t, b);
         return b;
     }
@@ -146,17 +150,14 @@ int32_t checkNode(tag4file* t, uint8_t* data) {
     const node4header h = node4headerRead(data);
     if (node4headerCheck(h) != 0) return tag4suspect;
     const int k = t->keyLength;
-    tag4work* w = t->work;
+    tag4work* w = &t->tree->work;
     w->checkedLast = false;
     if (node4isLeaf(h.attribute)) {
         leaf4view leaf;
-        if (leaf.attach(data, k, t->pad) != 0 || !leaf.ascending()) return tag4suspect;
+        if (leaf.attach(data, k, t->pad) != 0 || !leaf.ascending(w->lastKey)) return tag4suspect;
         if (leaf.count() > 0) {
-            const uint8_t* key = nullptr;
             leaf4entry e;
-            leaf.key(leaf.count() - 1, &key);
             leaf.entry(leaf.count() - 1, &e);
-            std::memcpy(w->lastKey, key, size_t(k));
             w->lastRecord = e.record;
             w->checkedLast = true;
         }
@@ -190,7 +191,7 @@ int32_t getChecked(tag4file* t, uint32_t offset, const uint8_t* parentKey, uint3
     if (!bad && read && parentKey != nullptr && t->env->checkNodes) {
         // Another process may be rewriting the tree under us: the child must still be
         // the one its parent describes.
-        const tag4work* w = t->work;
+        const tag4work* w = &t->tree->work;
         bad = !w->checkedLast || w->lastRecord != parentRecord ||
               std::memcmp(w->lastKey, parentKey, t->keyLength) > 0;
     }
@@ -280,19 +281,19 @@ int32_t readRoot(tag4file* t) {
     const int32_t got = file4read(&t->indexFile->file, int32_t(t->headerOffset), bytes, 4);
     if (got < 0) return got;
     if (got < 4) return tag4suspect;
-    t->root = bytes4get32le(bytes);
-    t->rootChanged = 0;
+    t->tree->root = bytes4get32le(bytes);
+    t->tree->rootChanged = 0;
     return 0;
 }
 
 // From the root down to a leaf, choosing the entry at each level.
 int32_t descend(tag4file* t, Target target) {
     tag4pathClear(t);
-    if (t->root == 0) {
+    if (t->tree->root == 0) {
         const int32_t rc = readRoot(t);
         if (rc != 0) return rc;
     }
-    uint32_t offset = t->root;
+    uint32_t offset = t->tree->root;
     const uint8_t* parentKey = nullptr;
     uint32_t parentRecord = 0;
     for (int level = 0;; level++) {
@@ -300,8 +301,8 @@ int32_t descend(tag4file* t, Target target) {
         block4* b = nullptr;
         const int32_t rc = getChecked(t, offset, parentKey, parentRecord, level == 0, &b);
         if (rc != 0) return rc;
-        t->path[level] = b;
-        t->depth = level + 1;
+        t->tree->path[level] = b;
+        t->tree->depth = level + 1;
         if (node4isLeaf(node4headerRead(b->data).attribute)) return chooseLeaf(t, b, target);
         branch4view view;
         view.attach(b->data, t->keyLength);
@@ -316,11 +317,11 @@ int32_t descend(tag4file* t, Target target) {
 // root offset afresh: another process changed the file.
 void dropForRetry(tag4file* t) {
     tag4pathClear(t);
-    for (int i = 0; i < t->blockCount; i++) {
-        if (t->blocks[i]->changed) continue;
-        setOffset(t->blocks[i], -1);
+    for (int i = 0; i < t->tree->blockCount; i++) {
+        if (t->tree->blocks[i]->changed) continue;
+        setOffset(t->tree->blocks[i], -1);
     }
-    t->root = 0;
+    t->tree->root = 0;
     file4dropBuffers(&t->indexFile->file);
 }
 
@@ -340,7 +341,7 @@ int32_t withRetry(tag4file* t, Op op) {
 }
 
 block4* leafOf(tag4file* t) {
-    return t->depth > 0 ? t->path[t->depth - 1] : nullptr;
+    return t->tree->depth > 0 ? t->tree->path[t->tree->depth - 1] : nullptr;
 }
 
 int leafCount(block4* b) {
@@ -353,13 +354,10 @@ bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     if (b == nullptr) return false;
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
-    if (b->cursor >= leaf.count()) return false;
-    const uint8_t* key = nullptr;
-    leaf4entry e;
-    leaf.key(b->cursor, &key);
-    leaf.entry(b->cursor, &e);
-    std::memcpy(out, key, t->keyLength);
-    if (record != nullptr) *record = e.record;
+    const leaf4iter at(leaf, b->cursor);
+    if (at.done()) return false;
+    std::memcpy(out, at.key(), t->keyLength);
+    if (record != nullptr) *record = at.entry().record;
     return true;
 }
 
@@ -375,36 +373,34 @@ int32_t nextLeaf(tag4file* t, int dir) {
     {
         leaf4view leaf;
         leaf.attachTrusted(old->data, t->keyLength, t->pad);
-        const uint8_t* key = nullptr;
-        leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
-        std::memcpy(edge, key, t->keyLength);
+        std::memcpy(edge, leaf4iter(leaf, dir > 0 ? oldCount - 1 : 0).key(), t->keyLength);
     }
-    int level = t->depth - 2;
+    int level = t->tree->depth - 2;
     while (level >= 0) {
-        block4* b = t->path[level];
+        block4* b = t->tree->path[level];
         const int n = node4headerRead(b->data).count;
         if (dir > 0 ? b->cursor < n - 1 : b->cursor > 0) break;
         level--;
     }
     if (level < 0) return 3;
-    t->path[level]->cursor += dir;
-    for (int l = level + 1; l < t->depth; l++) {
+    t->tree->path[level]->cursor += dir;
+    for (int l = level + 1; l < t->tree->depth; l++) {
         branch4view parent;
-        parent.attach(t->path[l - 1]->data, t->keyLength);
-        const int c = t->path[l - 1]->cursor;
-        tag4blockUnpin(t->path[l]);
+        parent.attach(t->tree->path[l - 1]->data, t->keyLength);
+        const int c = t->tree->path[l - 1]->cursor;
+        tag4blockUnpin(t->tree->path[l]);
         block4* b = nullptr;
         const int32_t rc =
             getChecked(t, parent.child(c), parent.key(c), parent.record(c), false, &b);
         if (rc != 0) {
-            t->depth = l;
+            t->tree->depth = l;
             return rc;
         }
-        t->path[l] = b;
+        t->tree->path[l] = b;
         const node4header h = node4headerRead(b->data);
-        const bool leafLevel = l == t->depth - 1;
+        const bool leafLevel = l == t->tree->depth - 1;
         if (node4isLeaf(h.attribute) != leafLevel) {
-            t->depth = l + 1;
+            t->tree->depth = l + 1;
             return tag4suspect;
         }
         b->cursor = dir > 0 ? 0 : h.count - 1;
@@ -450,7 +446,7 @@ int32_t skipRaw(tag4file* t, int32_t n, int32_t* moved) {
             n += step;
         }
         if (n == 0) break;
-        tag4work* w = t->work;
+        tag4work* w = &t->tree->work;
         w->savedKey.resize(t->keyLength);
         keyAtCursor(t, w->savedKey.data(), &w->savedRecord);
         const int dir = n > 0 ? 1 : -1;
@@ -524,8 +520,8 @@ int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
         }
         dropForRetry(t);
         sleepBeforeRetry(attempt);
-        const std::vector<uint8_t> key = t->work->savedKey;
-        rc = tag4seekEntry(t, key.data(), t->work->savedRecord);
+        const std::vector<uint8_t> key = t->tree->work.savedKey;
+        rc = tag4seekEntry(t, key.data(), t->tree->work.savedRecord);
         if (rc < 0) return rc;
         // The entry is gone: going forward, the next greater one stands in for the step
         // past it.
@@ -600,8 +596,8 @@ void tag4blockUnpin(block4* b) {
 }
 
 void tag4blockDiscard(tag4file* t, int32_t offset) {
-    for (int i = 0; i < t->blockCount; i++) {
-        block4* b = t->blocks[i];
+    for (int i = 0; i < t->tree->blockCount; i++) {
+        block4* b = t->tree->blocks[i];
         if (b->fileOffset != offset) continue;
         setOffset(b, -1);
         b->changed = 0;
@@ -609,8 +605,8 @@ void tag4blockDiscard(tag4file* t, int32_t offset) {
 }
 
 void tag4pathClear(tag4file* t) {
-    for (int i = 0; i < t->depth; i++) tag4blockUnpin(t->path[i]);
-    t->depth = 0;
+    for (int i = 0; i < t->tree->depth; i++) tag4blockUnpin(t->tree->path[i]);
+    t->tree->depth = 0;
 }
 
 int32_t tag4seekEntry(tag4file* t, const uint8_t* key, uint32_t record, leaf4place* place) {
@@ -627,11 +623,56 @@ void tag4fileSetType(tag4file* t, char type) {
     t->pad = type == 'C' && !t->general ? ' ' : 0;
 }
 
-void tag4fileFreeMemory(tag4file* t) {
-    t->depth = 0;
-    forgetBlocks(t);
-    delete t->work;
-    t->work = nullptr;
+tag4file* tag4fileNew(index4file* f, const tag4header& h, uint32_t headerOffset, const char* name) {
+    env4* env = f->env;
+    auto* t = static_cast<tag4file*>(pool4allocCreate(
+        env, &env->tagFilePool, env->memStartTag, int32_t(sizeof(tag4file)), env->memExpandTag, 0));
+    if (t == nullptr) return nullptr;
+    t->indexFile = f;
+    t->env = env;
+    std::string alias = name;
+    while (!alias.empty() && alias.back() == ' ') alias.pop_back();
+    alias.resize(std::min<size_t>(alias.size(), tag4nameLength));
+    u4ncpy(t->alias, alias.c_str(), sizeof t->alias);
+    c4upper(t->alias);
+    t->headerOffset = headerOffset;
+    t->keyLength = h.keyLength;
+    t->options = h.options;
+    t->descending = h.descending;
+    t->general = h.general;
+    t->tree = new tag4tree;
+    t->tree->root = h.root;
+    tag4fileSetType(t, 'C');
+    if (h.general) {
+        const int32_t rc =
+            collate4codePage(f->dataFile != nullptr ? f->dataFile->codePage : 0, &t->codePage);
+        if (rc < 0) collate4codePage(0, &t->codePage);
+    }
+    auto copy = [env](const std::string& text) -> char* {
+        auto* out = static_cast<char*>(u4allocAgain(env, int32_t(text.size()) + 1));
+        if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
+        return out;
+    };
+    t->exprText = copy(h.expression);
+    t->filterText = copy(h.filter);
+    t->exprTag.collation = h.general ? expr4collationGeneral : expr4collationNone;
+    t->exprTag.options = h.options;
+    t->exprTag.codePage = t->codePage;
+    return t;
+}
+
+void tag4fileFree(tag4file* t) {
+    if (t->tree != nullptr) {
+        forgetBlocks(t);
+        delete t->tree;
+        t->tree = nullptr;
+    }
+    expr4free(t->expr);
+    expr4free(t->filter);
+    t->expr = t->filter = nullptr;
+    mem4free(t->exprText);
+    mem4free(t->filterText);
+    pool4free(t->env->tagFilePool, t);
 }
 
 // ---- positioning ----
@@ -716,15 +757,9 @@ int32_t tag4eof(tag4file* t) {
 
 const uint8_t* tag4key(tag4file* t) {
     if (t == nullptr || error4pending(t->env)) return nullptr;
-    block4* b = leafOf(t);
-    if (b == nullptr) return nullptr;
-    leaf4view leaf;
-    leaf.attachTrusted(b->data, t->keyLength, t->pad);
-    if (b->cursor >= leaf.count()) return nullptr;
-    const uint8_t* key = nullptr;
-    leaf.key(b->cursor, &key);
-    t->work->keyOut.assign(key, key + t->keyLength);
-    return t->work->keyOut.data();
+    std::vector<uint8_t>& out = t->tree->work.keyOut;
+    out.resize(t->keyLength);
+    return keyAtCursor(t, out.data(), nullptr) ? out.data() : nullptr;
 }
 
 int32_t tag4type(tag4file* t) {
@@ -748,12 +783,11 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
     if (leaf->cursor > 0) {
         leaf4view view;
         view.attachTrusted(leaf->data, K, t->pad);
-        const uint8_t* before = nullptr;
-        view.key(leaf->cursor - 1, &before);
-        return std::memcmp(before, k, K) == 0 ? 1 : 2;
+        const leaf4iter before(view, leaf->cursor - 1);
+        return std::memcmp(before.key(), k, K) == 0 ? 1 : 2;
     }
-    for (int level = t->depth - 2; level >= 0; level--) {
-        block4* b = t->path[level];
+    for (int level = t->tree->depth - 2; level >= 0; level--) {
+        block4* b = t->tree->path[level];
         if (b->cursor == 0) continue;
         branch4view view;
         view.attach(b->data, K);
@@ -778,11 +812,11 @@ int32_t tag4recordNumber(tag4file* t) {
 double tag4position(tag4file* t) {
     if (t == nullptr) return e4parmNull;
     if (error4pending(t->env)) return e4codeBase;
-    if (t->depth == 0) return tag4corrupt(t, 92154);
+    if (t->tree->depth == 0) return tag4corrupt(t, 92154);
     bool allFirst = true, allLast = true;
     double f = 0.5;
-    for (int level = t->depth - 1; level >= 0; level--) {
-        block4* b = t->path[level];
+    for (int level = t->tree->depth - 1; level >= 0; level--) {
+        block4* b = t->tree->path[level];
         const int n = node4headerRead(b->data).count;
         if (n == 0) return 0.0;
         const int c = std::min(b->cursor, n - 1);
@@ -815,18 +849,18 @@ int32_t tag4setPosition(tag4file* t, double fraction) {
 int32_t tag4flush(tag4file* t) {
     if (t == nullptr) return error4raise(nullptr, e4parmNull, 92160);
     if (error4pending(t->env)) return e4codeBase;
-    for (int i = 0; i < t->blockCount; i++) {
-        block4* b = t->blocks[i];
+    for (int i = 0; i < t->tree->blockCount; i++) {
+        block4* b = t->tree->blocks[i];
         if (!b->changed || b->fileOffset < 0) continue;
         const int32_t rc = writeBlock(b);
         if (rc < 0) return rc;
     }
-    if (t->rootChanged) {
+    if (t->tree->rootChanged) {
         uint8_t bytes[4];
-        bytes4put32le(bytes, t->root);
+        bytes4put32le(bytes, t->tree->root);
         const int32_t rc = file4write(&t->indexFile->file, int32_t(t->headerOffset), bytes, 4);
         if (rc < 0) return rc;
-        t->rootChanged = 0;
+        t->tree->rootChanged = 0;
     }
     return 0;
 }
@@ -837,6 +871,29 @@ int32_t tag4releaseNodes(tag4file* t) {
     tag4pathClear(t);
     forgetBlocks(t);
     return 0;
+}
+
+int32_t tag4forget(tag4file* t) {
+    const int32_t rc = tag4releaseNodes(t);
+    if (rc == 0) t->tree->root = 0;
+    return rc;
+}
+
+void tag4forgetRoot(tag4file* t) {
+    if (!t->tree->rootChanged) t->tree->root = 0;
+}
+
+bool tag4holdsNode(const tag4file* t, int32_t offset) {
+    return heldBlock(const_cast<tag4file*>(t), offset) != nullptr;
+}
+
+uint32_t tag4root(const tag4file* t) {
+    return t->tree->root;
+}
+
+void tag4setRoot(tag4file* t, uint32_t root) {
+    t->tree->root = root;
+    t->tree->rootChanged = 0;
 }
 
 int16_t tag4uniqueCode(const tag4* tag) {

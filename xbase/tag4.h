@@ -23,6 +23,7 @@
 
 #include "xbase/expr4.h"
 #include "xbase/fwd4.h"
+#include "xbase/index4header.h"
 #include "xbase/list4.h"
 #include "xbase/node4.h"
 
@@ -39,20 +40,7 @@ inline constexpr int16_t tag4candidateError = -360;  // candidate: -340 for dupl
 inline constexpr int16_t tag4candidateRefuse = 15;   // candidate: 20 for duplicate or null
 inline constexpr int16_t tag4descendingCode = 10;    // tag4def::descending of a descending tag
 
-// The in-memory copy of one node.
-struct block4 {
-    tag4file* tag;
-    int8_t changed;      // must be written before it is dropped
-    int8_t inPath;       // on the tag's path: never evicted
-    int32_t fileOffset;  // -1 when it holds no node
-    int32_t cursor;      // entry index; count means past the last entry
-    block4* hashNext;    // in the tag's bucket of fileOffset
-    block4* older;       // in the tag's use order
-    block4* newer;
-    uint8_t data[node4size];
-};
-
-struct tag4work;  // scratch space for rebuilding nodes (tag4.cpp)
+struct tag4tree;  // the nodes a tag holds and its position: the tag unit's own
 
 struct tag4file {
     link4 link;  // in index4file::tags
@@ -70,21 +58,13 @@ struct tag4file {
     const uint8_t* codePage;  // GENERAL collation: table of characters 128 to 255
     // Header (file offset of the 1024-byte header; the directory's is 0).
     uint32_t headerOffset;
-    uint32_t root;  // 0: read from the header at the next descent
-    int8_t rootChanged;
     uint16_t keyLength;
     uint8_t options;
     int8_t descending;
     int8_t general;
-    // The path from the root (path[0]) to the current leaf, and every node held.
-    block4* path[tag4maxDepth];
-    int32_t depth;  // 0: no current position
-    block4* blocks[tag4cacheBlocks];
-    int32_t blockCount;
-    block4* hash[tag4hashSize];  // blocks holding a node, by its offset
-    block4* oldest;              // every block by last use; those holding nothing oldest
-    block4* newest;
-    tag4work* work;
+    // The root offset, the nodes held, the path to the current leaf and scratch space:
+    // read and changed only by the tag unit (tag4internal.h), through the calls below.
+    tag4tree* tree;
 };
 
 struct tag4 {
@@ -94,10 +74,15 @@ struct tag4 {
     int16_t errUnique;  // duplicate-key code; meaningful for unique and candidate tags
 };
 
+// A tag of `file` made from its header (its texts copied) whose header lies at
+// `headerOffset`, named `name` (blanks cut, at most 10 characters, upper-cased); from the
+// environment's tag pool. Null when memory runs out.
+tag4file* tag4fileNew(index4file* file, const tag4header& header, uint32_t headerOffset,
+                      const char* name);
+// Frees the tag: its nodes (without writing them), its expressions and texts, the record.
+void tag4fileFree(tag4file* tag);
 // Sets the key type letter and with it the pad byte.
 void tag4fileSetType(tag4file* tag, char type);
-// Frees the scratch space and the nodes (without writing them); the record stays.
-void tag4fileFreeMemory(tag4file* tag);
 
 // ---- positioning (results: 0 found, 2 after, 3 end, or a negative error) ----
 
@@ -147,3 +132,18 @@ int16_t tag4uniqueCode(const tag4* tag);
 int32_t tag4flush(tag4file* tag);
 // tag4flush, then forgets every node (and with them the position).
 int32_t tag4releaseNodes(tag4file* tag);
+// tag4releaseNodes, and the root offset is read from the header again at the next descent
+// (another process may have moved it). A root that failed to be written stays: 0 or the
+// error.
+int32_t tag4forget(tag4file* tag);
+// The root offset is read from the header again at the next descent, unless a new one is
+// still to be written.
+void tag4forgetRoot(tag4file* tag);
+// Forgets the node at `offset` without writing it (it was freed).
+void tag4blockDiscard(tag4file* tag, int32_t offset);
+// True while the tag holds the node at `offset` in memory.
+bool tag4holdsNode(const tag4file* tag, int32_t offset);
+// The root offset as the tag knows it (0 when it is to be read from the header).
+uint32_t tag4root(const tag4file* tag);
+// A rebuild wrote the tree anew under `root` and writes the header with it.
+void tag4setRoot(tag4file* tag, uint32_t root);

@@ -162,8 +162,8 @@ int32_t growRoot(tag4file* t, block4* root, const tag4entries& e, const std::vec
         const int32_t at = index4extend(t->indexFile);
         if (at < 0) return at;
         if ((rc = tag4blockGet(t, at, true, &top)) != 0) return rc < 0 ? rc : tag4corrupt(t, 92220);
-        t->root = uint32_t(at);
-        t->rootChanged = 1;
+        t->tree->root = uint32_t(at);
+        t->tree->rootChanged = 1;
     }
     node4header h;
     h.attribute = node4rootBranch;
@@ -192,24 +192,24 @@ struct LastEntry {
     }
 };
 
-// Decodes path[level] into t->work->node and remembers its last entry.
+// Decodes path[level] into t->tree->work.node and remembers its last entry.
 int32_t decodeLevel(tag4file* t, int level, LastEntry* last) {
-    tag4entries& e = t->work->node;
-    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, 92229);
+    tag4entries& e = t->tree->work.node;
+    if (tag4decode(t, t->tree->path[level]->data, &e) != 0) return tag4corrupt(t, 92229);
     last->take(e);
     return 0;
 }
 
 int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& last);
 
-// Passes the first entry of t->work->node (the new contents of the branch path[level]) to
+// Passes the first entry of t->tree->work.node (the new contents of the branch path[level]) to
 // the end of its left sibling, or its last entry to the front of its right sibling, when
 // that sibling under the same parent has room; then rewrites the parent. 1 when no sibling
 // could take it (nothing changed), else 0 or an error.
 int32_t passToSibling(tag4file* t, int level) {
-    tag4entries& e = t->work->node;
-    block4* b = t->path[level];
-    block4* parent = t->path[level - 1];
+    tag4entries& e = t->tree->work.node;
+    block4* b = t->tree->path[level];
+    block4* parent = t->tree->path[level - 1];
     const int K = t->keyLength;
     tag4entries up;
     if (tag4decode(t, parent->data, &up) != 0) return 1;
@@ -254,11 +254,11 @@ int32_t passToSibling(tag4file* t, int level) {
     return 1;
 }
 
-// Writes t->work->node as the new contents of path[level] (whose last entry was `last`)
+// Writes t->tree->work.node as the new contents of path[level] (whose last entry was `last`)
 // and carries the change up. `preferred` is where a split into two should fall.
 int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& last) {
-    tag4entries& e = t->work->node;
-    block4* b = t->path[level];
+    tag4entries& e = t->tree->work.node;
+    block4* b = t->tree->path[level];
     const node4header h = node4headerRead(b->data);
     const bool leaf = node4isLeaf(h.attribute);
     const int K = t->keyLength;
@@ -277,7 +277,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
         if (rc < 0) return rc;
         LastEntry parentLast;
         if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
-        e.erase(t->path[level - 1]->cursor);
+        e.erase(t->tree->path[level - 1]->cursor);
         return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
     }
 
@@ -291,7 +291,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
         }
     }
     const int capacity = branch4capacity(K);
-    std::vector<uint8_t>& scratch = t->work->scratch;
+    std::vector<uint8_t>& scratch = t->tree->work.scratch;
     scratch.resize(node4size);
     bool scratchWhole = false;
     const std::vector<int> bounds = partition(e.count(), preferred, [&](int from, int to) {
@@ -315,7 +315,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
         const uint32_t record = e.records[size_t(n)];
         LastEntry parentLast;
         if (int32_t rc = decodeLevel(t, level - 1, &parentLast); rc != 0) return rc;
-        const int c = t->path[level - 1]->cursor;
+        const int c = t->tree->path[level - 1]->cursor;
         std::memcpy(e.keys.data() + size_t(c) * size_t(K), key.data(), size_t(K));
         e.records[size_t(c)] = record;
         return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
@@ -339,7 +339,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
     // The parent's entry for the node gives way to one entry per node.
     LastEntry parentLast;
     if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
-    const int c = t->path[level - 1]->cursor;
+    const int c = t->tree->path[level - 1]->cursor;
     e.erase(c);
     for (int i = 0; i < up.count(); i++)
         e.insert(c + i, up.key(i), up.records[size_t(i)], 0, up.children[size_t(i)]);
@@ -365,8 +365,8 @@ uint8_t trailOf(tag4file* t, const uint8_t* key) {
 // The leaf's last entry changed to (key, record): the parent's entry for the leaf takes
 // it, and so on upwards while the changed entry is the last of its node.
 void followLast(tag4file* t, const uint8_t* key, uint32_t record) {
-    for (int level = t->depth - 2; level >= 0; level--) {
-        block4* b = t->path[level];
+    for (int level = t->tree->depth - 2; level >= 0; level--) {
+        block4* b = t->tree->path[level];
         branch4view view;
         if (view.attach(b->data, t->keyLength) != 0 || b->cursor >= view.count()) return;
         view.set(b->cursor, key, record, view.child(b->cursor));
@@ -379,7 +379,7 @@ void followLast(tag4file* t, const uint8_t* key, uint32_t record) {
 // say false, having changed nothing, when the node must be split, dropped or started
 // afresh; the whole-node path does that.
 bool insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record, const leaf4place& place) {
-    block4* b = t->path[t->depth - 1];
+    block4* b = t->tree->path[t->tree->depth - 1];
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int n = leaf.count();
@@ -392,7 +392,7 @@ bool insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record, const leaf4p
 }
 
 bool removeInLeaf(tag4file* t) {
-    block4* b = t->path[t->depth - 1];
+    block4* b = t->tree->path[t->tree->depth - 1];
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int n = leaf.count();
@@ -400,11 +400,8 @@ bool removeInLeaf(tag4file* t) {
     if (n < 2 || p >= n || leaf.remove(p) != 0) return false;
     b->changed = 1;
     if (p == n - 1) {
-        const uint8_t* key = nullptr;
-        leaf4entry e;
-        leaf.key(n - 2, &key);
-        leaf.entry(n - 2, &e);
-        followLast(t, key, e.record);
+        const leaf4iter last(leaf, n - 2);
+        followLast(t, last.key(), last.entry().record);
     }
     return true;
 }
@@ -414,9 +411,9 @@ bool removeInLeaf(tag4file* t) {
 // holds its position, and the parent takes an entry for each half. 1 when the halves do
 // not hold what they must (nothing has changed then).
 int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
-    const int level = t->depth - 1;
+    const int level = t->tree->depth - 1;
     if (level == 0) return 1;
-    block4* b = t->path[level];
+    block4* b = t->tree->path[level];
     const int K = t->keyLength;
     uint8_t left[node4size], right[node4size];
     std::memcpy(left, b->data, node4size);
@@ -428,13 +425,8 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     const int keep = n - n / 2;
     leaf4view::format(right, node4leaf, lv.widths());
     rv.attachTrusted(right, K, t->pad);
-    for (int i = keep; i < n; i++) {
-        const uint8_t* k = nullptr;
-        leaf4entry e;
-        lv.key(i, &k);
-        lv.entry(i, &e);
-        if (rv.append(k, e.record, e.trail) != 0) return 1;
-    }
+    for (leaf4iter it(lv, keep); !it.done(); it.next())
+        if (rv.append(it.key(), it.entry().record, it.entry().trail) != 0) return 1;
     lv.truncate(keep);
     const uint8_t trail = trailOf(t, key);
     if ((p < keep ? lv.insert(p, key, record, trail) : rv.insert(p - keep, key, record, trail)) !=
@@ -477,22 +469,14 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     }
 
     // The parent's entry for the leaf gives way to one entry per half.
-    uint8_t leftLast[tag4maxKeyLength], rightLast[tag4maxKeyLength];
-    leaf4entry leftEntry, rightEntry;
-    const uint8_t* k = nullptr;
-    lv.key(lv.count() - 1, &k);
-    std::memcpy(leftLast, k, size_t(K));
-    lv.entry(lv.count() - 1, &leftEntry);
-    rv.key(rv.count() - 1, &k);
-    std::memcpy(rightLast, k, size_t(K));
-    rv.entry(rv.count() - 1, &rightEntry);
+    const leaf4iter leftLast(lv, lv.count() - 1), rightLast(rv, rv.count() - 1);
     LastEntry parentLast;
     if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
-    tag4entries& e = t->work->node;
-    const int c = t->path[level - 1]->cursor;
+    tag4entries& e = t->tree->work.node;
+    const int c = t->tree->path[level - 1]->cursor;
     e.erase(c);
-    e.insert(c, leftLast, leftEntry.record, 0, uint32_t(b->fileOffset));
-    e.insert(c + 1, rightLast, rightEntry.record, 0, uint32_t(offset));
+    e.insert(c, leftLast.key(), leftLast.entry().record, 0, uint32_t(b->fileOffset));
+    e.insert(c + 1, rightLast.key(), rightLast.entry().record, 0, uint32_t(offset));
     return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
 }
 
@@ -508,13 +492,8 @@ int32_t tag4decode(tag4file* t, const uint8_t* node, tag4entries* out) {
     if (node4isLeaf(h.attribute)) {
         leaf4view leaf;
         leaf.attachTrusted(data, K, t->pad);
-        for (int i = 0; i < leaf.count(); i++) {
-            const uint8_t* key = nullptr;
-            leaf4entry e;
-            leaf.key(i, &key);
-            leaf.entry(i, &e);
-            out->insert(i, key, e.record, uint8_t(e.trail), 0);
-        }
+        for (leaf4iter it(leaf); !it.done(); it.next())
+            out->insert(it.index(), it.key(), it.entry().record, uint8_t(it.entry().trail), 0);
         return 0;
     }
     branch4view branch;
@@ -594,10 +573,10 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
         tag4pathClear(t);
         return rc < 0 ? rc : 0;
     }
-    block4* leaf = t->path[t->depth - 1];
-    tag4entries& e = t->work->node;
+    block4* leaf = t->tree->path[t->tree->depth - 1];
+    tag4entries& e = t->tree->work.node;
     LastEntry last;
-    if ((rc = decodeLevel(t, t->depth - 1, &last)) != 0) return rc;
+    if ((rc = decodeLevel(t, t->tree->depth - 1, &last)) != 0) return rc;
     const int n = e.count();
     const int p = std::min(leaf->cursor, n);
     e.insert(p, k, uint32_t(record), trailOf(t, k), 0);
@@ -605,7 +584,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     // its position.
     const int right = n / 2;
     const int preferred = p < n - right ? n - right + 1 : n - right;
-    rc = rewriteLevel(t, t->depth - 1, preferred, last);
+    rc = rewriteLevel(t, t->tree->depth - 1, preferred, last);
     tag4pathClear(t);
     return rc < 0 ? rc : 0;
 }
@@ -634,11 +613,11 @@ int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
         tag4pathClear(t);
         return 0;
     }
-    tag4entries& e = t->work->node;
+    tag4entries& e = t->tree->work.node;
     LastEntry last;
-    if ((rc = decodeLevel(t, t->depth - 1, &last)) != 0) return rc;
-    e.erase(t->path[t->depth - 1]->cursor);
-    rc = rewriteLevel(t, t->depth - 1, (e.count() + 1) / 2, last);
+    if ((rc = decodeLevel(t, t->tree->depth - 1, &last)) != 0) return rc;
+    e.erase(t->tree->path[t->tree->depth - 1]->cursor);
+    rc = rewriteLevel(t, t->tree->depth - 1, (e.count() + 1) / 2, last);
     tag4pathClear(t);
     return rc < 0 ? rc : 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Inside the tag code: what tag4.cpp, tag4edit.cpp and the index file modules share.
-// Callers outside use tag4.h and index4.h.
+// Inside the tag unit: what tag4.cpp and tag4edit.cpp share, the nodes a tag holds among
+// them. Callers outside use tag4.h.
 #include <cstdint>
 #include <vector>
 
@@ -31,6 +31,19 @@ struct tag4entries {
     void erase(int at);
 };
 
+// The in-memory copy of one node.
+struct block4 {
+    tag4file* tag;
+    int8_t changed;      // must be written before it is dropped
+    int8_t inPath;       // on the tag's path: never evicted
+    int32_t fileOffset;  // -1 when it holds no node
+    int32_t cursor;      // entry index; count means past the last entry
+    block4* hashNext;    // in the tag's bucket of fileOffset
+    block4* older;       // in the tag's use order
+    block4* newer;
+    uint8_t data[node4size];
+};
+
 struct tag4work {
     tag4entries node;               // the node being rewritten
     tag4entries up;                 // what goes into the level above
@@ -42,6 +55,21 @@ struct tag4work {
     bool checkedLast = false;
     uint8_t lastKey[256];
     uint32_t lastRecord = 0;
+};
+
+// What a tag holds of its tree (tag4file::tree).
+struct tag4tree {
+    uint32_t root = 0;  // 0: read from the header at the next descent
+    int8_t rootChanged = 0;
+    // The path from the root (path[0]) to the current leaf, and every node held.
+    block4* path[tag4maxDepth] = {};
+    int32_t depth = 0;  // 0: no current position
+    block4* blocks[tag4cacheBlocks] = {};
+    int32_t blockCount = 0;
+    block4* hash[tag4hashSize] = {};  // blocks holding a node, by its offset
+    block4* oldest = nullptr;         // every block by last use; those holding nothing oldest
+    block4* newest = nullptr;
+    tag4work work;
 };
 
 // True when node read checks are errors rather than signs of another writer: this
@@ -57,8 +85,6 @@ int32_t tag4corrupt(tag4file* tag, int32_t location);
 // them with attachTrusted.
 int32_t tag4blockGet(tag4file* tag, int32_t offset, bool fresh, block4** out, bool* read = nullptr);
 void tag4blockUnpin(block4* block);
-// Forgets the node at `offset` without writing it (it was freed).
-void tag4blockDiscard(tag4file* tag, int32_t offset);
 // Empties the path (the blocks stay cached).
 void tag4pathClear(tag4file* tag);
 

@@ -83,12 +83,11 @@ void expectLeafHolds(uint8_t* node, int keyLength, uint8_t pad, const std::vecto
     std::string why;
     ASSERT_EQ(view.attach(node, keyLength, pad, &why), 0) << why;
     int previousTrail = 0;
-    // Forwards (incremental rebuild), then a few out of order (rebuild from the front).
-    for (int i = 0; i < view.count(); i++) {
-        leaf4entry e;
-        const uint8_t* key = nullptr;
-        ASSERT_EQ(view.entry(i, &e), 0);
-        ASSERT_EQ(view.key(i, &key), 0);
+    // A walk from the front, then a few entries reached directly (backwards).
+    for (leaf4iter it(view); !it.done(); it.next()) {
+        const int i = it.index();
+        const leaf4entry& e = it.entry();
+        const uint8_t* key = it.key();
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(key), size_t(keyLength)),
                   keys[from + size_t(i)].bytes);
         EXPECT_EQ(e.record, keys[from + size_t(i)].record);
@@ -99,11 +98,12 @@ void expectLeafHolds(uint8_t* node, int keyLength, uint8_t pad, const std::vecto
         previousTrail = e.trail;
     }
     for (int i = view.count() - 1; i >= 0; i -= 7) {
-        const uint8_t* key = nullptr;
-        ASSERT_EQ(view.key(i, &key), 0);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(key), size_t(keyLength)),
+        const leaf4iter at(view, i);
+        ASSERT_EQ(at.index(), i);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(at.key()), size_t(keyLength)),
                   keys[from + size_t(i)].bytes);
     }
+    EXPECT_TRUE(leaf4iter(view, view.count()).done());
 }
 
 TEST(LeafCodec, RoundTripsKeysOfEveryLengthThroughFullLeaves) {
@@ -253,14 +253,12 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
                 leaf4view::format(fresh.get(), node4leaf, again.widths());
                 leaf4view written;
                 ASSERT_EQ(written.attach(fresh.get(), keyLength, pad), 0);
-                for (size_t j = 0; j < model.size(); j++) {
-                    const uint8_t* key = nullptr;
-                    leaf4entry e;
-                    ASSERT_EQ(again.key(int(j), &key), 0);
-                    ASSERT_EQ(again.entry(int(j), &e), 0);
-                    ASSERT_EQ(std::string(reinterpret_cast<const char*>(key), size_t(keyLength)),
-                              model[j].key);
-                    ASSERT_EQ(e.record, model[j].record);
+                for (leaf4iter it(again); !it.done(); it.next()) {
+                    const size_t j = size_t(it.index());
+                    ASSERT_EQ(
+                        std::string(reinterpret_cast<const char*>(it.key()), size_t(keyLength)),
+                        model[j].key);
+                    ASSERT_EQ(it.entry().record, model[j].record);
                     ASSERT_EQ(written.append(bytes(model[j].key), model[j].record, model[j].trail),
                               0);
                 }
@@ -343,10 +341,10 @@ TEST(LeafCodec, AscendingAgreesWithWholeKeys) {
         ASSERT_EQ(leaf.view.append(bytes(b), 2, c.trail), 0);
         leaf4view again;
         ASSERT_EQ(again.attach(leaf.node.get(), 6, ' '), 0);
-        EXPECT_EQ(again.ascending(), a <= b);
-        const uint8_t* last = nullptr;
-        ASSERT_EQ(again.key(1, &last), 0);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 6), b);
+        uint8_t last[6] = {};
+        EXPECT_EQ(again.ascending(last), a <= b);
+        if (a <= b) EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 6), b);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(leaf4iter(again, 1).key()), 6), b);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "tree_file.h"
 #include "xbase/bytes4.h"
 #include "xbase/key4.h"
+#include "xbase/tag4internal.h"
 
 namespace {
 
@@ -255,7 +256,7 @@ TEST(TagMaintenance, EmptiedTagReusesItsNodes) {
     ASSERT_EQ(problemsOf(empty), "");
     EXPECT_GT(empty.freeNodes, 20u);
     ASSERT_EQ(tag4top(tag), 3);
-    EXPECT_EQ(node4headerRead(tag->path[0]->data).attribute, node4rootLeaf);
+    EXPECT_EQ(node4headerRead(tag->tree->path[0]->data).attribute, node4rootLeaf);
     EXPECT_EQ(tag4recordNumber(tag), 0);
     fill();
     ASSERT_EQ(problemsOf(f.check()), "");
@@ -283,6 +284,27 @@ TEST(TagMaintenance, RootSplitKeepsTheRootOffsetWhenShared) {
     }
 }
 
+// Forgetting a tag's nodes writes them first; when that fails, the root offset a split
+// moved stays with them, so that the next write-back still records it.
+TEST(TagMaintenance, AMovedRootThatFailedToBeWrittenIsKept) {
+    TreeFile f({charTag("K", 10)}, 1000);
+    tag4file* tag = f.tag("K");
+    for (int32_t r = 1; r <= 200; r++) add(tag, padKey("A" + std::to_string(1000 + r), 10), r);
+    const uint32_t moved = tag4root(tag);
+    file4failWrite(file4kindIndex, 1);
+    EXPECT_EQ(tag4forget(tag), e4write);
+    file4failWrite(0, 0);
+    error4setCode(&f.env, 0);
+    EXPECT_EQ(tag4root(tag), moved);
+    const index4checkReport report = f.check();
+    ASSERT_EQ(problemsOf(report), "");
+    EXPECT_EQ(report.tags[0].header.root, moved);
+    EXPECT_EQ(tag4forget(tag), 0);
+    EXPECT_EQ(tag4root(tag), 0u);  // read from the header at the next descent
+    ASSERT_EQ(tag4top(tag), 0);
+    EXPECT_EQ(tag4root(tag), moved);
+}
+
 // Leaf widths: a leaf started empty leaves room for record numbers to grow, a larger one
 // widens the leaf in place.
 TEST(TagMaintenance, RecordNumbersWidenLeaves) {
@@ -291,12 +313,12 @@ TEST(TagMaintenance, RecordNumbersWidenLeaves) {
     add(tag, padKey("A", 40), 1);
     ASSERT_EQ(tag4top(tag), 0);
     leaf4view leaf;
-    ASSERT_EQ(leaf.attach(tag->path[0]->data, 40, ' '), 0);
+    ASSERT_EQ(leaf.attach(tag->tree->path[0]->data, 40, ' '), 0);
     EXPECT_EQ(leaf.widths().recordBits, 20);
     EXPECT_EQ(leaf.widths().entryBytes, 4);
     add(tag, padKey("B", 40), 70000000);
     ASSERT_EQ(tag4top(tag), 0);
-    ASSERT_EQ(leaf.attach(tag->path[0]->data, 40, ' '), 0);
+    ASSERT_EQ(leaf.attach(tag->tree->path[0]->data, 40, ' '), 0);
     EXPECT_EQ(leaf.widths().recordBits, 28);
     EXPECT_EQ(walk(tag),
               (std::vector<TreeEntry>{{padKey("A", 40), 1}, {padKey("B", 40), 70000000}}));
@@ -353,7 +375,7 @@ TEST(FreeList, PushPopAndRefusals) {
     EXPECT_EQ(index4freeNode(file, -512), e4parm);
     error4setCode(&f.env, 0);
     // A free list that leads into the tree is refused, not followed.
-    file->freeHead = f.tag("K")->root;
+    file->freeHead = tag4root(f.tag("K"));
     EXPECT_EQ(index4extend(file), e4index);
     error4setCode(&f.env, 0);
     file->freeHead = 0;
