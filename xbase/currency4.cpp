@@ -2,15 +2,14 @@
 
 #include <cstring>
 
+#include "xbase/bytes4.h"
+
 int64_t currency4get(const currency4* value) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | value->bytes[i];
-    return static_cast<int64_t>(v);
+    return static_cast<int64_t>(bytes4get64le(value->bytes));
 }
 
 void currency4put(currency4* value, int64_t units) {
-    auto v = static_cast<uint64_t>(units);
-    for (int i = 0; i < 8; ++i) value->bytes[i] = static_cast<unsigned char>(v >> (8 * i));
+    bytes4put64le(value->bytes, static_cast<uint64_t>(units));
 }
 
 int32_t currency4compare(const currency4* a, const currency4* b) {

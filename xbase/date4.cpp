@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "xbase/bytes4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/util4.h"
@@ -250,31 +251,17 @@ int32_t time4now(char* time) {
     return 0;
 }
 
-namespace {
-
-int32_t get32le(const unsigned char* p) {
-    uint32_t v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-    return static_cast<int32_t>(v);
-}
-
-void put32le(unsigned char* p, int32_t value) {
-    auto v = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-}  // namespace
-
 void datetime4put(datetime4* value, int32_t day, int32_t milliseconds) {
-    put32le(value->bytes, day);
-    put32le(value->bytes + 4, milliseconds);
+    bytes4put32le(value->bytes, static_cast<uint32_t>(day));
+    bytes4put32le(value->bytes + 4, static_cast<uint32_t>(milliseconds));
 }
 
 int32_t datetime4day(const datetime4* value) {
-    return get32le(value->bytes);
+    return static_cast<int32_t>(bytes4get32le(value->bytes));
 }
 
 int32_t datetime4milliseconds(const datetime4* value) {
-    return get32le(value->bytes + 4);
+    return static_cast<int32_t>(bytes4get32le(value->bytes + 4));
 }
 
 int32_t datetime4compare(const datetime4* a, const datetime4* b) {

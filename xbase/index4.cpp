@@ -18,6 +18,7 @@
 #include "xbase/mem4.h"
 #include "xbase/sort4.h"
 #include "xbase/table4.h"
+#include "xbase/table4format.h"
 #include "xbase/table4write.h"
 #include "xbase/tag4.h"
 #include "xbase/util4.h"
@@ -28,9 +29,6 @@
 // records; the file layer below (index4file.cpp) trusts nothing else either.
 
 namespace {
-
-constexpr uint8_t kProductionFlag = 1;  // data file header byte 28, bit 0
-constexpr int32_t kFlagsOffset = 28;
 
 // With the default extension when the name has none (always for the production index,
 // named after its data file).
@@ -401,8 +399,9 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
 
     int32_t rc = index4reindex(index);
     if (rc == 0 && production) {
-        data->flags |= kProductionFlag;
-        rc = file4write(&data->file, kFlagsOffset, &data->flags, 1);
+        data->flags |= table4flagProduction;
+        const bytes4slice flags = table4headerEncodeFlags(data->flags);
+        rc = file4write(&data->file, flags.offset, flags.bytes, flags.size);
     }
     if (rc != 0) {
         // A refused duplicate is the stored outcome 20; a lock still held elsewhere -50;

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "xbase/bytes4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 #include "xbase/file4.h"
@@ -68,9 +67,9 @@ class TreeWriter {
     int32_t linkRight(file4* file) {
         for (const Level& level : levels_) {
             for (size_t j = 0; j + 1 < level.written.size(); j++) {
-                uint8_t bytes[4];
-                bytes4put32le(bytes, uint32_t(level.written[j + 1]));
-                const int32_t rc = file4write(file, level.written[j] + 8, bytes, 4);
+                const bytes4slice right = node4encodeRight(level.written[j + 1]);
+                const int32_t rc =
+                    file4write(file, level.written[j] + right.offset, right.bytes, right.size);
                 if (rc < 0) return rc;
             }
         }

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "xbase/bytes4.h"
 #include "xbase/collate4.h"
 #include "xbase/env4.h"
 #include "xbase/error4.h"
@@ -15,32 +14,17 @@
 #include "xbase/index4internal.h"
 #include "xbase/mem4.h"
 #include "xbase/table4file.h"
+#include "xbase/table4format.h"
 #include "xbase/tag4.h"
 #include "xbase/util4.h"
 
 // The file layer of compound index files: opening (directory and tag headers), the free-
-// node list, the change counter, the index lock and writing back.
-//
-// The first 16 bytes of the directory header (see index4header.cpp for the whole layout):
-//
-//   offset  size  field
-//   ------  ----  ----------------------------------------------------------
-//        0     4  root of the tag directory (of the tag, in a single-tag file)
-//        4     4  first free node, 0 when none
-//        8     4  change counter, BIG-endian
-//       12     2  key length
-//       14     1  options
-//       15     1  signature
-//
-// A free node holds the offset of the next free node in its first 4 bytes (0 ends the
-// list) and zeros after them.
+// node list, the change counter, the index lock and writing back. The bytes of the headers
+// are index4header.cpp's, those of the nodes node4.cpp's.
 
 namespace {
 
-constexpr int32_t kFreeLink = 4;        // offset of the free-list head in the directory header
-constexpr int32_t kCounterEnd = 12;     // the head and the counter end here
-constexpr int32_t kMaxTags = 4096;      // a directory listing more is damaged
-constexpr uint8_t kProductionFlag = 1;  // data file header byte 28, bit 0
+constexpr int32_t kMaxTags = 4096;  // a directory listing more is damaged
 
 bool isNodeOffset(uint32_t offset, int32_t length) {
     return offset >= uint32_t(tag4headerSize) && offset % node4size == 0 &&
@@ -236,12 +220,12 @@ int32_t index4extend(index4file* f) {
     // such a node would overwrite live keys.
     if (!isNodeOffset(head, f->fileLength) || held)
         return error4raiseText(env, e4index, 92342, f->file.name);
-    uint8_t bytes[4];
-    const int32_t got = file4read(&f->file, int32_t(head), bytes, 4);
+    bytes4slice link = node4freeLinkSlice();
+    const int32_t got = file4read(&f->file, int32_t(head) + link.offset, link.bytes, link.size);
     if (got < 0) return got;
     if (got == 0) return error4raiseText(env, e4index, 92343, f->file.name);
-    if (got < 4) return error4raiseText(env, e4read, 92344, f->file.name, "index4extend");
-    const uint32_t next = bytes4get32le(bytes);
+    if (got < link.size) return error4raiseText(env, e4read, 92344, f->file.name, "index4extend");
+    const uint32_t next = node4decodeFreeLink(link);
     if (next == head || (next != 0 && !isNodeOffset(next, f->fileLength)))
         return error4raiseText(env, e4index, 92345, f->file.name);
     f->freeHead = next;
@@ -264,10 +248,8 @@ int32_t index4freeNode(index4file* f, int32_t offset) {
 int32_t index4versionWrite(index4file* f) {
     if (error4pending(f->env)) return e4codeBase;
     if (f->version == f->versionOld) return 0;
-    uint8_t bytes[kCounterEnd - kFreeLink];
-    bytes4put32le(bytes, f->freeHead);
-    bytes4put32be(bytes + 4, f->version);
-    const int32_t rc = file4write(&f->file, kFreeLink, bytes, sizeof bytes);
+    const bytes4slice piece = tag4headerEncodeCounter(f->freeHead, f->version);
+    const int32_t rc = file4write(&f->file, piece.offset, piece.bytes, piece.size);
     if (rc < 0) return rc;
     f->versionOld = f->version;
     return 0;
@@ -387,7 +369,7 @@ int32_t index4flush(index4file* f) {
 
 int32_t index4isProduction(index4file* f) {
     if (f == nullptr || f->dataFile == nullptr) return 0;
-    if ((f->dataFile->flags & kProductionFlag) == 0) return 0;
+    if ((f->dataFile->flags & table4flagProduction) == 0) return 0;
     return u4namePiece(f->file.name, true, false) == u4namePiece(f->dataFile->name, true, false)
                ? 1
                : 0;

@@ -60,8 +60,8 @@ void index4versionAdvance(index4file* file);
 int32_t index4extend(index4file* file);
 // Puts a node on the free list: 0 or an error.
 int32_t index4freeNode(index4file* file, int32_t offset);
-// Stores the counter, the free-list head and the directory root (the first 16 bytes of the
-// directory header) when the counter changed: 0 or an error.
+// Stores the change counter and the free-list head in the directory header when the
+// counter changed (the roots are the tags' own, written by tag4flush): 0 or an error.
 int32_t index4versionWrite(index4file* file);
 // Rereads the counter past the block buffers: 1 when another process changed the file
 // (adopting the new value and free-list head when `adopt`), 0 when not, or an error.

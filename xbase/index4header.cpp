@@ -4,6 +4,7 @@
 
 #include "xbase/bytes4.h"
 #include "xbase/error4.h"
+#include "xbase/node4.h"
 
 // Header of a tag (1024 bytes), little-endian unless marked:
 //
@@ -30,7 +31,11 @@ namespace {
 constexpr int kRoot = 0, kFree = 4, kCounter = 8, kKeyLength = 12, kOptions = 14, kSignature = 15,
               kCollation = 494, kDescending = 502, kExprWritten = 504, kFilterLength = 506,
               kExprLength = 510, kTexts = 512;
+constexpr int kTextArea = tag4headerSize - kTexts;
+constexpr int kMaxTextLength = 255;  // with its zero: what the length fields allow
 constexpr char kGeneral[8] = {'G', 'E', 'N', 'E', 'R', 'A', 'L', 0};
+static_assert(kSignature + 1 == tag4headerPrefixSize);
+static_assert(tag4maxExpressionLength + 1 == kMaxTextLength);
 
 bool textWritable(const std::string& text) {
     return text.size() <= size_t(tag4maxExpressionLength) && text.find('\0') == std::string::npos;
@@ -39,7 +44,7 @@ bool textWritable(const std::string& text) {
 // Reads a text of `length` bytes with its zero at `offset` of the text area; false when
 // the length does not fit the area or the zero is not where the length says.
 bool readText(const uint8_t* in, int offset, int length, std::string* out) {
-    if (length < 1 || length > 255 || offset + length > 512) return false;
+    if (length < 1 || length > kMaxTextLength || offset + length > kTextArea) return false;
     const uint8_t* text = in + kTexts + offset;
     if (text[length - 1] != 0) return false;
     if (std::memchr(text, 0, size_t(length - 1)) != nullptr) return false;
@@ -75,6 +80,27 @@ void tag4headerDecodePrefix(const uint8_t in[tag4headerPrefixSize], tag4header* 
     out->signature = in[kSignature];
 }
 
+bytes4slice tag4headerRootSlice() {
+    return bytes4sliceOf(kRoot, kFree);
+}
+
+uint32_t tag4headerDecodeRoot(const bytes4slice& s) {
+    return bytes4get32le(s.bytes);
+}
+
+bytes4slice tag4headerEncodeRoot(uint32_t root) {
+    bytes4slice s = tag4headerRootSlice();
+    bytes4put32le(s.bytes, root);
+    return s;
+}
+
+bytes4slice tag4headerEncodeCounter(uint32_t freeHead, uint32_t changeCounter) {
+    bytes4slice s = bytes4sliceOf(kFree, kKeyLength);
+    bytes4put32le(s.bytes + (kFree - s.offset), freeHead);
+    bytes4put32be(s.bytes + (kCounter - s.offset), changeCounter);
+    return s;
+}
+
 int tag4headerEncode(const tag4header& h, uint8_t out[tag4headerSize]) {
     if (out == nullptr) return e4parmNull;
     if (h.keyLength < 1 || h.keyLength > tag4maxKeyLength) return e4parm;
@@ -102,12 +128,12 @@ int tag4headerDecode(const uint8_t in[tag4headerSize], tag4header* out) {
     if (h.signature != 1 || (h.options & tag4optCompact) == 0) return e4index;
     if (h.keyLength < 1 || h.keyLength > tag4maxKeyLength) return e4index;
     // Nodes follow the headers, so no root can lie inside the first 1024 bytes.
-    if (h.root < uint32_t(tag4headerSize) || h.root % 512 != 0) return e4index;
+    if (h.root < uint32_t(tag4headerSize) || h.root % node4size != 0) return e4index;
 
-    static const uint8_t kNone[8] = {};
-    if (std::memcmp(in + kCollation, kGeneral, 8) == 0)
+    static const uint8_t kNone[sizeof kGeneral] = {};
+    if (std::memcmp(in + kCollation, kGeneral, sizeof kGeneral) == 0)
         h.general = true;
-    else if (std::memcmp(in + kCollation, kNone, 8) != 0)
+    else if (std::memcmp(in + kCollation, kNone, sizeof kNone) != 0)
         return e4index;
     const uint16_t descending = bytes4get16le(in + kDescending);
     if (descending > 1) return e4index;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "xbase/bytes4.h"
+
 inline constexpr int tag4headerSize = 1024;
 inline constexpr int tag4maxKeyLength = 240;
 inline constexpr int tag4maxExpressionLength = 254;  // characters, without the terminating zero
@@ -47,7 +49,19 @@ int tag4headerEncode(const tag4header& header, uint8_t out[tag4headerSize]);
 int tag4headerDecode(const uint8_t in[tag4headerSize], tag4header* out);
 
 // The first 16 bytes (root, free head, change counter, key length, options, signature):
-// what the change counter write stores and the change check rereads.
+// what the change check rereads.
 inline constexpr int tag4headerPrefixSize = 16;
 void tag4headerEncodePrefix(const tag4header& header, uint8_t out[tag4headerPrefixSize]);
 void tag4headerDecodePrefix(const uint8_t in[tag4headerPrefixSize], tag4header* out);
+
+// Pieces of a header read or rewritten on their own (bytes4slice: offsets from the
+// header's start).
+//
+// The root offset: where it lies, its value once its bytes are read there, and its bytes
+// to write.
+bytes4slice tag4headerRootSlice();
+uint32_t tag4headerDecodeRoot(const bytes4slice& slice);
+bytes4slice tag4headerEncodeRoot(uint32_t root);
+// The free-list head and the change counter of the directory header, as a change
+// writes them (the root before them is left alone).
+bytes4slice tag4headerEncodeCounter(uint32_t freeHead, uint32_t changeCounter);

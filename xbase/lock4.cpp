@@ -6,6 +6,7 @@
 #include "xbase/index4.h"
 #include "xbase/mem4.h"
 #include "xbase/table4.h"
+#include "xbase/table4format.h"
 #include "xbase/table4write.h"
 #include "xbase/util4.h"
 
@@ -224,7 +225,7 @@ void forgetHandle(table4* t) {
 }  // namespace
 
 bool lock4highScheme(const table4file* data) {
-    return data->version == 0x30 || (data->flags & 0x01) != 0;
+    return data->version == table4version30 || (data->flags & table4flagProduction) != 0;
 }
 
 int64_t lock4recordPosition(const table4file* data, int32_t n) {

@@ -9,55 +9,16 @@
 #include "xbase/error4.h"
 #include "xbase/index4header.h"
 
-// Node (512 bytes), common header, little-endian:
-//
-//   offset  size  field
-//   ------  ----  -------------------------------------------------------------
-//        0     2  attribute: 0 branch, 1 root branch, 2 leaf, 3 root leaf
-//        2     2  number of entries
-//        4     4  offset of the left sibling, -1 when none
-//        8     4  offset of the right sibling, -1 when none
-//
-// Branch node, from offset 12, entries of K + 8 bytes (at most 500 bytes of entries):
-//
-//   part           size  content
-//   -------------  ----  ---------------------------------------------------------
-//   key               K  the full key, padded with the tag's pad byte
-//   record number     4  BIG-endian; the last record of the child's subtree
-//   child             4  BIG-endian offset of the child node
-//
-// Leaf node, after the common header:
-//
-//   offset  size  field
-//   ------  ----  -------------------------------------------------------------
-//       12     2  free bytes of the data area
-//       14     4  record-number mask (low R bits set)
-//       18     1  duplicate-count mask (low D bits set)
-//       19     1  trailing-count mask (low T bits set)
-//       20     1  R, bits of the record number
-//       21     1  D, bits of the duplicate count
-//       22     1  T, bits of the trailing count
-//       23     1  E, bytes per entry
-//       24   488  data area: entry i at 24 + i x E; stored key bytes packed from the end
-//                 of the node downwards (entry 0's bytes end at byte 511)
-//
-// Leaf entry, E bytes read as a little-endian bit field, lowest bits first:
-//
-//   bits                  field
-//   --------------------  ----------------------------------------------------
-//   0 .. R-1              record number
-//   R .. R+D-1            duplicate count: leading bytes shared with the previous key
-//   R+D .. R+D+T-1        trailing count: pad bytes at the end that are not stored
-//
-// Free node: its first 4 bytes hold the offset of the next free node, 0 ending the list.
-
 namespace {
 
-constexpr int kBranchArea = 500;
-constexpr int kLeafFree = 12, kLeafRecordMask = 14, kLeafDupMask = 18, kLeafTrailMask = 19,
-              kLeafR = 20, kLeafD = 21, kLeafT = 22, kLeafE = 23;
+constexpr int kBranchArea = node4size - node4headerSize;
+constexpr int kLeafFree = leaf4freeAt, kLeafRecordMask = leaf4recordMaskAt,
+              kLeafDupMask = leaf4dupMaskAt, kLeafTrailMask = leaf4trailMaskAt,
+              kLeafR = leaf4widthsAt, kLeafD = kLeafR + 1, kLeafT = kLeafD + 1, kLeafE = kLeafT + 1;
 constexpr int kLeafData = leaf4dataOffset;
-constexpr int kLeafArea = node4size - kLeafData;  // 488
+constexpr int kLeafArea = node4size - kLeafData;
+static_assert(kLeafE + 1 == leaf4dataOffset);
+constexpr int kLinkSize = 4;  // an offset in a node: a sibling, a free node
 
 uint32_t lowBits(int n) {
     return n >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << n) - 1;
@@ -70,10 +31,16 @@ bool keyLengthValid(int keyLength) {
 }  // namespace
 
 void node4headerWrite(uint8_t* node, const node4header& h) {
-    bytes4put16le(node, h.attribute);
-    bytes4put16le(node + 2, h.count);
-    bytes4put32le(node + 4, uint32_t(h.left));
-    bytes4put32le(node + 8, uint32_t(h.right));
+    bytes4put16le(node + node4attributeAt, h.attribute);
+    bytes4put16le(node + node4countAt, h.count);
+    bytes4put32le(node + node4leftAt, uint32_t(h.left));
+    bytes4put32le(node + node4rightAt, uint32_t(h.right));
+}
+
+bytes4slice node4encodeRight(int32_t right) {
+    bytes4slice s = bytes4sliceOf(node4rightAt, node4rightAt + kLinkSize);
+    bytes4put32le(s.bytes, uint32_t(right));
+    return s;
 }
 
 int node4headerCheck(const node4header& h) {
@@ -81,10 +48,18 @@ int node4headerCheck(const node4header& h) {
 }
 
 uint32_t node4freeNext(const uint8_t* node) {
-    return bytes4get32le(node);
+    return bytes4get32le(node + node4freeLinkAt);
 }
 void node4setFreeNext(uint8_t* node, uint32_t next) {
-    bytes4put32le(node, next);
+    bytes4put32le(node + node4freeLinkAt, next);
+}
+
+bytes4slice node4freeLinkSlice() {
+    return bytes4sliceOf(node4freeLinkAt, node4freeLinkAt + kLinkSize);
+}
+
+uint32_t node4decodeFreeLink(const bytes4slice& s) {
+    return bytes4get32le(s.bytes);
 }
 
 // ---- branch ----
@@ -126,7 +101,7 @@ int branch4view::append(const uint8_t* key, uint32_t record, uint32_t child) {
     if (key == nullptr) return e4parmNull;
     if (count_ >= capacity_) return node4noRoom;
     count_++;
-    bytes4put16le(node_ + 2, uint16_t(count_));
+    bytes4put16le(node_ + node4countAt, uint16_t(count_));
     return set(count_ - 1, key, record, child);
 }
 
@@ -182,7 +157,7 @@ void leaf4view::format(uint8_t* node, uint16_t attribute, const leaf4widths& w) 
 }
 
 void leaf4view::writeHeader() {
-    bytes4put16le(node_ + 2, uint16_t(count_));
+    bytes4put16le(node_ + node4countAt, uint16_t(count_));
     bytes4put16le(node_ + kLeafFree, uint16_t(free_));
     bytes4put32le(node_ + kLeafRecordMask, widths_.recordMask);
     node_[kLeafR] = uint8_t(widths_.recordBits);
@@ -193,7 +168,7 @@ void leaf4view::readHeader(uint8_t* node, int keyLength, uint8_t pad) {
     node_ = node;
     keyLength_ = keyLength;
     pad_ = pad;
-    count_ = bytes4get16le(node + 2);
+    count_ = bytes4get16le(node + node4countAt);
     free_ = bytes4get16le(node + kLeafFree);
     widths_.recordMask = bytes4get32le(node + kLeafRecordMask);
     widths_.dupMask = node[kLeafDupMask];
@@ -213,7 +188,7 @@ void leaf4view::forgetKey() {
 int leaf4view::attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why) {
     if (node == nullptr) return e4parmNull;
     if (!keyLengthValid(keyLength)) return e4parm;
-    if (!node4isLeaf(bytes4get16le(node))) return e4index;
+    if (!node4isLeaf(node4headerRead(node).attribute)) return e4index;
     readHeader(node, keyLength, pad);
     const int rc = validate(why);
     if (rc != 0) node_ = nullptr;
@@ -226,7 +201,8 @@ void leaf4view::attachTrusted(uint8_t* node, int keyLength, uint8_t pad) {
     stored_ = kLeafArea - count_ * widths_.entryBytes - free_;
 #ifdef QV_CHECK_NODES
     std::string why;
-    if (!keyLengthValid(keyLength) || !node4isLeaf(bytes4get16le(node)) || validate(&why) != 0) {
+    if (!keyLengthValid(keyLength) || !node4isLeaf(node4headerRead(node).attribute) ||
+        validate(&why) != 0) {
         std::fprintf(stderr, "leaf4view: a leaf held in memory is unsound: %s\n", why.c_str());
         std::abort();
     }

@@ -11,6 +11,48 @@
 // Branch entries hold the full key, then the record number and the child offset (both
 // big-endian). Leaf entries are bit fields (record number, duplicate count, trailing
 // count) at the front of the data area, with the stored key bytes packed at the back.
+//
+// Node (512 bytes), common header, little-endian:
+//
+//   offset  size  field
+//   ------  ----  -------------------------------------------------------------
+//        0     2  attribute: 0 branch, 1 root branch, 2 leaf, 3 root leaf
+//        2     2  number of entries
+//        4     4  offset of the left sibling, -1 when none
+//        8     4  offset of the right sibling, -1 when none
+//
+// Branch node, from offset 12, entries of K + 8 bytes (at most 500 bytes of entries):
+//
+//   part           size  content
+//   -------------  ----  ---------------------------------------------------------
+//   key               K  the full key, padded with the tag's pad byte
+//   record number     4  BIG-endian; the last record of the child's subtree
+//   child             4  BIG-endian offset of the child node
+//
+// Leaf node, after the common header:
+//
+//   offset  size  field
+//   ------  ----  -------------------------------------------------------------
+//       12     2  free bytes of the data area
+//       14     4  record-number mask (low R bits set)
+//       18     1  duplicate-count mask (low D bits set)
+//       19     1  trailing-count mask (low T bits set)
+//       20     1  R, bits of the record number
+//       21     1  D, bits of the duplicate count
+//       22     1  T, bits of the trailing count
+//       23     1  E, bytes per entry
+//       24   488  data area: entry i at 24 + i x E; stored key bytes packed from the end
+//                 of the node downwards (entry 0's bytes end at byte 511)
+//
+// Leaf entry, E bytes read as a little-endian bit field, lowest bits first:
+//
+//   bits                  field
+//   --------------------  ----------------------------------------------------
+//   0 .. R-1              record number
+//   R .. R+D-1            duplicate count: leading bytes shared with the previous key
+//   R+D .. R+D+T-1        trailing count: pad bytes at the end that are not stored
+//
+// Free node: its first 4 bytes hold the offset of the next free node, 0 ending the list.
 
 #include <array>
 #include <cstdint>
@@ -19,11 +61,18 @@
 
 #include "xbase/bytes4.h"
 
+// Where the fields lie (the tables above).
 inline constexpr int node4size = 512;
-inline constexpr int node4headerSize = 12;  // the common header; branch entries follow
-inline constexpr int leaf4dataOffset = 24;  // a leaf's entries, after its widths
-inline constexpr int node4noRoom = 1;       // outcome of an append or widening: the node is full
-inline constexpr int node4none = -1;        // sibling offset of a node at the end of its level
+inline constexpr int node4attributeAt = 0, node4countAt = 2, node4leftAt = 4, node4rightAt = 8;
+inline constexpr int node4headerSize =
+    node4rightAt + 4;  // the common header; branch entries follow
+inline constexpr int leaf4freeAt = node4headerSize, leaf4recordMaskAt = leaf4freeAt + 2,
+                     leaf4dupMaskAt = leaf4recordMaskAt + 4, leaf4trailMaskAt = leaf4dupMaskAt + 1,
+                     leaf4widthsAt = leaf4trailMaskAt + 1;  // R, D, T and E, a byte each
+inline constexpr int leaf4dataOffset = leaf4widthsAt + 4;   // a leaf's entries, after its widths
+inline constexpr int node4freeLinkAt = 0;
+inline constexpr int node4noRoom = 1;  // outcome of an append or widening: the node is full
+inline constexpr int node4none = -1;   // sibling offset of a node at the end of its level
 
 // Node attributes.
 inline constexpr uint16_t node4branch = 0;
@@ -47,11 +96,19 @@ inline bool node4isLeaf(uint16_t attribute) {
     return attribute == node4leaf || attribute == node4rootLeaf;
 }
 
+// A node's right sibling offset alone (bytes4slice: offsets from the node's start), as a
+// rebuild sets it once the next node of the level is written.
+bytes4slice node4encodeRight(int32_t right);
+
 // A free node keeps the offset of the next free node in its first 4 bytes (0 ends the list).
 uint32_t node4freeNext(const uint8_t* node);
 void node4setFreeNext(uint8_t* node, uint32_t next);
+// The link alone: where it lies in the node, and its value once its bytes are read there.
+bytes4slice node4freeLinkSlice();
+uint32_t node4decodeFreeLink(const bytes4slice& slice);
 
-// How many entries a branch of this key length holds: floor(500 / (K + 8)).
+// How many entries a branch of this key length holds: the 500 bytes after the header
+// divided by K + 8, rounded down.
 int branch4capacity(int keyLength);
 
 // A branch node (attribute 0 or 1).
@@ -257,15 +314,14 @@ class leaf4iter {
     std::array<uint8_t, 256> key_{};
 };
 
-// The readers of every step of a search or a walk, inline; the byte layout is described in
-// node4.cpp.
+// The readers of every step of a search or a walk, inline.
 
 inline node4header node4headerRead(const uint8_t* node) {
     node4header h;
-    h.attribute = bytes4get16le(node);
-    h.count = bytes4get16le(node + 2);
-    h.left = int32_t(bytes4get32le(node + 4));
-    h.right = int32_t(bytes4get32le(node + 8));
+    h.attribute = bytes4get16le(node + node4attributeAt);
+    h.count = bytes4get16le(node + node4countAt);
+    h.left = int32_t(bytes4get32le(node + node4leftAt));
+    h.right = int32_t(bytes4get32le(node + node4rightAt));
     return h;
 }
 

@@ -439,7 +439,8 @@ bool readyToStart(env4* env, int32_t location) {
 // A handle on a data file flagged as having a production index opens it too (autoOpen);
 // a failure there fails the open.
 table4* withProduction(env4* env, table4* t) {
-    if (t == nullptr || !env->autoOpen || (t->dataFile->flags & 1) == 0) return t;
+    if (t == nullptr || !env->autoOpen || (t->dataFile->flags & table4flagProduction) == 0)
+        return t;
     if (index4open(t, nullptr) != nullptr) return t;
     const int32_t code = env->errorCode;
     error4setCode(env, 0);

@@ -51,17 +51,18 @@ int32_t table4recordCountLow(table4file* data, int32_t owner) {
     if (data->heldCount < 0) {
         // In a shared file the count is what other processes change: it is read
         // from the disk, never from a buffered block.
-        unsigned char bytes[4];
+        bytes4slice piece = table4headerCountSlice();
         int32_t rc = 0;
         if (data->file.accessMode == 0 && data->file.fd >= 0) {
-            const int32_t got = file4readLow(&data->file, 4, bytes, 4);
-            rc = got < 0 ? got : got < 4 ? error4raiseText(env, e4read, 90772, data->name) : 0;
+            const int32_t got = file4readLow(&data->file, piece.offset, piece.bytes, piece.size);
+            rc = got < 0            ? got
+                 : got < piece.size ? error4raiseText(env, e4read, 90772, data->name)
+                                    : 0;
         } else {
-            rc = file4readAll(&data->file, 4, bytes, 4);
+            rc = file4readAll(&data->file, piece.offset, piece.bytes, piece.size);
         }
         if (rc < 0) return rc;
-        int32_t count = static_cast<int32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-                                             (static_cast<uint32_t>(bytes[3]) << 24));
+        const int32_t count = table4headerDecodeCount(piece);
         if (count < 0) return error4raiseText(env, e4data, 90771, data->name);
         data->headerCount = count;
         if (holds) data->heldCount = count;
@@ -83,16 +84,11 @@ int32_t table4writeHeader(table4file* data, int withDate, int withCount) {
     std::memcpy(h.date, data->date, 3);
     h.count = count ? data->heldCount : data->headerCount;
     h.headerLen = data->headerLen;
-    unsigned char front[10];
-    table4headerEncodeFront(h, front);
-    int32_t rc = 0;
-    if (withDate && count)
-        rc = file4write(&data->file, 0, front, 10);
-    else if (count)
-        rc = file4write(&data->file, 4, front + 4, 6);
-    else if (withDate)
-        rc = file4write(&data->file, 0, front, 4);
-    if (rc < 0) return rc;
+    const bytes4slice piece = table4headerEncodeUpdate(h, withDate != 0, count);
+    if (piece.size > 0) {
+        const int32_t rc = file4write(&data->file, piece.offset, piece.bytes, piece.size);
+        if (rc < 0) return rc;
+    }
     if (count) data->headerCount = data->heldCount;
     data->headerChanged = data->dateChanged = data->countChanged = 0;
     return 0;

@@ -33,72 +33,85 @@
 
 #include <cstring>
 
+#include "xbase/bytes4.h"
+
 namespace {
 
-void put16(unsigned char* p, uint16_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
+constexpr int kVersion = 0, kDate = 1, kCount = 4, kHeaderLength = 8, kRecordLength = 10,
+              kFlags = 28, kCodePage = 29;
+constexpr int kName = 0, kType = 11, kOffset = 12, kLength = 16, kDecimals = 17, kFieldFlags = 18;
+constexpr int kNameLength = kType - 1;  // the 11th byte ends the name
 
-void put32(unsigned char* p, int32_t v) {
-    auto u = static_cast<uint32_t>(v);
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(u >> (8 * i));
-}
-
-uint16_t get16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-int32_t get32(const unsigned char* p) {
-    uint32_t u = 0;
-    for (int i = 3; i >= 0; --i) u = (u << 8) | p[i];
-    return static_cast<int32_t>(u);
+// Version, date, count and header length: the front that an update rewrites.
+void encodeFront(const table4header& h, unsigned char* out) {
+    out[kVersion] = h.version;
+    std::memcpy(out + kDate, h.date, kCount - kDate);
+    bytes4put32le(out + kCount, static_cast<uint32_t>(h.count));
+    bytes4put16le(out + kHeaderLength, h.headerLen);
 }
 
 }  // namespace
 
-void table4headerEncodeFront(const table4header& h, unsigned char out[10]) {
-    out[0] = h.version;
-    std::memcpy(out + 1, h.date, 3);
-    put32(out + 4, h.count);
-    put16(out + 8, h.headerLen);
-}
-
 void table4headerEncode(const table4header& h, unsigned char out[table4headerSize]) {
     std::memset(out, 0, table4headerSize);
-    table4headerEncodeFront(h, out);
-    put16(out + 10, h.recordLen);
-    out[28] = h.flags;
-    out[29] = h.codePage;
+    encodeFront(h, out);
+    bytes4put16le(out + kRecordLength, h.recordLen);
+    out[kFlags] = h.flags;
+    out[kCodePage] = h.codePage;
 }
 
 void table4headerDecode(const unsigned char in[table4headerSize], table4header& h) {
-    h.version = in[0];
-    std::memcpy(h.date, in + 1, 3);
-    h.count = get32(in + 4);
-    h.headerLen = get16(in + 8);
-    h.recordLen = get16(in + 10);
-    h.flags = in[28];
-    h.codePage = in[29];
+    h.version = in[kVersion];
+    std::memcpy(h.date, in + kDate, kCount - kDate);
+    h.count = static_cast<int32_t>(bytes4get32le(in + kCount));
+    h.headerLen = bytes4get16le(in + kHeaderLength);
+    h.recordLen = bytes4get16le(in + kRecordLength);
+    h.flags = in[kFlags];
+    h.codePage = in[kCodePage];
+}
+
+bytes4slice table4headerCountSlice() {
+    return bytes4sliceOf(kCount, kHeaderLength);
+}
+
+int32_t table4headerDecodeCount(const bytes4slice& s) {
+    return static_cast<int32_t>(bytes4get32le(s.bytes));
+}
+
+bytes4slice table4headerEncodeUpdate(const table4header& h, bool date, bool count) {
+    unsigned char front[kRecordLength];
+    encodeFront(h, front);
+    const int from = date ? kVersion : kCount;
+    const int end = count ? kRecordLength : kCount;
+    bytes4slice s = bytes4sliceOf(from, end);
+    std::memcpy(s.bytes, front + s.offset, static_cast<size_t>(s.size));
+    return s;
+}
+
+bytes4slice table4headerEncodeFlags(uint8_t flags) {
+    bytes4slice s = bytes4sliceOf(kFlags, kCodePage);
+    s.bytes[0] = flags;
+    return s;
 }
 
 void table4descriptorEncode(const table4descriptor& d, unsigned char out[table4descriptorSize]) {
     std::memset(out, 0, table4descriptorSize);
-    for (int i = 0; i < 10 && d.name[i] != '\0'; ++i)
-        out[i] = static_cast<unsigned char>(d.name[i]);
-    out[11] = d.type;
-    put16(out + 12, d.offset);
-    out[16] = d.lenLow;
-    out[17] = d.lenHigh;
-    out[18] = d.flags;
+    for (int i = 0; i < kNameLength && d.name[i] != '\0'; ++i)
+        out[kName + i] = static_cast<unsigned char>(d.name[i]);
+    out[kType] = d.type;
+    bytes4put16le(out + kOffset, d.offset);
+    out[kLength] = d.lenLow;
+    out[kDecimals] = d.lenHigh;
+    out[kFieldFlags] = d.flags;
 }
 
 void table4descriptorDecode(const unsigned char in[table4descriptorSize], table4descriptor& d) {
     std::memset(d.name, 0, sizeof d.name);
-    for (int i = 0; i < 10 && in[i] != 0; ++i) d.name[i] = static_cast<char>(in[i]);
-    d.type = in[11];
-    d.offset = get16(in + 12);
-    d.lenLow = in[16];
-    d.lenHigh = in[17];
-    d.flags = in[18];
+    for (int i = 0; i < kNameLength && in[kName + i] != 0; ++i)
+        d.name[i] = static_cast<char>(in[kName + i]);
+    d.type = in[kType];
+    d.offset = bytes4get16le(in + kOffset);
+    d.lenLow = in[kLength];
+    d.lenHigh = in[kDecimals];
+    d.flags = in[kFieldFlags];
 }

@@ -277,11 +277,12 @@ int32_t chooseLeaf(tag4file* t, block4* b, Target& target) {
 }
 
 int32_t readRoot(tag4file* t) {
-    uint8_t bytes[4];
-    const int32_t got = file4read(&t->indexFile->file, int32_t(t->headerOffset), bytes, 4);
+    bytes4slice piece = tag4headerRootSlice();
+    const int32_t got = file4read(&t->indexFile->file, int32_t(t->headerOffset) + piece.offset,
+                                  piece.bytes, piece.size);
     if (got < 0) return got;
-    if (got < 4) return tag4suspect;
-    t->tree->root = bytes4get32le(bytes);
+    if (got < piece.size) return tag4suspect;
+    t->tree->root = tag4headerDecodeRoot(piece);
     t->tree->rootChanged = 0;
     return 0;
 }
@@ -856,9 +857,9 @@ int32_t tag4flush(tag4file* t) {
         if (rc < 0) return rc;
     }
     if (t->tree->rootChanged) {
-        uint8_t bytes[4];
-        bytes4put32le(bytes, t->tree->root);
-        const int32_t rc = file4write(&t->indexFile->file, int32_t(t->headerOffset), bytes, 4);
+        const bytes4slice piece = tag4headerEncodeRoot(t->tree->root);
+        const int32_t rc = file4write(&t->indexFile->file, int32_t(t->headerOffset) + piece.offset,
+                                      piece.bytes, piece.size);
         if (rc < 0) return rc;
         t->tree->rootChanged = 0;
     }

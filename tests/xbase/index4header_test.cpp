@@ -63,6 +63,25 @@ TEST(TagHeader, RoundTripsEveryField) {
     EXPECT_EQ(b[11], 77);  // big-endian
 }
 
+// The root and the counter written or read alone are the whole header's bytes at their place.
+TEST(TagHeader, PiecesAreTheWholeHeadersBytesAtTheirPlace) {
+    tag4header h = tag4headerDirectory(0x12400);
+    h.freeHead = 0x3400;
+    h.changeCounter = 0x01020304;
+    Bytes whole(tag4headerSize);
+    ASSERT_EQ(tag4headerEncode(h, whole.data()), 0);
+    for (const bytes4slice& piece :
+         {tag4headerEncodeRoot(h.root), tag4headerEncodeCounter(h.freeHead, h.changeCounter)}) {
+        SCOPED_TRACE(piece.offset);
+        ASSERT_GT(piece.size, 0);
+        EXPECT_EQ(std::memcmp(piece.bytes, whole.data() + piece.offset, size_t(piece.size)), 0);
+    }
+    EXPECT_EQ(tag4headerEncodeCounter(0, 0).offset, 4);  // the root before it is left alone
+    bytes4slice root = tag4headerRootSlice();
+    std::memcpy(root.bytes, whole.data() + root.offset, size_t(root.size));
+    EXPECT_EQ(tag4headerDecodeRoot(root), h.root);
+}
+
 TEST(TagHeader, EncodeRefusesWhatCannotBeWritten) {
     tag4header good;
     good.root = 1024;

@@ -343,7 +343,9 @@ TEST(LeafCodec, AscendingAgreesWithWholeKeys) {
         ASSERT_EQ(again.attach(leaf.node.get(), 6, ' '), 0);
         uint8_t last[6] = {};
         EXPECT_EQ(again.ascending(last), a <= b);
-        if (a <= b) EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 6), b);
+        if (a <= b) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 6), b);
+        }
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(leaf4iter(again, 1).key()), 6), b);
     }
 }
@@ -527,9 +529,17 @@ TEST(NodeHeader, RoundTripsSiblingsAndFreeLinks) {
     EXPECT_EQ(node4headerCheck(h), 0);
     EXPECT_EQ(node4headerCheck(node4header{4, 0, 0, 0}), -310);
 
+    // The right sibling patched alone lands where the whole header has it.
+    const bytes4slice right = node4encodeRight(0x1200);
+    ASSERT_GT(right.size, 0);
+    EXPECT_EQ(std::memcmp(right.bytes, node.get() + right.offset, size_t(right.size)), 0);
+
     node4setFreeNext(node.get(), 4096);
     EXPECT_EQ(node4freeNext(node.get()), 4096u);
     EXPECT_EQ(node[1], 0x10);
+    bytes4slice link = node4freeLinkSlice();
+    std::memcpy(link.bytes, node.get() + link.offset, size_t(link.size));
+    EXPECT_EQ(node4decodeFreeLink(link), 4096u);
 }
 
 }  // namespace
