@@ -71,10 +71,7 @@ TEST_F(FilterTest, ConditionsAgainstSingleValues) {
     const MatchCase cases[] = {
         {"abc", "abc", true},
         {"abc", "ABCDEF", true},
-        {"abc",
-         "\xC0"
-         "bc",
-         true},  // À
+        {"abc", "\300bc", true},  // À
         {"abc", "a-b c", true},
         {"abc", "ab", false},
         {"abc", "xabc", false},
@@ -344,37 +341,12 @@ struct RangeCase {
 // values that the condition matches.
 TEST_F(FilterTest, RangeKeysEncloseTheMatchingValues) {
     const std::vector<std::string> fixture = {
-        "",
-        "1",
-        "2.5",
-        "3",
-        "5",
-        "7",
-        "7.5",
-        "8",
-        "12",
-        "a",
-        "azz",
-        "b",
-        "B",
-        "B\xE9",
-        "bzzzz",
-        "c",
-        "C d",
-        "d",
-        "D",
-        "d-day",
-        "dzz",
-        "e",
-        "\xE9"
-        "clat",
-        "m",
-        "zoo",
-        "\xFF",
-        "3/4/2003",
+        "",  "1",     "2.5", "3", "5",        "7",     "7.5", "8",    "12",
+        "a", "azz",   "b",   "B", "B\351",    "bzzzz", "c",   "C d",  "d",
+        "D", "d-day", "dzz", "e", "\351clat", "m",     "zoo", "\377", "3/4/2003",
     };
     const RangeCase cases[] = {
-        {">b&<d", "b", "d", {"B", "b", "B\xE9", "bzzzz", "c", "C d", "D", "d", "d-day", "dzz"}},
+        {">b&<d", "b", "d", {"B", "b", "B\351", "bzzzz", "c", "C d", "D", "d", "d-day", "dzz"}},
         {">3&<7", "3", "7", {"3", "5", "7", "7.5"}},
         {"c", "c", "c", {"c", "C d"}},
     };
@@ -475,15 +447,7 @@ TEST_F(FilterTest, BadConditionsGiveAnAnswer) {
 // from its text when the key holds the whole text.
 TEST_F(FilterTest, RandomConditionsAreConsistent) {
     const std::string alphabet = "ab5.\"&&++--##**<<>> \xE9";
-    const std::vector<std::string> values = {"",
-                                             "a",
-                                             "ab",
-                                             "b5",
-                                             "5",
-                                             "5.5",
-                                             "ba",
-                                             "\xC9"
-                                             "a"};
+    const std::vector<std::string> values = {"", "a", "ab", "b5", "5", "5.5", "ba", "\311a"};
     std::mt19937 random(11);
     for (int round = 0; round < 3000; ++round) {
         std::string condition;
