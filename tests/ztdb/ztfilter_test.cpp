@@ -128,7 +128,7 @@ TEST_F(FilterTest, ConditionsAgainstSingleValues) {
             << "'" << c.condition << "' against '" << c.value << "'";
 }
 
-TEST_F(FilterTest, LongWordMatchesAsFarAsTheKeyHoldsIt) {
+TEST_F(FilterTest, FortyLetterWordMatchesAsFarAsTheKeyHoldsIt) {
     const std::string word = byteLetters(40);
     const size_t held = size_t(kLengths.lenKey) - 4;
     std::string changedLate = word;
@@ -152,7 +152,7 @@ TEST_F(FilterTest, LongWordMatchesAsFarAsTheKeyHoldsIt) {
             << "'" << c.condition << "' against '" << c.value << "'";
 }
 
-TEST_F(FilterTest, LongValuesAreCodedWhole) {
+TEST_F(FilterTest, ValuesPastTheStackRoomAreCodedWhole) {
     // Around the stack room for the key (500 bytes with its terminator) and well past it.
     for (size_t length : {495u, 496u, 497u, 600u, 5000u}) {
         std::string value(length - 3, 'a');
