@@ -1,14 +1,20 @@
 // The other process of the process tests: started by tests/platform/spawned_child.h with a role
 // and its arguments, it reads commands from standard input and reports on standard output,
 // one line each, flushed at once.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../hex_text.h"
 #include "platform/registry.h"
+#include "platform/single_instance.h"
 
 namespace {
 
@@ -59,6 +65,36 @@ int registryMany(const std::string& path, const std::string& key, int count) {
     return 0;
 }
 
+// inst <runtime folder> <store> <command line> [handler delay ms]: starts as the program
+// does. Handed over: says "handed" and ends 0. First: says "first", then serves until its
+// standard input ends, saying "got <hex of StartFile>" for each handoff (after waiting the
+// delay inside the handler, so that handoffs overlap).
+int instance(const std::string& folder, const std::string& path, const std::string& commandLine,
+             int delayMs) {
+    qv::RegistryStore store(path);
+    qv::InstanceStart start = qv::startInstance(folder, store, commandLine);
+    if (start.role == qv::InstanceRole::handedOver) {
+        say("handed");
+        return 0;
+    }
+    if (start.role == qv::InstanceRole::failed) {
+        say("failed " + start.error);
+        return 1;
+    }
+    start.server->setOnHandoff([&] {
+        std::string startFile = qv::readStartFile(store);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        say("got " + hexText(startFile));
+    });
+    say("first");
+    for (;;) {
+        start.server->servePending(50);
+        pollfd input{0, POLLIN, 0};
+        char c;
+        if (::poll(&input, 1, 0) > 0 && ::read(0, &c, 1) <= 0) return 0;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,5 +105,7 @@ int main(int argc, char** argv) {
     if (role == "reg-loop" && args.size() == 3) return registryLoop(args[1], std::stoi(args[2]));
     if (role == "reg-many" && args.size() == 4)
         return registryMany(args[1], args[2], std::stoi(args[3]));
+    if (role == "inst" && (args.size() == 4 || args.size() == 5))
+        return instance(args[1], args[2], args[3], args.size() == 5 ? std::stoi(args[4]) : 0);
     return 64;
 }
