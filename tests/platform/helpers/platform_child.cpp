@@ -95,6 +95,17 @@ int instance(const std::string& folder, const std::string& path, const std::stri
     }
 }
 
+// echo-args <file> <arguments...>: writes each argument it was given to file, in hex, one a
+// line, so that the test sees exactly what arrived.
+int echoArguments(const std::vector<std::string>& args) {
+    std::string text;
+    for (std::size_t i = 2; i < args.size(); ++i) text += hexText(args[i]) + "\n";
+    FILE* out = std::fopen(args[1].c_str(), "w");
+    if (!out) return 2;
+    std::fputs(text.c_str(), out);
+    return std::fclose(out) == 0 ? 0 : 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +116,7 @@ int main(int argc, char** argv) {
     if (role == "reg-loop" && args.size() == 3) return registryLoop(args[1], std::stoi(args[2]));
     if (role == "reg-many" && args.size() == 4)
         return registryMany(args[1], args[2], std::stoi(args[3]));
+    if (role == "echo-args" && args.size() >= 2) return echoArguments(args);
     if (role == "inst" && (args.size() == 4 || args.size() == 5))
         return instance(args[1], args[2], args[3], args.size() == 5 ? std::stoi(args[4]) : 0);
     return 64;
