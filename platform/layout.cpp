@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/ansi_text.h"
 #include "platform/atomic_file.h"
 #include "platform/log.h"
 
@@ -28,25 +29,11 @@ bool validName(std::string_view name) {
 
 // Well-formed UTF-8 without control characters other than tab.
 bool validText(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            if ((c < 0x20 && c != '\t') || c == 0x7F) return false;
-            ++i;
-            continue;
-        }
-        std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-        if (length == 0 || c > 0xF4 || i + length > text.size()) return false;
-        char32_t cp = c & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (next & 0x3F);
-        }
-        bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-        if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += length;
+    std::size_t at = 0;
+    char32_t cp = 0;
+    while (at < text.size()) {
+        if (!decodeUtf8(text, at, cp)) return false;
+        if ((cp < 0x20 && cp != '\t') || cp == 0x7F) return false;
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hex_text.h"
@@ -268,6 +269,32 @@ TEST_F(RegistryFile, TwoProcessesWritingAtOnceLoseNothing) {
             ASSERT_EQ(reg.readString("N" + std::to_string(n), &value), RegResult::ok) << key << n;
             EXPECT_EQ(value, key + std::to_string(n));
         }
+    }
+}
+
+TEST_F(RegistryFile, ThreadsWritingAtOnceLoseNothing) {
+    // Two threads share one store object; two more have a store each on the same file.
+    RegistryStore shared(path);
+    RegistryStore own1(path), own2(path);
+    RegistryStore* stores[] = {&shared, &shared, &own1, &own2};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            Registry reg(*stores[t]);
+            std::string key = "\\T" + std::to_string(t);
+            ASSERT_EQ(reg.openKey(key, true), RegResult::ok);
+            for (int n = 0; n < 30; ++n)
+                ASSERT_EQ(reg.writeInteger("N" + std::to_string(n), n), RegResult::ok);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    RegistryStore check(path);
+    Registry reg(check);
+    for (int t = 0; t < 4; ++t) {
+        ASSERT_EQ(reg.openKeyReadOnly("\\T" + std::to_string(t)), RegResult::ok);
+        std::vector<std::string> names;
+        ASSERT_EQ(reg.getValueNames(&names), RegResult::ok);
+        EXPECT_EQ(names.size(), 30u) << t;
     }
 }
 

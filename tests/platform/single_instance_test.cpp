@@ -1,9 +1,6 @@
 #include "platform/single_instance.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,7 +11,6 @@
 #include <vector>
 
 #include "hex_text.h"
-#include "platform/user_folders.h"
 #include "spawned_child.h"
 #include "temp_folder.h"
 
@@ -148,35 +144,6 @@ TEST_F(Instances, AFolderPathLongerThanASocketAddressStillServes) {
     serving.join();
     EXPECT_EQ(second.role, InstanceRole::handedOver) << second.error;
     EXPECT_EQ(received, "/deep/path.zt");
-}
-
-TEST(RuntimeFolder, APrivateFolderInTheUsersRuntimeFolder) {
-    TempFolder dir;
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    std::string previous = saved ? saved : "";
-    std::string error;
-
-    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    EXPECT_EQ(qv::runtimeFolder(&error), dir / "quorvane/") << error;
-    struct stat st {};
-    ASSERT_EQ(stat((dir / "quorvane").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-    ASSERT_EQ(chmod((dir / "quorvane").c_str(), 0755), 0);  // opened up by someone: closed again
-    EXPECT_EQ(qv::runtimeFolder(&error), dir / "quorvane/") << error;
-    ASSERT_EQ(stat((dir / "quorvane").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-
-    // A relative value is not a runtime folder; /tmp serves instead.
-    setenv("XDG_RUNTIME_DIR", "relative/run", 1);
-    EXPECT_EQ(qv::runtimeFolder(&error), "/tmp/quorvane-" + std::to_string(getuid()) + "/")
-        << error;
-
-    if (saved) {
-        setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
-    } else {
-        unsetenv("XDG_RUNTIME_DIR");
-    }
 }
 
 }  // namespace
