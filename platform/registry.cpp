@@ -384,8 +384,7 @@ void RegistryStore::loadLocked(const FileIdentity& now) {
                                                   : "what comes before is used")};
     }
     if (status_.damaged) {
-        logWarning(status_.message + "; the file is kept as " + path_ +
-                   ".damaged when settings are next saved");
+        logWarning(status_.message + "; the file is kept beside it when settings are next saved");
     }
 }
 

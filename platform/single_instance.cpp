@@ -26,6 +26,7 @@ constexpr std::string_view kAnswer = "done\n";
 // this long so that it cannot hold the user-interface thread.
 constexpr int kRequestWaitMs = 2000;
 constexpr int kConnectRetryMs = 20;
+constexpr int kClosingWaitMs = 1000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -250,7 +251,11 @@ class InstanceStarter {
         bool answered = sendAll(fd, kRequest) && receiveLine(fd, timeouts_.answerMs) == kAnswer;
         ::close(fd);
         if (answered) return Handoff::delivered;
-        if (!firstAlive(lockFd)) return Handoff::firstGone;
+        // A first instance that is closing drops the connection just before its lock goes.
+        for (int waited = 0; waited <= kClosingWaitMs; waited += kConnectRetryMs) {
+            if (!firstAlive(lockFd)) return Handoff::firstGone;
+            std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryMs));
+        }
         *error = "the running instance did not answer";
         return Handoff::failed;
     }
