@@ -80,7 +80,7 @@ TEST(MessageFormat, ALineWhoseSpecifiersDoNotMatchItsArgumentsIsShownAsItStands)
     }
 }
 
-TEST(MessageFormat, LongLinesAndLongArgumentsNeedNoBuffer) {
+TEST(MessageFormat, TenThousandCharacterLinesAndHugeArgumentsNeedNoBuffer) {
     const std::string head(5000, 'h'), tail(4990, 't'), name(10000, 'n');
     const std::string line = head + "%s" + tail + "%d";  // a line of 10,000 characters
     ASSERT_EQ(line.size(), 9994u);

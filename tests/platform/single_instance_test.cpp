@@ -130,7 +130,7 @@ TEST_F(Instances, SecondInstancesStartedTogetherAllDeliverTheirPaths) {
     EXPECT_FALSE(startFileExists());
 }
 
-TEST_F(Instances, AFolderPathLongerThanASocketAddressStillServes) {
+TEST_F(Instances, AFolderPathBeyondASocketAddressStillServes) {
     std::string deep = runtime;
     while (deep.size() < 200) deep += "a-rather-long-folder-name/";
     ASSERT_TRUE(std::filesystem::create_directories(deep));
