@@ -12,21 +12,26 @@ constexpr char32_t kHigh[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
 
-// Decodes one UTF-8 sequence at `pos`; returns false on a malformed,
-// overlong or surrogate sequence.
 bool decodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char b0 = byte(pos);
@@ -55,8 +60,6 @@ bool decodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp) {
     pos += extra + 1;
     return true;
 }
-
-}  // namespace
 
 char32_t ansiToCodePoint(unsigned char byte) {
     return (byte >= 0x80 && byte < 0xA0) ? kHigh[byte - 0x80] : byte;

@@ -25,4 +25,11 @@ std::optional<std::string> utf8ToAnsi(std::string_view utf8, std::size_t* badOff
 char32_t ansiToCodePoint(unsigned char byte);
 int codePointToAnsi(char32_t cp);
 
+// Appends the UTF-8 bytes of a code point (up to U+10FFFF).
+void appendUtf8(std::string& out, char32_t cp);
+
+// Decodes the UTF-8 sequence at pos into cp and moves pos past it; false, with pos unchanged,
+// for a malformed, overlong or surrogate sequence.
+bool decodeUtf8(std::string_view s, std::size_t& pos, char32_t& cp);
+
 }  // namespace qv

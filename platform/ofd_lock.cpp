@@ -30,6 +30,14 @@ OfdResult ofdTryLock(int fd, int64_t start, int64_t length, bool exclusive) {
     }
 }
 
+bool ofdLockWait(int fd, int64_t start, int64_t length, bool exclusive) {
+    struct flock fl = makeRange(exclusive ? F_WRLCK : F_RDLCK, start, length);
+    for (;;) {
+        if (fcntl(fd, F_OFD_SETLKW, &fl) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
 bool ofdUnlock(int fd, int64_t start, int64_t length) {
     struct flock fl = makeRange(F_UNLCK, start, length);
     for (;;) {

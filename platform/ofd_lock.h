@@ -19,6 +19,10 @@ enum class OfdResult { ok, busy, failed };
 // (errno says why).
 OfdResult ofdTryLock(int fd, int64_t start, int64_t length, bool exclusive);
 
+// Waits until [start, start + length) can be locked, then locks it; true on success. The wait
+// ends when the holding description is closed, which also happens when its process dies.
+bool ofdLockWait(int fd, int64_t start, int64_t length, bool exclusive);
+
 // Releases [start, start + length) held by this description; true on success.
 bool ofdUnlock(int fd, int64_t start, int64_t length);
 
