@@ -45,7 +45,8 @@ bool ZTFile::lock(bool noWait) {
     if (fileLocked_ == 0) {
         if (!lockRetry(rowTable_, noWait)) return false;
         // Another process may have written anything since: no block or node of either table
-        // that this process holds may be trusted, and another may have appended.
+        // that this process holds may be trusted. The headers need no re-reading here: under
+        // the lock the library reads a table's count from the disk when it is first needed.
         bool fresh = true;
         for (table4* t : {rowTable_, dictTable_})
             if (table4refresh(t) != 0) fresh = false;
@@ -54,7 +55,6 @@ bool ZTFile::lock(bool noWait) {
             if (table4unlock(rowTable_) != 0) takeError();
             return false;
         }
-        refreshTables(false);
     }
     ++fileLocked_;
     return true;

@@ -161,7 +161,7 @@ bool buildIndex(const std::string& table, const std::string& index, const tag4de
         if (table4close(t) != 0) ok = false;
     }
     if (!ok) *error = index + ": not built (" + std::to_string(env.errorCode) + ")";
-    error4setCode(&env, 0);
+    (void)error4setCode(&env, 0);  // the failure is reported through error
     if (env4release(&env) != 0) ok = false;
     return ok;
 }
