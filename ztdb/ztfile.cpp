@@ -327,7 +327,6 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
     dictBuffer_ = table4recordBuffer(dictTable_);
     if (!(mode & kOpenUsable)) return word;
 
-    openMode_ = word;
     if (!openIndexes()) {
         const int32_t code = takeError();
         word |= code == r4noOpen ? kOpenNoIndexFile : kOpenIndexFailed;
