@@ -1,0 +1,28 @@
+// Every test here runs inside a QApplication: offscreen unless the environment names another
+// platform (the X11 tests run under xvfb-run with xcb), and with a runtime folder of its own, so
+// that nothing the tests leave there meets the user's session or another test process.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <filesystem>
+#include <string>
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const char* tmp = getenv("TMPDIR");
+    std::string runtime = std::string(tmp && *tmp ? tmp : "/tmp") + "/qv-runtime-XXXXXX";
+    if (!mkdtemp(runtime.data())) return 2;  // mkdtemp makes it 0700, as the folder must be
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+
+    int rc;
+    {
+        QApplication app(argc, argv);
+        rc = RUN_ALL_TESTS();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(runtime, ignored);
+    return rc;
+}
