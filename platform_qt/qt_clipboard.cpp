@@ -127,10 +127,7 @@ bool QtClipboard::onUiThread(const std::function<void()>& fn) {
 
 bool QtClipboard::open(const void* owner) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (isOpen_ && owner_ != owner) return false;
-    isOpen_ = true;
-    owner_ = owner;
-    return true;
+    return ownership_.open(owner);
 }
 
 void QtClipboard::close() {
@@ -138,10 +135,10 @@ void QtClipboard::close() {
     bool publish;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        publish = isOpen_ && writing_;
+        publish = ownership_.isOpen() && writing_;
         content.swap(pending_);
-        isOpen_ = writing_ = false;
-        owner_ = nullptr;
+        writing_ = false;
+        ownership_.close();
     }
     if (!publish) return;
     std::map<ClipboardFormat, std::string> types;
@@ -165,7 +162,7 @@ void QtClipboard::close() {
 
 bool QtClipboard::empty() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isOpen_) return false;
+    if (!ownership_.isOpen()) return false;
     pending_.clear();
     writing_ = true;
     return true;
@@ -190,7 +187,7 @@ std::string QtClipboard::mimeOf(ClipboardFormat format) {
 bool QtClipboard::setData(ClipboardFormat format, std::vector<unsigned char> bytes) {
     if (format != kClipboardText && mimeOf(format).empty()) return false;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isOpen_ || !writing_) return false;
+    if (!ownership_.isOpen() || !writing_) return false;
     pending_[format] = std::move(bytes);
     return true;
 }
@@ -239,7 +236,7 @@ bool QtClipboard::isAvailable(ClipboardFormat format) {
 bool QtClipboard::getData(ClipboardFormat format, std::vector<unsigned char>* out) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!isOpen_) return false;
+        if (!ownership_.isOpen()) return false;
     }
     return format != 0 && read(format, out);
 }

@@ -54,8 +54,7 @@ class QtClipboard : public Clipboard {
 
     MessagePump& pump_;
     std::mutex mutex_;
-    bool isOpen_ = false;
-    const void* owner_ = nullptr;
+    ClipboardOwnership ownership_;
     bool writing_ = false;  // emptied in this session: close publishes pending_
     Content pending_;
     std::map<std::string, ClipboardFormat> formats_;  // by MIME type
