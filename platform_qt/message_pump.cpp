@@ -28,7 +28,7 @@ struct MessagePump::SendState {
     bool done = false;       // finished, delivered or not
     bool delivered = false;  // the handler ran
     intptr_t result = 0;
-    std::condition_variable_any finished;
+    std::condition_variable finished;
 };
 
 MessagePump::MessagePump() : uiThread_(std::this_thread::get_id()) {
@@ -94,13 +94,18 @@ std::optional<intptr_t> MessagePump::send(ReceiverHandle to, Message message,
     auto state = std::make_shared<SendState>();
     state->to = to;
     state->message = std::move(message);
+    // Registered before the lock is taken: a stop already requested runs the callback at once.
+    std::stop_callback onStop(stop, [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state->finished.notify_all();
+    });
     std::unique_lock<std::mutex> lock(mutex_);
     if (closed_ || !receivers_.count(to)) return std::nullopt;  // state and message freed
     sent_.push_back(state);
     work_.notify_all();
     signalIfNeeded();
 
-    state->finished.wait(lock, stop, [&] { return state->done; });
+    state->finished.wait(lock, [&] { return state->done || stop.stop_requested(); });
     if (state->done) {
         if (!state->delivered) return std::nullopt;
         return state->result;
@@ -123,61 +128,48 @@ bool MessagePump::invoke(std::function<void()> fn, std::stop_token stop) {
     return send(invoker_, std::move(m), stop).has_value();
 }
 
-bool MessagePump::serviceOneSend() {
-    std::shared_ptr<SendState> state;
-    MessageHandler* handler = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (sent_.empty()) return false;
-        state = std::move(sent_.front());
-        sent_.pop_front();
-        auto it = receivers_.find(state->to);
-        if (it == receivers_.end()) {
-            state->done = true;
-            state->finished.notify_all();
-        } else {
-            state->taken = true;
-            handler = it->second;
-        }
-    }
-    if (handler) {
+bool MessagePump::serviceOneSend(std::unique_lock<std::mutex>& lock) {
+    if (sent_.empty()) return false;
+    std::shared_ptr<SendState> state = std::move(sent_.front());
+    sent_.pop_front();
+    auto it = receivers_.find(state->to);
+    if (it != receivers_.end()) {
+        state->taken = true;
+        MessageHandler* handler = it->second;
+        lock.unlock();
         // Receivers are detached only on this thread, so the handler outlives this call.
-        intptr_t result = (*handler)(state->message);
-        std::lock_guard<std::mutex> lock(mutex_);
+        const intptr_t result = (*handler)(state->message);
+        lock.lock();
         state->result = result;
         state->delivered = true;
-        state->done = true;
-        state->finished.notify_all();
     }
+    state->done = true;
     Message done = std::move(state->message);  // freed here, not by a worker still holding state
+    lock.unlock();
+    state->finished.notify_all();  // after unlocking, so that the sender need not wait for it
+    done = Message();
+    lock.lock();
     return true;
 }
 
 size_t MessagePump::dispatch(size_t maxPosted) {
     assert(isUiThread());
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        signalled_ = false;
-    }
     size_t delivered = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    signalled_ = false;
     for (;;) {
-        while (serviceOneSend()) {
-        }
-        if (delivered >= maxPosted) break;
-        Posted next;
-        MessageHandler* handler = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (posted_.empty()) break;
-            next = std::move(posted_.front());
-            posted_.pop_front();
-            auto it = receivers_.find(next.to);
-            if (it != receivers_.end()) handler = it->second;
-        }
+        if (serviceOneSend(lock)) continue;  // sends go first, also those that come meanwhile
+        if (delivered >= maxPosted || posted_.empty()) break;
+        Posted next = std::move(posted_.front());
+        posted_.pop_front();
+        auto it = receivers_.find(next.to);
+        MessageHandler* handler = it == receivers_.end() ? nullptr : it->second;
+        lock.unlock();
         if (handler) (*handler)(next.message);
+        next = Posted();  // the payload is freed without the lock
         ++delivered;
+        lock.lock();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     if (!posted_.empty() || !sent_.empty()) signalIfNeeded();
     return delivered;
 }
@@ -186,7 +178,10 @@ bool MessagePump::waitFor(const std::function<bool()>& done, std::chrono::millis
     assert(isUiThread());
     const auto until = deadline(timeout);
     for (;;) {
-        while (serviceOneSend()) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (serviceOneSend(lock)) {
+            }
         }
         if (done()) return true;
         if (Clock::now() >= until) return false;

@@ -95,7 +95,8 @@ class MessagePump {
 
     ReceiverHandle attach(MessageHandler* handler);
     void detach(ReceiverHandle handle);
-    bool serviceOneSend();
+    // Handles the first waiting send, if any; called and returning with the lock held.
+    bool serviceOneSend(std::unique_lock<std::mutex>& lock);
     void signalIfNeeded();  // with the lock held
 
     const std::thread::id uiThread_;
