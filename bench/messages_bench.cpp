@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -43,6 +44,16 @@ void record(benchmark::State& state, const char* name, long count, Clock::time_p
     state.counters["us_each"] = seconds * 1e6 / double(count);
 }
 
+// Runs work on a worker thread while this thread, the window's, runs loop until it is quit.
+void timeWorker(benchmark::State& state, const char* name, long count, QEventLoop& loop,
+                const std::function<void()>& work) {
+    const auto t0 = Clock::now();
+    std::thread worker(work);
+    loop.exec();
+    worker.join();
+    record(state, name, count, t0);
+}
+
 // The worker's messages carry an owned payload, as the jobs' texts and notices do.
 void PostOurs(benchmark::State& state) {
     for (auto _ : state) {
@@ -53,8 +64,7 @@ void PostOurs(benchmark::State& state) {
             if (received == gPosts) loop.quit();
             return 0;
         });
-        const auto t0 = Clock::now();
-        std::thread worker([&] {
+        timeWorker(state, "Post/ours", gPosts, loop, [&] {
             for (long i = 0; i < gPosts; ++i) {
                 qv::Message m;
                 m.id = qv::kMsgJobPercent;
@@ -62,9 +72,6 @@ void PostOurs(benchmark::State& state) {
                 gPump->post(window.handle(), std::move(m));
             }
         });
-        loop.exec();
-        worker.join();
-        record(state, "Post/ours", gPosts, t0);
     }
 }
 
@@ -73,8 +80,7 @@ void PostQt(benchmark::State& state) {
         QEventLoop loop;
         QObject window;
         long received = 0;
-        const auto t0 = Clock::now();
-        std::thread worker([&] {
+        timeWorker(state, "Post/qt", gPosts, loop, [&] {
             for (long i = 0; i < gPosts; ++i) {
                 auto payload = std::make_shared<long>(i);
                 QMetaObject::invokeMethod(
@@ -86,9 +92,6 @@ void PostQt(benchmark::State& state) {
                     Qt::QueuedConnection);
             }
         });
-        loop.exec();
-        worker.join();
-        record(state, "Post/qt", gPosts, t0);
     }
 }
 
@@ -98,8 +101,7 @@ void SendOurs(benchmark::State& state) {
         qv::MessageReceiver window(
             *gPump, [](qv::Message& m) -> intptr_t { return intptr_t(m.wParam) + 1; });
         long wrong = 0;
-        const auto t0 = Clock::now();
-        std::thread worker([&] {
+        timeWorker(state, "Send/ours", gSends, loop, [&] {
             for (long i = 0; i < gSends; ++i) {
                 qv::Message m;
                 m.id = qv::kMsgJobCloseFile;
@@ -108,9 +110,6 @@ void SendOurs(benchmark::State& state) {
             }
             QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
         });
-        loop.exec();
-        worker.join();
-        record(state, "Send/ours", gSends, t0);
         if (wrong) state.SkipWithError("a send returned the wrong result");
     }
 }
@@ -120,8 +119,7 @@ void SendQt(benchmark::State& state) {
         QEventLoop loop;
         QObject window;
         long wrong = 0;
-        const auto t0 = Clock::now();
-        std::thread worker([&] {
+        timeWorker(state, "Send/qt", gSends, loop, [&] {
             for (long i = 0; i < gSends; ++i) {
                 long result = 0;
                 QMetaObject::invokeMethod(
@@ -130,9 +128,6 @@ void SendQt(benchmark::State& state) {
             }
             QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
         });
-        loop.exec();
-        worker.join();
-        record(state, "Send/qt", gSends, t0);
         if (wrong) state.SkipWithError("a call returned the wrong result");
     }
 }
