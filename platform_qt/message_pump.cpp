@@ -53,7 +53,9 @@ ReceiverHandle MessagePump::attach(MessageHandler* handler) {
 
 void MessagePump::detach(ReceiverHandle handle) {
     assert(isUiThread());
-    std::deque<Posted> dropped;  // freed after the lock: a payload's destructor may post
+    // Freed after the lock: a payload's destructor may post.
+    std::deque<Posted> dropped;
+    std::vector<Message> unsent;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         receivers_.erase(handle);
@@ -61,11 +63,22 @@ void MessagePump::detach(ReceiverHandle handle) {
                                           [&](const Posted& p) { return p.to != handle; });
         std::move(keep, posted_.end(), std::back_inserter(dropped));
         posted_.erase(keep, posted_.end());
+        // Workers sending to it stop waiting now.
+        for (auto it = sent_.begin(); it != sent_.end();) {
+            if ((*it)->to != handle) {
+                ++it;
+                continue;
+            }
+            unsent.push_back(std::move((*it)->message));
+            (*it)->done = true;
+            (*it)->finished.notify_all();
+            it = sent_.erase(it);
+        }
     }
 }
 
 bool MessagePump::post(ReceiverHandle to, Message message) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     if (closed_ || !receivers_.count(to)) return false;
     posted_.push_back(Posted{to, std::move(message)});
     signalIfNeeded();

@@ -175,6 +175,20 @@ TEST_P(MessagePumpTest, MessagesThatAreNeverDeliveredFreeTheirPayloads) {
     pump->runUntil([] { return false; }, 20ms);
     EXPECT_EQ(handled, 0);
 
+    // Waited for in a worker's send when the receiver goes.
+    {
+        auto target = std::make_unique<qv::MessageReceiver>(*pump, counting);
+        std::optional<intptr_t> answer{-1};
+        std::thread worker(
+            [&] { answer = pump->send(target->handle(), tracked(qv::kMsgJobCloseFile, 2, 0)); });
+        while (Tracked::alive < 1) std::this_thread::yield();
+        std::this_thread::sleep_for(20ms);  // most likely queued by now; either way it fails
+        target.reset();
+        worker.join();
+        EXPECT_EQ(answer, std::nullopt);
+        EXPECT_EQ(Tracked::alive, 0);
+    }
+
     // Queued, or waiting in a worker's send, when the program closes.
     pump->post(newcomer.handle(), tracked(qv::kMsgJobText, 0, 0));
     std::optional<intptr_t> answer{-1};
