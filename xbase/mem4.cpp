@@ -7,6 +7,10 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 
+#if MEM4_POISONS
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 constexpr unsigned char kGuard = 0x55;
@@ -58,6 +62,34 @@ void writeFrame(unsigned char* frame, int32_t callerSize, int32_t span) {
     std::memcpy(frame, &total, 4);
     std::memset(frame + 4, kGuard, kFrontGuard);
     std::memset(frame + kFront + callerSize, kGuard, span - kFront - callerSize);
+}
+
+// A free pool element is poisoned whole and unpoisoned when handed out again;
+// elements start 8-aligned and span a multiple of 8 bytes, so the sanitizer
+// marks exactly the element.
+void markElement(const pool4* pool, unsigned char* frame, bool isFree) {
+#if MEM4_POISONS
+    if (isFree)
+        ASAN_POISON_MEMORY_REGION(frame, pool->elementSize);
+    else
+        ASAN_UNPOISON_MEMORY_REGION(frame, pool->elementSize);
+#else
+    (void)pool;
+    (void)frame;
+    (void)isFree;
+#endif
+}
+
+// True when any byte of the element is poisoned: it is free already.
+bool elementIsFree(const pool4* pool, const unsigned char* frame) {
+#if MEM4_POISONS
+    return __asan_region_is_poisoned(const_cast<unsigned char*>(frame), pool->elementSize) !=
+           nullptr;
+#else
+    (void)pool;
+    (void)frame;
+    return false;  // a free element's zeroed guards give it away instead
+#endif
 }
 
 bool guardsIntact(const unsigned char* frame, int32_t callerSize, int32_t span) {
@@ -136,6 +168,7 @@ bool growPool(pool4* pool) {
     for (uint64_t i = count; i-- > 0;) {
         unsigned char* element = chunk + sizeof(link4) + i * pool->elementSize;
         std::memcpy(element, &pool->freeHead, sizeof(void*));
+        markElement(pool, element, true);
         pool->freeHead = element;
         pool->freeCount++;
     }
@@ -288,18 +321,12 @@ void* pool4alloc(pool4* pool, env4* env) {
         return nullptr;
     }
     auto* frame = static_cast<unsigned char*>(pool->freeHead);
+    markElement(pool, frame, false);
     std::memcpy(&pool->freeHead, frame, sizeof(void*));
     pool->freeCount--;
     int32_t callerSize = pool->elementSize - mem4frameBytes;
     writeFrame(frame, callerSize, pool->elementSize);
     std::memset(frame + kFront, 0, callerSize);
-    if (registerBlock(frame + kFront) < 0) {
-        std::memcpy(frame, &pool->freeHead, sizeof(void*));
-        pool->freeHead = frame;
-        pool->freeCount++;
-        error4raise(env, e4memory, 90432);
-        return nullptr;
-    }
     pool->inUse++;
     return frame + kFront;
 }
@@ -324,13 +351,16 @@ int32_t pool4free(pool4* pool, void* element) {
     if (!active()) return 0;
     if (pool->inUse <= 0) return error4raise(nullptr, e4result, 90441);
     pool->inUse--;
-    unregisterBlock(element);
     unsigned char* frame = frameOf(element);
     int32_t callerSize = pool->elementSize - mem4frameBytes;
-    if (!guardsIntact(frame, callerSize, pool->elementSize))
-        return error4raise(nullptr, e4result, 90442);  // damaged: never reused
+    // Free already (poisoned), or damaged: never reused, and never touched by the caller again.
+    if (elementIsFree(pool, frame) || !guardsIntact(frame, callerSize, pool->elementSize)) {
+        markElement(pool, frame, true);
+        return error4raise(nullptr, e4result, 90442);
+    }
     std::memset(frame, 0, pool->elementSize);
     std::memcpy(frame, &pool->freeHead, sizeof(void*));
+    markElement(pool, frame, true);
     pool->freeHead = frame;
     pool->freeCount++;
     return 0;

@@ -653,6 +653,7 @@ int32_t table4close(table4* t) {
         if (rc == 0) rc = indexes;
         if (--tf->useCount == 0) {
             int32_t closed = closeDataFile(tf);
+            t->dataFile = nullptr;  // gone back to its pool
             if (rc == 0) rc = closed;
         }
         if (rc < 0 && !pending) env->errorCode = rc;

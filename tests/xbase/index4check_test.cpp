@@ -140,9 +140,6 @@ std::vector<std::string> lines(const std::string& text) {
 
 class IndependentReader : public testing::Test {
   protected:
-    void SetUp() override {
-        if (!indexDumpAvailable()) GTEST_SKIP() << "index_dump is not installed";
-    }
     TempDir dir_;
 };
 
@@ -425,7 +422,7 @@ void damageRun(int rounds, uint32_t seed) {
 TEST(IndexCheck, SurvivesRandomDamage) {
     damageRun(300, 5);
 }
-TEST(IndexCheckLong, SurvivesRandomDamage) {
+TEST(IndexCheck, LONG_SurvivesRandomDamage) {
     damageRun(20000, 6);
 }
 

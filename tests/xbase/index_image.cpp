@@ -204,18 +204,18 @@ IndexImage buildIndexImage(const std::vector<IndexImageTag>& tags, uint32_t reco
     return out;
 }
 
-bool indexDumpAvailable() {
-    return access("/usr/bin/index_dump", X_OK) == 0;
-}
-
 std::string runIndexDump(const std::string& path, const std::string& tag, const std::string& type) {
+    // The only independent check of index files: a missing reader fails the check that
+    // needed it, never skips it.
+    if (access("/usr/bin/index_dump", X_OK) != 0)
+        return "/usr/bin/index_dump is missing (scripts/install-deps installs it)";
     // The arguments are the test's own temporary paths and tag names: no shell quoting
     // beyond single quotes is needed.
     std::string command = "/usr/bin/index_dump -type=" + type + " '" + path + "'";
     if (!tag.empty()) command += " '" + tag + "'";
     command += " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return {};
+    if (pipe == nullptr) return "index_dump could not be started";
     std::string out;
     char buffer[4096];
     size_t n;

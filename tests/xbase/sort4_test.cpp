@@ -375,7 +375,7 @@ TEST_F(Sort4Test, FailingRunWriteIsAnErrorAndLeavesNoFile) {
     }
 }
 
-TEST(Sort4Long, RandomConfigurationsAgainstTheModel) {
+TEST(Sort4Model, LONG_RandomConfigurationsAgainstTheModel) {
     TempDir dir;
     setenv("TEMP", dir.path().c_str(), 1);
     env4 env;

@@ -151,7 +151,7 @@ TEST(DamagedHeader, RandomMutationsEndInSuccessOrAnError) {
     mutateAndOpen(7, 400);
 }
 
-TEST(DamagedHeader, LongRandomMutationsEndInSuccessOrAnError) {
+TEST(DamagedHeader, LONG_RandomMutationsEndInSuccessOrAnError) {
     for (uint32_t seed = 1; seed <= 10; ++seed) mutateAndOpen(seed, 5000);
 }
 

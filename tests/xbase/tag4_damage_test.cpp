@@ -117,7 +117,7 @@ TEST(TagDamage, DamagedFilesGiveErrorsNotCrashes) {
     damageRun(150, 31);
 }
 
-TEST(TagDamageLong, DamagedFilesGiveErrorsNotCrashes) {
+TEST(TagDamage, LONG_DamagedFilesGiveErrorsNotCrashes) {
     damageRun(5000, 32);
 }
 
