@@ -17,7 +17,9 @@
 #include "xbase/list4.h"
 
 inline constexpr int32_t index4lockByte = 0x7FFFFFFE;
-inline constexpr int32_t index4nameMax = 250;  // characters of an index name or path
+// Characters of an index name or path: a whole Linux path (PATH_MAX less its terminator), so
+// that a database deep in a folder tree keeps its index files.
+inline constexpr int32_t index4nameMax = 4095;
 
 struct index4file {
     link4 link;  // in table4file::indexFiles

@@ -215,7 +215,7 @@ TEST_F(IndexTest, BadDefinitionsAreRefusedBeforeAnythingIsMade) {
         EXPECT_EQ(readWhole(dir_.file("bad.cdx")), "");
     }
     // Names: one limit for create and open.
-    const std::string longName = dir_.file(std::string(260, 'x'));
+    const std::string longName = dir_.file(std::string(index4nameMax + 1, 'x'));
     EXPECT_EQ(index4create(t, longName.c_str(), kNameCity), nullptr);
     EXPECT_EQ(env_.errorCode, e4name);
     error4setCode(&env_, 0);
