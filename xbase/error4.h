@@ -3,10 +3,13 @@
 //
 // Errors are negative codes kept in the environment (`env4::errorCode`) with a
 // five-digit location whose first three digits name the module that raised
-// it. While a negative code is pending every library call returns -1410 (or
-// -1, or null) and does nothing, until `error4setCode(env, 0)` clears it.
+// it; library sites write it as E4LOC(n), which keeps it unique (error4loc.h).
+// While a negative code is pending every library call returns -1410 (or -1,
+// or null) and does nothing, until `error4setCode(env, 0)` clears it.
 // Small positive codes are outcomes, not errors.
 #include <cstdint>
+
+#include "xbase/error4loc.h"
 
 struct env4;
 
@@ -59,6 +62,23 @@ constexpr int32_t e4notSupported = -1020;  // field type not supported
 constexpr int32_t e4version = -1095;       // wrong library version
 constexpr int32_t e4codeBase = -1410;      // an error is already pending (never stored)
 constexpr int32_t e4name = -1420;          // name too long or missing
+
+// Key-expression errors, raised by expr4parse. -440 is not among them: it is
+// e4width everywhere, and an expression nested too deep is -445.
+constexpr int32_t e4exprComma = -400;       // no ',' or ')' after a function argument
+constexpr int32_t e4exprTrailing = -410;    // text left after the expression (stray ')' or ',')
+constexpr int32_t e4exprAlias = -420;       // unknown alias before "->"
+constexpr int32_t e4exprIifLength = -422;   // IIF branches of different lengths
+constexpr int32_t e4exprConstant = -425;    // length, start or decimals not a numeric constant
+constexpr int32_t e4exprArgCount = -430;    // wrong number of arguments
+constexpr int32_t e4exprNesting = -445;     // 20 pending operands, or nesting over 100 deep
+constexpr int32_t e4exprParen = -450;       // ')' missing
+constexpr int32_t e4exprType = -460;        // operand type wrong, or a field type not read
+constexpr int32_t e4exprFunction = -470;    // unknown function name
+constexpr int32_t e4exprOperator = -480;    // unknown operator
+constexpr int32_t e4exprOperand = -490;     // unrecognised operand, or field name too long
+constexpr int32_t e4exprQuote = -500;       // string constant without its closing quote
+constexpr int32_t e4exprOtherTable = -510;  // a field of another table in a tag's expression
 
 // Receives every raised error. The program installs none: errors are only
 // stored and returned. Tests install one to see errors raised without an

@@ -29,13 +29,13 @@ expr4calc* expr4calcLookup(env4* env, const char* name) {
 
 expr4calc* expr4calcCreate(env4* env, expression4* expr, const char* name) {
     if (env == nullptr || expr == nullptr) {
-        error4raise(env, e4parmNull, 91501);
+        error4raise(env, e4parmNull, E4LOC(91101));
         expr4free(expr);
         return nullptr;
     }
     char upper[sizeof expr4calc::name];
     if (error4pending(env) || !calcName(name, upper)) {
-        if (!error4pending(env)) error4raise(env, e4name, 91502);
+        if (!error4pending(env)) error4raise(env, e4name, E4LOC(91102));
         expr4free(expr);
         return nullptr;
     }

@@ -391,7 +391,7 @@ void deleted(expr4run* run) {
     if (rec[0] == '*')
         v = 1;
     else if (rec[0] != ' ')
-        error4raise(run->expr->env, e4info, 91401);  // the evaluation goes on
+        error4raise(run->expr->env, e4info, E4LOC(91401));  // the evaluation goes on
     pushInt(run, v);
 }
 

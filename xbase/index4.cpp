@@ -82,26 +82,28 @@ int32_t parseTag(tag4file* t, table4* table, bool creating) {
     t->expr = expr4parse(table, t->exprText, &t->exprTag);
     if (t->expr == nullptr) {
         if (error4pending(env)) return env->errorCode;
-        return error4raiseText(env, creating ? e4memory : e4index, 92401, t->alias, file);
+        return error4raiseText(env, creating ? e4memory : e4index, E4LOC(92401), t->alias, file);
     }
     const int32_t length = expr4keyLength(t->expr);
     if (creating) {
         // A key that no leaf could hold is refused now, not at every later write.
         if (length < 1 || length > tag4maxKeyLength)
-            return error4raiseText(env, e4tagInfo, 92402, t->alias, t->exprText);
+            return error4raiseText(env, e4tagInfo, E4LOC(92402), t->alias, t->exprText);
         t->keyLength = uint16_t(length);
     } else if (length != t->keyLength) {
-        return error4raiseText(env, e4index, 92403, t->alias, file);
+        return error4raiseText(env, e4index, E4LOC(92403), t->alias, file);
     }
     tag4fileSetType(t, t->expr->type);
     if (t->filterText != nullptr && t->filterText[0] != '\0') {
         t->filter = expr4parse(table, t->filterText, &t->exprTag);
         if (t->filter == nullptr) {
             if (error4pending(env)) return env->errorCode;
-            return error4raiseText(env, creating ? e4memory : e4index, 92404, t->alias, file);
+            return error4raiseText(env, creating ? e4memory : e4index, E4LOC(92404), t->alias,
+                                   file);
         }
         if (t->filter->type != 'L')
-            return error4raiseText(env, creating ? e4tagInfo : e4index, 92405, t->alias, file);
+            return error4raiseText(env, creating ? e4tagInfo : e4index, E4LOC(92405), t->alias,
+                                   file);
     }
     const table4file* data = table->dataFile;
     t->noTrail = data->version != '0' && env->compatibility == 26 && t->filter != nullptr;
@@ -136,7 +138,7 @@ index4* makeHandle(table4* table, index4file* f, const char* alias) {
     if (failed) {
         while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) pool4free(env->tagPool, tag);
         pool4free(env->indexPool, index);
-        error4raise(env, e4memory, 92410);
+        error4raise(env, e4memory, E4LOC(92410));
         return nullptr;
     }
     list4add(&table->indexes, index);
@@ -170,20 +172,20 @@ int32_t defineTag(env4* env, const tag4def& def, tag4header* h, std::string* nam
                                     tag4candidateRefuse,
                                     tag4candidateError};
     if (std::find(std::begin(codes), std::end(codes), def.unique) == std::end(codes))
-        return error4raiseText(env, e4tagInfo, 92420, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92420), def.name);
     if (def.descending != 0 && def.descending != tag4descendingCode)
-        return error4raiseText(env, e4tagInfo, 92421, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92421), def.name);
     if (def.expression == nullptr || def.expression[0] == '\0')
-        return error4raiseText(env, e4tagInfo, 92422, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92422), def.name);
     const char* filter = def.filter != nullptr ? def.filter : "";
     if (std::strlen(def.expression) > size_t(tag4maxExpressionLength) ||
         std::strlen(filter) > size_t(tag4maxExpressionLength))
-        return error4raiseText(env, e4tagInfo, 92423, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92423), def.name);
     char cut[tag4nameLength + 1];
     u4ncpy(cut, def.name, sizeof cut);
     c4trimN(cut, sizeof cut);
     c4upper(cut);
-    if (cut[0] == '\0') return error4raiseText(env, e4tagInfo, 92424, def.name);
+    if (cut[0] == '\0') return error4raiseText(env, e4tagInfo, E4LOC(92424), def.name);
     *name = cut;
     h->keyLength = 1;  // until the expression gives it
     h->options = tag4optCompact | tag4optCompound;
@@ -235,7 +237,7 @@ int32_t keysOfRecords(tag4file* t, sort4* sort, void* context) {
         char* key = nullptr;
         const int32_t length = expr4key(t->expr, &key, &t->exprTag);
         if (length < 0) return length;
-        if (length != t->keyLength) return error4raiseText(env, e4index, 92430, t->alias);
+        if (length != t->keyLength) return error4raiseText(env, e4index, E4LOC(92430), t->alias);
         if ((rc = sort4put(sort, record, key, nullptr)) < 0) return rc;
     }
     return 0;
@@ -262,7 +264,7 @@ void blankRecord(table4* t) {
 // Points a tag's expressions at the table of its handle.
 int32_t bindTag(tag4* tag) {
     tag4file* t = tag->tagFile;
-    if (t->expr == nullptr) return error4raiseText(t->env, e4struct, 92440, t->alias);
+    if (t->expr == nullptr) return error4raiseText(t->env, e4struct, E4LOC(92440), t->alias);
     table4* table = tag->index->table;
     int32_t rc = expr4setTable(t->expr, table);
     if (rc == 0 && t->filter != nullptr) rc = expr4setTable(t->filter, table);
@@ -273,7 +275,7 @@ int32_t recordKey(tag4* tag, char** key) {
     tag4file* t = tag->tagFile;
     const int32_t length = expr4key(t->expr, key, &t->exprTag);
     if (length < 0) return length;
-    if (length != t->keyLength) return error4raiseText(t->env, e4index, 92441, t->alias);
+    if (length != t->keyLength) return error4raiseText(t->env, e4index, E4LOC(92441), t->alias);
     return length;
 }
 
@@ -282,12 +284,12 @@ int32_t recordKey(tag4* tag, char** key) {
 // ---- handles ----
 
 index4* index4open(table4* table, const char* name) {
-    if (!readyFor(table, 92450)) return nullptr;
+    if (!readyFor(table, E4LOC(92450))) return nullptr;
     env4* env = table->env;
     table4file* data = table->dataFile;
     const std::string alias = indexAlias(table, name);
     if (alias.size() > size_t(index4nameMax)) {
-        error4raiseText(env, e4name, 92451, alias.c_str());
+        error4raiseText(env, e4name, E4LOC(92451), alias.c_str());
         return nullptr;
     }
     std::string path;
@@ -295,7 +297,7 @@ index4* index4open(table4* table, const char* name) {
         return nullptr;
     if (index4file* shared = openFor(data, u4identify(path))) {
         if (handleHas(table, shared)) {
-            error4raiseText(env, e4instance, 92452, path.c_str());
+            error4raiseText(env, e4instance, E4LOC(92452), path.c_str());
             return nullptr;
         }
         index4* index = makeHandle(table, shared, alias.c_str());
@@ -322,16 +324,16 @@ index4* index4open(table4* table, const char* name) {
 }
 
 index4* index4create(table4* table, const char* name, const tag4def* defs) {
-    if (!readyFor(table, 92460)) return nullptr;
+    if (!readyFor(table, E4LOC(92460))) return nullptr;
     env4* env = table->env;
     table4file* data = table->dataFile;
     if (defs == nullptr) {
-        error4raise(env, e4parmNull, 92461);
+        error4raise(env, e4parmNull, E4LOC(92461));
         return nullptr;
     }
     const bool production = name == nullptr;
     if (production && data->file.accessMode != 1) {
-        error4raiseText(env, e4create, 92462, data->name);
+        error4raiseText(env, e4create, E4LOC(92462), data->name);
         return nullptr;
     }
     const std::string alias = indexAlias(table, name);
@@ -339,7 +341,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     if (indexPath(env, production ? data->name : name, production, &path) < 0) return nullptr;
     if (alias.size() > size_t(index4nameMax) || path.size() > size_t(index4nameMax) ||
         openFor(data, u4identify(path)) != nullptr) {
-        error4raiseText(env, e4name, 92463, path.c_str());
+        error4raiseText(env, e4name, E4LOC(92463), path.c_str());
         return nullptr;
     }
     // Check every definition before anything is made.
@@ -350,14 +352,14 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
         std::string tagName;
         if (defineTag(env, *def, &h, &tagName) < 0) return nullptr;
         if (std::find(names.begin(), names.end(), tagName) != names.end()) {
-            error4raiseText(env, e4tagInfo, 92464, tagName.c_str());
+            error4raiseText(env, e4tagInfo, E4LOC(92464), tagName.c_str());
             return nullptr;
         }
         headers.push_back(h);
         names.push_back(tagName);
     }
     if (table4lockFile(table) != 0) {
-        if (!error4pending(env)) error4raiseText(env, e4lock, 92465, data->name);
+        if (!error4pending(env)) error4raiseText(env, e4lock, E4LOC(92465), data->name);
         return nullptr;
     }
 
@@ -388,7 +390,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
         ok = index != nullptr;
     }
     if (!ok) {
-        if (!error4pending(env)) error4raise(env, e4memory, 92466);
+        if (!error4pending(env)) error4raise(env, e4memory, E4LOC(92466));
         index4fileFree(f);
         unlink(path.c_str());  // ours, and incomplete
         return nullptr;
@@ -416,7 +418,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
         index4close(index);
         unlink(path.c_str());
         if (code == e4lock)
-            error4raiseText(env, e4lock, 92467, path.c_str());
+            error4raiseText(env, e4lock, E4LOC(92467), path.c_str());
         else
             env->errorCode = code;
         return nullptr;
@@ -425,7 +427,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
 }
 
 int32_t index4close(index4* index) {
-    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92470);
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92470));
     env4* env = index->env;
     table4* table = index->table;
     const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
@@ -457,7 +459,7 @@ int32_t index4close(index4* index) {
 }
 
 int32_t index4reindex(index4* index) {
-    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92480);
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92480));
     env4* env = index->env;
     if (error4pending(env)) return e4codeBase;
     table4* table = index->table;
@@ -470,12 +472,12 @@ int32_t index4reindex(index4* index) {
     forEachTag(f, [&](tag4file* t) {
         if (rc != 0 || isDirectoryLike(t)) return;
         if (t->expr == nullptr) {
-            rc = error4raiseText(env, e4struct, 92481, t->alias);
+            rc = error4raiseText(env, e4struct, E4LOC(92481), t->alias);
             return;
         }
         const int32_t length = expr4keyLength(t->expr);
         if (length < 1 || length > tag4maxKeyLength)
-            rc = error4raiseText(env, e4index, 92482, t->alias);
+            rc = error4raiseText(env, e4index, E4LOC(92482), t->alias);
         else
             t->keyLength = uint16_t(length);
     });
@@ -485,7 +487,7 @@ int32_t index4reindex(index4* index) {
 }
 
 int32_t index4refresh(index4* index) {
-    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92485);
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92485));
     if (error4pending(index->env)) return e4codeBase;
     // Most calls find nothing changed: they take no copy of the position.
     const int32_t moved = index4versionCheck(index->indexFile, 0);
@@ -528,7 +530,7 @@ tag4* index4tag(index4* index, const char* name) {
 // ---- keys of records ----
 
 int32_t tag4exprKey(tag4* tag, const char** key) {
-    if (tag == nullptr || key == nullptr) return error4raise(nullptr, e4parmNull, 92490);
+    if (tag == nullptr || key == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92490));
     if (error4pending(tag->tagFile->env)) return e4codeBase;
     int32_t rc = bindTag(tag);
     if (rc < 0) return rc;
@@ -539,7 +541,7 @@ int32_t tag4exprKey(tag4* tag, const char** key) {
 }
 
 int32_t tag4addRecord(tag4* tag, int32_t record) {
-    if (tag == nullptr) return error4raise(nullptr, e4parmNull, 92491);
+    if (tag == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92491));
     tag4file* t = tag->tagFile;
     env4* env = t->env;
     if (error4pending(env)) return e4codeBase;
@@ -552,7 +554,7 @@ int32_t tag4addRecord(tag4* tag, int32_t record) {
     const int16_t code = tag4uniqueCode(tag);
     if ((code == tag4candidateError || code == tag4candidateRefuse) && expr4isNull(t->expr)) {
         if (code == tag4candidateRefuse) return r4unique;
-        return error4raiseText(env, e4unique, 92492, t->alias, t->indexFile->file.name);
+        return error4raiseText(env, e4unique, E4LOC(92492), t->alias, t->indexFile->file.name);
     }
     char* key = nullptr;
     if ((rc = recordKey(tag, &key)) < 0) return rc;
@@ -560,7 +562,7 @@ int32_t tag4addRecord(tag4* tag, int32_t record) {
 }
 
 int32_t tag4removeRecord(tag4* tag, int32_t record) {
-    if (tag == nullptr) return error4raise(nullptr, e4parmNull, 92493);
+    if (tag == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92493));
     if (error4pending(tag->tagFile->env)) return e4codeBase;
     int32_t rc = bindTag(tag);
     if (rc < 0) return rc;

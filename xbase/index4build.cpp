@@ -41,7 +41,7 @@ class TreeWriter {
             if ((rc = finishLeaf()) != 0) return rc;
             leaf4view::format(levels_[0].node, node4leaf, widths_);
             rc = appendToLeaf(key, record, trail);
-            if (rc == node4noRoom) rc = error4raise(tag_->env, e4info, 92601);
+            if (rc == node4noRoom) rc = error4raise(tag_->env, e4info, E4LOC(92601));
         }
         if (rc != 0) return rc;
         lastKey_.assign(key, key + K);
@@ -87,7 +87,7 @@ class TreeWriter {
     int32_t appendToLeaf(const uint8_t* key, uint32_t record, int trail) {
         leaf4view leaf;
         if (leaf.attach(levels_[0].node, tag_->keyLength, tag_->pad) != 0)
-            return error4raise(tag_->env, e4info, 92602);
+            return error4raise(tag_->env, e4info, E4LOC(92602));
         return leaf.append(key, record, trail);
     }
 
@@ -154,7 +154,7 @@ int32_t writeTree(tag4file* t, sort4* sort, file4seqWriter* w, int32_t* next, in
                   uint32_t records, int16_t code, TreeWriter** kept) {
     leaf4widths widths;
     if (leaf4widthsFor(t->keyLength, records, leaf4start::rebuilt, &widths) < 0)
-        return error4raiseText(t->env, e4index, 92610, t->alias);
+        return error4raiseText(t->env, e4index, E4LOC(92610), t->alias);
     auto* writer = new TreeWriter(t, w, next, capacity, widths);
     *kept = writer;
     int32_t rc = sort4getInit(sort);
@@ -171,7 +171,8 @@ int32_t writeTree(tag4file* t, sort4* sort, file4seqWriter* w, int32_t* next, in
             if (code == tag4uniqueKeep) continue;
             if (code == tag4uniqueRefuse || code == tag4candidateRefuse) return r4unique;
             if (code != 0)
-                return error4raiseText(t->env, e4unique, 92611, t->alias, t->indexFile->file.name);
+                return error4raiseText(t->env, e4unique, E4LOC(92611), t->alias,
+                                       t->indexFile->file.name);
         }
         previous.assign(k, k + t->keyLength);
         rc = writer->add(k, uint32_t(record));
@@ -232,7 +233,7 @@ int32_t writeHeaders(index4file* f) {
     forEachTag(f, [&](tag4file* t) {
         if (rc != 0) return;
         rc = tag4headerEncode(headerOf(t, false), bytes);
-        if (rc < 0) rc = error4raiseText(f->env, e4tagInfo, 92620, t->alias);
+        if (rc < 0) rc = error4raiseText(f->env, e4tagInfo, E4LOC(92620), t->alias);
         if (rc == 0) rc = file4write(&f->file, int32_t(t->headerOffset), bytes, tag4headerSize);
     });
     return rc;
@@ -241,7 +242,7 @@ int32_t writeHeaders(index4file* f) {
 }  // namespace
 
 int32_t index4build(index4file* f, index4keySource source, index4codeOf code, void* context) {
-    if (f == nullptr || source == nullptr) return error4raise(nullptr, e4parmNull, 92630);
+    if (f == nullptr || source == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92630));
     env4* env = f->env;
     if (error4pending(env)) return e4codeBase;
 
@@ -255,7 +256,7 @@ int32_t index4build(index4file* f, index4keySource source, index4codeOf code, vo
         tags++;
         capacity = std::min(capacity, branch4capacity(t->keyLength));
         if (t->keyLength < 1 || t->keyLength > tag4maxKeyLength)
-            rc = error4raiseText(env, e4index, 92631, t->alias);
+            rc = error4raiseText(env, e4index, E4LOC(92631), t->alias);
     });
     if (rc < 0) return rc;
     if (f->directory != nullptr) {

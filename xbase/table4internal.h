@@ -4,11 +4,12 @@
 #include <cstdint>
 
 #include "xbase/env4.h"
+#include "xbase/error4.h"
 #include "xbase/fwd4.h"
 #include "xbase/index4header.h"
 
 // Entry checks of the record layer's calls: 0 to go on, else the result.
-int32_t table4enter(table4* t, int32_t location);
+int32_t table4enter(table4* t, error4span<2> location);
 
 // The file is shared with other processes (and other handles) that may write.
 bool table4openShared(const table4file* d);

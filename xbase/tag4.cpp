@@ -116,7 +116,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
     if (t->blockCount < tag4cacheBlocks) {
         auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
         if (b == nullptr) {
-            *rc = error4raise(t->env, e4memory, 92101);
+            *rc = error4raise(t->env, e4memory, E4LOC(92101));
             return nullptr;
         }
         b->tag = t;
@@ -127,7 +127,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
         return b;
     }
     if (victim == nullptr) {
-        *rc = error4raise(t->env, e4info, 92102);
+        *rc = error4raise(t->env, e4info, E4LOC(92102));
         return nullptr;
     }
     if (victim->changed) {
@@ -332,7 +332,7 @@ int32_t withRetry(tag4file* t, Op op) {
         if (rc != tag4suspect) return rc;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 92110);
+            return tag4corrupt(t, E4LOC(92110));
         }
         dropForRetry(t);
         sleepBeforeRetry(attempt);
@@ -512,7 +512,7 @@ int32_t goEnd(tag4file* t, bool last) {
 // error.
 int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
     *total = 0;
-    if (leafOf(t) == nullptr) return tag4corrupt(t, 92120);
+    if (leafOf(t) == nullptr) return tag4corrupt(t, E4LOC(92120));
     for (int attempt = 0;; attempt++) {
         int32_t moved = 0;
         int32_t rc = skipRaw(t, n - *total, &moved);
@@ -520,7 +520,7 @@ int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
         if (rc != tag4suspect) return rc < 0 ? rc : 0;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 92121);
+            return tag4corrupt(t, E4LOC(92121));
         }
         dropForRetry(t);
         sleepBeforeRetry(attempt);
@@ -637,11 +637,11 @@ void tag4fileFreeMemory(tag4file* t) {
 // ---- positioning ----
 
 int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
-    if (int32_t rc = checkCall(t, 92130)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 92131);
-    if (length < 0) return error4raise(t->env, e4parm, 92132);
+    if (int32_t rc = checkCall(t, E4LOC(92130))) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92131));
+    if (length < 0) return error4raise(t->env, e4parm, E4LOC(92132));
     length = std::min<int32_t>(length, t->keyLength);
-    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, 92133);
+    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, E4LOC(92133));
     const auto* k = static_cast<const uint8_t*>(key);
     if (!t->descending) return seekAscending(t, k, length);
 
@@ -676,14 +676,14 @@ int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
 }
 
 int32_t tag4skip(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 92140)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92140))) return rc;
     int32_t moved = 0;
     const int32_t rc = skipWithRetry(t, n, &moved);
     return rc < 0 ? rc : moved;
 }
 
 int32_t tag4skipInOrder(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 92141)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92141))) return rc;
     int32_t moved = 0;
     const int32_t rc = skipWithRetry(t, t->descending ? -n : n, &moved);
     if (rc < 0) return rc;
@@ -691,17 +691,17 @@ int32_t tag4skipInOrder(tag4file* t, int32_t n) {
 }
 
 int32_t tag4top(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92142)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92142))) return rc;
     return goEnd(t, t->descending != 0);
 }
 
 int32_t tag4bottom(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92143)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92143))) return rc;
     return goEnd(t, t->descending == 0);
 }
 
 int32_t tag4goEof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92144)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92144))) return rc;
     const int32_t rc = goEnd(t, true);
     if (rc < 0) return rc;
     leafOf(t)->cursor = leafCount(leafOf(t));
@@ -709,7 +709,7 @@ int32_t tag4goEof(tag4file* t) {
 }
 
 int32_t tag4eof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92145)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92145))) return rc;
     block4* b = leafOf(t);
     return b == nullptr || b->cursor >= leafCount(b) ? 1 : 0;
 }
@@ -728,13 +728,13 @@ const uint8_t* tag4key(tag4file* t) {
 }
 
 int32_t tag4type(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92146)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92146))) return rc;
     return t->type;
 }
 
 int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t mode) {
-    if (int32_t rc = checkCall(t, 92150)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 92151);
+    if (int32_t rc = checkCall(t, E4LOC(92150))) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92151));
     const auto* k = static_cast<const uint8_t*>(key);
     const int32_t rc = tag4seekEntry(t, k, uint32_t(record));
     if (rc < 0) return rc;
@@ -763,7 +763,7 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
 }
 
 int32_t tag4recordNumber(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92152)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92152))) return rc;
     block4* b = leafOf(t);
     if (b == nullptr) return -2;
     leaf4view leaf;
@@ -778,7 +778,7 @@ int32_t tag4recordNumber(tag4file* t) {
 double tag4position(tag4file* t) {
     if (t == nullptr) return e4parmNull;
     if (error4pending(t->env)) return e4codeBase;
-    if (t->depth == 0) return tag4corrupt(t, 92154);
+    if (t->depth == 0) return tag4corrupt(t, E4LOC(92154));
     bool allFirst = true, allLast = true;
     double f = 0.5;
     for (int level = t->depth - 1; level >= 0; level--) {
@@ -796,8 +796,8 @@ double tag4position(tag4file* t) {
 }
 
 int32_t tag4setPosition(tag4file* t, double fraction) {
-    if (int32_t rc = checkCall(t, 92155)) return rc;
-    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, 92156);
+    if (int32_t rc = checkCall(t, E4LOC(92155))) return rc;
+    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, E4LOC(92156));
     const int32_t changed = index4fileRefresh(t->indexFile);
     if (changed < 0) return changed;
     Target target;
@@ -813,7 +813,7 @@ int32_t tag4setPosition(tag4file* t, double fraction) {
 // ---- nodes ----
 
 int32_t tag4flush(tag4file* t) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, 92160);
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92160));
     if (error4pending(t->env)) return e4codeBase;
     for (int i = 0; i < t->blockCount; i++) {
         block4* b = t->blocks[i];

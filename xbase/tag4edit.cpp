@@ -73,7 +73,7 @@ int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& b
         block4* b = first;
         if (i > 0 || first == nullptr) {
             const int32_t rc = tag4blockGet(t, offsets[i], true, &b);
-            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92201);
+            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, E4LOC(92201));
         }
         node4header h;
         h.attribute = attribute;
@@ -82,13 +82,13 @@ int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& b
         const int32_t rc = encodeChunk(t, b->data, h, widths, e, bounds[i], bounds[i + 1]);
         b->changed = 1;
         if (b != first) tag4blockUnpin(b);
-        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 92202);
+        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, E4LOC(92202));
         addUp(up, e, bounds[i + 1] - 1, uint32_t(offsets[i]));
     }
     if (right != node4none) {
         block4* r = nullptr;
         int32_t rc = tag4blockGet(t, right, false, &r);
-        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92203);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, E4LOC(92203));
         node4header h = node4headerRead(r->data);
         h.left = offsets.back();
         node4headerWrite(r->data, h);
@@ -117,7 +117,7 @@ int32_t dropNode(tag4file* t, block4* b) {
         if (neighbour == node4none) continue;
         block4* n = nullptr;
         const int32_t rc = tag4blockGet(t, neighbour, false, &n);
-        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92210);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, E4LOC(92210));
         node4header nh = node4headerRead(n->data);
         if (side == 0)
             nh.right = h.right;
@@ -161,7 +161,8 @@ int32_t growRoot(tag4file* t, block4* root, const tag4entries& e, const std::vec
     if (!keepInPlace) {
         const int32_t at = index4extend(t->indexFile);
         if (at < 0) return at;
-        if ((rc = tag4blockGet(t, at, true, &top)) != 0) return rc < 0 ? rc : tag4corrupt(t, 92220);
+        if ((rc = tag4blockGet(t, at, true, &top)) != 0)
+            return rc < 0 ? rc : tag4corrupt(t, E4LOC(92220));
         t->root = uint32_t(at);
         t->rootChanged = 1;
     }
@@ -195,7 +196,7 @@ struct LastEntry {
 // Decodes path[level] into t->work->node and remembers its last entry.
 int32_t decodeLevel(tag4file* t, int level, LastEntry* last) {
     tag4entries& e = t->work->node;
-    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, 92229);
+    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, E4LOC(92229));
     last->take(e);
     return 0;
 }
@@ -283,7 +284,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
 
     leaf4widths widths;
     if (leaf) {
-        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, 92231);
+        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, E4LOC(92231));
         // The first key of an empty tag starts the leaf's widths afresh.
         if (level == 0 && h.count == 0) {
             const int32_t rc = tag4widths(t, leaf4start::empty, &widths);
@@ -306,7 +307,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
         if (leaf && scratchWhole)
             std::memcpy(b->data, scratch.data(), node4size);
         else if (int32_t rc = encodeChunk(t, b->data, h, widths, e, 0, e.count()); rc != 0)
-            return rc < 0 ? rc : error4raise(t->env, e4info, 92232);
+            return rc < 0 ? rc : error4raise(t->env, e4info, E4LOC(92232));
         b->changed = 1;
         if (level == 0 || last.same(e)) return 0;
         // The node's last entry changed: so does its entry in the parent.
@@ -346,13 +347,13 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
     return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
 }
 
-int32_t checkChange(tag4file* t, const void* key, int32_t record, int32_t location) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, location);
+int32_t checkChange(tag4file* t, const void* key, int32_t record, error4span<4> location) {
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, location.at<0>());
     if (error4pending(t->env)) return e4codeBase;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, location + 1);
-    if (record < 1) return error4raise(t->env, e4parm, location + 2);
+    if (key == nullptr) return error4raise(t->env, e4parmNull, location.at<1>());
+    if (record < 1) return error4raise(t->env, e4parm, location.at<2>());
     if (t->indexFile->file.isReadOnly)
-        return error4raiseText(t->env, e4write, location + 3, t->indexFile->file.name);
+        return error4raiseText(t->env, e4write, location.at<3>(), t->indexFile->file.name);
     return 0;
 }
 
@@ -446,13 +447,13 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     block4* neighbour = nullptr;
     int32_t rc = 0;
     if (oldRight != node4none && (rc = tag4blockGet(t, oldRight, false, &neighbour)) != 0)
-        return rc < 0 ? rc : tag4corrupt(t, 92233);
+        return rc < 0 ? rc : tag4corrupt(t, E4LOC(92233));
     const int32_t offset = index4extend(t->indexFile);
     block4* added = nullptr;
     if (offset < 0)
         rc = offset;
     else if ((rc = tag4blockGet(t, offset, true, &added)) > 0)
-        rc = tag4corrupt(t, 92234);
+        rc = tag4corrupt(t, E4LOC(92234));
     if (rc != 0) {
         tag4blockUnpin(neighbour);
         return rc;
@@ -555,13 +556,13 @@ void tag4encodeBranch(tag4file* t, uint8_t* node, const node4header& header, con
 
 int32_t tag4widths(tag4file* t, leaf4start start, leaf4widths* out) {
     const int32_t rc = leaf4widthsFor(t->keyLength, index4recordCount(t->indexFile), start, out);
-    return rc < 0 ? error4raise(t->env, e4info, 92240) : 0;
+    return rc < 0 ? error4raise(t->env, e4info, E4LOC(92240)) : 0;
 }
 
 // ---- changes ----
 
 int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
-    if (int32_t rc = checkChange(t, key, record, 92250)) return rc;
+    if (int32_t rc = checkChange(t, key, record, E4LOC(92250))) return rc;
     const auto* k = static_cast<const uint8_t*>(key);
     const int K = t->keyLength;
     if (code != 0) {
@@ -577,7 +578,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
                 case tag4candidateRefuse:
                     return r4unique;
                 default:
-                    return error4raiseText(t->env, e4unique, 92254, t->alias,
+                    return error4raiseText(t->env, e4unique, E4LOC(92254), t->alias,
                                            t->indexFile->file.name);
             }
         }
@@ -611,7 +612,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
 }
 
 int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
-    if (int32_t rc = checkChange(t, key, record, 92260)) return rc;
+    if (int32_t rc = checkChange(t, key, record, E4LOC(92260))) return rc;
     const auto* k = static_cast<const uint8_t*>(key);
     const int K = t->keyLength;
     int32_t rc = tag4seekEntry(t, k, uint32_t(record));

@@ -42,7 +42,7 @@ std::string currentCentury() {
 }
 
 std::string dateText(int year, int month, int day) {
-    char text[9];
+    char text[36];  // room for any int, so that nothing is cut
     snprintf(text, sizeof text, "%04d%02d%02d", year, month, day);
     return text;
 }
