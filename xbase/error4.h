@@ -8,6 +8,7 @@
 // or null) and does nothing, until `error4setCode(env, 0)` clears it.
 // Small positive codes are outcomes, not errors.
 #include <cstdint>
+#include <type_traits>
 
 #include "xbase/error4loc.h"
 
@@ -101,3 +102,21 @@ int32_t error4code(const env4* env);
 // True when `env` is null or holds a pending negative error: the call that
 // asks must return -1410 (or null) at once.
 bool error4pending(const env4* env);
+
+// Runs `step` with a pending error put aside, for releases and restores that
+// must happen whatever failed before; the error is pending again afterwards.
+// The step's own result is returned; an error it raises gives way to the one
+// that was pending. A step that takes an int32_t is handed the pending code
+// (0 when none).
+template <typename Step>
+int32_t error4aside(env4* env, Step step) {
+    const int32_t pending = error4code(env) < 0 ? error4code(env) : 0;
+    if (pending != 0) error4setCode(env, 0);
+    int32_t rc;
+    if constexpr (std::is_invocable_v<Step, int32_t>)
+        rc = step(pending);
+    else
+        rc = step();
+    if (pending != 0) error4setCode(env, pending);
+    return rc;
+}

@@ -430,32 +430,28 @@ int32_t index4close(index4* index) {
     if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92470));
     env4* env = index->env;
     table4* table = index->table;
-    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending) env->errorCode = 0;
-    // The table's changed record goes out while this file's tags still take its keys; one
-    // that a unique tag refused (-340 pending) is not written.
-    int32_t written = 0;
-    if (pending == e4unique)
-        table->recordChanged = 0;
-    else if ((written = table4writeChanged(table, 0)) < 0)
-        env->errorCode = 0;
-    while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) {
-        if (table->selectedTag == tag) table->selectedTag = nullptr;
-        pool4free(env->tagPool, tag);
-    }
-    index4file* f = index->indexFile;
-    int32_t rc = index4unlock(f, table->lockOwner);
-    if (rc < 0) env->errorCode = 0;
-    if (written < 0) rc = written;
-    if (list4contains(&table->indexes, index)) list4remove(&table->indexes, index);
-    pool4free(env->indexPool, index);
-    const int32_t closed = closeShared(f);
-    if (rc == 0) rc = closed;
-    if (pending) {
-        env->errorCode = pending;
-        return pending;
-    }
-    return rc;
+    return error4aside(env, [&](int32_t pending) {
+        // The table's changed record goes out while this file's tags still take its keys;
+        // one that a unique tag refused (-340 pending) is not written.
+        int32_t written = 0;
+        if (pending == e4unique)
+            table->recordChanged = 0;
+        else if ((written = table4writeChanged(table, 0)) < 0)
+            env->errorCode = 0;
+        while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) {
+            if (table->selectedTag == tag) table->selectedTag = nullptr;
+            pool4free(env->tagPool, tag);
+        }
+        index4file* f = index->indexFile;
+        int32_t rc = index4unlock(f, table->lockOwner);
+        if (rc < 0) env->errorCode = 0;
+        if (written < 0) rc = written;
+        if (list4contains(&table->indexes, index)) list4remove(&table->indexes, index);
+        pool4free(env->indexPool, index);
+        const int32_t closed = closeShared(f);
+        if (rc == 0) rc = closed;
+        return pending != 0 ? pending : rc;
+    });
 }
 
 int32_t index4reindex(index4* index) {

@@ -233,22 +233,18 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
 int32_t index4fileClose(index4file* f) {
     if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92330));
     env4* env = f->env;
-    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending) env->errorCode = 0;
-    // Whatever happens, closing goes on: lock waits are unbounded for the duration.
-    const int32_t attempts = env->lockAttempts;
-    env->lockAttempts = -1;
-    int32_t rc = index4update(f);
-    const int32_t unlocked = index4unlock(f, 0);
-    if (rc == 0) rc = unlocked;
-    env->lockAttempts = attempts;
-    if (rc < 0) env->errorCode = 0;
-    index4fileFree(f);
-    if (pending) {
-        env->errorCode = pending;
-        return pending;
-    }
-    return rc;
+    return error4aside(env, [&](int32_t pending) {
+        // Whatever happens, closing goes on: lock waits are unbounded for the duration.
+        const int32_t attempts = env->lockAttempts;
+        env->lockAttempts = -1;
+        int32_t rc = index4update(f);
+        const int32_t unlocked = index4unlock(f, 0);
+        if (rc == 0) rc = unlocked;
+        env->lockAttempts = attempts;
+        if (rc < 0) env->errorCode = 0;
+        index4fileFree(f);
+        return pending != 0 ? pending : rc;
+    });
 }
 
 tag4file* index4fileTag(index4file* f, const char* name) {

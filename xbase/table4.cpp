@@ -639,35 +639,31 @@ table4* table4open(env4* env, const char* name) {
 int32_t table4close(table4* t) {
     if (t == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90760));
     env4* env = t->env;
-    int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending) env->errorCode = 0;
-    int32_t rc = 0;
-    if (table4file* tf = t->dataFile) {
-        // A record that a unique tag refused (-340 pending) is not written back;
-        // one that cannot be written is given up, and the error returned.
-        if (pending == e4unique) t->recordChanged = 0;
-        rc = table4writeChanged(t, 0);
-        if (rc < 0) env->errorCode = 0;
-        t->recordChanged = 0;
-        const int32_t dropped = lock4dropHandle(t);
-        if (dropped < 0) env->errorCode = 0;  // the file still closes; the error is returned
-        if (rc == 0 || (rc > 0 && dropped < 0)) rc = dropped;
-        const int32_t indexes = closeIndexes(t);
-        if (rc == 0) rc = indexes;
-        if (--tf->useCount == 0) {
-            int32_t closed = closeDataFile(tf);
-            if (rc == 0) rc = closed;
+    return error4aside(env, [&](int32_t pending) {
+        int32_t rc = 0;
+        if (table4file* tf = t->dataFile) {
+            // A record that a unique tag refused (-340 pending) is not written back;
+            // one that cannot be written is given up, and the error returned.
+            if (pending == e4unique) t->recordChanged = 0;
+            rc = table4writeChanged(t, 0);
+            if (rc < 0) env->errorCode = 0;
+            t->recordChanged = 0;
+            const int32_t dropped = lock4dropHandle(t);
+            if (dropped < 0) env->errorCode = 0;  // the file still closes; the error is returned
+            if (rc == 0 || (rc > 0 && dropped < 0)) rc = dropped;
+            const int32_t indexes = closeIndexes(t);
+            if (rc == 0) rc = indexes;
+            if (--tf->useCount == 0) {
+                int32_t closed = closeDataFile(tf);
+                if (rc == 0) rc = closed;
+            }
+            if (rc < 0 && !pending) env->errorCode = rc;
+        } else if (t->alias[0] != '\0') {
+            rc = error4raise(env, e4struct, E4LOC(90761));
         }
-        if (rc < 0 && !pending) env->errorCode = rc;
-    } else if (t->alias[0] != '\0') {
-        rc = error4raise(env, e4struct, E4LOC(90761));
-    }
-    freeHandle(t);
-    if (pending) {
-        env->errorCode = pending;
-        return pending;
-    }
-    return rc;
+        freeHandle(t);
+        return pending != 0 ? pending : rc;
+    });
 }
 
 int32_t table4recordCountLow(table4file* data, int32_t owner) {

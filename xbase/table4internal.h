@@ -40,16 +40,3 @@ int32_t table4goEofLow(table4* t);
 
 // Fills the record buffer with a blank record (not marked changed).
 void table4blankBuffer(table4* t);
-
-// Runs `step` with a pending error put aside, for releases and restores that
-// must happen whatever failed before; the error is pending again afterwards.
-// The step's own result is returned; an error it raises gives way to the one
-// that was pending.
-template <typename Step>
-int32_t table4aside(env4* env, Step step) {
-    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending != 0) env->errorCode = 0;
-    const int32_t rc = step();
-    if (pending != 0) env->errorCode = pending;
-    return rc;
-}

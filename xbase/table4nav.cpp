@@ -66,7 +66,7 @@ int32_t loadExisting(table4* t, int32_t n, bool raise) {
     }
     const int32_t rc = readRecord(t, n);
     if (rc != 0) {
-        if (locked) table4aside(t->env, [&] { return table4unlockRecord(t, n); });
+        if (locked) error4aside(t->env, [&] { return table4unlockRecord(t, n); });
         return rc == r4entry ? missing(t, raise) : rc;
     }
     t->bof = t->eof = 0;

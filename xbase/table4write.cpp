@@ -121,7 +121,7 @@ int32_t addKey(tag4* tag, const table4key& key, int32_t n) {
 int32_t undoKeys(table4* t, TagWork& work, int last, int32_t n, const char* oldRecord) {
     env4* env = t->env;
     int32_t failed = 0;
-    table4aside(env, [&] {
+    error4aside(env, [&] {
         for (int i = last; i >= 0; --i) {
             const uint8_t done = work.done(i);
             work.done(i) = 0;
@@ -222,7 +222,7 @@ int32_t undoAppendKeys(table4* t, TagWork& work, int32_t n) {
     bool any = false;
     for (int i = 0; i < work.count(); ++i) any = any || work.done(i) != 0;
     if (!any) return 0;
-    return table4aside(t->env, [&] {
+    return error4aside(t->env, [&] {
         bool took = false;
         int32_t rc = lockIndexes(t, &took);
         if (rc == 0) rc = undoKeys(t, work, work.count() - 1, n, nullptr);
@@ -275,7 +275,7 @@ void keepCopy(table4* t, int32_t n) {
 // Puts the end of the data file back as it was before an append wrote at
 // `pos`: the file ends there (a 0x03 file with its end-of-file byte).
 void restoreEnd(table4file* d, int32_t pos, int32_t end) {
-    table4aside(d->env, [&] {
+    error4aside(d->env, [&] {
         if (file4setLength(&d->file, pos + end) == 0 && end > 0)
             file4write(&d->file, pos, &table4endOfFile, 1);
         d->env->errorCode = 0;
@@ -305,7 +305,7 @@ int32_t writeAppended(table4* t, int32_t count, int32_t pos) {
     u4today(d->date);
     rc = table4writeHeader(d, 1, 1);
     if (rc < 0) {
-        table4aside(d->env, [&] {
+        error4aside(d->env, [&] {
             d->heldCount = count;
             std::memcpy(d->date, date, sizeof date);
             table4writeHeader(d, 1, 1);
@@ -342,7 +342,7 @@ int32_t appendHeld(table4* t) {
     bool tookIndexes = false;
     rc = addKeys(t, work, n, &tookIndexes);
     if (tookIndexes) {
-        const int32_t released = table4aside(env, [&] { return unlockIndexes(t); });
+        const int32_t released = error4aside(env, [&] { return unlockIndexes(t); });
         if (rc == 0 && released < 0) rc = released;
     }
     if (rc == 0) rc = writeAppended(t, count, int32_t(pos));
@@ -352,7 +352,7 @@ int32_t appendHeld(table4* t) {
     }
     const int32_t undone = undoAppendKeys(t, work, n);
     t->recNum = 0;
-    table4aside(env, [&] { return table4unlockRecord(t, n); });
+    error4aside(env, [&] { return table4unlockRecord(t, n); });
     return undone < 0 ? undone : rc;
 }
 
@@ -397,7 +397,7 @@ int32_t table4write(table4* t, int32_t n, int unlock) {
     rc = file4write(&d->file, int32_t(pos), t->record, d->recordLen);
     if (rc < 0) {
         if (old != nullptr)
-            table4aside(env, [&] {
+            error4aside(env, [&] {
                 file4write(&d->file, int32_t(pos), old, d->recordLen);
                 env->errorCode = 0;
                 return 0;
@@ -450,7 +450,7 @@ int32_t table4append(table4* t) {
     }
     int32_t rc = appendHeld(t);
     if (tookAppend) {
-        const int32_t released = table4aside(env, [&] { return table4unlockAppend(t); });
+        const int32_t released = error4aside(env, [&] { return table4unlockAppend(t); });
         if (rc == 0 && released < 0) rc = released;
     }
     return rc;
