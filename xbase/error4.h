@@ -97,7 +97,7 @@ int32_t error4raiseText(env4* env, int32_t code, int32_t location, const char* t
 int32_t error4setCode(env4* env, int32_t code);
 
 // The pending code (0 when none); -935 for a null environment.
-int32_t error4code(const env4* env);
+[[nodiscard]] int32_t error4code(const env4* env);
 
 // True when `env` is null or holds a pending negative error: the call that
 // asks must return -1410 (or null) at once.

@@ -192,7 +192,7 @@ int32_t expr4evaluate(expression4* expr, char** result) {
     if (expr->tag != nullptr && expr->dataFile->currentRecord == nullptr) {
         table4* handle = liveHandle(expr);
         if (handle == nullptr) return error4raise(env, e4struct, E4LOC(91323));
-        expr4setTable(expr, handle);
+        if (int32_t rc = expr4setTable(expr, handle); rc < 0) return rc;
     }
     expr4run& run = runState();
     run.depth = 0;

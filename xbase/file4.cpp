@@ -55,6 +55,8 @@ int32_t keepName(file4* f, const char* name, int copyName) {
     return 0;
 }
 
+void resetRecord(file4* f, int8_t kind);
+
 // Settles identity, flags and buffering of a file whose descriptor is open.
 int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
     struct stat st {};
@@ -75,7 +77,14 @@ int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
         f->fd = -1;
         return error4raise(env, e4memory, E4LOC(90601));
     }
-    list4add(&env->files, f);
+    if (list4add(&env->files, f) < 0) {
+        // Unlisted, the buffer would never write it back or let it go: refuse the file.
+        close(f->fd);
+        if (f->isTemp && f->name != nullptr) unlink(f->name);
+        if (f->nameOwned) mem4free(f->name);
+        resetRecord(f, f->kind);
+        return error4raise(env, e4info, E4LOC(90602));
+    }
     if (env->buffer.running) buffer4attach(env, f);
     return 0;
 }
@@ -128,7 +137,7 @@ int32_t createTemp(file4* f, env4* env) {
         f->len = 0;
         f->readAhead = 1;
         f->writeBehindWanted = 1;
-        list4add(&env->files, f);
+        if (list4add(&env->files, f) < 0) return error4raise(env, e4info, E4LOC(90612));
         buffer4attach(env, f);
         return 0;
     }
@@ -271,13 +280,13 @@ int32_t file4close(file4* f) {
     }
     if (f->bufferKind != 0 && buffer4detach(f, f->isTemp != 0) < 0) {
         // The held data could not be written: keep going, the error stays.
-        buffer4detach(f, true);
+        (void)buffer4detach(f, true);  // discarding cannot fail
     }
     if (f->fd >= 0 && close(f->fd) != 0 && !f->isTemp)
         error4raiseText(env, e4write, E4LOC(90641), f->name);
     if (f->isTemp && f->onDisk && f->name != nullptr) unlink(f->name);
     if (f->nameOwned) mem4free(f->name);
-    if (list4contains(&env->files, f)) list4remove(&env->files, f);
+    if (list4contains(&env->files, f)) (void)list4remove(&env->files, f);
     resetRecord(f, 0);
     return env->errorCode < 0 ? -1 : 0;
 }

@@ -121,34 +121,42 @@ index4* makeHandle(table4* table, index4file* f, const char* alias) {
     index->indexFile = f;
     u4ncpy(index->alias, alias, sizeof index->alias);
     c4upper(index->alias);
-    bool failed = false;
+    int32_t failed = 0;  // e4memory, or e4info for a list that refused an element
     forEachTag(f, [&](tag4file* t) {
         if (failed) return;
         auto* tag = static_cast<tag4*>(pool4allocCreate(
             env, &env->tagPool, env->memStartTag, int32_t(sizeof(tag4)), env->memExpandTag, 0));
         if (tag == nullptr) {
-            failed = true;
+            failed = e4memory;
             return;
         }
         tag->index = index;
         tag->tagFile = t;
         tag->errUnique = openCode(env, t);
-        list4add(&index->tags, tag);
+        if (list4add(&index->tags, tag) < 0) {
+            pool4free(env->tagPool, tag);
+            failed = e4info;
+        }
     });
+    if (failed == 0 && list4add(&table->indexes, index) < 0) failed = e4info;
     if (failed) {
         while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) pool4free(env->tagPool, tag);
         pool4free(env->indexPool, index);
-        error4raise(env, e4memory, E4LOC(92410));
+        if (failed == e4memory)
+            error4raise(env, e4memory, E4LOC(92410));
+        else
+            error4raise(env, e4info, E4LOC(92411));
         return nullptr;
     }
-    list4add(&table->indexes, index);
     return index;
 }
 
-// Joins a data file's list of index files (the locking code then locks it with the table).
-void attach(table4file* data, index4file* f) {
+// Joins a data file's list of index files, so that the table's locks cover it: 0, or -910
+// when the list refuses it (the file would be written without its lock).
+int32_t attach(table4file* data, index4file* f) {
     lock4setIndexHooks(index4lock, index4unlock);
-    list4add(&data->indexFiles, f);
+    if (list4add(&data->indexFiles, f) < 0) return error4raise(f->env, e4info, E4LOC(92412));
+    return 0;
 }
 
 bool readyFor(table4* table, int32_t location) {
@@ -204,7 +212,7 @@ int32_t defineTag(env4* env, const tag4def& def, tag4header* h, std::string* nam
 int32_t closeShared(index4file* f) {
     if (--f->useCount > 0) return 0;
     if (f->dataFile != nullptr && list4contains(&f->dataFile->indexFiles, f))
-        list4remove(&f->dataFile->indexFiles, f);
+        (void)list4remove(&f->dataFile->indexFiles, f);
     return index4fileClose(f);
 }
 
@@ -314,12 +322,16 @@ index4* index4open(table4* table, const char* name) {
         index4fileFree(f);
         return nullptr;
     }
-    index4* index = makeHandle(table, f, alias.c_str());
-    if (index == nullptr) {
+    if (attach(data, f) < 0) {
         index4fileFree(f);
         return nullptr;
     }
-    attach(data, f);
+    index4* index = makeHandle(table, f, alias.c_str());
+    if (index == nullptr) {
+        (void)list4remove(&data->indexFiles, f);
+        index4fileFree(f);
+        return nullptr;
+    }
     return index;
 }
 
@@ -378,16 +390,15 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     bool ok = f->directory != nullptr;
     for (size_t i = 0; ok && i < headers.size(); i++) {
         tag4file* t = index4fileNewTag(f, headers[i], 0, names[i].c_str());
-        ok = t != nullptr;
-        if (ok) {
-            list4add(&f->tags, t);
-            ok = parseTag(t, table, true) == 0;
-        }
+        ok = t != nullptr && index4fileAddTag(f, t) == 0;
+        if (ok) ok = parseTag(t, table, true) == 0;
     }
     index4* index = nullptr;
+    if (ok) ok = attach(data, f) == 0;
     if (ok) {
         index = makeHandle(table, f, alias.c_str());
         ok = index != nullptr;
+        if (!ok) (void)list4remove(&data->indexFiles, f);
     }
     if (!ok) {
         if (!error4pending(env)) error4raise(env, e4memory, E4LOC(92466));
@@ -395,7 +406,6 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
         unlink(path.c_str());  // ours, and incomplete
         return nullptr;
     }
-    attach(data, f);
     // The definitions' codes, not the environment's default.
     tag4* tag = static_cast<tag4*>(list4first(&index->tags));
     for (const tag4def* def = defs; tag != nullptr;
@@ -415,7 +425,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
                              : env->errorCode < 0 ? env->errorCode
                                                   : rc;
         error4setCode(env, 0);
-        index4close(index);
+        (void)index4close(index);  // the error that stopped the creation is the one reported
         unlink(path.c_str());
         if (code == e4lock)
             error4raiseText(env, e4lock, E4LOC(92467), path.c_str());
@@ -446,7 +456,7 @@ int32_t index4close(index4* index) {
         int32_t rc = index4unlock(f, table->lockOwner);
         if (rc < 0) env->errorCode = 0;
         if (written < 0) rc = written;
-        if (list4contains(&table->indexes, index)) list4remove(&table->indexes, index);
+        if (list4contains(&table->indexes, index)) (void)list4remove(&table->indexes, index);
         pool4free(env->indexPool, index);
         const int32_t closed = closeShared(f);
         if (rc == 0) rc = closed;

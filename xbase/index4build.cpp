@@ -55,10 +55,10 @@ class TreeWriter {
         int32_t below = 0;
         int32_t rc = write(0, single ? node4rootLeaf : node4leaf, &below);
         for (size_t level = 1; rc == 0 && level < levels_.size(); level++) {
-            branch4view view;
-            view.attach(levels_[level].node, tag_->keyLength);
-            view.append(lastKey_.data(), lastRecord_, uint32_t(below));
-            rc = write(level, level + 1 == levels_.size() ? node4rootBranch : node4branch, &below);
+            rc = appendToBranch(level, uint32_t(below));
+            if (rc >= 0)
+                rc = write(level, level + 1 == levels_.size() ? node4rootBranch : node4branch,
+                           &below);
         }
         if (rc != 0) return rc;
         *root = uint32_t(below);
@@ -91,6 +91,16 @@ class TreeWriter {
         return leaf.append(key, record, trail);
     }
 
+    // Adds the last key written, over `child`, to the branch filling at `level`: the
+    // branch's entry count, or -910 when it has no room (it is written once full).
+    int32_t appendToBranch(size_t level, uint32_t child) {
+        branch4view view;
+        if (view.attach(levels_[level].node, tag_->keyLength) != 0 ||
+            view.append(lastKey_.data(), lastRecord_, child) != 0)
+            return error4raise(tag_->env, e4info, E4LOC(92603));
+        return view.count();
+    }
+
     int32_t write(size_t level, uint16_t attribute, int32_t* at) {
         Level& l = levels_[level];
         node4header h = node4headerRead(l.node);
@@ -117,12 +127,11 @@ class TreeWriter {
             levels_.emplace_back();
             branch4view::format(levels_[level].node, node4branch);
         }
-        branch4view view;
-        view.attach(levels_[level].node, tag_->keyLength);
-        view.append(lastKey_.data(), lastRecord_, uint32_t(child));
-        if (view.count() < capacity_) return 0;
+        int32_t rc = appendToBranch(level, uint32_t(child));
+        if (rc < 0) return rc;
+        if (rc < capacity_) return 0;
         int32_t at = 0;
-        const int32_t rc = write(level, node4branch, &at);
+        rc = write(level, node4branch, &at);
         if (rc != 0) return rc;
         branch4view::format(levels_[level].node, node4branch);
         return pushUp(level + 1, at);

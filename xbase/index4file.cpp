@@ -79,7 +79,7 @@ tag4file* index4fileNewTag(index4file* f, const tag4header& h, uint32_t headerOf
     if (h.general) {
         const int32_t rc =
             collate4codePage(f->dataFile != nullptr ? f->dataFile->codePage : 0, &t->codePage);
-        if (rc < 0) collate4codePage(0, &t->codePage);
+        if (rc < 0) (void)collate4codePage(0, &t->codePage);  // the identity: never fails
     }
     auto copy = [env](const std::string& text) -> char* {
         auto* out = static_cast<char*>(u4allocAgain(env, int32_t(text.size()) + 1));
@@ -138,7 +138,7 @@ int32_t readTags(index4file* f) {
         const std::string name(reinterpret_cast<const char*>(key), dir->keyLength);
         tag4file* t = index4fileNewTag(f, h, offset, name.c_str());
         if (t == nullptr) return e4memory;
-        list4add(&f->tags, t);
+        if ((rc = index4fileAddTag(f, t)) < 0) return rc;
         rc = tag4skip(dir, 1);
         if (rc < 0) return rc;
         if (rc == 0) break;
@@ -164,12 +164,19 @@ index4file* index4fileNew(env4* env, table4file* data) {
     return f;
 }
 
+int32_t index4fileAddTag(index4file* f, tag4file* t) {
+    if (list4add(&f->tags, t) == 0) return 0;
+    freeTag(f, t);
+    return error4raise(f->env, e4info, E4LOC(92304));
+}
+
 void index4fileFree(index4file* f) {
     env4* env = f->env;
     while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) freeTag(f, t);
     if (f->directory != nullptr) freeTag(f, f->directory);
     f->directory = nullptr;
-    if (file4isOpen(&f->file)) file4close(&f->file);
+    if (file4isOpen(&f->file))
+        (void)file4close(&f->file);  // given up (index4fileClose closes first)
     pool4free(env->indexFilePool, f);
 }
 
@@ -214,11 +221,10 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
             return nullptr;
         }
         tag4file* t = index4fileNewTag(f, h, 0, tagName);
-        if (t == nullptr) {
+        if (t == nullptr || index4fileAddTag(f, t) < 0) {
             index4fileFree(f);
             return nullptr;
         }
-        list4add(&f->tags, t);
         return f;
     }
     const std::string name = u4namePiece(path, false, false);
@@ -242,6 +248,10 @@ int32_t index4fileClose(index4file* f) {
         if (rc == 0) rc = unlocked;
         env->lockAttempts = attempts;
         if (rc < 0) env->errorCode = 0;
+        // Blocks held back by write-behind reach the disk as the file closes: a failure
+        // there fails the close.
+        const int32_t closed = file4close(&f->file) < 0 ? env->errorCode : 0;
+        if (rc == 0) rc = closed;
         index4fileFree(f);
         return pending != 0 ? pending : rc;
     });
@@ -400,7 +410,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
         if (length >= 0) f->fileLength = length;
     }
     if (rc != 0) {
-        file4unlock(&f->file, index4lockByte, 1);
+        (void)file4unlock(&f->file, index4lockByte, 1);  // the error that stopped it is reported
         return rc;
     }
     f->lockOwner = owner;

@@ -100,8 +100,8 @@ int32_t insertEntry(env4* env, table4file* data, lock4* entry) {
 }
 
 void freeEntry(env4* env, table4file* data, lock4* e) {
-    list4remove(&data->recordLocks, e);
-    pool4free(env->lockPool, e);
+    // One the list does not hold is not ours to free (a damaged list keeps its entry).
+    if (list4remove(&data->recordLocks, e) == 0) pool4free(env->lockPool, e);
 }
 
 // Writes the record count and date when they changed, while the lock that

@@ -102,9 +102,13 @@ pool4* takePoolRecord() {
         size_t bytes = sizeof(link4) + sizeof(pool4) * kPoolRecordsPerChunk;
         auto* chunk = static_cast<unsigned char*>(std::calloc(1, bytes));
         if (chunk == nullptr) return nullptr;
-        list4add(&s.poolChunks, chunk);
+        if (list4add(&s.poolChunks, chunk) < 0) {  // unlisted, it would never be freed
+            std::free(chunk);
+            return nullptr;
+        }
         auto* records = reinterpret_cast<pool4*>(chunk + sizeof(link4));
-        for (int i = 0; i < kPoolRecordsPerChunk; ++i) list4add(&s.freePools, &records[i]);
+        // A record the list refuses is never used, and goes with its chunk.
+        for (int i = 0; i < kPoolRecordsPerChunk; ++i) (void)list4add(&s.freePools, &records[i]);
     }
     auto* pool = static_cast<pool4*>(list4pop(&s.freePools));
     if (pool != nullptr) *pool = pool4{};
@@ -271,7 +275,11 @@ pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth, int i
     pool->growCount = growth;
     pool->elementSize = elementSize;
     pool->useCount = isPrivate ? -1 : 1;
-    list4add(&s.livePools, pool);
+    if (list4add(&s.livePools, pool) < 0) {  // unlisted, a reset would never free it
+        (void)list4add(&s.freePools, pool);
+        error4raise(env, e4info, E4LOC(90422));
+        return nullptr;
+    }
     return pool;
 }
 
@@ -346,8 +354,8 @@ void pool4release(pool4* pool) {
         return;
     }
     MemState& s = state();
+    if (list4remove(&s.livePools, pool) < 0) return;  // not a live pool: nothing to give back
     freeChunks(pool);
-    list4remove(&s.livePools, pool);
     *pool = pool4{};
-    list4add(&s.freePools, pool);
+    (void)list4add(&s.freePools, pool);  // a record the list refuses is only not reused
 }

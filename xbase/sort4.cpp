@@ -397,7 +397,7 @@ void sort4free(sort4* sort) {
     mem4free(sort->order);
     mem4free(sort->pointers);
     mem4free(sort->spool);
-    if (file4isOpen(&sort->file)) file4close(&sort->file);  // removes the runs
+    if (file4isOpen(&sort->file)) (void)file4close(&sort->file);  // removes the runs
     pool4release(sort->pool);
     std::memset(sort, 0, sizeof *sort);
     sort->file.fd = -1;

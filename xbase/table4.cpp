@@ -338,9 +338,9 @@ int32_t loadDataFile(table4file* tf) {
 
 void freeDataFile(table4file* tf) {
     env4* env = tf->env;
-    if (file4isOpen(&tf->file)) file4close(&tf->file);
+    if (file4isOpen(&tf->file)) (void)file4close(&tf->file);  // a failed open or a failed load
     mem4free(tf->fieldBytes);
-    if (list4contains(&env->dataFiles, tf)) list4remove(&env->dataFiles, tf);
+    if (list4contains(&env->dataFiles, tf)) (void)list4remove(&env->dataFiles, tf);
     pool4free(env->dataFilePool, tf);
 }
 
@@ -355,7 +355,7 @@ void freeHandle(table4* t) {
     mem4free(t->recordOld);
     mem4free(t->blankRecord);
     mem4free(t->fields);
-    if (list4contains(&env->tables, t)) list4remove(&env->tables, t);
+    if (list4contains(&env->tables, t)) (void)list4remove(&env->tables, t);
     pool4free(env->tablePool, t);
 }
 
@@ -397,8 +397,12 @@ table4* makeHandle(env4* env, table4file* tf) {
     // Unlocking writes a changed record back through the record layer.
     lock4offerWriteBackHook(table4writeBack);
     t->readOnly = tf->file.isReadOnly || env->readOnly != 0;
+    if (list4add(&env->tables, t) < 0) {  // unlisted, no release would ever close it
+        freeHandle(t);
+        error4raise(env, e4info, E4LOC(90714));
+        return nullptr;
+    }
     tf->useCount++;
-    list4add(&env->tables, t);
     return t;
 }
 
@@ -416,7 +420,12 @@ table4file* newDataFile(env4* env) {
 // Loads a data file whose file4 is open and makes its first handle.
 table4* openLoaded(env4* env, table4file* tf) {
     tf->name = tf->file.name;
-    list4add(&env->dataFiles, tf);
+    // Unlisted, a second open of the file would not share this record (nor its locks).
+    if (list4add(&env->dataFiles, tf) < 0) {
+        freeDataFile(tf);
+        error4raise(env, e4info, E4LOC(90715));
+        return nullptr;
+    }
     if (loadDataFile(tf) < 0) {
         freeDataFile(tf);
         return nullptr;
@@ -463,7 +472,7 @@ table4* withProduction(env4* env, table4* t) {
     if (index4open(t, nullptr) != nullptr) return t;
     const int32_t code = env->errorCode;
     error4setCode(env, 0);
-    table4close(t);
+    (void)table4close(t);  // the failed index is what is reported
     env->errorCode = code;
     return nullptr;
 }
@@ -538,7 +547,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         if (tf == nullptr) return nullptr;
         if (file4create(&tf->file, env, nullptr, 0) != 0 || file4tempToDisk(&tf->file) < 0 ||
             writeNewFile(env, &tf->file, plan, v30) < 0) {
-            if (file4isOpen(&tf->file)) file4close(&tf->file);
+            if (file4isOpen(&tf->file)) (void)file4close(&tf->file);  // the first error stays
             pool4free(env->dataFilePool, tf);
             return nullptr;
         }
@@ -546,7 +555,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         if (t != nullptr && withTags && index4create(t, nullptr, tags) == nullptr) {
             const int32_t code = env->errorCode != 0 ? env->errorCode : e4create;
             error4setCode(env, 0);
-            table4close(t);
+            (void)table4close(t);  // the failed index is what is reported
             env->errorCode = code;
             return nullptr;
         }
@@ -571,7 +580,8 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
     if (rc != 0) return nullptr;
     rc = writeNewFile(env, &f, plan, v30);
     if (rc == 0) rc = file4flush(&f);
-    file4close(&f);
+    const int32_t closed = file4close(&f);  // a file that does not close is not made either
+    if (rc == 0 && closed < 0) rc = env->errorCode;
     if (rc < 0) {
         unlink(path.c_str());  // ours, and incomplete
         return nullptr;
@@ -597,7 +607,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         tag4* tag = index4tag(index, def->name);
         if (tag == nullptr) {
             error4raiseText(env, e4name, E4LOC(90747), def->name);
-            table4close(t);
+            (void)table4close(t);  // gives back the error just raised
             return nullptr;
         }
         tag->errUnique = def->unique;

@@ -277,7 +277,7 @@ void keepCopy(table4* t, int32_t n) {
 void restoreEnd(table4file* d, int32_t pos, int32_t end) {
     error4aside(d->env, [&] {
         if (file4setLength(&d->file, pos + end) == 0 && end > 0)
-            file4write(&d->file, pos, &table4endOfFile, 1);
+            (void)file4write(&d->file, pos, &table4endOfFile, 1);  // best effort, as below
         d->env->errorCode = 0;
         return 0;
     });
@@ -308,7 +308,7 @@ int32_t writeAppended(table4* t, int32_t count, int32_t pos) {
         error4aside(d->env, [&] {
             d->heldCount = count;
             std::memcpy(d->date, date, sizeof date);
-            table4writeHeader(d, 1, 1);
+            (void)table4writeHeader(d, 1, 1);  // best effort: the write's own error is reported
             d->env->errorCode = 0;
             return 0;
         });
@@ -398,7 +398,7 @@ int32_t table4write(table4* t, int32_t n, int unlock) {
     if (rc < 0) {
         if (old != nullptr)
             error4aside(env, [&] {
-                file4write(&d->file, int32_t(pos), old, d->recordLen);
+                (void)file4write(&d->file, int32_t(pos), old, d->recordLen);  // best effort
                 env->errorCode = 0;
                 return 0;
             });

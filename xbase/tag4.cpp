@@ -154,8 +154,8 @@ int32_t checkNode(tag4file* t, uint8_t* data) {
         if (leaf.count() > 0) {
             const uint8_t* key = nullptr;
             leaf4entry e;
-            leaf.key(leaf.count() - 1, &key);
-            leaf.entry(leaf.count() - 1, &e);
+            (void)leaf.key(leaf.count() - 1, &key);
+            (void)leaf.entry(leaf.count() - 1, &e);
             std::memcpy(w->lastKey, key, size_t(k));
             w->lastRecord = e.record;
             w->checkedLast = true;
@@ -304,7 +304,7 @@ int32_t descend(tag4file* t, Target target) {
         t->depth = level + 1;
         if (node4isLeaf(node4headerRead(b->data).attribute)) return chooseLeaf(t, b, target);
         branch4view view;
-        view.attach(b->data, t->keyLength);
+        if (view.attach(b->data, t->keyLength) != 0) return tag4suspect;
         b->cursor = chooseBranch(t, view, target);
         parentKey = view.key(b->cursor);
         parentRecord = view.record(b->cursor);
@@ -313,15 +313,16 @@ int32_t descend(tag4file* t, Target target) {
 }
 
 // Forgets every node without writing (a reader's nodes are never changed) and reads the
-// root offset afresh: another process changed the file.
-void dropForRetry(tag4file* t) {
+// root offset afresh: another process changed the file. 0, or the error of writing back
+// the file's other changed blocks (stale blocks would be read again).
+int32_t dropForRetry(tag4file* t) {
     tag4pathClear(t);
     for (int i = 0; i < t->blockCount; i++) {
         if (t->blocks[i]->changed) continue;
         setOffset(t->blocks[i], -1);
     }
     t->root = 0;
-    file4dropBuffers(&t->indexFile->file);
+    return file4dropBuffers(&t->indexFile->file);
 }
 
 // Runs an operation again while it finds suspect nodes, a bounded number of times.
@@ -334,7 +335,7 @@ int32_t withRetry(tag4file* t, Op op) {
             tag4pathClear(t);
             return tag4corrupt(t, E4LOC(92110));
         }
-        dropForRetry(t);
+        if (const int32_t rc = dropForRetry(t); rc < 0) return rc;
         sleepBeforeRetry(attempt);
     }
 }
@@ -356,8 +357,8 @@ bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     if (b->cursor >= leaf.count()) return false;
     const uint8_t* key = nullptr;
     leaf4entry e;
-    leaf.key(b->cursor, &key);
-    leaf.entry(b->cursor, &e);
+    (void)leaf.key(b->cursor, &key);
+    (void)leaf.entry(b->cursor, &e);
     std::memcpy(out, key, t->keyLength);
     if (record != nullptr) *record = e.record;
     return true;
@@ -376,7 +377,7 @@ int32_t nextLeaf(tag4file* t, int dir) {
         leaf4view leaf;
         leaf.attachTrusted(old->data, t->keyLength, t->pad);
         const uint8_t* key = nullptr;
-        leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
+        (void)leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
         std::memcpy(edge, key, t->keyLength);
     }
     int level = t->depth - 2;
@@ -390,9 +391,13 @@ int32_t nextLeaf(tag4file* t, int dir) {
     t->path[level]->cursor += dir;
     for (int l = level + 1; l < t->depth; l++) {
         branch4view parent;
-        parent.attach(t->path[l - 1]->data, t->keyLength);
+        const bool attached = parent.attach(t->path[l - 1]->data, t->keyLength) == 0;
         const int c = t->path[l - 1]->cursor;
         tag4blockUnpin(t->path[l]);
+        if (!attached) {
+            t->depth = l;
+            return tag4suspect;
+        }
         block4* b = nullptr;
         const int32_t rc =
             getChecked(t, parent.child(c), parent.key(c), parent.record(c), false, &b);
@@ -522,7 +527,7 @@ int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
             tag4pathClear(t);
             return tag4corrupt(t, E4LOC(92121));
         }
-        dropForRetry(t);
+        if ((rc = dropForRetry(t)) < 0) return rc;
         sleepBeforeRetry(attempt);
         const std::vector<uint8_t> key = t->work->savedKey;
         rc = tag4seekEntry(t, key.data(), t->work->savedRecord);
@@ -722,7 +727,7 @@ const uint8_t* tag4key(tag4file* t) {
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     if (b->cursor >= leaf.count()) return nullptr;
     const uint8_t* key = nullptr;
-    leaf.key(b->cursor, &key);
+    (void)leaf.key(b->cursor, &key);
     t->work->keyOut.assign(key, key + t->keyLength);
     return t->work->keyOut.data();
 }
@@ -749,14 +754,14 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
         leaf4view view;
         view.attachTrusted(leaf->data, K, t->pad);
         const uint8_t* before = nullptr;
-        view.key(leaf->cursor - 1, &before);
+        (void)view.key(leaf->cursor - 1, &before);
         return std::memcmp(before, k, K) == 0 ? 1 : 2;
     }
     for (int level = t->depth - 2; level >= 0; level--) {
         block4* b = t->path[level];
         if (b->cursor == 0) continue;
         branch4view view;
-        view.attach(b->data, K);
+        if (view.attach(b->data, K) != 0) return tag4corrupt(t, E4LOC(92153));
         return std::memcmp(view.key(b->cursor - 1), k, K) == 0 ? 1 : 2;
     }
     return 2;
@@ -771,7 +776,7 @@ int32_t tag4recordNumber(tag4file* t) {
     if (leaf.count() == 0) return 0;
     if (b->cursor >= leaf.count()) return -1;
     leaf4entry e;
-    leaf.entry(b->cursor, &e);
+    (void)leaf.entry(b->cursor, &e);
     return int32_t(e.record);
 }
 

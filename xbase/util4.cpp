@@ -359,7 +359,7 @@ void* u4allocAgain(env4* env, int32_t size) {
         int8_t blocked = env->buffer.blocked;
         if (buffer4suspend(env) == 0) {
             block = mem4alloc(size);
-            buffer4start(env);
+            (void)buffer4start(env);  // without a buffer, files are read and written directly
             env->buffer.blocked = blocked;
         }
     }

@@ -237,7 +237,7 @@ TEST(DateFormat, SetAndGet) {
     EXPECT_STREQ(date4getFormat(&env), longest);
     EXPECT_EQ(date4setFormat(nullptr, "MM"), e4parmNull);
     EXPECT_EQ(date4getFormat(nullptr), nullptr);
-    env4release(&env);
+    (void)env4release(&env);
 }
 
 TEST(Clock, TodayAndNowAreLocal) {
