@@ -104,10 +104,10 @@ bool guardsIntact(const unsigned char* frame, int32_t callerSize, int32_t span) 
 int32_t registerBlock(void* block) {
     MemState& s = state();
     if (s.tableCount == s.tableCapacity) {
-        if (s.tableCapacity >= mem4tableMax) return error4raise(nullptr, e4result, 90401);
+        if (s.tableCapacity >= mem4tableMax) return error4raise(nullptr, e4result, E4LOC(90401));
         int32_t capacity = s.tableCapacity + mem4tableStep;
         void* grown = std::realloc(s.table, sizeof(void*) * capacity);
-        if (grown == nullptr) return error4raise(nullptr, e4result, 90402);
+        if (grown == nullptr) return error4raise(nullptr, e4result, E4LOC(90402));
         s.table = static_cast<void**>(grown);
         s.tableCapacity = capacity;
     }
@@ -125,7 +125,7 @@ int32_t unregisterBlock(void* block) {
             return 0;
         }
     }
-    return error4raise(nullptr, e4result, 90403);
+    return error4raise(nullptr, e4result, E4LOC(90403));
 }
 
 pool4* takePoolRecord() {
@@ -134,9 +134,13 @@ pool4* takePoolRecord() {
         size_t bytes = sizeof(link4) + sizeof(pool4) * kPoolRecordsPerChunk;
         auto* chunk = static_cast<unsigned char*>(std::calloc(1, bytes));
         if (chunk == nullptr) return nullptr;
-        list4add(&s.poolChunks, chunk);
+        if (list4add(&s.poolChunks, chunk) < 0) {  // unlisted, it would never be freed
+            std::free(chunk);
+            return nullptr;
+        }
         auto* records = reinterpret_cast<pool4*>(chunk + sizeof(link4));
-        for (int i = 0; i < kPoolRecordsPerChunk; ++i) list4add(&s.freePools, &records[i]);
+        // A record the list refuses is never used, and goes with its chunk.
+        for (int i = 0; i < kPoolRecordsPerChunk; ++i) (void)list4add(&s.freePools, &records[i]);
     }
     auto* pool = static_cast<pool4*>(list4pop(&s.freePools));
     if (pool != nullptr) *pool = pool4{};
@@ -226,7 +230,7 @@ void mem4envEnter() {
 int32_t mem4envLeave() {
     std::lock_guard guard(memLock());
     MemState& s = state();
-    if (s.liveEnvs <= 0) return error4raise(nullptr, e4info, 81004);
+    if (s.liveEnvs <= 0) return error4raise(nullptr, e4info, E4LOC(90405));
     if (--s.liveEnvs == 0) mem4reset();
     return 0;
 }
@@ -243,7 +247,7 @@ int32_t mem4registeredCount() {
 
 void* mem4alloc(int32_t size) {
     if (size < 1 || size > INT32_MAX - 64) {
-        error4raise(nullptr, e4parm, 90410);
+        error4raise(nullptr, e4parm, E4LOC(90410));
         return nullptr;
     }
     std::lock_guard guard(memLock());
@@ -266,7 +270,7 @@ int32_t mem4free(void* block) {
     int32_t size = static_cast<int32_t>(total) - mem4frameBytes;
     if (total < static_cast<uint32_t>(mem4frameBytes) + 1 || total > INT32_MAX ||
         !guardsIntact(frame, size, kFront + round8(size) + kBackGuard)) {
-        error4raise(nullptr, e4result, 90411);
+        error4raise(nullptr, e4result, E4LOC(90411));
         return -1;  // left allocated: its neighbour may be what was hurt
     }
     unregisterBlock(block);
@@ -277,7 +281,7 @@ int32_t mem4free(void* block) {
 
 pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth, int isPrivate) {
     if (first < 1 || growth < 1 || size < 0 || size > INT32_MAX / 2) {
-        error4raise(env, e4parm, 90420);
+        error4raise(env, e4parm, E4LOC(90420));
         return nullptr;
     }
     std::lock_guard guard(memLock());
@@ -297,27 +301,31 @@ pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth, int i
     }
     pool4* pool = takePoolRecord();
     if (pool == nullptr) {
-        error4raise(env, e4memory, 90421);
+        error4raise(env, e4memory, E4LOC(90421));
         return nullptr;
     }
     pool->firstCount = first;
     pool->growCount = growth;
     pool->elementSize = elementSize;
     pool->useCount = isPrivate ? -1 : 1;
-    list4add(&s.livePools, pool);
+    if (list4add(&s.livePools, pool) < 0) {  // unlisted, a reset would never free it
+        (void)list4add(&s.freePools, pool);
+        error4raise(env, e4info, E4LOC(90422));
+        return nullptr;
+    }
     return pool;
 }
 
 void* pool4alloc(pool4* pool, env4* env) {
     if (env != nullptr && env->errorCode < 0) return nullptr;
     if (pool == nullptr) {
-        error4raise(env, e4parmNull, 90430);
+        error4raise(env, e4parmNull, E4LOC(90430));
         return nullptr;
     }
     std::lock_guard guard(memLock());
     if (!active()) return nullptr;
     if (pool->freeHead == nullptr && !growPool(pool)) {
-        error4raise(env, e4memory, 90431);
+        error4raise(env, e4memory, E4LOC(90431));
         return nullptr;
     }
     auto* frame = static_cast<unsigned char*>(pool->freeHead);
@@ -334,7 +342,7 @@ void* pool4alloc(pool4* pool, env4* env) {
 void* pool4allocCreate(env4* env, pool4** slot, int32_t first, int32_t size, int32_t growth,
                        int isPrivate) {
     if (slot == nullptr) {
-        error4raise(env, e4parmNull, 90435);
+        error4raise(env, e4parmNull, E4LOC(90435));
         return nullptr;
     }
     if (error4pending(env)) return nullptr;
@@ -346,17 +354,18 @@ void* pool4allocCreate(env4* env, pool4** slot, int32_t first, int32_t size, int
 }
 
 int32_t pool4free(pool4* pool, void* element) {
-    if (pool == nullptr || element == nullptr) return error4raise(nullptr, e4parmNull, 90440);
+    if (pool == nullptr || element == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90440));
     std::lock_guard guard(memLock());
     if (!active()) return 0;
-    if (pool->inUse <= 0) return error4raise(nullptr, e4result, 90441);
+    if (pool->inUse <= 0) return error4raise(nullptr, e4result, E4LOC(90441));
     pool->inUse--;
     unsigned char* frame = frameOf(element);
     int32_t callerSize = pool->elementSize - mem4frameBytes;
     // Free already (poisoned), or damaged: never reused, and never touched by the caller again.
     if (elementIsFree(pool, frame) || !guardsIntact(frame, callerSize, pool->elementSize)) {
         markElement(pool, frame, true);
-        return error4raise(nullptr, e4result, 90442);
+        return error4raise(nullptr, e4result, E4LOC(90442));
     }
     std::memset(frame, 0, pool->elementSize);
     std::memcpy(frame, &pool->freeHead, sizeof(void*));
@@ -375,8 +384,8 @@ void pool4release(pool4* pool) {
         return;
     }
     MemState& s = state();
+    if (list4remove(&s.livePools, pool) < 0) return;  // not a live pool: nothing to give back
     freeChunks(pool);
-    list4remove(&s.livePools, pool);
     *pool = pool4{};
-    list4add(&s.freePools, pool);
+    (void)list4add(&s.freePools, pool);  // a record the list refuses is only not reused
 }

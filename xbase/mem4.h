@@ -78,19 +78,20 @@ void mem4evalUnlock();
 // Counts an environment in or out: the first one in initialises the module,
 // the last one out resets it (frees every pool). Leaving with none live is -910.
 void mem4envEnter();
-int32_t mem4envLeave();
-int32_t mem4liveEnvironments();
+[[nodiscard]] int32_t mem4envLeave();
+[[nodiscard]] int32_t mem4liveEnvironments();
 
 void mem4init();
 void mem4reset();
 
-void* mem4alloc(int32_t size);  // zero-filled; size below 1 is -930
-int32_t mem4free(void* block);  // 0, or -1 for a damaged block (left allocated)
-int32_t mem4registeredCount();  // live entries of the allocation table (plain blocks)
+[[nodiscard]] void* mem4alloc(int32_t size);  // zero-filled; size below 1 is -930
+int32_t mem4free(void* block);                // 0, or -1 for a damaged block (left allocated)
+[[nodiscard]] int32_t mem4registeredCount();  // live entries of the allocation table (plain blocks)
 
-pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth, int isPrivate);
-void* pool4alloc(pool4* pool, env4* env);
-void* pool4allocCreate(env4* env, pool4** slot, int32_t first, int32_t size, int32_t growth,
-                       int isPrivate);
+[[nodiscard]] pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth,
+                                 int isPrivate);
+[[nodiscard]] void* pool4alloc(pool4* pool, env4* env);
+[[nodiscard]] void* pool4allocCreate(env4* env, pool4** slot, int32_t first, int32_t size,
+                                     int32_t growth, int isPrivate);
 int32_t pool4free(pool4* pool, void* element);
 void pool4release(pool4* pool);

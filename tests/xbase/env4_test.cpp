@@ -39,7 +39,7 @@ TEST(Env4, AWrongVersionLeavesTheRecordUnusable) {
 
 TEST(Env4, ErrorsStayPendingUntilCleared) {
     env4 env;
-    env4init(&env, 6300);
+    ASSERT_EQ(env4init(&env, 6300), 0);
     EXPECT_FALSE(error4pending(&env));
     EXPECT_EQ(error4raise(&env, e4write, 80606), e4write);
     EXPECT_EQ(env.errorLocation, 80606);
@@ -56,8 +56,8 @@ TEST(Env4, ErrorsStayPendingUntilCleared) {
 
 TEST(Env4, ReleasingEnvironmentsCountsThemOut) {
     env4 a, b;
-    env4init(&a, 6300);
-    env4init(&b, 6300);
+    ASSERT_EQ(env4init(&a, 6300), 0);
+    ASSERT_EQ(env4init(&b, 6300), 0);
     EXPECT_EQ(mem4liveEnvironments(), 2);
     EXPECT_EQ(env4release(&a), 0);
     EXPECT_EQ(mem4liveEnvironments(), 1);

@@ -53,7 +53,7 @@ int evaluateRounds(const std::string& folder, int id, std::atomic<int>& ready) {
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         upper.resize(10, ' ');
         char next[8];
-        date4fromJulian(next, born + 1);
+        (void)date4fromJulian(next, born + 1);
         std::string expected = upper + digits(count, 8) + std::string(next, 8);
 
         char* result = nullptr;

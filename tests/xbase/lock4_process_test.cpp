@@ -67,7 +67,7 @@ class Peer {
   private:
     static void serve(const std::string& path, int in, int out) {
         env4 env;
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.autoOpen = 0;
         env.lockAttempts = 1;
         env.unlockAuto = 0;
@@ -78,7 +78,7 @@ class Peer {
             if (t != nullptr && c.what == kUnlockAfter) {
                 writeValue(out, int32_t{0});
                 u4delayHundredth(c.arg);
-                table4unlock(t);
+                (void)table4unlock(t);
                 continue;
             }
             if (t != nullptr)
@@ -86,8 +86,8 @@ class Peer {
             error4setCode(&env, 0);
             writeValue(out, rc);
         }
-        if (t != nullptr) table4close(t);
-        env4release(&env);
+        if (t != nullptr) (void)table4close(t);
+        (void)env4release(&env);
     }
     Child child_;
 };

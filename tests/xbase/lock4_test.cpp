@@ -90,7 +90,7 @@ TEST_F(Lock4, EachLockTakesTheBytesOfItsScheme) {
         EXPECT_EQ(systemLocks(path), Ranges{c.expected});
         EXPECT_EQ(table4unlock(t), 0);
         EXPECT_EQ(systemLocks(path), Ranges{});
-        table4close(t);
+        (void)table4close(t);
         unlink(path.c_str());
     }
 }
@@ -372,7 +372,7 @@ TEST_F(Lock4, ReleasingTheAppendLockWritesTheCountFirst) {
         // keeps knowing it.
         EXPECT_EQ(d->heldCount, mode == 0 ? -1 : 5);
         EXPECT_EQ(table4recordCountLow(d, t->lockOwner), 5);
-        table4close(t);
+        (void)table4close(t);
         unlink(path.c_str());
     }
 }
@@ -462,13 +462,13 @@ class IndexLocks : public Lock4 {
         path = makeLockTable(dir, "indexed.dbf", false);
         t = open(path);
         ASSERT_NE(t, nullptr);
-        for (FakeIndex& f : fakes) list4add(&t->dataFile->indexFiles, &f);
+        for (FakeIndex& f : fakes) (void)list4add(&t->dataFile->indexFiles, &f);
         lock4setIndexHooks(&fakeLock, &fakeUnlock);
         env.lockDelay = 1;
     }
     void TearDown() override {
         lock4setIndexHooks(nullptr, nullptr);
-        for (FakeIndex& f : fakes) list4remove(&t->dataFile->indexFiles, &f);
+        for (FakeIndex& f : fakes) (void)list4remove(&t->dataFile->indexFiles, &f);
         Lock4::TearDown();
     }
     std::string path;

@@ -214,7 +214,7 @@ TEST(Mem4Threads, EnvironmentsOnSeveralThreadsShareOnePoolSafely) {
     for (int t = 0; t < 4; ++t) {
         workers.emplace_back([] {
             env4 env;
-            env4init(&env, env4version);
+            (void)env4init(&env, env4version);
             pool4* pool = pool4create(&env, 4, 48, 4, 0);
             std::vector<void*> held;
             for (int round = 0; round < 2000; ++round) {
@@ -226,7 +226,7 @@ TEST(Mem4Threads, EnvironmentsOnSeveralThreadsShareOnePoolSafely) {
             }
             for (void* e : held) pool4free(pool, e);
             pool4release(pool);
-            env4release(&env);
+            (void)env4release(&env);
         });
     }
     for (auto& w : workers) w.join();

@@ -116,7 +116,7 @@ class Sort4Test : public ::testing::Test {
         ASSERT_EQ(env4init(&env, env4version), 0);
     }
     void TearDown() override {
-        env4release(&env);
+        (void)env4release(&env);
         unsetenv("TEMP");
     }
     TempDir dir;
@@ -403,7 +403,7 @@ TEST(Sort4Model, LONG_RandomConfigurationsAgainstTheModel) {
         }
         ASSERT_TRUE(dir.entries().empty());
     }
-    env4release(&env);
+    (void)env4release(&env);
     unsetenv("TEMP");
 }
 
