@@ -248,7 +248,7 @@ int32_t writeRun(buffer4block* b) {
     }
     if (!f->onDisk && file4tempToDisk(f) < 0) return f->env->errorCode;
     if (bytes > 0 && file4writeLow(f, start, s.writeBehindGroup, bytes) != bytes)
-        return error4raiseText(f->env, e4write, 92501, f->name);
+        return error4raiseText(f->env, e4write, E4LOC(92501), f->name);
     for (buffer4block* at : run) at->changed = 0;
     return 0;
 }
@@ -515,7 +515,7 @@ int32_t buffer4detach(file4* f, bool discard) {
         if (rc == 0 && !f->onDisk) {
             rc = file4tempToDisk(f);
             if (rc == 0 && f->len > 0 && ftruncate(f->fd, f->len) != 0)
-                rc = error4raiseText(f->env, e4lenSet, 92502, f->name);
+                rc = error4raiseText(f->env, e4lenSet, E4LOC(92502), f->name);
         }
         if (rc < 0) return rc;
     }
@@ -627,13 +627,13 @@ void buffer4autoStart(env4* env) {
 }
 
 int32_t buffer4start(env4* env) {
-    if (!env4isLive(env)) return error4raise(env, e4struct, 92510);
+    if (!env4isLive(env)) return error4raise(env, e4struct, E4LOC(92510));
     if (error4pending(env)) return e4codeBase;
     if (buffer4stateOf(env) == nullptr) return -1;
     buffer4state& s = *env->buffer;
     if (s.running) return 0;
     int32_t blockSize = env->blockSize, groupSize = env->bufferGroupSize;
-    if (blockSize <= 0 || groupSize <= 0) return error4raise(env, e4struct, 92511);
+    if (blockSize <= 0 || groupSize <= 0) return error4raise(env, e4struct, E4LOC(92511));
     if (blockSize >= file4sectorSize) {
         blockSize -= blockSize % file4sectorSize;
         groupSize -= groupSize % blockSize;
@@ -696,7 +696,7 @@ int32_t buffer4start(env4* env) {
 }
 
 int32_t buffer4suspend(env4* env) {
-    if (env == nullptr) return error4raise(nullptr, e4parmNull, 92520);
+    if (env == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92520));
     if (env->buffer == nullptr) return 0;  // never started, blocked
     buffer4state& s = *env->buffer;
     s.blocked = 1;
@@ -705,7 +705,7 @@ int32_t buffer4suspend(env4* env) {
     for (auto* f = static_cast<file4*>(list4first(&env->files)); f != nullptr;
          f = static_cast<file4*>(list4next(&env->files, f)))
         if (buffer4detach(f, false) < 0) failed = true;
-    if (failed) return error4raise(env, e4bufSuspend, 92521);  // nothing held is lost
+    if (failed) return error4raise(env, e4bufSuspend, E4LOC(92521));  // nothing held is lost
     freeAll(s);
     return 0;
 }
@@ -717,17 +717,17 @@ void buffer4release(env4* env) {
         // What a failed suspend left attached can no longer be written anywhere.
         for (auto* f = static_cast<file4*>(list4first(&env->files)); f != nullptr;
              f = static_cast<file4*>(list4next(&env->files, f)))
-            buffer4detach(f, true);
+            (void)buffer4detach(f, true);  // discarding: nothing is written, nothing fails
     freeAll(*s);
     std::free(s);
     env->buffer = nullptr;
 }
 
 int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength) {
-    if (buffer == nullptr || length == nullptr) return error4raise(env, e4parmNull, 94520);
+    if (buffer == nullptr || length == nullptr) return error4raise(env, e4parmNull, E4LOC(94520));
     if (newLength <= *length) return 0;
     auto* grown = static_cast<char*>(u4allocAgain(env, newLength));
-    if (grown == nullptr) return error4raise(env, e4memory, 94521);
+    if (grown == nullptr) return error4raise(env, e4memory, E4LOC(94521));
     if (*buffer != nullptr && *length > 0) std::memcpy(grown, *buffer, *length);
     mem4free(*buffer);
     *buffer = grown;
@@ -749,7 +749,7 @@ void* u4allocAgain(env4* env, int32_t size) {
             if (buffer4start(env) == 0) s.blocked = blocked;
         }
     }
-    if (block == nullptr) error4raise(env, e4memory, 94540);
+    if (block == nullptr) error4raise(env, e4memory, E4LOC(94540));
     return block;
 }
 

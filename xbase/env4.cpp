@@ -49,11 +49,11 @@ void setDefaults(env4* env) {
 }  // namespace
 
 int32_t env4init(env4* env, int32_t version) {
-    if (env == nullptr) return error4raise(nullptr, e4parm, 91001);
+    if (env == nullptr) return error4raise(nullptr, e4parm, E4LOC(91001));
     std::memset(env, 0, sizeof *env);
     if (version != env4version) {
         std::string given = std::to_string(version), expected = std::to_string(env4version);
-        return error4raiseText(env, e4version, 91002, given.c_str(), expected.c_str());
+        return error4raiseText(env, e4version, E4LOC(91002), given.c_str(), expected.c_str());
     }
     setDefaults(env);
     mem4envEnter();

@@ -17,9 +17,9 @@ void releasePool(pool4*& pool) {
 }  // namespace
 
 int32_t env4closeAll(env4* env) {
-    if (env == nullptr) return error4raise(nullptr, e4parmNull, 91003);
+    if (env == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91003));
     while (auto* t = static_cast<table4*>(list4first(&env->tables))) {
-        table4close(t);
+        (void)table4close(t);  // a failure stays pending and is returned below
         if (list4first(&env->tables) == t) return -1;  // the list did not advance
     }
     return env->errorCode < 0 ? env->errorCode : 0;
@@ -27,9 +27,10 @@ int32_t env4closeAll(env4* env) {
 
 int32_t env4release(env4* env) {
     if (!env4isLive(env)) return 0;
-    if (mem4liveEnvironments() < 1) return error4raise(env, e4info, 81004);
-    buffer4suspend(env);
-    env4closeAll(env);
+    if (mem4liveEnvironments() < 1) return error4raise(env, e4info, E4LOC(81004));
+    (void)buffer4suspend(env);  // -620 stays pending; closing the files tries the blocks again
+    // A handle that would not close must not lose its memory under it.
+    if (env4closeAll(env) == -1) return error4raise(env, e4info, E4LOC(81005));
     expr4calcReleaseAll(env);
     mem4free(env->workBuffer);
     env->workBuffer = nullptr;
@@ -47,6 +48,6 @@ int32_t env4release(env4* env) {
     buffer4release(env);
     env->initMarker = 0;
     int32_t code = env->errorCode;
-    mem4envLeave();
+    (void)mem4envLeave();  // this environment is live, so one is counted
     return code;
 }

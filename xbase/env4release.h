@@ -7,8 +7,8 @@
 #include "xbase/fwd4.h"
 
 // Closes every table handle; the pending negative code, else 0.
-int32_t env4closeAll(env4* env);
+[[nodiscard]] int32_t env4closeAll(env4* env);
 
 // Suspends buffering, closes every handle, frees the environment's memory and
 // counts it out. Returns the pending code; 0 for a record never initialised.
-int32_t env4release(env4* env);
+[[nodiscard]] int32_t env4release(env4* env);

@@ -17,11 +17,11 @@ bool needsSystemLock(const file4* f) {
 }
 
 // Common entry checks of file4lock and file4unlock: 0 to go on, else the result.
-int32_t enterRange(file4* f, int64_t position, int64_t length, int32_t location) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, location);
-    if (!file4isOpen(f)) return error4raise(f->env, e4struct, location + 1);
+int32_t enterRange(file4* f, int64_t position, int64_t length, error4span<3> location) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, location.at<0>());
+    if (!file4isOpen(f)) return error4raise(f->env, e4struct, location.at<1>());
     if (error4pending(f->env)) return e4codeBase;
-    if (position < 0 || length < 0) return error4raise(f->env, e4parm, location + 2);
+    if (position < 0 || length < 0) return error4raise(f->env, e4parm, location.at<2>());
     return 0;
 }
 
@@ -35,14 +35,14 @@ bool file4unlockLow(file4* f, int64_t position, int64_t length) {
 }
 
 int32_t file4lock(file4* f, int64_t position, int64_t length) {
-    if (int32_t rc = enterRange(f, position, length, 90810)) return rc;
+    if (int32_t rc = enterRange(f, position, length, E4LOC(90810))) return rc;
     env4* env = f->env;
     if (length == 0 || !needsSystemLock(f)) return 0;
     int32_t attempts = env->lockAttempts == 0 ? 1 : env->lockAttempts;
     for (;;) {
         qv::OfdResult r = qv::ofdTryLock(f->fd, position, length, true);
         if (r == qv::OfdResult::ok) return 0;
-        if (r == qv::OfdResult::failed) return error4raiseText(env, e4lock, 90813, f->name);
+        if (r == qv::OfdResult::failed) return error4raiseText(env, e4lock, E4LOC(90813), f->name);
         if (attempts == 1) return r4locked;
         if (attempts > 1) attempts--;
         u4delayHundredth(env->lockDelay);
@@ -50,8 +50,8 @@ int32_t file4lock(file4* f, int64_t position, int64_t length) {
 }
 
 int32_t file4unlock(file4* f, int64_t position, int64_t length) {
-    if (int32_t rc = enterRange(f, position, length, 90815)) return rc;
+    if (int32_t rc = enterRange(f, position, length, E4LOC(90815))) return rc;
     if (!file4unlockLow(f, position, length))
-        return error4raiseText(f->env, e4unlock, 90818, f->name);
+        return error4raiseText(f->env, e4unlock, E4LOC(90818), f->name);
     return 0;
 }

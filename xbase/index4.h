@@ -26,18 +26,18 @@ struct index4 {
 // every tag of `tags` (ended by a null name) from the table's records. The file is made
 // under the table's file lock, which stays with the table. Null on failure, with the error
 // in the environment (20 when a unique tag refused a key); a file that failed is removed.
-index4* index4create(table4* table, const char* name, const tag4def* tags);
+[[nodiscard]] index4* index4create(table4* table, const char* name, const tag4def* tags);
 // Opens an existing file for a table handle (the production index when `name` is null).
-index4* index4open(table4* table, const char* name);
+[[nodiscard]] index4* index4open(table4* table, const char* name);
 // Closes one handle's use of a file: 0 or the first error met.
-int32_t index4close(index4* index);
+[[nodiscard]] int32_t index4close(index4* index);
 // Rebuilds every tag of the file from the table's records under table4lockAll: 0, 20
 // (a unique tag refused a key), 50 (still locked by another), or an error.
-int32_t index4reindex(index4* index);
+[[nodiscard]] int32_t index4reindex(index4* index);
 // When another process changed the file: every tag's nodes are dropped and the table's
 // selected tag, when it is one of this handle's, stands again on the key and record number
 // it stood on (or past the end). 0 or an error.
-int32_t index4refresh(index4* index);
+[[nodiscard]] int32_t index4refresh(index4* index);
 // The handle's tag of this name, or null.
 tag4* index4tag(index4* index, const char* name);
 
@@ -45,10 +45,10 @@ tag4* index4tag(index4* index, const char* name);
 
 // The key of the table's current record (the table of the tag's index handle): its length,
 // with *key pointing at it (valid until the next evaluation), or an error.
-int32_t tag4exprKey(tag4* tag, const char** key);
+[[nodiscard]] int32_t tag4exprKey(tag4* tag, const char** key);
 // Adds the current record's key under `record` with the handle's duplicate-key code; a
 // filter that is false adds nothing. 0, 20, 25, or an error (-340 for a duplicate or, in a
 // candidate tag, a null key under codes -340 and -360).
-int32_t tag4addRecord(tag4* tag, int32_t record);
+[[nodiscard]] int32_t tag4addRecord(tag4* tag, int32_t record);
 // Removes the current record's entry for `record`: 0, 5 when there is none, or an error.
-int32_t tag4removeRecord(tag4* tag, int32_t record);
+[[nodiscard]] int32_t tag4removeRecord(tag4* tag, int32_t record);

@@ -18,7 +18,9 @@
 #include "xbase/list4.h"
 
 inline constexpr int32_t index4lockByte = 0x7FFFFFFE;
-inline constexpr int32_t index4nameMax = 250;  // characters of an index name or path
+// Characters of an index name or path: a whole Linux path (PATH_MAX less its terminator), so
+// that a database deep in a folder tree keeps its index files.
+inline constexpr int32_t index4nameMax = 4095;
 
 struct index4file {
     link4 link;  // in table4file::indexFiles
@@ -40,15 +42,16 @@ struct index4file {
 // Opens an index file and reads its directory and tag headers. `name` is a path; a single-
 // tag file needs `tagName`. Tags get the key type 'C' until their expressions are known.
 // Returns the record (use count 1) or null with the error raised.
-index4file* index4fileOpen(env4* env, table4file* data, const char* path, const char* tagName);
+[[nodiscard]] index4file* index4fileOpen(env4* env, table4file* data, const char* path,
+                                         const char* tagName);
 // Writes what changed, releases the lock and frees everything: 0 or the first error.
-int32_t index4fileClose(index4file* file);
+[[nodiscard]] int32_t index4fileClose(index4file* file);
 // The tag of this name (upper case, no blanks), or null.
 tag4file* index4fileTag(index4file* file, const char* name);
 
 // The record count leaf widths follow (the data file's, or the one given for a file
 // opened without a data file).
-uint32_t index4recordCount(index4file* file);
+[[nodiscard]] uint32_t index4recordCount(index4file* file);
 
 // ---- nodes and the change counter ----
 
@@ -57,33 +60,33 @@ uint32_t index4recordCount(index4file* file);
 void index4versionAdvance(index4file* file);
 // A node for the caller: the head of the free list, or a new node at the end of the file.
 // Only while the counter is advanced (else -310). The offset, or a negative error.
-int32_t index4extend(index4file* file);
+[[nodiscard]] int32_t index4extend(index4file* file);
 // Puts a node on the free list: 0 or an error.
-int32_t index4freeNode(index4file* file, int32_t offset);
+[[nodiscard]] int32_t index4freeNode(index4file* file, int32_t offset);
 // Stores the change counter and the free-list head in the directory header when the
 // counter changed (the roots are the tags' own, written by tag4flush): 0 or an error.
-int32_t index4versionWrite(index4file* file);
+[[nodiscard]] int32_t index4versionWrite(index4file* file);
 // Rereads the counter past the block buffers: 1 when another process changed the file
 // (adopting the new value and free-list head when `adopt`), 0 when not, or an error.
 // Always 0 while this process holds the index lock or the file is not shared.
-int32_t index4versionCheck(index4file* file, int adopt);
+[[nodiscard]] int32_t index4versionCheck(index4file* file, int adopt);
 
 // ---- locking and writing back ----
 
 // 0 locked (or already held by this owner), 50 held by another owner or process, error.
-int32_t index4lock(index4file* file, int32_t owner);
+[[nodiscard]] int32_t index4lock(index4file* file, int32_t owner);
 // Writes everything back and releases the lock (owner 0: whoever holds it): 0 or error.
-int32_t index4unlock(index4file* file, int32_t owner);
+[[nodiscard]] int32_t index4unlock(index4file* file, int32_t owner);
 // Writes the counter and every changed node and root offset: 0 or an error.
-int32_t index4update(index4file* file);
+[[nodiscard]] int32_t index4update(index4file* file);
 // index4update, then the file to disk.
-int32_t index4flush(index4file* file);
+[[nodiscard]] int32_t index4flush(index4file* file);
 // Every tag's nodes written back and forgotten, their roots read afresh at the next
 // descent: 0 or the first error.
-int32_t index4fileForget(index4file* file);
+[[nodiscard]] int32_t index4fileForget(index4file* file);
 // When another process changed the file: drops every tag's nodes. 1 when it did, 0 when
 // nothing changed, or an error.
-int32_t index4fileRefresh(index4file* file);
+[[nodiscard]] int32_t index4fileRefresh(index4file* file);
 
 // 1 when the file is the production index of its data file, else 0.
-int32_t index4isProduction(index4file* file);
+[[nodiscard]] int32_t index4isProduction(index4file* file);

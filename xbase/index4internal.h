@@ -8,6 +8,9 @@
 #include "xbase/index4header.h"
 
 // A record for a file not yet opened or created (use count 0), or null with -920 raised.
-index4file* index4fileNew(env4* env, table4file* data);
+[[nodiscard]] index4file* index4fileNew(env4* env, table4file* data);
+// Lists a tag made by tag4fileNew among the file's tags: 0, or -910 when the list
+// refuses it (the tag is freed then: unlisted, nothing would free it or find it).
+[[nodiscard]] int32_t index4fileAddTag(index4file* file, tag4file* tag);
 // Frees the record, its tags and their expressions and closes the file, writing nothing.
 void index4fileFree(index4file* file);

@@ -70,18 +70,19 @@ int32_t insertEntry(env4* env, table4file* data, lock4* entry) {
     lock4* before = nullptr;
     int32_t last = 0;
     for (lock4* e = firstEntry(data); e != nullptr; e = nextEntry(data, e)) {
-        if (e->recNo <= last || e->recNo == entry->recNo) return error4raise(env, e4info, 90801);
+        if (e->recNo <= last || e->recNo == entry->recNo)
+            return error4raise(env, e4info, E4LOC(90801));
         last = e->recNo;
         if (before == nullptr && e->recNo > entry->recNo) before = e;
     }
     int32_t rc = before != nullptr ? list4addBefore(&data->recordLocks, before, entry)
                                    : list4add(&data->recordLocks, entry);
-    return rc < 0 ? error4raise(env, e4info, 90802) : 0;
+    return rc < 0 ? error4raise(env, e4info, E4LOC(90802)) : 0;
 }
 
 void freeEntry(env4* env, table4file* data, lock4* e) {
-    list4remove(&data->recordLocks, e);
-    pool4free(env->lockPool, e);
+    // One the list does not hold is not ours to free (a damaged list keeps its entry).
+    if (list4remove(&data->recordLocks, e) == 0) pool4free(env->lockPool, e);
 }
 
 // Writes the record count and date when they changed, while the lock that
@@ -99,7 +100,7 @@ int32_t releaseCountLock(table4file* data, int32_t& owner, table4*& holder, int6
     int32_t rc = writeChangedHeader(data);
     if (rc < 0) return rc;
     if (!file4unlockLow(&data->file, position, length))
-        return error4raiseText(data->env, e4unlock, 90803, data->name);
+        return error4raiseText(data->env, e4unlock, E4LOC(90803), data->name);
     owner = 0;
     holder = nullptr;
     data->heldCount = -1;
@@ -136,7 +137,7 @@ int32_t unlockRecordLocks(table4* t) {
                 freeEntry(env, d, e);
                 t->recordOldNum = -1;  // the old-record copy may go stale now
             } else if (rc == 0) {
-                rc = error4raiseText(env, e4unlock, 90804, d->name);
+                rc = error4raiseText(env, e4unlock, E4LOC(90804), d->name);
             }
         }
         e = next;
@@ -183,7 +184,7 @@ int32_t releasePerSetting(table4* t, int ownParts) {
     } else if (env->unlockAuto != 0) {
         rc = releaseParts(t, ownParts);
     }
-    return rc < 0 ? error4raise(env, e4unlock, 90806) : 0;
+    return rc < 0 ? error4raise(env, e4unlock, E4LOC(90806)) : 0;
 }
 
 // Common entry checks of the table lock operations: 0 to go on, else the result.
@@ -236,19 +237,19 @@ int64_t lock4recordPosition(const table4file* data, int32_t n) {
 }
 
 int32_t table4lockRecord(table4* t, int32_t n) {
-    if (int32_t rc = enter(t, 90820)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90820))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
-    if (n < 1) return error4raise(env, e4parm, 90821);
+    if (n < 1) return error4raise(env, e4parm, E4LOC(90821));
     int64_t position = lock4recordPosition(d, n);
-    if (position < 0) return error4raiseText(env, e4tableFull, 90822, d->name);
+    if (position < 0) return error4raiseText(env, e4tableFull, E4LOC(90822), d->name);
     if (!openShared(d) || d->fileLockOwner == t->lockOwner) return 0;
     lock4* held = recordEntry(d, n);
     if (held != nullptr && held->owner == t->lockOwner) return 0;
 
     if (releasePerSetting(t, kAppendLock | kRecordLocks | kIndexLocks) < 0) return e4unlock;
-    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, 90823);
-    if (lock4* other = recordEntry(d, n)) return refuseInProcess(t, other->holder, 90824);
+    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, E4LOC(90823));
+    if (lock4* other = recordEntry(d, n)) return refuseInProcess(t, other->holder, E4LOC(90824));
 
     auto* entry = static_cast<lock4*>(pool4allocCreate(env, &env->lockPool, env->memStartLock,
                                                        sizeof(lock4), env->memExpandLock, 0));
@@ -269,14 +270,14 @@ int32_t table4lockRecord(table4* t, int32_t n) {
 }
 
 int32_t table4lockAppend(table4* t) {
-    if (int32_t rc = enter(t, 90830)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90830))) return rc;
     table4file* d = t->dataFile;
     if (!openShared(d) || d->appendLockOwner == t->lockOwner || d->fileLockOwner == t->lockOwner)
         return 0;
 
     if (releasePerSetting(t, kRecordLocks | kIndexLocks) < 0) return e4unlock;
-    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, 90831);
-    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, 90832);
+    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, E4LOC(90831));
+    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, E4LOC(90832));
     int32_t rc = file4lock(&d->file, lock4appendByte, 1);
     if (rc == r4locked) noteHolder(t->env, nullptr);
     if (rc != 0) return rc;
@@ -288,16 +289,16 @@ int32_t table4lockAppend(table4* t) {
 }
 
 int32_t table4lockFile(table4* t) {
-    if (int32_t rc = enter(t, 90840)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90840))) return rc;
     table4file* d = t->dataFile;
     if (!openShared(d) || d->fileLockOwner == t->lockOwner) return 0;
 
     if (releasePerSetting(t, kAllLocks) < 0) return e4unlock;
     // The range covers the append and every record byte: taking it over any
     // of those through the same description would merge with them.
-    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, 90841);
-    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, 90842);
-    if (lock4* e = firstEntry(d)) return refuseInProcess(t, e->holder, 90843);
+    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, E4LOC(90841));
+    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, E4LOC(90842));
+    if (lock4* e = firstEntry(d)) return refuseInProcess(t, e->holder, E4LOC(90843));
     int32_t rc = file4lock(&d->file, lock4fileStart, lock4fileLength);
     if (rc == r4locked) noteHolder(t->env, nullptr);
     if (rc != 0) return rc;
@@ -308,7 +309,7 @@ int32_t table4lockFile(table4* t) {
 }
 
 int32_t table4lockIndexes(table4file* data, int32_t owner) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90850);
+    if (data == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90850));
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     if (data->indexFiles.nLink == 0) return 0;
@@ -332,7 +333,7 @@ int32_t table4lockIndexes(table4file* data, int32_t owner) {
 }
 
 int32_t table4lockAll(table4* t) {
-    if (int32_t rc = enter(t, 90860)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90860))) return rc;
     int32_t rc = table4lockFile(t);
     if (rc == 0) rc = table4lockIndexes(t->dataFile, t->lockOwner);
     if (rc == r4locked && releasePerSetting(t, kAllLocks) < 0) return e4unlock;
@@ -340,7 +341,7 @@ int32_t table4lockAll(table4* t) {
 }
 
 int32_t table4unlock(table4* t) {
-    if (int32_t rc = enter(t, 90870)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90870))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
     int32_t owner = t->lockOwner;
@@ -364,17 +365,17 @@ int32_t table4unlock(table4* t) {
 }
 
 int32_t table4unlockAppend(table4* t) {
-    if (int32_t rc = enter(t, 90875)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90875))) return rc;
     return unlockAppendLock(t);
 }
 
 int32_t table4unlockRecord(table4* t, int32_t n) {
-    if (int32_t rc = enter(t, 90876)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90876))) return rc;
     table4file* d = t->dataFile;
     lock4* e = recordEntry(d, n);
     if (t->env->unlockAuto == 0 || e == nullptr || e->owner != t->lockOwner) return 0;
     if (!file4unlockLow(&d->file, e->position, 1))
-        return error4raiseText(t->env, e4unlock, 90877, d->name);
+        return error4raiseText(t->env, e4unlock, E4LOC(90877), d->name);
     freeEntry(t->env, d, e);
     if (t->recordOldNum == n) t->recordOldNum = -1;
     return 0;
@@ -389,7 +390,8 @@ int32_t table4isRecordLocked(const table4* t, int32_t n) {
 }
 
 int32_t lock4dropHandle(table4* t) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90880);
+    if (t == nullptr || t->dataFile == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90880));
     int32_t rc = table4unlock(t);
     forgetHandle(t);
     return rc;

@@ -22,12 +22,13 @@ struct tag4def {
     int16_t descending;
 };
 
-table4* table4create(env4* env, const char* name, const field4def* fields, const tag4def* tags);
-table4* table4open(env4* env, const char* name);
+[[nodiscard]] table4* table4create(env4* env, const char* name, const field4def* fields,
+                                   const tag4def* tags);
+[[nodiscard]] table4* table4open(env4* env, const char* name);
 // 0 or the error met; a pending error is cleared for the close, restored and returned.
-int32_t table4close(table4* t);
+[[nodiscard]] int32_t table4close(table4* t);
 
-table4* table4createForward(env4* env, const char* name, const field4def* fields,
-                            const tag4def* tags);
-table4* table4openForward(env4* env, const char* name);
-int32_t table4closeForward(table4* t);
+[[nodiscard]] table4* table4createForward(env4* env, const char* name, const field4def* fields,
+                                          const tag4def* tags);
+[[nodiscard]] table4* table4openForward(env4* env, const char* name);
+[[nodiscard]] int32_t table4closeForward(table4* t);

@@ -44,7 +44,7 @@ bool table4fileHoldsCount(const table4file* data) {
 }
 
 int32_t table4recordCountLow(table4file* data, int32_t owner) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90770);
+    if (data == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90770));
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     bool holds = table4fileHoldsCount(data);
@@ -56,14 +56,14 @@ int32_t table4recordCountLow(table4file* data, int32_t owner) {
         if (data->file.accessMode == 0 && data->file.fd >= 0) {
             const int32_t got = file4readLow(&data->file, piece.offset, piece.bytes, piece.size);
             rc = got < 0            ? got
-                 : got < piece.size ? error4raiseText(env, e4read, 90772, data->name)
+                 : got < piece.size ? error4raiseText(env, e4read, E4LOC(90772), data->name)
                                     : 0;
         } else {
             rc = file4readAll(&data->file, piece.offset, piece.bytes, piece.size);
         }
         if (rc < 0) return rc;
         const int32_t count = table4headerDecodeCount(piece);
-        if (count < 0) return error4raiseText(env, e4data, 90771, data->name);
+        if (count < 0) return error4raiseText(env, e4data, E4LOC(90771), data->name);
         data->headerCount = count;
         if (holds) data->heldCount = count;
         return count;
@@ -74,11 +74,11 @@ int32_t table4recordCountLow(table4file* data, int32_t owner) {
 }
 
 int32_t table4writeHeader(table4file* data, int withDate, int withCount) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90780);
+    if (data == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90780));
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     bool count = withCount && data->heldCount >= 0;
-    if (count && !table4fileHoldsCount(data)) return error4raise(env, e4info, 90781);
+    if (count && !table4fileHoldsCount(data)) return error4raise(env, e4info, E4LOC(90781));
     table4header h{};
     h.version = data->version;
     std::memcpy(h.date, data->date, 3);
@@ -95,7 +95,8 @@ int32_t table4writeHeader(table4file* data, int withDate, int withCount) {
 }
 
 int32_t table4setReadAhead(table4* t, int mode) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90790);
+    if (t == nullptr || t->dataFile == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90790));
     if (error4pending(t->env)) return e4codeBase;
     file4* f = &t->dataFile->file;
     int32_t on = modeSetting(mode, t->env->readAhead);
@@ -104,7 +105,8 @@ int32_t table4setReadAhead(table4* t, int mode) {
 }
 
 int32_t table4setWriteBehind(table4* t, int mode) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90791);
+    if (t == nullptr || t->dataFile == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90791));
     if (error4pending(t->env)) return e4codeBase;
     file4* f = &t->dataFile->file;
     int32_t on = modeSetting(mode, t->env->writeBehind);

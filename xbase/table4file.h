@@ -99,13 +99,13 @@ struct table4 {
 
 // The record count: the held count for a caller holding the append lock,
 // else the count last read from the header (read now when none is held).
-int32_t table4recordCountLow(table4file* data, int32_t owner);
+[[nodiscard]] int32_t table4recordCountLow(table4file* data, int32_t owner);
 // Writes the header's version and date (withDate) and the held count
 // (withCount; needs the append lock or a file held whole).
-int32_t table4writeHeader(table4file* data, int withDate, int withCount);
+[[nodiscard]] int32_t table4writeHeader(table4file* data, int withDate, int withCount);
 // Full path of a data file's name: the default extension "dbf" is added when
 // the name has none, and an existing file with it in upper case is taken too.
-int32_t table4filePath(env4* env, const char* name, std::string& path);
+[[nodiscard]] int32_t table4filePath(env4* env, const char* name, std::string& path);
 // The data file open in `env` that is the file `id` (device and inode), or null.
 table4file* table4fileOf(env4* env, const u4identity& id);
 // The data file open in `env` under `name` (full path and default extension as
@@ -115,5 +115,5 @@ table4file* table4fileFind(env4* env, const char* name);
 // it holds the append or file lock, or the file is not open shared.
 bool table4fileHoldsCount(const table4file* data);
 
-int32_t table4setReadAhead(table4* t, int mode);
-int32_t table4setWriteBehind(table4* t, int mode);
+[[nodiscard]] int32_t table4setReadAhead(table4* t, int mode);
+[[nodiscard]] int32_t table4setWriteBehind(table4* t, int mode);

@@ -120,7 +120,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
     if (t->tree->blockCount < tag4cacheBlocks) {
         auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
         if (b == nullptr) {
-            *rc = error4raise(t->env, e4memory, 92101);
+            *rc = error4raise(t->env, e4memory, E4LOC(92101));
             return nullptr;
         }
         b->tag = t;
@@ -131,7 +131,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
         return b;
     }
     if (victim == nullptr) {
-        *rc = error4raise(t->env, e4info, 92102);
+        *rc = error4raise(t->env, e4info, E4LOC(92102));
         return nullptr;
     }
     if (victim->changed) {
@@ -157,7 +157,7 @@ int32_t checkNode(tag4file* t, uint8_t* data) {
         if (leaf.attach(data, k, t->pad) != 0 || !leaf.ascending(w->lastKey)) return tag4suspect;
         if (leaf.count() > 0) {
             leaf4entry e;
-            leaf.entry(leaf.count() - 1, &e);
+            (void)leaf.entry(leaf.count() - 1, &e);  // within the count
             w->lastRecord = e.record;
             w->checkedLast = true;
         }
@@ -306,7 +306,7 @@ int32_t descend(tag4file* t, Target target) {
         t->tree->depth = level + 1;
         if (node4isLeaf(node4headerRead(b->data).attribute)) return chooseLeaf(t, b, target);
         branch4view view;
-        view.attach(b->data, t->keyLength);
+        if (view.attach(b->data, t->keyLength) != 0) return tag4suspect;
         b->cursor = chooseBranch(t, view, target);
         parentKey = view.key(b->cursor);
         parentRecord = view.record(b->cursor);
@@ -315,15 +315,16 @@ int32_t descend(tag4file* t, Target target) {
 }
 
 // Forgets every node without writing (a reader's nodes are never changed) and reads the
-// root offset afresh: another process changed the file.
-void dropForRetry(tag4file* t) {
+// root offset afresh: another process changed the file. 0, or the error of writing back
+// the file's other changed blocks (stale blocks would be read again).
+int32_t dropForRetry(tag4file* t) {
     tag4pathClear(t);
     for (int i = 0; i < t->tree->blockCount; i++) {
         if (t->tree->blocks[i]->changed) continue;
         setOffset(t->tree->blocks[i], -1);
     }
     t->tree->root = 0;
-    file4dropBuffers(&t->indexFile->file);
+    return file4dropBuffers(&t->indexFile->file);
 }
 
 // Runs an operation again while it finds suspect nodes, a bounded number of times.
@@ -334,9 +335,9 @@ int32_t withRetry(tag4file* t, Op op) {
         if (rc != tag4suspect) return rc;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 92110);
+            return tag4corrupt(t, E4LOC(92110));
         }
-        dropForRetry(t);
+        if (const int32_t rc = dropForRetry(t); rc < 0) return rc;
         sleepBeforeRetry(attempt);
     }
 }
@@ -387,9 +388,13 @@ int32_t nextLeaf(tag4file* t, int dir) {
     t->tree->path[level]->cursor += dir;
     for (int l = level + 1; l < t->tree->depth; l++) {
         branch4view parent;
-        parent.attach(t->tree->path[l - 1]->data, t->keyLength);
+        const bool attached = parent.attach(t->tree->path[l - 1]->data, t->keyLength) == 0;
         const int c = t->tree->path[l - 1]->cursor;
         tag4blockUnpin(t->tree->path[l]);
+        if (!attached) {
+            t->tree->depth = l;
+            return tag4suspect;
+        }
         block4* b = nullptr;
         const int32_t rc =
             getChecked(t, parent.child(c), parent.key(c), parent.record(c), false, &b);
@@ -509,7 +514,7 @@ int32_t goEnd(tag4file* t, bool last) {
 // error.
 int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
     *total = 0;
-    if (leafOf(t) == nullptr) return tag4corrupt(t, 92120);
+    if (leafOf(t) == nullptr) return tag4corrupt(t, E4LOC(92120));
     for (int attempt = 0;; attempt++) {
         int32_t moved = 0;
         int32_t rc = skipRaw(t, n - *total, &moved);
@@ -517,9 +522,9 @@ int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
         if (rc != tag4suspect) return rc < 0 ? rc : 0;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 92121);
+            return tag4corrupt(t, E4LOC(92121));
         }
-        dropForRetry(t);
+        if ((rc = dropForRetry(t)) < 0) return rc;
         sleepBeforeRetry(attempt);
         const std::vector<uint8_t> key = t->tree->work.savedKey;
         rc = tag4seekEntry(t, key.data(), t->tree->work.savedRecord);
@@ -647,7 +652,7 @@ tag4file* tag4fileNew(index4file* f, const tag4header& h, uint32_t headerOffset,
     if (h.general) {
         const int32_t rc =
             collate4codePage(f->dataFile != nullptr ? f->dataFile->codePage : 0, &t->codePage);
-        if (rc < 0) collate4codePage(0, &t->codePage);
+        if (rc < 0) (void)collate4codePage(0, &t->codePage);  // the identity: never fails
     }
     auto copy = [env](const std::string& text) -> char* {
         auto* out = static_cast<char*>(u4allocAgain(env, int32_t(text.size()) + 1));
@@ -679,11 +684,11 @@ void tag4fileFree(tag4file* t) {
 // ---- positioning ----
 
 int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
-    if (int32_t rc = checkCall(t, 92130)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 92131);
-    if (length < 0) return error4raise(t->env, e4parm, 92132);
+    if (int32_t rc = checkCall(t, E4LOC(92130))) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92131));
+    if (length < 0) return error4raise(t->env, e4parm, E4LOC(92132));
     length = std::min<int32_t>(length, t->keyLength);
-    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, 92133);
+    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, E4LOC(92133));
     const auto* k = static_cast<const uint8_t*>(key);
     if (!t->descending) return seekAscending(t, k, length);
 
@@ -718,14 +723,14 @@ int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
 }
 
 int32_t tag4skip(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 92140)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92140))) return rc;
     int32_t moved = 0;
     const int32_t rc = skipWithRetry(t, n, &moved);
     return rc < 0 ? rc : moved;
 }
 
 int32_t tag4skipInOrder(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 92141)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92141))) return rc;
     int32_t moved = 0;
     const int32_t rc = skipWithRetry(t, t->descending ? -n : n, &moved);
     if (rc < 0) return rc;
@@ -733,17 +738,17 @@ int32_t tag4skipInOrder(tag4file* t, int32_t n) {
 }
 
 int32_t tag4top(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92142)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92142))) return rc;
     return goEnd(t, t->descending != 0);
 }
 
 int32_t tag4bottom(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92143)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92143))) return rc;
     return goEnd(t, t->descending == 0);
 }
 
 int32_t tag4goEof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92144)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92144))) return rc;
     const int32_t rc = goEnd(t, true);
     if (rc < 0) return rc;
     leafOf(t)->cursor = leafCount(leafOf(t));
@@ -751,7 +756,7 @@ int32_t tag4goEof(tag4file* t) {
 }
 
 int32_t tag4eof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92145)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92145))) return rc;
     block4* b = leafOf(t);
     return b == nullptr || b->cursor >= leafCount(b) ? 1 : 0;
 }
@@ -764,13 +769,13 @@ const uint8_t* tag4key(tag4file* t) {
 }
 
 int32_t tag4type(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92146)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92146))) return rc;
     return t->type;
 }
 
 int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t mode) {
-    if (int32_t rc = checkCall(t, 92150)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 92151);
+    if (int32_t rc = checkCall(t, E4LOC(92150))) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92151));
     const auto* k = static_cast<const uint8_t*>(key);
     const int32_t rc = tag4seekEntry(t, k, uint32_t(record));
     if (rc < 0) return rc;
@@ -791,14 +796,14 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
         block4* b = t->tree->path[level];
         if (b->cursor == 0) continue;
         branch4view view;
-        view.attach(b->data, K);
+        if (view.attach(b->data, K) != 0) return tag4corrupt(t, E4LOC(92153));
         return std::memcmp(view.key(b->cursor - 1), k, K) == 0 ? 1 : 2;
     }
     return 2;
 }
 
 int32_t tag4recordNumber(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92152)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92152))) return rc;
     block4* b = leafOf(t);
     if (b == nullptr) return -2;
     leaf4view leaf;
@@ -806,14 +811,14 @@ int32_t tag4recordNumber(tag4file* t) {
     if (leaf.count() == 0) return 0;
     if (b->cursor >= leaf.count()) return -1;
     leaf4entry e;
-    leaf.entry(b->cursor, &e);
+    (void)leaf.entry(b->cursor, &e);
     return int32_t(e.record);
 }
 
 double tag4position(tag4file* t) {
     if (t == nullptr) return e4parmNull;
     if (error4pending(t->env)) return e4codeBase;
-    if (t->tree->depth == 0) return tag4corrupt(t, 92154);
+    if (t->tree->depth == 0) return tag4corrupt(t, E4LOC(92154));
     bool allFirst = true, allLast = true;
     double f = 0.5;
     for (int level = t->tree->depth - 1; level >= 0; level--) {
@@ -831,8 +836,8 @@ double tag4position(tag4file* t) {
 }
 
 int32_t tag4setPosition(tag4file* t, double fraction) {
-    if (int32_t rc = checkCall(t, 92155)) return rc;
-    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, 92156);
+    if (int32_t rc = checkCall(t, E4LOC(92155))) return rc;
+    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, E4LOC(92156));
     const int32_t changed = index4fileRefresh(t->indexFile);
     if (changed < 0) return changed;
     Target target;
@@ -848,7 +853,7 @@ int32_t tag4setPosition(tag4file* t, double fraction) {
 // ---- nodes ----
 
 int32_t tag4flush(tag4file* t) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, 92160);
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92160));
     if (error4pending(t->env)) return e4codeBase;
     for (int i = 0; i < t->tree->blockCount; i++) {
         block4* b = t->tree->blocks[i];

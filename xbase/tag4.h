@@ -77,8 +77,8 @@ struct tag4 {
 // A tag of `file` made from its header (its texts copied) whose header lies at
 // `headerOffset`, named `name` (blanks cut, at most 10 characters, upper-cased); from the
 // environment's tag pool. Null when memory runs out.
-tag4file* tag4fileNew(index4file* file, const tag4header& header, uint32_t headerOffset,
-                      const char* name);
+[[nodiscard]] tag4file* tag4fileNew(index4file* file, const tag4header& header,
+                                    uint32_t headerOffset, const char* name);
 // Frees the tag: its nodes (without writing them), its expressions and texts, the record.
 void tag4fileFree(tag4file* tag);
 // Sets the key type letter and with it the pad byte.
@@ -89,39 +89,41 @@ void tag4fileSetType(tag4file* tag, char type);
 // First key not less than `key` over `length` bytes (a shorter length only for character
 // keys, else -930; a longer one is cut). Descending tags: 0 found, 2 on the next key in
 // descending order, 3 past the end.
-int32_t tag4seek(tag4file* tag, const void* key, int32_t length);
+[[nodiscard]] int32_t tag4seek(tag4file* tag, const void* key, int32_t length);
 // Moves n entries in stored order; returns the entries moved (fewer at either end, where
 // the tag stays on the first or last entry). -310 without a position.
-int32_t tag4skip(tag4file* tag, int32_t n);
+[[nodiscard]] int32_t tag4skip(tag4file* tag, int32_t n);
 // As tag4skip in the tag's own order (negated for a descending tag).
-int32_t tag4skipInOrder(tag4file* tag, int32_t n);
-int32_t tag4top(tag4file* tag);     // first entry in the tag's order: 0, or 3 when empty
-int32_t tag4bottom(tag4file* tag);  // last entry in the tag's order: 0, or 3 when empty
-int32_t tag4goEof(tag4file* tag);   // past the last entry (stored order): 0 or error
+[[nodiscard]] int32_t tag4skipInOrder(tag4file* tag, int32_t n);
+[[nodiscard]] int32_t tag4top(tag4file* tag);  // first entry in the tag's order: 0, or 3 when empty
+[[nodiscard]] int32_t tag4bottom(
+    tag4file* tag);  // last entry in the tag's order: 0, or 3 when empty
+[[nodiscard]] int32_t tag4goEof(tag4file* tag);  // past the last entry (stored order): 0 or error
 // 1 when past the last entry of the leaf or the leaf is empty; 1 also without a position.
-int32_t tag4eof(tag4file* tag);
+[[nodiscard]] int32_t tag4eof(tag4file* tag);
 // The K bytes of the key at the position; null without one or past the end.
 const uint8_t* tag4key(tag4file* tag);
 // The result type letter of the key expression.
-int32_t tag4type(tag4file* tag);
+[[nodiscard]] int32_t tag4type(tag4file* tag);
 // The entry with this key and record number, the tag taken as ascending: 0 present (mode
 // 0), 1 the key is present (always in mode 1, and in a unique tag whose key is held by
 // another record), 2 the key is absent; positioned where the entry is or would go.
-int32_t tag4seekKeyRecord(tag4file* tag, const void* key, int32_t record, int32_t mode);
+[[nodiscard]] int32_t tag4seekKeyRecord(tag4file* tag, const void* key, int32_t record,
+                                        int32_t mode);
 // Record number at the position: -2 without a position, 0 for an empty tag, -1 past the end.
-int32_t tag4recordNumber(tag4file* tag);
+[[nodiscard]] int32_t tag4recordNumber(tag4file* tag);
 // Position as a fraction from 0.0 to 1.0 in the tag's order; negative on error.
-double tag4position(tag4file* tag);
-int32_t tag4setPosition(tag4file* tag, double fraction);
+[[nodiscard]] double tag4position(tag4file* tag);
+[[nodiscard]] int32_t tag4setPosition(tag4file* tag, double fraction);
 
 // ---- changes ----
 
 // Adds the K-byte key with its record number (at least 1). With a non-zero duplicate-key
 // code an existing equal key refuses the add: 20 or 25, or error -340 (codes -340, -360).
 // 0 when added.
-int32_t tag4addKey(tag4file* tag, const void* key, int32_t record, int16_t code);
+[[nodiscard]] int32_t tag4addKey(tag4file* tag, const void* key, int32_t record, int16_t code);
 // Removes the entry with this key and record number: 0, 5 when there is none, or error.
-int32_t tag4removeKey(tag4file* tag, const void* key, int32_t record);
+[[nodiscard]] int32_t tag4removeKey(tag4file* tag, const void* key, int32_t record);
 
 // The duplicate-key code a handle adds with: 0 unless the tag is unique or candidate.
 int16_t tag4uniqueCode(const tag4* tag);
@@ -129,13 +131,13 @@ int16_t tag4uniqueCode(const tag4* tag);
 // ---- nodes ----
 
 // Writes every changed node and, when it changed, the root offset into the header.
-int32_t tag4flush(tag4file* tag);
+[[nodiscard]] int32_t tag4flush(tag4file* tag);
 // tag4flush, then forgets every node (and with them the position).
-int32_t tag4releaseNodes(tag4file* tag);
+[[nodiscard]] int32_t tag4releaseNodes(tag4file* tag);
 // tag4releaseNodes, and the root offset is read from the header again at the next descent
 // (another process may have moved it). A root that failed to be written stays: 0 or the
 // error.
-int32_t tag4forget(tag4file* tag);
+[[nodiscard]] int32_t tag4forget(tag4file* tag);
 // The root offset is read from the header again at the next descent, unless a new one is
 // still to be written.
 void tag4forgetRoot(tag4file* tag);

@@ -10,6 +10,7 @@
 #include "xbase/forward4.h"
 #include "xbase/fwd4.h"
 #include "xbase/index4.h"
+#include "xbase/index4check.h"
 #include "xbase/list4.h"
 #include "xbase/lock4.h"
 #include "xbase/mem4.h"

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "ztdb/ztfile.h"
+
 namespace {
 
 int compareIDs(uint32_t a, uint32_t b) {
@@ -46,21 +48,38 @@ void ZTRefreshInfo::assign(const ZTRefreshInfo& other) {
     for (uint32_t i = 0; i < other.items_.size; ++i) add(other.items_[i]);
 }
 
-uint32_t ZTRefreshInfo::add(uint32_t fileID, uint32_t recordID, uint32_t subID, uint32_t flags) {
+namespace {
+
+uint32_t idOf(ZTFile* file) {
+    return file != nullptr ? file->getFileID() : 0;
+}
+
+}  // namespace
+
+uint32_t ZTRefreshInfo::addByID(uint32_t fileID, uint32_t recordID, uint32_t subID,
+                                uint32_t flags) {
     return add(ZTRefreshItem{fileID, recordID, subID, flags});
 }
 
-uint32_t ZTRefreshInfo::add(uint32_t fileID) {
+uint32_t ZTRefreshInfo::add(ZTFile* file, uint32_t recordID, uint32_t subID, uint32_t flags) {
+    return addByID(idOf(file), recordID, subID, flags);
+}
+
+uint32_t ZTRefreshInfo::addByID(uint32_t fileID) {
     return add(ZTRefreshItem{fileID, 0, 0, ZTRefreshItem::kChanged});
+}
+
+uint32_t ZTRefreshInfo::add(ZTFile* file) {
+    return addByID(idOf(file));
 }
 
 uint32_t ZTRefreshInfo::add(const ZTRefreshItem& item) {
     ZTRefreshItem copy = item;
     uint32_t pos = 0;  // where the search for the insertion point may start
-    uint32_t first = find(copy.fileID);
+    uint32_t first = findByID(copy.fileID);
     if (first != kNone) {
         pos = first;
-        uint32_t last = findLast(copy.fileID, kAnyRecord, first);
+        uint32_t last = findLastByID(copy.fileID, kAnyRecord, first);
         if (last - first >= kCollapseSpan)
             copy = ZTRefreshItem{copy.fileID, 0, 0, ZTRefreshItem::kChanged};
 
@@ -69,10 +88,10 @@ uint32_t ZTRefreshInfo::add(const ZTRefreshItem& item) {
             items_.remove(first, last - first + 1);
             copy.flags = ZTRefreshItem::kChanged;
         } else if (copy.subID == 0) {
-            uint32_t p = find(copy.fileID, copy.recordID, first);
+            uint32_t p = findByID(copy.fileID, copy.recordID, first);
             if (p != kNone) {
                 if (items_[p].subID == 0) return p;
-                items_.remove(p, findLast(copy.fileID, copy.recordID, p) - p + 1);
+                items_.remove(p, findLastByID(copy.fileID, copy.recordID, p) - p + 1);
                 copy.flags = ZTRefreshItem::kChanged;
             }
         }
@@ -112,7 +131,15 @@ uint32_t ZTRefreshInfo::getFlags(uint32_t i) const {
     return i < items_.size ? items_[i].flags : kNone;
 }
 
-uint32_t ZTRefreshInfo::find(uint32_t fileID, uint32_t recordID, uint32_t start) const {
+uint32_t ZTRefreshInfo::find(ZTFile* file, uint32_t recordID, uint32_t start) const {
+    return findByID(idOf(file), recordID, start);
+}
+
+uint32_t ZTRefreshInfo::findLast(ZTFile* file, uint32_t recordID, uint32_t start) const {
+    return findLastByID(idOf(file), recordID, start);
+}
+
+uint32_t ZTRefreshInfo::findByID(uint32_t fileID, uint32_t recordID, uint32_t start) const {
     uint32_t i = start;
     while (i < items_.size && items_[i].fileID != fileID) ++i;
     if (i >= items_.size) return kNone;
@@ -122,7 +149,7 @@ uint32_t ZTRefreshInfo::find(uint32_t fileID, uint32_t recordID, uint32_t start)
     return kNone;
 }
 
-uint32_t ZTRefreshInfo::findLast(uint32_t fileID, uint32_t recordID, uint32_t start) const {
+uint32_t ZTRefreshInfo::findLastByID(uint32_t fileID, uint32_t recordID, uint32_t start) const {
     auto inRun = [&](uint32_t i) {
         return i < items_.size && items_[i].fileID == fileID &&
                (recordID == kAnyRecord || items_[i].recordID == recordID);
@@ -133,7 +160,11 @@ uint32_t ZTRefreshInfo::findLast(uint32_t fileID, uint32_t recordID, uint32_t st
     return i;
 }
 
-void ZTRefreshedBaseClass::setFile(uint32_t fileID) {
+void ZTRefreshedBaseClass::setFile(ZTFile* file) {
+    setFileByID(idOf(file));
+}
+
+void ZTRefreshedBaseClass::setFileByID(uint32_t fileID) {
     fileID_ = fileID;
     for (uint32_t& s : seen_) s = 0;
     ringIndex_ = 0;
@@ -144,7 +175,7 @@ bool ZTRefreshedBaseClass::acceptRefresh(const ZTRefreshInfo* info) {
     uint32_t serial = info->getSerial();
     for (uint32_t s : seen_)
         if (s == serial) return false;
-    if (fileID_ != 0 && info->find(fileID_) == ZTRefreshInfo::kNone) return false;
+    if (fileID_ != 0 && info->findByID(fileID_) == ZTRefreshInfo::kNone) return false;
     seen_[ringIndex_] = serial;
     ringIndex_ = (ringIndex_ + 1) % kRingSize;
     return true;

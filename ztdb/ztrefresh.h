@@ -4,6 +4,8 @@
 
 #include "ztdb/ztarray.h"
 
+class ZTFile;
+
 // ZTRefreshItem: one change of a database. A record ID of 0 stands for the whole database, a sub
 // ID (a field or set ID) of 0 for the whole record. Flags say what happened (kAdded, kRemoved,
 // kChanged for both or a wholesale change, 0 for no detail); the ordering never looks at them.
@@ -66,10 +68,13 @@ class ZTRefreshInfo {
     void assign(const ZTRefreshInfo& other);
 
     // Merges the item and returns the index at which it now stands or into which it was merged.
+    // A database is named by its object or by its file ID (a null object is file ID 0).
     uint32_t add(const ZTRefreshItem& item);
-    uint32_t add(uint32_t fileID, uint32_t recordID, uint32_t subID, uint32_t flags);
+    uint32_t add(ZTFile* file, uint32_t recordID, uint32_t subID, uint32_t flags);
+    uint32_t addByID(uint32_t fileID, uint32_t recordID, uint32_t subID, uint32_t flags);
     // The whole-file item (fileID, 0, 0, kChanged).
-    uint32_t add(uint32_t fileID);
+    uint32_t add(ZTFile* file);
+    uint32_t addByID(uint32_t fileID);
 
     uint32_t count() const { return items_.size; }
     // Null at or past the end.
@@ -82,10 +87,12 @@ class ZTRefreshInfo {
 
     // From start: the first item of the file, or with a record ID other than kAnyRecord the first
     // item of the file with exactly that record ID. kNone when there is none.
-    uint32_t find(uint32_t fileID, uint32_t recordID = kAnyRecord, uint32_t start = 0) const;
+    uint32_t find(ZTFile* file, uint32_t recordID = kAnyRecord, uint32_t start = 0) const;
+    uint32_t findByID(uint32_t fileID, uint32_t recordID = kAnyRecord, uint32_t start = 0) const;
     // The last index of the run from start whose items have the file ID (and, unless kAnyRecord,
     // the record ID); kNone when the item at start is not of that run.
-    uint32_t findLast(uint32_t fileID, uint32_t recordID, uint32_t start) const;
+    uint32_t findLast(ZTFile* file, uint32_t recordID, uint32_t start) const;
+    uint32_t findLastByID(uint32_t fileID, uint32_t recordID, uint32_t start) const;
 
     uint32_t getSerial() const { return serial_; }
 
@@ -107,14 +114,16 @@ class ZTRefreshedBaseClass {
   public:
     static constexpr int kRingSize = 5;
 
-    explicit ZTRefreshedBaseClass(uint32_t fileID = 0) { setFile(fileID); }
+    ZTRefreshedBaseClass() = default;
+    explicit ZTRefreshedBaseClass(ZTFile* file) { setFile(file); }
     ZTRefreshedBaseClass(const ZTRefreshedBaseClass&) = default;
     // Copies the file ID and the seen serials.
     ZTRefreshedBaseClass& operator=(const ZTRefreshedBaseClass&) = default;
     virtual ~ZTRefreshedBaseClass() = default;
 
-    // A new database (0 for none): the seen serials are forgotten.
-    void setFile(uint32_t fileID);
+    // A new database (null or 0 for none): the seen serials are forgotten.
+    void setFile(ZTFile* file);
+    void setFileByID(uint32_t fileID);
     // Only the ID; the seen serials stay.
     void setFileID(uint32_t fileID) { fileID_ = fileID; }
     uint32_t getFileID() const { return fileID_; }

@@ -123,23 +123,23 @@ TEST(ZTRefreshInfoTest, MergesAndSortsItems) {
 
 TEST(ZTRefreshInfoTest, ShortFormsAddTheSameItems) {
     ZTRefreshInfo info;
-    EXPECT_EQ(info.add(3, 4, 5, 1), 0u);
-    EXPECT_EQ(info.add(2), 0u);
+    EXPECT_EQ(info.addByID(3, 4, 5, 1), 0u);
+    EXPECT_EQ(info.addByID(2), 0u);
     EXPECT_EQ(rows(info), (std::vector<Row>{{2, 0, 0, 3}, {3, 4, 5, 1}}));
 }
 
 // A notice with files 5 (150 items), 9 (100 items) and 7 in between (n items).
 ZTRefreshInfo noticeWithFile7Items(uint32_t n) {
     ZTRefreshInfo info;
-    for (uint32_t r = 1; r <= 150; ++r) info.add(5, r, 1, 1);
-    for (uint32_t r = 1; r <= 100; ++r) info.add(9, r, 1, 1);
-    for (uint32_t r = 1; r <= n; ++r) info.add(7, r, 2, 1);
+    for (uint32_t r = 1; r <= 150; ++r) info.addByID(5, r, 1, 1);
+    for (uint32_t r = 1; r <= 100; ++r) info.addByID(9, r, 1, 1);
+    for (uint32_t r = 1; r <= n; ++r) info.addByID(7, r, 2, 1);
     return info;
 }
 
 TEST(ZTRefreshInfoTest, AFileOfMoreThan200ItemsCollapsesOnTheNextItem) {
     ZTRefreshInfo info = noticeWithFile7Items(200);
-    EXPECT_EQ(info.add(7, 1000, 1, 1), 350u);  // the 201st stays an item of its own
+    EXPECT_EQ(info.addByID(7, 1000, 1, 1), 350u);  // the 201st stays an item of its own
     EXPECT_EQ(info.count(), 451u);
 
     struct Case {
@@ -159,12 +159,12 @@ TEST(ZTRefreshInfoTest, AFileOfMoreThan200ItemsCollapsesOnTheNextItem) {
         ASSERT_EQ(collapsing.count(), 251u);
         EXPECT_EQ(rows(collapsing)[150], (Row{7, 0, 0, 3}));
         // The other files' items are untouched.
-        EXPECT_EQ(collapsing.find(5), 0u);
-        EXPECT_EQ(collapsing.findLast(5, kAny, 0), 149u);
-        EXPECT_EQ(collapsing.find(9), 151u);
-        EXPECT_EQ(collapsing.findLast(9, kAny, 151), 250u);
+        EXPECT_EQ(collapsing.findByID(5), 0u);
+        EXPECT_EQ(collapsing.findLastByID(5, kAny, 0), 149u);
+        EXPECT_EQ(collapsing.findByID(9), 151u);
+        EXPECT_EQ(collapsing.findLastByID(9, kAny, 151), 250u);
         // Later items of the file merge into the whole-file item.
-        EXPECT_EQ(collapsing.add(7, 4000, 1, 1), 150u);
+        EXPECT_EQ(collapsing.addByID(7, 4000, 1, 1), 150u);
         EXPECT_EQ(collapsing.count(), 251u);
     }
 }
@@ -189,15 +189,15 @@ TEST(ZTRefreshInfoTest, RandomAddsKeepTheInvariantsAndLoseNothing) {
             if (record == recordRange) record = 0xFFFFFFFD;
             ZTRefreshItem it{files[rng() % fileRange], !wide && rng() % 8 == 0 ? 0 : record,
                              subs[rng() % 6], uint32_t(rng() % 4)};
-            uint32_t first = info.find(it.fileID);
-            bool full = first != kNone && info.findLast(it.fileID, kAny, first) - first >= 200;
+            uint32_t first = info.findByID(it.fileID);
+            bool full = first != kNone && info.findLastByID(it.fileID, kAny, first) - first >= 200;
             uint32_t at = info.add(it);
             ASSERT_LT(at, info.count());
             ASSERT_TRUE(it.isEqual(*info.getItem(at)));
             added.push_back(it);
             if (full) {
                 ++collapses;
-                ASSERT_EQ(info.findLast(it.fileID, kAny, at), at);
+                ASSERT_EQ(info.findLastByID(it.fileID, kAny, at), at);
                 ASSERT_EQ(info.getRecordID(at), 0u);
                 ASSERT_EQ(info.getFlags(at), 3u);
             }
@@ -256,8 +256,8 @@ TEST(ZTRefreshInfoTest, FindAndFindLast) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.file << "/" << c.record << " from " << c.start);
-        EXPECT_EQ(info.find(c.file, c.record, c.start), c.find);
-        EXPECT_EQ(info.findLast(c.file, c.record, c.start), c.findLast);
+        EXPECT_EQ(info.findByID(c.file, c.record, c.start), c.find);
+        EXPECT_EQ(info.findLastByID(c.file, c.record, c.start), c.findLast);
     }
 
     for (uint32_t past : {5u, 6u, kNone}) {
@@ -279,8 +279,8 @@ TEST(ZTRefreshInfoTest, SerialsResetAndAssign) {
     EXPECT_GT(b.getSerial(), a.getSerial());
     EXPECT_EQ(ZTRefreshInfo(42).getSerial(), 42u);
 
-    a.add(1, 2, 3, 1);
-    a.add(1, 2, 4, 2);
+    a.addByID(1, 2, 3, 1);
+    a.addByID(1, 2, 4, 2);
     uint32_t old = a.getSerial();
     a.reset();
     EXPECT_EQ(a.count(), 0u);
@@ -288,9 +288,9 @@ TEST(ZTRefreshInfoTest, SerialsResetAndAssign) {
     a.reset(77);
     EXPECT_EQ(a.getSerial(), 77u);
 
-    b.add(5, 6, 0, 1);
-    b.add(3);
-    a.add(9, 9, 9, 1);
+    b.addByID(5, 6, 0, 1);
+    b.addByID(3);
+    a.addByID(9, 9, 9, 1);
     a = b;
     EXPECT_EQ(a.getSerial(), b.getSerial());
     EXPECT_EQ(rows(a), rows(b));
@@ -318,7 +318,7 @@ TEST(ZTRefreshInfoTest, SerialsFromSeveralThreadsAreDistinct) {
 
 class CountingReceiver : public ZTRefreshedBaseClass {
   public:
-    using ZTRefreshedBaseClass::ZTRefreshedBaseClass;
+    explicit CountingReceiver(uint32_t fileID = 0) { setFileByID(fileID); }
     int calls = 0;
     ZTRefreshInfo* lastInfo = nullptr;
     void* lastArg = nullptr;
@@ -372,10 +372,10 @@ TEST(ZTRefreshedBaseClassTest, RemembersTheLastFiveSerials) {
 TEST(ZTRefreshedBaseClassTest, AReceiverWithAFileIgnoresOtherFilesWithoutRememberingThem) {
     CountingReceiver withFile(7), withoutFile;
     ZTRefreshInfo empty, other, mine;
-    other.add(8, 1, 0, 1);
-    other.add(0xFFFFFFFF, 0xFFFFFFFD, 0, 0);
-    mine.add(8, 1, 0, 1);
-    mine.add(7, 3, 4, 1);
+    other.addByID(8, 1, 0, 1);
+    other.addByID(0xFFFFFFFF, 0xFFFFFFFD, 0, 0);
+    mine.addByID(8, 1, 0, 1);
+    mine.addByID(7, 3, 4, 1);
 
     EXPECT_EQ(withoutFile.dispatchRefresh(&empty, nullptr), 7);
     EXPECT_EQ(withoutFile.dispatchRefresh(&other, nullptr), 7);
@@ -387,12 +387,12 @@ TEST(ZTRefreshedBaseClassTest, AReceiverWithAFileIgnoresOtherFilesWithoutRemembe
     EXPECT_EQ(withFile.dispatchRefresh(&mine, nullptr), 7);
     std::vector<ZTRefreshInfo> others(6);
     for (ZTRefreshInfo& o : others) {
-        o.add(8);
+        o.addByID(8);
         withFile.dispatchRefresh(&o, nullptr);
     }
     EXPECT_EQ(withFile.dispatchRefresh(&mine, nullptr), 0);
     // ...and a refused one is taken once it concerns the file.
-    other.add(7);
+    other.addByID(7);
     EXPECT_EQ(withFile.dispatchRefresh(&other, nullptr), 7);
     EXPECT_EQ(withFile.calls, 2);
 }
@@ -400,8 +400,8 @@ TEST(ZTRefreshedBaseClassTest, AReceiverWithAFileIgnoresOtherFilesWithoutRemembe
 TEST(ZTRefreshedBaseClassTest, SetFileForgetsSerialsSetFileIDAndCopiesKeepThem) {
     CountingReceiver r(7);
     ZTRefreshInfo notice;
-    notice.add(7);
-    notice.add(9);
+    notice.addByID(7);
+    notice.addByID(9);
     ASSERT_EQ(r.dispatchRefresh(&notice, nullptr), 7);
 
     CountingReceiver copy(1);
@@ -412,9 +412,9 @@ TEST(ZTRefreshedBaseClassTest, SetFileForgetsSerialsSetFileIDAndCopiesKeepThem) 
     r.setFileID(9);
     EXPECT_EQ(r.getFileID(), 9u);
     EXPECT_EQ(r.dispatchRefresh(&notice, nullptr), 0);
-    r.setFile(9);
+    r.setFileByID(9);
     EXPECT_EQ(r.dispatchRefresh(&notice, nullptr), 7);
-    r.setFile(0);
+    r.setFileByID(0);
     EXPECT_EQ(r.getFileID(), 0u);
     EXPECT_EQ(r.dispatchRefresh(&notice, nullptr), 7);
 }

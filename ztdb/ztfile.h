@@ -1,0 +1,245 @@
+#pragma once
+// ZTFile: one database, four tables of the table library sharing one base path (the canonical
+// path of the database without extension):
+//
+//   | file      | content                                      | fields or tags                  |
+//   |-----------|----------------------------------------------|---------------------------------|
+//   | base.ZT   | row table (alias RQMENCZ1; RQMENCZ2 at create)| A lenID, B lenID, C 2, D lenKey,
+//   | |           |                                              | E 4, F 1; all character | |
+//   base.IX   | its index                                    | ZTW1 B+D+E+F, ZTW2 A+B+C+D,     | |
+//   |                                              | ZTW3 E+F                        | | base.ZT2
+//   | dictionary table                             | A 4, B 2, C<version> chunk width| | base.IX2
+//   | its index                                    | ZTWC1 A+B                       |
+//
+// Create writes the extensions in upper case; open finds each in any letter case. The widths
+// come back from the files at open. Each ZTFile has an environment of its own and is used by one
+// thread; a worker thread works on a duplicate (its own descriptors, so their locks exclude
+// each other).
+//
+// Locking between processes: writers take the counted lock (the row table and its index, whole,
+// retried every 100 ms through a wait hook that may cancel); the first level drops every buffered
+// block of the database and re-reads the headers, the last one flushes what changed. Readers take
+// no lock: they run in read brackets and start a walk again when recoverRead says so, a bounded
+// number of times. Exclusive opens take no lock at all.
+#include <cstdint>
+#include <string>
+
+#include "xbase/xbase.h"
+#include "ztdb/ztkey.h"
+#include "ztdb/ztrefresh.h"
+#include "ztdb/ztstr.h"
+
+// The answers about documents for the last 20 names asked, oldest forgotten first.
+class CCacheFindExecutable {
+  public:
+    static constexpr int kSize = 20;
+
+    // Index of the name (exact comparison), -1 when absent.
+    int find(const char* name) const;
+    // Replaces the answer of a known name, else takes the next entry of the ring.
+    void put(const char* name, int answer);
+    // The answer, -1 when absent.
+    int get(const char* name) const;
+
+  private:
+    ZTStr names_[kSize];
+    int answers_[kSize] = {};
+    int next_ = 0;
+};
+
+// Bits of the open-mode word.
+constexpr uint32_t kOpenTables = 1;     // both tables open
+constexpr uint32_t kOpenUsable = 2;     // both indexes open and their tags found
+constexpr uint32_t kOpenExclusive = 4;  // no locking at all
+constexpr uint32_t kOpenReadOnly = 8;
+constexpr uint32_t kOpenNoIndexFile = 16;       // an index file could not be opened (result 70)
+constexpr uint32_t kOpenIndexFailed = 32;       // an index file failed for another reason
+constexpr uint32_t kOpenRepaired = 64;          // a record count was repaired
+constexpr uint32_t kOpenInUse = 0x100;          // the row table is held by another opener
+constexpr uint32_t kOpenReadOnlyAsked = 0x200;  // read-only on request; read-write would do
+
+// Waits while a lock is tried again: gets the wait in milliseconds, returns false to give up.
+using ZTLockWaitHook = bool (*)(void* context, int milliseconds);
+
+class ZTFile : public ZTRefreshedBaseClass {
+  public:
+    // Predefined records and types of the layout.
+    static constexpr uint32_t kSystemRecord = 51;
+    static constexpr int kMaxReadRestarts = 20;
+
+    explicit ZTFile(const char* name = nullptr);
+    ~ZTFile() override;
+    ZTFile(const ZTFile&) = delete;
+    ZTFile& operator=(const ZTFile&) = delete;
+
+    // Closes, then names the database after `name`: the canonical folder and the last component
+    // cut at its first '.' (a leading '.' belongs to the name). Null or empty: no name.
+    void setName(const char* name);
+
+    bool isValid() const { return !path_.empty(); }
+    bool isOpen() const { return (openMode_ & kOpenTables) != 0; }
+    bool isUsable() const { return (openMode_ & kOpenUsable) != 0; }
+    bool isReadOnly() const { return (openMode_ & kOpenReadOnly) != 0; }
+    bool isExclusive() const { return (openMode_ & kOpenExclusive) != 0; }
+    uint32_t getOpenMode() const { return openMode_; }
+
+    // Closes, then opens with mode bits 1 tables, 2 indexes, 4 exclusive, 8 read-only (0 only
+    // closes); verify checks the record counts. Returns the open-mode word.
+    uint32_t open(uint32_t mode, bool verify);
+    void close() { open(0, false); }
+    // Makes the four files; false (and no new file left) on failure. The database stays closed.
+    bool create(int32_t lenID, int32_t lenKey, int32_t lenDictionaryChunk);
+    bool exists();
+    // Whether either table can be opened (or exists and fails for another reason).
+    bool probeTables();
+    // Open here, or the row table is open elsewhere.
+    bool isInUse();
+    // 0 the count agrees with the file length, 1 repaired, 2 bad.
+    int checkRecordCount(table4* table, bool noRepair);
+    bool rebuildIndexes();
+    // A new object on the same database opened with mode & 15 (this one's mode when 0), no
+    // verify; null when it does not get that mode.
+    ZTFile* duplicate(uint32_t mode);
+
+    int32_t getRowCount();
+    int32_t getDictionaryRowCount();
+
+    const char* getFullPath() const { return path_.c_str(); }
+    const char* getTitle() const;
+    ZTStr* getFolder(ZTStr* out) const;
+    const char* getFileName() const { return path_.c_str(); }
+    uint32_t getFileID();
+    // The path of one of the four files ("ZT", "IX", "ZT2", "IX2"): the existing one in
+    // whichever letter case, else the upper-case name.
+    std::string tablePath(const char* ext) const { return findTablePath(path_, ext); }
+    static std::string findTablePath(const std::string& base, const char* ext);
+
+    uint32_t setAccess(uint32_t flags);
+    uint32_t getAccess() const { return access_; }
+    void setOptions(uint32_t word) {
+        options_ = word;
+        optionsSet_ = true;
+    }
+    uint32_t getOptions() const { return options_; }
+    bool hasOptions() const { return optionsSet_; }
+    void clearOptions() {
+        options_ = 0;
+        optionsSet_ = false;
+    }
+
+    void addJob();
+    void removeJob();
+    bool isBusy() const { return openLockCount_ > 0; }
+
+    // Re-reads the headers (unless exclusive); 0 (no field cache yet).
+    int refresh(ZTRefreshInfo* info, void* arg) override;
+    // Removes the deleted rows of both tables under the locks; false when not done.
+    bool pack();
+    int32_t getDictionaryVersion();
+    bool setDictionaryVersion(int32_t version);
+
+    // Buffer memory for the next open: negative 300000 bytes, 0 none, else KiB.
+    void setBuffering(int32_t setting) { bufferSetting_ = setting; }
+
+    // Keys of this database's lengths (see ztkey.h).
+    int guessValueType(const char* text) const { return ::guessValueType(keyLengths_, text); }
+    void makeKey(const char* value, char* key, bool terminate, bool noTail, bool high, bool asText,
+                 int length = 0) const {
+        ::makeKey(keyLengths_, value, key, terminate, noTail, high, asText, length);
+    }
+    const ZTKeyLengths& getKeyLengths() const { return keyLengths_; }
+    int32_t getLenID() const { return lenID_; }
+    int32_t getLenKey() const { return lenKey_; }
+    int32_t getLenDictionaryChunk() const { return lenDictionaryChunk_; }
+
+    // Locks.
+    bool lockRetry(table4* table, bool noWait);
+    bool lock(bool noWait);
+    // False when what was written under the lock could not all be flushed (the lock is given
+    // up all the same).
+    bool unlock();
+    bool flush();
+    void refreshTables(bool force);
+    // The dictionary table's lock for the rest of the counted lock (waiting).
+    bool lockDictionary();
+    void setLockWaitHook(ZTLockWaitHook hook, void* context);
+    int32_t getLockDepth() const { return fileLocked_; }
+    void markRowsChanged() { rowsChanged_ = true; }
+    void markDictionaryChanged() { dictionaryChanged_ = true; }
+
+    // Read brackets.
+    void beginRead();
+    bool recoverRead();
+    void endRead();
+    int32_t getReadDepth() const { return fastNet_; }
+
+    // Documents.
+    bool hasProgramFor(const char* document, const char* folder, bool noCache);
+    static bool shellExecute(const char* document, const char* folder, const char* parameters);
+
+    // Renames the four files within the folder; the database stays closed. The last error
+    // says why not: -1 a target exists, -14 access refused or in use, -4 anything else.
+    bool rename(const char* newName);
+    int32_t getLastError() const { return lastError_; }
+
+    // The tables for the row cursors.
+    env4* getEnv() { return &env_; }
+    table4* getRowTable() const { return rowTable_; }
+    table4* getDictionaryTable() const { return dictTable_; }
+    tag4* getRowTag(int n) const { return n >= 1 && n <= 3 ? rowTags_[n - 1] : nullptr; }
+    tag4* getDictionaryTag() const { return dictTag_; }
+
+  private:
+    void initEnvironment();
+    void takePath(const std::string& base);
+    void closeTables();
+    uint32_t openTables(uint32_t mode, bool verify);
+    bool layoutFits();
+    bool openIndexes();
+    void startBuffering();
+    bool rebuildIndexOf(table4* table);
+    bool createIndexes(table4* rows, table4* dictionary);
+    bool waitForLock();
+    // Clears the pending code of the environment and returns it.
+    int32_t takeError();
+
+    env4 env_{};
+    table4* rowTable_ = nullptr;
+    index4* rowIndex_ = nullptr;
+    tag4* rowTags_[3] = {};
+    table4* dictTable_ = nullptr;
+    index4* dictIndex_ = nullptr;
+    tag4* dictTag_ = nullptr;
+    char* rowBuffer_ = nullptr;
+    char* dictBuffer_ = nullptr;
+    int32_t bufferSetting_ = -1;
+    int32_t lastError_ = 0;
+    std::string path_;  // canonical base path, no extension
+    uint32_t openMode_ = 0;
+    CCacheFindExecutable executables_;
+    uint32_t importCounter_;
+    uint32_t fileID_ = 0;
+    uint32_t access_ = 15;
+    uint32_t options_ = 0;
+    bool optionsSet_ = false;
+    int32_t openLockCount_ = 0;
+    int32_t seekWord_ = 0;
+    bool appendMark_ = false;
+    bool reuseRows_ = true;
+    bool rowsChanged_ = false;
+    bool dictionaryChanged_ = false;
+    int32_t fileLocked_ = 0;
+    bool complLocked_ = false;
+    int32_t fastNet_ = 0;
+    int32_t readRestarts_ = 0;
+    int32_t lenKey_ = 0;
+    int32_t lenDictionaryChunk_ = 0;
+    int32_t lenID_ = 0;
+    ZTKeyLengths keyLengths_{};
+    ZTLockWaitHook waitHook_ = nullptr;
+    void* waitContext_ = nullptr;
+};
+
+// Test hook for the failure paths of rename: from now on the nth move of a database file (1:
+// the next one) fails with errno `error`, as a failing disk would; 0 disarms.
+void ztFailMove(int nth, int error);

@@ -1,0 +1,152 @@
+// The counted lock and the read brackets of a database (see ztfile.h).
+#include <chrono>
+#include <thread>
+
+#include "ztdb/ztassert.h"
+#include "ztdb/ztfile.h"
+
+namespace {
+
+constexpr int kLockRetryMilliseconds = 100;
+constexpr int kReadRestartStepMilliseconds = 10;
+
+bool sleepFor(void*, int milliseconds) {
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                  std::chrono::milliseconds(milliseconds));
+    return true;
+}
+
+}  // namespace
+
+void ZTFile::setLockWaitHook(ZTLockWaitHook hook, void* context) {
+    waitHook_ = hook;
+    waitContext_ = context;
+}
+
+bool ZTFile::waitForLock() {
+    return (waitHook_ != nullptr ? waitHook_ : sleepFor)(waitContext_, kLockRetryMilliseconds);
+}
+
+// The table and its index, whole. Record locks are never used: with write-behind on a shared
+// file a block written back carries its neighbours as this process last read them.
+bool ZTFile::lockRetry(table4* table, bool noWait) {
+    if (!ZT_ASSERT(table != nullptr)) return false;
+    for (;;) {
+        const int32_t rc = table4lockAll(table);
+        if (rc == 0) return true;
+        takeError();
+        if (rc != r4locked || noWait || !waitForLock()) return false;
+    }
+}
+
+bool ZTFile::lock(bool noWait) {
+    if (!ZT_ASSERT(isUsable())) return false;
+    if (isExclusive()) return true;
+    if (fileLocked_ == 0) {
+        if (!lockRetry(rowTable_, noWait)) return false;
+        // Another process may have written anything since: no block or node of either table
+        // that this process holds may be trusted. The headers need no re-reading here: under
+        // the lock the library reads a table's count from the disk when it is first needed.
+        bool fresh = true;
+        for (table4* t : {rowTable_, dictTable_})
+            if (table4refresh(t) != 0) fresh = false;
+        if (!fresh) {
+            takeError();
+            if (table4unlock(rowTable_) != 0) takeError();
+            return false;
+        }
+    }
+    ++fileLocked_;
+    return true;
+}
+
+bool ZTFile::lockDictionary() {
+    if (!ZT_ASSERT(fileLocked_ > 0 || isExclusive())) return false;
+    if (complLocked_ || isExclusive()) return true;
+    if (!lockRetry(dictTable_, false)) return false;
+    complLocked_ = true;
+    return true;
+}
+
+bool ZTFile::unlock() {
+    if (!ZT_ASSERT(isUsable())) return false;
+    if (isExclusive() || fileLocked_ == 0) return true;  // an unlock too many does nothing
+    if (--fileLocked_ > 0) return true;
+    bool ok = isReadOnly() || flush();
+    if (complLocked_) {
+        complLocked_ = false;
+        if (table4unlock(dictTable_) != 0) {
+            takeError();
+            ok = false;
+            // Others must not wait for a lock that nobody counts any more.
+            if (lock4dropHandle(dictTable_) != 0) takeError();
+        }
+    }
+    if (table4unlock(rowTable_) != 0) {
+        takeError();
+        ok = false;
+        if (lock4dropHandle(rowTable_) != 0) takeError();
+    }
+    return ok;
+}
+
+bool ZTFile::flush() {
+    if (!ZT_ASSERT(isUsable())) return false;
+    bool ok = true;
+    if (rowsChanged_) {
+        if (table4flush(rowTable_) == 0)
+            rowsChanged_ = false;
+        else
+            ok = false;
+    }
+    if (dictionaryChanged_) {
+        if (table4flush(dictTable_) == 0)
+            dictionaryChanged_ = false;
+        else
+            ok = false;
+    }
+    if (!ok) takeError();
+    return ok;
+}
+
+void ZTFile::refreshTables(bool force) {
+    if (!isUsable() || (isExclusive() && !force)) return;
+    // The count is read from the header on disk whenever no lock holds it.
+    for (table4* t : {rowTable_, dictTable_})
+        if (table4recordCount(t) < 0) takeError();
+}
+
+void ZTFile::beginRead() {
+    if (!ZT_ASSERT(isUsable()) || isExclusive()) return;
+    if (fastNet_++ == 0) readRestarts_ = 0;
+}
+
+// A walk that failed under another process's change starts again after the buffers are
+// dropped, a bounded number of times with growing pauses: a damaged index fails every walk the
+// same way and must not keep a reader looping.
+bool ZTFile::recoverRead() {
+    if (!ZT_ASSERT(isUsable())) return false;
+    if (fastNet_ < 1 || error4code(&env_) == 0) return false;
+    if (readRestarts_ >= kMaxReadRestarts) return false;
+    const int pause = readRestarts_ * kReadRestartStepMilliseconds;
+    ++readRestarts_;
+    if (pause > 0) sleepFor(nullptr, pause);
+    takeError();
+    if (buffer4suspend(&env_) != 0) {
+        takeError();
+        return false;
+    }
+    if (env_.bufferMemory != 0 && buffer4start(&env_) != 0) {
+        takeError();
+        env_.bufferMemory = 0;
+    }
+    return true;
+}
+
+void ZTFile::endRead() {
+    if (!ZT_ASSERT(isUsable()) || isExclusive()) return;
+    if (fastNet_ > 0 && --fastNet_ == 0) {
+        takeError();
+        readRestarts_ = 0;
+    }
+}
