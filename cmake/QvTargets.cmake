@@ -3,7 +3,7 @@
 # qv_library(<name> DEPS <targets...>)
 # A static library of every .cpp in the calling folder (sub-folders excluded).
 # The project root is on the include path, so headers are included as
-# "xbase/file4.h", "ztdb/ztstr.h" and so on.
+# "xbase/file/file4.h", "ztdb/ztstr.h" and so on.
 function(qv_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)

@@ -12,9 +12,9 @@
 #include <string>
 
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/file4.h"
+#include "xbase/core/env4.h"
+#include "xbase/file/file4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

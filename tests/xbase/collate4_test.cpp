@@ -1,4 +1,4 @@
-#include "xbase/collate4.h"
+#include "xbase/values/collate4.h"
 
 #include <gtest/gtest.h>
 

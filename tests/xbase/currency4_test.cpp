@@ -1,4 +1,4 @@
-#include "xbase/currency4.h"
+#include "xbase/values/currency4.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "error_capture.h"
-#include "xbase/error4.h"
-#include "xbase/key4.h"
+#include "xbase/core/error4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

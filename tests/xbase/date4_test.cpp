@@ -1,4 +1,4 @@
-#include "xbase/date4.h"
+#include "xbase/values/date4.h"
 
 #include <gtest/gtest.h>
 #include <time.h>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "error_capture.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

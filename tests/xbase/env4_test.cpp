@@ -1,13 +1,13 @@
-#include "xbase/env4.h"
+#include "xbase/core/env4.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "error_capture.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/mem4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/mem4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "error_capture.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
+#include "xbase/core/env4.h"
+#include "xbase/table/env4release.h"
 
 class EnvFixture : public ::testing::Test {
   protected:

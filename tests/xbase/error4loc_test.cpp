@@ -1,6 +1,6 @@
 // E4LOC proves at compile time that no two sites share a location; this
 // checks that no site in the library gets round it with a bare number.
-#include "xbase/error4loc.h"
+#include "xbase/core/error4loc.h"
 
 #include <gtest/gtest.h>
 

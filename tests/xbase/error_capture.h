@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "xbase/error4.h"
+#include "xbase/core/error4.h"
 
 class ErrorCapture {
   public:

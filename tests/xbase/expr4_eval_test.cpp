@@ -6,11 +6,11 @@
 
 #include "error_capture.h"
 #include "expr_fixture.h"
-#include "xbase/collate4.h"
-#include "xbase/date4.h"
-#include "xbase/env4release.h"
-#include "xbase/expr4.h"
-#include "xbase/key4.h"
+#include "xbase/expr/expr4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/values/collate4.h"
+#include "xbase/values/date4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

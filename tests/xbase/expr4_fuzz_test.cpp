@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "expr_fixture.h"
-#include "xbase/expr4.h"
+#include "xbase/expr/expr4.h"
 
 namespace {
 

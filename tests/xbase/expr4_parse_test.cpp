@@ -6,8 +6,8 @@
 
 #include "error_capture.h"
 #include "expr_fixture.h"
-#include "xbase/expr4.h"
-#include "xbase/expr4func.h"
+#include "xbase/expr/expr4.h"
+#include "xbase/expr/expr4func.h"
 
 namespace {
 

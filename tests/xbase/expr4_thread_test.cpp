@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "expr_fixture.h"
-#include "xbase/date4.h"
-#include "xbase/expr4.h"
-#include "xbase/key4.h"
-#include "xbase/mem4.h"
+#include "xbase/core/mem4.h"
+#include "xbase/expr/expr4.h"
+#include "xbase/values/date4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

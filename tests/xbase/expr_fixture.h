@@ -11,13 +11,13 @@
 
 #include "table_helpers.h"
 #include "temp_dir.h"
-#include "xbase/date4.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/expr4.h"
-#include "xbase/table4.h"
-#include "xbase/util4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/util4.h"
+#include "xbase/expr/expr4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/table4.h"
+#include "xbase/values/date4.h"
 
 // NAME C10, CITY C8, CODE C4, AMOUNT N10.2, RATE F8.3, BORN D, FLAG L,
 // COUNT I, PRICE Y, STAMP T, RATIO B, NOTE memo, OPT C5 nullable.

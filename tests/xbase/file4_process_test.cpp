@@ -9,11 +9,11 @@
 
 #include "child_process.h"
 #include "temp_dir.h"
-#include "xbase/buffer4.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/file4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/file/buffer4.h"
+#include "xbase/file/file4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

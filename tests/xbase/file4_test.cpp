@@ -1,4 +1,4 @@
-#include "xbase/file4.h"
+#include "xbase/file/file4.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 
 #include "error_capture.h"
 #include "temp_dir.h"
-#include "xbase/buffer4.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/file/buffer4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Every forwarding entry gives the result and leaves the effect of the call
 // it forwards to: each case runs once directly and once forwarded, each time
 // in a fresh world, and the two accounts must be the same.
-#include "xbase/forward4.h"
+#include "xbase/table/forward4.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,13 @@
 
 #include "table_helpers.h"
 #include "temp_dir.h"
-#include "xbase/buffer4.h"
-#include "xbase/date4.h"
-#include "xbase/env4release.h"
-#include "xbase/field4.h"
-#include "xbase/table4access.h"
-#include "xbase/table4nav.h"
-#include "xbase/table4write.h"
+#include "xbase/file/buffer4.h"
+#include "xbase/record/field4.h"
+#include "xbase/record/table4access.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/table4nav.h"
+#include "xbase/table/table4write.h"
+#include "xbase/values/date4.h"
 
 namespace {
 

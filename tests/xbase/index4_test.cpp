@@ -1,6 +1,6 @@
 // Index files of tables: creating, opening, sharing, closing and rebuilding, with keys
 // computed from records by the tags' expressions.
-#include "xbase/index4.h"
+#include "xbase/table/index4.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -13,10 +13,10 @@
 #include "table_helpers.h"
 #include "temp_dir.h"
 #include "tree_file.h"
-#include "xbase/env4release.h"
-#include "xbase/key4.h"
-#include "xbase/lock4.h"
-#include "xbase/util4.h"
+#include "xbase/core/util4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/lock4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Rebuilding a file from sorted keys: the same entries as key-by-key maintenance, laid out
 // exactly as the format's rebuild lays them out.
-#include "xbase/index4build.h"
+#include "xbase/index/index4build.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <random>
 
 #include "tree_file.h"
-#include "xbase/key4.h"
-#include "xbase/sort4.h"
+#include "xbase/index/sort4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "xbase/index4check.h"
+#include "xbase/index/index4check.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "index_image.h"
-#include "xbase/key4.h"
-#include "xbase/node4.h"
+#include "xbase/index/node4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

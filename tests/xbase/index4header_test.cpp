@@ -1,4 +1,4 @@
-#include "xbase/index4header.h"
+#include "xbase/index/index4header.h"
 
 #include <gtest/gtest.h>
 

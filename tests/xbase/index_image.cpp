@@ -9,8 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "xbase/key4.h"
-#include "xbase/node4.h"
+#include "xbase/index/node4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

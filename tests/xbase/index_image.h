@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "temp_dir.h"
-#include "xbase/index4check.h"
-#include "xbase/index4header.h"
+#include "xbase/index/index4check.h"
+#include "xbase/index/index4header.h"
 
 struct IndexImageTag {
     std::string name;  // at most 10 characters, upper case

@@ -1,4 +1,4 @@
-#include "xbase/key4.h"
+#include "xbase/values/key4.h"
 
 #include <gtest/gtest.h>
 

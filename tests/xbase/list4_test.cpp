@@ -1,4 +1,4 @@
-#include "xbase/list4.h"
+#include "xbase/core/list4.h"
 
 #include <gtest/gtest.h>
 

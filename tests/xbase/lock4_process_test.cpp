@@ -9,12 +9,12 @@
 #include "child_process.h"
 #include "lock_helpers.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/lock4.h"
-#include "xbase/table4.h"
-#include "xbase/util4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/util4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/lock4.h"
+#include "xbase/table/table4.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // handles of one environment, environments that share a file, the automatic
 // releases, the record write-back and index-file locks that unlocking and
 // locking take along, and files that need none.
-#include "xbase/lock4.h"
+#include "xbase/table/lock4.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,17 +18,17 @@
 #include "lock_helpers.h"
 #include "platform/ofd_lock.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/field4.h"
-#include "xbase/index4.h"
-#include "xbase/list4.h"
-#include "xbase/mem4.h"
-#include "xbase/table4.h"
-#include "xbase/table4access.h"
-#include "xbase/table4nav.h"
-#include "xbase/table4write.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/list4.h"
+#include "xbase/core/mem4.h"
+#include "xbase/record/field4.h"
+#include "xbase/record/table4access.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/index4.h"
+#include "xbase/table/table4.h"
+#include "xbase/table/table4nav.h"
+#include "xbase/table/table4write.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include "platform/share_mode.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/table4.h"
+#include "xbase/core/env4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/table4.h"
 
 struct LockRange {
     int64_t first, last;  // inclusive, as /proc/locks shows them

@@ -1,4 +1,4 @@
-#include "xbase/mem4.h"
+#include "xbase/core/mem4.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "error_capture.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
+#include "xbase/core/env4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

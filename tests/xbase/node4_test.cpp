@@ -1,4 +1,4 @@
-#include "xbase/node4.h"
+#include "xbase/index/node4.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The external sort: key order with ties in record-number order, in memory
 // and through spilled runs; its temporary file; two processes sorting in one
 // folder; failures while spilling and while merging.
-#include "xbase/sort4.h"
+#include "xbase/index/sort4.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/file4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/file/file4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include "table_helpers.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "independent_readers.h"
 #include "index_image.h"
 #include "people_table.h"
-#include "xbase/lock4.h"
-#include "xbase/tag4.h"
+#include "xbase/index/tag4.h"
+#include "xbase/table/lock4.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include "independent_readers.h"
 #include "table_helpers.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/field4.h"
-#include "xbase/table4access.h"
-#include "xbase/util4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/util4.h"
+#include "xbase/record/field4.h"
+#include "xbase/record/table4access.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "index_image.h"
 #include "people_table.h"
-#include "xbase/tag4.h"
+#include "xbase/index/tag4.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "child_process.h"
 #include "people_table.h"
-#include "xbase/env4release.h"
-#include "xbase/lock4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/lock4.h"
 
 namespace {
 

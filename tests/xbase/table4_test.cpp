@@ -1,4 +1,4 @@
-#include "xbase/table4.h"
+#include "xbase/table/table4.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,10 +10,10 @@
 #include "error_capture.h"
 #include "table_helpers.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/util4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/util4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "xbase/table4access.h"
+#include "xbase/record/table4access.h"
 
 #include <gtest/gtest.h>
 
@@ -7,10 +7,10 @@
 
 #include "env_fixture.h"
 #include "table_helpers.h"
-#include "xbase/env4.h"
-#include "xbase/error4.h"
-#include "xbase/field4.h"
-#include "xbase/table4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/record/field4.h"
+#include "xbase/table/table4.h"
 
 namespace {
 

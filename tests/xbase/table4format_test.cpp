@@ -1,4 +1,4 @@
-#include "xbase/table4format.h"
+#include "xbase/record/table4format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Moving through a table: by record number, in tag order (ascending, descending,
 // filtered), by key, by relative position; entries of records beyond the count
 // are never loaded; tags by name.
-#include "xbase/table4nav.h"
+#include "xbase/table/table4nav.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "people_table.h"
-#include "xbase/key4.h"
-#include "xbase/lock4.h"
-#include "xbase/tag4.h"
+#include "xbase/index/tag4.h"
+#include "xbase/table/lock4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

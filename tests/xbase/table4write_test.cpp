@@ -1,7 +1,7 @@
 // Writing records: keys kept in step, refusals and failing disks undone in
 // full, appends at the end of the file, write-back at unlock and close, pack,
 // flush, refresh and rebuild.
-#include "xbase/table4write.h"
+#include "xbase/table/table4write.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "people_table.h"
-#include "xbase/env4release.h"
-#include "xbase/lock4.h"
-#include "xbase/tag4.h"
+#include "xbase/index/tag4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/lock4.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "xbase/env4.h"
-#include "xbase/table4.h"
+#include "xbase/core/env4.h"
+#include "xbase/table/table4.h"
 
 inline field4* fieldNamed(table4* t, const char* name) {
     for (int32_t i = 0; i < t->fieldCount; ++i)

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "tree_file.h"
-#include "xbase/env4release.h"
-#include "xbase/key4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

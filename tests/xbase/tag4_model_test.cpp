@@ -9,7 +9,7 @@
 #include <set>
 
 #include "tree_file.h"
-#include "xbase/key4.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

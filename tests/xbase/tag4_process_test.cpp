@@ -10,7 +10,7 @@
 
 #include "child_process.h"
 #include "tree_file.h"
-#include "xbase/env4release.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Tag navigation and key maintenance on files whose tags are driven with raw keys.
-#include "xbase/tag4.h"
+#include "xbase/index/tag4.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "tree_file.h"
-#include "xbase/bytes4.h"
-#include "xbase/key4.h"
-#include "xbase/tag4internal.h"
+#include "xbase/core/bytes4.h"
+#include "xbase/index/tag4internal.h"
+#include "xbase/values/key4.h"
 
 namespace {
 

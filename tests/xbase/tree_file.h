@@ -11,12 +11,12 @@
 
 #include "index_image.h"
 #include "temp_dir.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
-#include "xbase/error4.h"
-#include "xbase/index4.h"
-#include "xbase/index4check.h"
-#include "xbase/tag4.h"
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/index/index4check.h"
+#include "xbase/index/tag4.h"
+#include "xbase/table/env4release.h"
+#include "xbase/table/index4.h"
 
 using TreeEntry = std::pair<std::string, uint32_t>;  // key bytes, record number
 

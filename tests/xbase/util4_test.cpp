@@ -1,4 +1,4 @@
-#include "xbase/util4.h"
+#include "xbase/core/util4.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <string>
 
 #include "error_capture.h"
-#include "xbase/env4.h"
-#include "xbase/env4release.h"
+#include "xbase/core/env4.h"
+#include "xbase/table/env4release.h"
 
 namespace {
 

@@ -1,0 +1,154 @@
+#pragma once
+// File access: one `file4` per open file, positioned reads and writes,
+// length, flush, temporary files, sequential readers and writers, and the
+// block buffer that an environment may put under all its files.
+//
+// Every `file4` owns its own open file description, so its byte-range locks
+// and share mode are its own. The share mode of an open comes from the
+// environment's `accessMode`: 0 others may read and write, 1 nobody else may
+// open the file, 2 others may only read. A conflicting open fails with -62.
+//
+// Block buffer (`buffer4start`): blocks of `blockSize` bytes (a multiple of
+// the 512-byte sector) taken from group-sized pieces of memory. Files with
+// read-ahead read through it; files with write-behind write into it and their
+// changed blocks reach the disk in runs of consecutive blocks (at most one
+// group per transfer) when flushed, dropped, closed, or when the block is
+// needed for other data. Blocks are reused from five lists (data, a data
+// file's first block, index, index branch nodes, other files), each with its
+// own minimum count and age limits, so that branch nodes outlive the stream
+// of data blocks and leaves. While buffered, a file's length lives
+// in the record; `file4dropBuffers` forgets both blocks and length so that
+// other processes' writes are read afresh.
+#include <cstdint>
+
+#include "xbase/core/fwd4.h"
+#include "xbase/core/list4.h"
+
+// Kinds of file, as the buffer tells them apart.
+constexpr int8_t file4kindData = 1;
+constexpr int8_t file4kindIndex = 2;
+constexpr int8_t file4kindOther = 3;
+
+constexpr int32_t file4sectorSize = 512;
+
+struct file4 {
+    link4 link;  // in env4::files while open
+    int fd;      // -1 when closed, or for a temporary file not yet on disk
+    env4* env;
+    char* name;  // full name; owned when nameOwned
+    int8_t nameOwned;
+    int8_t isReadOnly;  // opened for reading only
+    int8_t accessMode;  // 0 shared, 1 exclusive, 2 deny write
+    int8_t isTemp;      // deleted when closed
+    int8_t onDisk;      // 0: a temporary file living only in the buffer
+    int8_t kind;        // file4kindData, file4kindIndex or file4kindOther
+    int8_t bufferKind;  // kind while attached to a running buffer, else 0
+    int8_t readAhead;   // reads go through the buffer
+    int8_t writeBehindWanted;
+    int8_t writeBehind;    // writes are held in the buffer
+    int32_t len;           // cached length while buffered; -1 unknown
+    int32_t diskEnd;       // buffered and written by no other process: no byte at or past
+                           // it is on disk (so none need be read); -1 unknown
+    int32_t hashOffset;    // block number added to spread files over the hash table
+    double advanceRead;    // share of a group read ahead for this file (at most 1.0)
+    int32_t advanceBytes;  // bytes this file likes read ahead (a data file: its record)
+    void* owner;           // the table4file or index4file holding this file
+    uint64_t device;       // identity of the open file, for "already open" tests
+    uint64_t inode;
+};
+
+struct file4seqReader {
+    file4* file;
+    int32_t pos;  // file position of the next refill
+    char* buffer;
+    int32_t total;    // buffer size, a multiple of 1024 (0 reads directly)
+    int32_t avail;    // bytes in the buffer
+    int32_t working;  // of those, bytes not yet handed out
+};
+
+struct file4seqWriter {
+    file4* file;
+    int32_t pos;  // file position of the buffer's first byte
+    char* buffer;
+    int32_t total;  // buffer size, a multiple of 1024 (0 writes through)
+    int32_t avail;  // bytes free in the buffer
+};
+
+// Opens an existing file: 0, 70 (quiet failure, errOpen 0) or an error.
+[[nodiscard]] int32_t file4open(file4* f, env4* env, const char* name, int copyName);
+// Creates a file (a temporary one when name is null): 0, 60 or an error.
+[[nodiscard]] int32_t file4create(file4* f, env4* env, const char* name, int copyName);
+// Closes (deleting a temporary file); 0, or -1 when an error is pending afterwards.
+[[nodiscard]] int32_t file4close(file4* f);
+bool file4isOpen(const file4* f);
+
+// Reads from disk, past the buffer: bytes read (short at the end), -1 while an
+// error is pending, or the error.
+[[nodiscard]] int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n);
+// Reads through the buffer when the file uses it.
+[[nodiscard]] int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n);
+// As file4read, but fewer than n bytes is -70.
+[[nodiscard]] int32_t file4readAll(file4* f, int32_t pos, void* buffer, int32_t n);
+// Writes to disk, past the buffer: bytes written.
+[[nodiscard]] int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n);
+// Writes all n bytes (into the buffer with write-behind): 0 or an error.
+[[nodiscard]] int32_t file4write(file4* f, int32_t pos, const void* buffer, int32_t n);
+[[nodiscard]] int32_t file4length(file4* f);
+[[nodiscard]] int32_t file4setLength(file4* f, int32_t length);
+[[nodiscard]] int32_t file4flush(file4* f);
+// Writes the file's changed blocks held by write-behind to disk, without asking
+// the device to keep them (as file4flush does): 0 or the error.
+[[nodiscard]] int32_t file4writeBack(file4* f);
+[[nodiscard]] int32_t file4dropBuffers(file4* f);
+// Gives a temporary file that so far lives in the buffer its real file: 0 or
+// the error.
+[[nodiscard]] int32_t file4tempToDisk(file4* f);
+
+void file4seqReadInit(file4seqReader* r, file4* f, int32_t pos, void* buffer, int32_t size);
+[[nodiscard]] int32_t file4seqRead(file4seqReader* r, void* buffer, int32_t n);
+[[nodiscard]] int32_t file4seqReadAll(file4seqReader* r, void* buffer, int32_t n);
+void file4seqWriteInit(file4seqWriter* w, file4* f, int32_t pos, void* buffer, int32_t size);
+[[nodiscard]] int32_t file4seqWrite(file4seqWriter* w, const void* buffer, int32_t n);
+[[nodiscard]] int32_t file4seqWriteRepeat(file4seqWriter* w, int32_t n, char byte);
+[[nodiscard]] int32_t file4seqWriteFlush(file4seqWriter* w);
+
+// One byte-range lock on `f` (an open-file-description lock, exclusive) with
+// retries as the environment's lockAttempts and lockDelay say: 0, 50 (still
+// locked) or an error (-930 negative range, -50 refused by the system for
+// another reason). A file opened read-only or not shared takes no system lock.
+[[nodiscard]] int32_t file4lock(file4* f, int64_t position, int64_t length);
+// Releases a range locked through `f`, writing back what write-behind holds of
+// the file first, so that the next holder reads it: 0 or -110.
+[[nodiscard]] int32_t file4unlock(file4* f, int64_t position, int64_t length);
+// The release of file4unlock without its entry checks and without raising (the
+// write-back is skipped while an error is pending): true when released.
+bool file4unlockLow(file4* f, int64_t position, int64_t length);
+
+// Starts the environment's block buffer with `bufferMemory` bytes: 0, -1 when
+// not even one group can be had, or an error.
+[[nodiscard]] int32_t buffer4start(env4* env);
+// Writes back and frees every block, detaches every file and keeps buffering
+// from starting by itself: 0 or -620 (nothing is freed then).
+[[nodiscard]] int32_t buffer4suspend(env4* env);
+// Frees whatever the buffer holds, its state included (releasing the environment).
+void buffer4release(env4* env);
+[[nodiscard]] int32_t buffer4startForward(env4* env);
+[[nodiscard]] int32_t buffer4suspendForward(env4* env);
+
+// Library memory (mem4alloc); when it runs out while the buffer runs, the buffer
+// is suspended, the allocation tried once more and the buffer started again.
+[[nodiscard]] void* u4allocAgain(env4* env, int32_t size);
+// Replaces *buffer (of *length bytes) by one of newLength bytes holding the old
+// contents, through u4allocAgain: 0, or -920 when memory runs out.
+[[nodiscard]] int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength);
+
+// Turns read-ahead or write-behind of one file on (1) or off (0); turning
+// write-behind off writes the held blocks back first.
+[[nodiscard]] int32_t file4setReadAhead(file4* f, int on);
+[[nodiscard]] int32_t file4setWriteBehind(file4* f, int on);
+
+// Test hook for the failure paths: from now on the nth write to disk (1: the next one) of a
+// file of `kind` (0: any kind) writes the first half of its bytes and then fails, as a full
+// or failing disk does. Only that one write fails; 0 disarms. One setting for the process;
+// while disarmed it costs writes one test of a flag.
+void file4failWrite(int8_t kind, int32_t nth);
