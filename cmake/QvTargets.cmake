@@ -18,6 +18,18 @@ function(qv_library name)
   endif()
 endfunction()
 
+# qv_link_check(<library>)
+# An executable, built with everything else, that links the whole of <library>
+# (every object, needed or not) and otherwise only the libraries it names as its
+# dependencies. A call from <library> into a library it may not use is then an
+# undefined symbol, and the build stops at that link.
+function(qv_link_check library)
+  set(main ${PROJECT_BINARY_DIR}/qv_link_check_main.cpp)
+  file(CONFIGURE OUTPUT ${main} CONTENT "int main() { return 0; }\n")
+  add_executable(${library}_link_check ${main})
+  target_link_libraries(${library}_link_check PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${library}>")
+endfunction()
+
 # qv_test_folder(<name> DEPS <targets...> [OWN_MAIN] [ENVIRONMENT <VAR=value...>]
 #                [EXCLUDE <gtest patterns...>])
 # One GoogleTest executable of every .cpp in the calling folder. A test whose
