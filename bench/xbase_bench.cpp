@@ -142,7 +142,7 @@ struct Xbase {
     // write-behind for every file, block buffers started once the tables are
     // open (as much memory as SQLite's page cache is given).
     explicit Xbase(bool exclusive) {
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.accessMode = exclusive ? 1 : 0;
         env.safety = 0;
         env.lockAttempts = 1;
@@ -151,8 +151,8 @@ struct Xbase {
         env.bufferMemory = static_cast<int32_t>(gCacheKiB * 1024);
     }
     ~Xbase() {
-        if (t) table4close(t);
-        env4release(&env);
+        if (t) (void)table4close(t);
+        (void)env4release(&env);
     }
     bool create(const std::string& base) {
         t = table4create(&env, (base + ".dbf").c_str(), kFields, kTags);
@@ -255,7 +255,7 @@ void XbaseAppendExclusive(benchmark::State& state) {
             if (!x.create(base)) return fail(state, "create", x.env.errorCode);
             for (const Row& r : rows)
                 if (int32_t rc = x.append(r); rc != 0) return fail(state, "append", rc);
-            table4flush(x.t);
+            if (int32_t rc = table4flush(x.t); rc != 0) return fail(state, "flush", rc);
         }
         record(state, "append exclusive", n, "xbase", n, since(t0));
     }
@@ -519,7 +519,7 @@ int xbaseWork(long n) {
             if (x.append(r) != 0) return 1;
         }
         x.select("ZTW2");
-        everyNinetySeventh(n, [&](const Row& row) { table4seekN(x.t, row.bytes, 38); });
+        everyNinetySeventh(n, [&](const Row& row) { (void)table4seekN(x.t, row.bytes, 38); });
         x.select("ZTW1");
         for (int32_t rc = table4goTop(x.t); rc == 0; rc = table4skip(x.t, 1)) {
         }

@@ -6,21 +6,17 @@ namespace qv {
 
 bool InProcessClipboard::open(const void* owner) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (isOpen_ && owner_ != owner) return false;
-    isOpen_ = true;
-    owner_ = owner;
-    return true;
+    return ownership_.open(owner);
 }
 
 void InProcessClipboard::close() {
     std::lock_guard<std::mutex> lock(mutex_);
-    isOpen_ = false;
-    owner_ = nullptr;
+    ownership_.close();
 }
 
 bool InProcessClipboard::empty() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isOpen_) return false;
+    if (!ownership_.isOpen()) return false;
     data_.clear();
     return true;
 }
@@ -35,7 +31,7 @@ ClipboardFormat InProcessClipboard::registerFormat(const char* name) {
 
 bool InProcessClipboard::setData(ClipboardFormat format, std::vector<unsigned char> bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!isOpen_ || format == 0) return false;
+    if (!ownership_.isOpen() || format == 0) return false;
     data_[format] = std::move(bytes);
     return true;
 }
@@ -48,7 +44,7 @@ bool InProcessClipboard::isAvailable(ClipboardFormat format) {
 bool InProcessClipboard::getData(ClipboardFormat format, std::vector<unsigned char>* out) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = data_.find(format);
-    if (!isOpen_ || it == data_.end()) return false;
+    if (!ownership_.isOpen() || it == data_.end()) return false;
     *out = it->second;
     return true;
 }

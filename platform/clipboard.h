@@ -38,6 +38,27 @@ class Clipboard {
     virtual bool getData(ClipboardFormat format, std::vector<unsigned char>* out) = 0;
 };
 
+// Who has a clipboard open: one owner at a time, and the owner that has it may open it again.
+// Not locked itself: the clipboard that holds it guards it with its own lock.
+class ClipboardOwnership {
+  public:
+    bool open(const void* owner) {
+        if (isOpen_ && owner_ != owner) return false;
+        isOpen_ = true;
+        owner_ = owner;
+        return true;
+    }
+    void close() {
+        isOpen_ = false;
+        owner_ = nullptr;
+    }
+    bool isOpen() const { return isOpen_; }
+
+  private:
+    bool isOpen_ = false;
+    const void* owner_ = nullptr;
+};
+
 // A clipboard inside this process, safe to use from several threads.
 class InProcessClipboard : public Clipboard {
   public:
@@ -51,8 +72,7 @@ class InProcessClipboard : public Clipboard {
 
   private:
     std::mutex mutex_;
-    bool isOpen_ = false;
-    const void* owner_ = nullptr;
+    ClipboardOwnership ownership_;
     std::map<ClipboardFormat, std::vector<unsigned char>> data_;
     std::map<std::string, ClipboardFormat> names_;
 };

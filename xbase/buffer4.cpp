@@ -247,7 +247,7 @@ int32_t writeRun(buffer4block* b) {
     }
     if (!f->onDisk && file4tempToDisk(f) < 0) return f->env->errorCode;
     if (bytes > 0 && file4writeLow(f, start, s.writeBehindGroup, bytes) != bytes)
-        return error4raiseText(f->env, e4write, 92501, f->name);
+        return error4raiseText(f->env, e4write, E4LOC(92501), f->name);
     for (buffer4block* at : run) at->changed = 0;
     return 0;
 }
@@ -502,7 +502,7 @@ int32_t buffer4detach(file4* f, bool discard) {
         if (rc == 0 && !f->onDisk) {
             rc = file4tempToDisk(f);
             if (rc == 0 && f->len > 0 && ftruncate(f->fd, f->len) != 0)
-                rc = error4raiseText(f->env, e4lenSet, 92502, f->name);
+                rc = error4raiseText(f->env, e4lenSet, E4LOC(92502), f->name);
         }
         if (rc < 0) return rc;
     }
@@ -613,12 +613,12 @@ void buffer4autoStart(env4* env) {
 }
 
 int32_t buffer4start(env4* env) {
-    if (!env4isLive(env)) return error4raise(env, e4struct, 92510);
+    if (!env4isLive(env)) return error4raise(env, e4struct, E4LOC(92510));
     if (error4pending(env)) return e4codeBase;
     buffer4state& s = env->buffer;
     if (s.running) return 0;
     int32_t blockSize = env->blockSize, groupSize = env->bufferGroupSize;
-    if (blockSize <= 0 || groupSize <= 0) return error4raise(env, e4struct, 92511);
+    if (blockSize <= 0 || groupSize <= 0) return error4raise(env, e4struct, E4LOC(92511));
     if (blockSize >= file4sectorSize) {
         blockSize -= blockSize % file4sectorSize;
         groupSize -= groupSize % blockSize;
@@ -681,7 +681,7 @@ int32_t buffer4start(env4* env) {
 }
 
 int32_t buffer4suspend(env4* env) {
-    if (env == nullptr) return error4raise(nullptr, e4parmNull, 92520);
+    if (env == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92520));
     buffer4state& s = env->buffer;
     s.blocked = 1;
     if (!s.running) return 0;
@@ -689,7 +689,7 @@ int32_t buffer4suspend(env4* env) {
     for (auto* f = static_cast<file4*>(list4first(&env->files)); f != nullptr;
          f = static_cast<file4*>(list4next(&env->files, f)))
         if (buffer4detach(f, false) < 0) failed = true;
-    if (failed) return error4raise(env, e4bufSuspend, 92521);  // nothing held is lost
+    if (failed) return error4raise(env, e4bufSuspend, E4LOC(92521));  // nothing held is lost
     freeAll(s);
     return 0;
 }

@@ -9,11 +9,11 @@ inline uint16_t bytes4get16le(const uint8_t* p) {
     return uint16_t(p[0] | (p[1] << 8));
 }
 
-inline uint32_t bytes4get32le(const uint8_t* p) {
+[[nodiscard]] inline uint32_t bytes4get32le(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-inline uint32_t bytes4get32be(const uint8_t* p) {
+[[nodiscard]] inline uint32_t bytes4get32be(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 

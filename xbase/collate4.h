@@ -17,20 +17,20 @@ extern const char collate4expansions[9];
 
 // The 128-byte table that maps characters 128 to 255 of a data file's code page: the
 // identity for code pages 0 and 3, the code page 437 table for code page 1. 0 or -930.
-int collate4codePage(int codePage, const uint8_t** table);
+[[nodiscard]] int collate4codePage(int codePage, const uint8_t** table);
 
 // The collation key of `length` characters into at most `keyLength` bytes; returns the
 // number of bytes written, or -930 / -935. A text of 2 x length >= keyLength gets the full
 // key (trailing blanks dropped, primary part, secondary part, zero fill: keyLength bytes);
 // a shorter text gets its primary weights only, as a search key that matches every stored
 // key beginning with it. `codePage` is a table of collate4codePage, null for the identity.
-int collate4key(const uint8_t* text, int length, const uint8_t* codePage, uint8_t* key,
-                int keyLength);
+[[nodiscard]] int collate4key(const uint8_t* text, int length, const uint8_t* codePage,
+                              uint8_t* key, int keyLength);
 
 // Compares a stored key with a search key under the collation, as far as the search key
 // goes: 0 equal, -1 stored key smaller, 1 stored key greater. A blank weight in the search
 // key that faces the end of the stored key's primary part is passed over. When the stored
 // key ends during the secondary part, up to `zeroAllowance` zero bytes of the search key
 // are passed over.
-int collate4compare(const uint8_t* stored, int storedLength, const uint8_t* search,
-                    int searchLength, int zeroAllowance);
+[[nodiscard]] int collate4compare(const uint8_t* stored, int storedLength, const uint8_t* search,
+                                  int searchLength, int zeroAllowance);

@@ -13,11 +13,11 @@ struct currency4 {
     unsigned char bytes[8];
 };
 
-int64_t currency4get(const currency4* value);
+[[nodiscard]] int64_t currency4get(const currency4* value);
 void currency4put(currency4* value, int64_t units);
 
 // -1, 0 or 1 by signed value.
-int32_t currency4compare(const currency4* a, const currency4* b);
+[[nodiscard]] int32_t currency4compare(const currency4* a, const currency4* b);
 // a + b; 0, or -1 on overflow.
 [[nodiscard]] int32_t currency4add(currency4* result, const currency4* a, const currency4* b);
 // a x n; 0, or -1 on overflow.

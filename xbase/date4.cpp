@@ -89,10 +89,11 @@ const char* date4getFormat(const env4* env) {
 }
 
 int32_t date4setFormat(env4* env, const char* picture) {
-    if (env == nullptr) return error4raise(nullptr, e4parmNull, 96301);
+    if (env == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(96301));
     if (error4pending(env)) return e4codeBase;
-    if (picture == nullptr) return error4raise(env, e4parmNull, 96302);
-    if (std::strlen(picture) >= sizeof env->dateFormat) return error4raise(env, e4parm, 96303);
+    if (picture == nullptr) return error4raise(env, e4parmNull, E4LOC(96302));
+    if (std::strlen(picture) >= sizeof env->dateFormat)
+        return error4raise(env, e4parm, E4LOC(96303));
     u4ncpy(env->dateFormat, picture, sizeof env->dateFormat);
     return 0;
 }
@@ -114,14 +115,14 @@ int32_t date4julian(const char* date) {
 }
 
 int32_t date4fromJulian(char* date, int32_t day) {
-    if (date == nullptr) return error4raise(nullptr, e4parmNull, 96310);
+    if (date == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(96310));
     if (day <= 0) {
         std::memset(date, ' ', 8);
         return 0;
     }
     if (day < firstDay || day > lastDay) {
         std::memset(date, ' ', 8);
-        return error4raise(nullptr, e4result, 96311);
+        return error4raise(nullptr, e4result, E4LOC(96311));
     }
     int32_t d = day - dayBase;
     // A first guess from the mean Gregorian year, then corrected by whole years.
@@ -145,7 +146,7 @@ int32_t date4fromJulian(char* date, int32_t day) {
 
 int32_t date4applyPicture(const char* date, char* result, const char* picture) {
     if (date == nullptr || result == nullptr || picture == nullptr)
-        return error4raise(nullptr, e4parmNull, 96320);
+        return error4raise(nullptr, e4parmNull, E4LOC(96320));
     // The caller's picture may be a constant: upper-case a copy.
     std::string upper(picture);
     for (char& c : upper) c = upperAscii(c);
@@ -175,7 +176,7 @@ int32_t date4applyPicture(const char* date, char* result, const char* picture) {
 
 int32_t date4parse(char* result, const char* text, const char* picture) {
     if (result == nullptr || text == nullptr || picture == nullptr)
-        return error4raise(nullptr, e4parmNull, 96330);
+        return error4raise(nullptr, e4parmNull, E4LOC(96330));
     std::memset(result, ' ', 8);
     const size_t textLength = std::strlen(text);
     // Per part (century, year, month, day): whether the picture has it and how
@@ -194,7 +195,7 @@ int32_t date4parse(char* result, const char* text, const char* picture) {
 
     if (!inPicture[0]) {
         struct tm now {};
-        if (!localNow(&now)) return error4raise(nullptr, e4result, 96331);
+        if (!localNow(&now)) return error4raise(nullptr, e4result, E4LOC(96331));
         putDigits(result, (now.tm_year + 1900) / 100, 2);
     }
     if (!inPicture[1]) std::memcpy(result + 2, "01", 2);
@@ -229,9 +230,9 @@ int32_t date4parse(char* result, const char* text, const char* picture) {
 }
 
 int32_t date4today(char* date) {
-    if (date == nullptr) return error4raise(nullptr, e4parmNull, 96340);
+    if (date == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(96340));
     struct tm now {};
-    if (!localNow(&now)) return error4raise(nullptr, e4result, 96341);
+    if (!localNow(&now)) return error4raise(nullptr, e4result, E4LOC(96341));
     putDigits(date, now.tm_year + 1900, 4);
     putDigits(date + 4, now.tm_mon + 1, 2);
     putDigits(date + 6, now.tm_mday, 2);
@@ -239,9 +240,9 @@ int32_t date4today(char* date) {
 }
 
 int32_t time4now(char* time) {
-    if (time == nullptr) return error4raise(nullptr, e4parmNull, 96350);
+    if (time == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(96350));
     struct tm now {};
-    if (!localNow(&now)) return error4raise(nullptr, e4result, 96351);
+    if (!localNow(&now)) return error4raise(nullptr, e4result, E4LOC(96351));
     putDigits(time, now.tm_hour, 2);
     time[2] = ':';
     putDigits(time + 3, now.tm_min, 2);

@@ -23,35 +23,35 @@ struct env4;
 // The environment's date picture (null for a null environment).
 const char* date4getFormat(const env4* env);
 // Stores a picture of fewer than 20 characters: 0; too long -930, null -935.
-int32_t date4setFormat(env4* env, const char* picture);
+[[nodiscard]] int32_t date4setFormat(env4* env, const char* picture);
 
 // Day number of the 8 characters at `date`: 0 for 8 blanks, -1 when a byte is
 // neither a digit nor a blank or the date does not exist.
-int32_t date4julian(const char* date);
+[[nodiscard]] int32_t date4julian(const char* date);
 // Writes the 8 characters CCYYMMDD of `day`; 8 blanks for a day of 0 or less.
 // A day outside the years 0 to 9999 writes 8 blanks and gives -950.
-int32_t date4fromJulian(char* date, int32_t day);
+[[nodiscard]] int32_t date4fromJulian(char* date, int32_t day);
 
 // Lays the 8 characters at `date` out by `picture` into `result`, which takes
 // the picture's length plus a terminating NUL. 0, or -935 for a null argument.
-int32_t date4applyPicture(const char* date, char* result, const char* picture);
+[[nodiscard]] int32_t date4applyPicture(const char* date, char* result, const char* picture);
 // Reads the NUL-terminated `text`, laid out by `picture`, into the 8
 // characters CCYYMMDD at `result` (8 blanks for a blank text). Parts the
 // picture lacks are taken as the current century, year 01, month 01, day 01; a
 // month name that matches none gives month 00 (an invalid date). 0, or -935.
-int32_t date4parse(char* result, const char* text, const char* picture);
+[[nodiscard]] int32_t date4parse(char* result, const char* text, const char* picture);
 
 // Today's local date as the 8 characters CCYYMMDD. 0, -935 or -950.
-int32_t date4today(char* date);
+[[nodiscard]] int32_t date4today(char* date);
 // The local time of day as the 8 characters HH:MM:SS. 0, -935 or -950.
-int32_t time4now(char* time);
+[[nodiscard]] int32_t time4now(char* time);
 
 // A datetime value as a field stores it.
 struct datetime4 {
     unsigned char bytes[8];
 };
 void datetime4put(datetime4* value, int32_t day, int32_t milliseconds);
-int32_t datetime4day(const datetime4* value);
-int32_t datetime4milliseconds(const datetime4* value);
+[[nodiscard]] int32_t datetime4day(const datetime4* value);
+[[nodiscard]] int32_t datetime4milliseconds(const datetime4* value);
 // -1, 0 or 1: by day number, then by milliseconds (both signed).
-int32_t datetime4compare(const datetime4* a, const datetime4* b);
+[[nodiscard]] int32_t datetime4compare(const datetime4* a, const datetime4* b);

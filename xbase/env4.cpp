@@ -57,11 +57,11 @@ void releasePool(pool4*& pool) {
 }  // namespace
 
 int32_t env4init(env4* env, int32_t version) {
-    if (env == nullptr) return error4raise(nullptr, e4parm, 91001);
+    if (env == nullptr) return error4raise(nullptr, e4parm, E4LOC(91001));
     std::memset(env, 0, sizeof *env);
     if (version != env4version) {
         std::string given = std::to_string(version), expected = std::to_string(env4version);
-        return error4raiseText(env, e4version, 91002, given.c_str(), expected.c_str());
+        return error4raiseText(env, e4version, E4LOC(91002), given.c_str(), expected.c_str());
     }
     setDefaults(env);
     mem4envEnter();
@@ -74,9 +74,9 @@ int32_t env4initForward(env4* env) {
 }
 
 int32_t env4closeAll(env4* env) {
-    if (env == nullptr) return error4raise(nullptr, e4parmNull, 91003);
+    if (env == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91003));
     while (auto* t = static_cast<table4*>(list4first(&env->tables))) {
-        table4close(t);
+        (void)table4close(t);  // a failure stays pending and is returned below
         if (list4first(&env->tables) == t) return -1;  // the list did not advance
     }
     return env->errorCode < 0 ? env->errorCode : 0;
@@ -84,9 +84,10 @@ int32_t env4closeAll(env4* env) {
 
 int32_t env4release(env4* env) {
     if (!env4isLive(env)) return 0;
-    if (mem4liveEnvironments() < 1) return error4raise(env, e4info, 81004);
-    buffer4suspend(env);
-    env4closeAll(env);
+    if (mem4liveEnvironments() < 1) return error4raise(env, e4info, E4LOC(81004));
+    (void)buffer4suspend(env);  // -620 stays pending; closing the files tries the blocks again
+    // A handle that would not close must not lose its memory under it.
+    if (env4closeAll(env) == -1) return error4raise(env, e4info, E4LOC(81005));
     if (env->calcReleaseAll != nullptr) env->calcReleaseAll(env);
     mem4free(env->workBuffer);
     env->workBuffer = nullptr;
@@ -103,6 +104,6 @@ int32_t env4release(env4* env) {
     releasePool(env->lockPool);
     env->initMarker = 0;
     int32_t code = env->errorCode;
-    mem4envLeave();
+    (void)mem4envLeave();  // this environment is live, so one is counted
     return code;
 }

@@ -136,15 +136,15 @@ struct env4 {
 
 // Zero-fills and initialises `env` (version must be 6300, else -1095 and the
 // record is not live). Returns 0 or the error.
-int32_t env4init(env4* env, int32_t version);
-int32_t env4initForward(env4* env);
+[[nodiscard]] int32_t env4init(env4* env, int32_t version);
+[[nodiscard]] int32_t env4initForward(env4* env);
 
 // Closes every table handle; the pending negative code, else 0.
-int32_t env4closeAll(env4* env);
+[[nodiscard]] int32_t env4closeAll(env4* env);
 
 // Suspends buffering, closes every handle, frees the environment's memory and
 // counts it out. Returns the pending code; 0 for a record never initialised.
-int32_t env4release(env4* env);
+[[nodiscard]] int32_t env4release(env4* env);
 
 // True while `env` has been initialised and not released.
 inline bool env4isLive(const env4* env) {

@@ -27,7 +27,7 @@ int32_t error4raise(env4* env, int32_t code, int32_t location) {
 }
 
 int32_t error4setCode(env4* env, int32_t code) {
-    if (env == nullptr) return error4raise(nullptr, e4parmNull, 96601);
+    if (env == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(96601));
     int32_t previous = env->errorCode;
     env->errorCode = code;
     return previous;

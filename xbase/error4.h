@@ -3,10 +3,14 @@
 //
 // Errors are negative codes kept in the environment (`env4::errorCode`) with a
 // five-digit location whose first three digits name the module that raised
-// it. While a negative code is pending every library call returns -1410 (or
-// -1, or null) and does nothing, until `error4setCode(env, 0)` clears it.
+// it; library sites write it as E4LOC(n), which keeps it unique (error4loc.h).
+// While a negative code is pending every library call returns -1410 (or -1,
+// or null) and does nothing, until `error4setCode(env, 0)` clears it.
 // Small positive codes are outcomes, not errors.
 #include <cstdint>
+#include <type_traits>
+
+#include "xbase/error4loc.h"
 
 struct env4;
 
@@ -60,6 +64,23 @@ constexpr int32_t e4version = -1095;       // wrong library version
 constexpr int32_t e4codeBase = -1410;      // an error is already pending (never stored)
 constexpr int32_t e4name = -1420;          // name too long or missing
 
+// Key-expression errors, raised by expr4parse. -440 is not among them: it is
+// e4width everywhere, and an expression nested too deep is -445.
+constexpr int32_t e4exprComma = -400;       // no ',' or ')' after a function argument
+constexpr int32_t e4exprTrailing = -410;    // text left after the expression (stray ')' or ',')
+constexpr int32_t e4exprAlias = -420;       // unknown alias before "->"
+constexpr int32_t e4exprIifLength = -422;   // IIF branches of different lengths
+constexpr int32_t e4exprConstant = -425;    // length, start or decimals not a numeric constant
+constexpr int32_t e4exprArgCount = -430;    // wrong number of arguments
+constexpr int32_t e4exprNesting = -445;     // 20 pending operands, or nesting over 100 deep
+constexpr int32_t e4exprParen = -450;       // ')' missing
+constexpr int32_t e4exprType = -460;        // operand type wrong, or a field type not read
+constexpr int32_t e4exprFunction = -470;    // unknown function name
+constexpr int32_t e4exprOperator = -480;    // unknown operator
+constexpr int32_t e4exprOperand = -490;     // unrecognised operand, or field name too long
+constexpr int32_t e4exprQuote = -500;       // string constant without its closing quote
+constexpr int32_t e4exprOtherTable = -510;  // a field of another table in a tag's expression
+
 // Receives every raised error. The program installs none: errors are only
 // stored and returned. Tests install one to see errors raised without an
 // environment (memory and list damage).
@@ -76,8 +97,26 @@ int32_t error4raiseText(env4* env, int32_t code, int32_t location, const char* t
 int32_t error4setCode(env4* env, int32_t code);
 
 // The pending code (0 when none); -935 for a null environment.
-int32_t error4code(const env4* env);
+[[nodiscard]] int32_t error4code(const env4* env);
 
 // True when `env` is null or holds a pending negative error: the call that
 // asks must return -1410 (or null) at once.
 bool error4pending(const env4* env);
+
+// Runs `step` with a pending error put aside, for releases and restores that
+// must happen whatever failed before; the error is pending again afterwards.
+// The step's own result is returned; an error it raises gives way to the one
+// that was pending. A step that takes an int32_t is handed the pending code
+// (0 when none).
+template <typename Step>
+int32_t error4aside(env4* env, Step step) {
+    const int32_t pending = error4code(env) < 0 ? error4code(env) : 0;
+    if (pending != 0) error4setCode(env, 0);
+    int32_t rc;
+    if constexpr (std::is_invocable_v<Step, int32_t>)
+        rc = step(pending);
+    else
+        rc = step();
+    if (pending != 0) error4setCode(env, pending);
+    return rc;
+}

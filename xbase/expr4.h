@@ -85,36 +85,36 @@ struct expression4 {
 // (expr4setTable). Null on failure, with the error in the environment (a field
 // name that is not found fails quietly unless errFieldName is set). Trailing
 // text after the expression is -410.
-expression4* expr4parse(table4* table, const char* text, const expr4tag* tag);
+[[nodiscard]] expression4* expr4parse(table4* table, const char* text, const expr4tag* tag);
 void expr4free(expression4* expr);
 // The source text; "" for null.
 const char* expr4source(const expression4* expr);
 
 // Evaluates against the current record: the result length, with *result
 // pointing into the environment's work area; negative on error.
-int32_t expr4evaluate(expression4* expr, char** result);
+[[nodiscard]] int32_t expr4evaluate(expression4* expr, char** result);
 // A logical expression's value: 1 or 0; -950 for another type; negative on error.
-int32_t expr4true(expression4* expr);
+[[nodiscard]] int32_t expr4true(expression4* expr);
 // Evaluates and builds the key for `tag` (null: the expression's own tag):
 // the key length, with *key pointing at the NUL-terminated key.
-int32_t expr4key(expression4* expr, char** key, const expr4tag* tag);
+[[nodiscard]] int32_t expr4key(expression4* expr, char** key, const expr4tag* tag);
 // Builds the key of a value of `type` and `len` bytes at *value into the key
 // buffer and points *value at it; the key length or an error (-910, or -440
 // for a number beyond the currency form).
-int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
-                        const expr4tag* tag);
+[[nodiscard]] int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
+                                      const expr4tag* tag);
 // 1 when a nullable field that the expression reads is null in the current record,
 // else 0 (candidate tags refuse such keys).
-int32_t expr4isNull(const expression4* expr);
+[[nodiscard]] int32_t expr4isNull(const expression4* expr);
 // Key length of a tag with this expression (see expr4keyConvert).
-int32_t expr4keyLength(const expression4* expr);
+[[nodiscard]] int32_t expr4keyLength(const expression4* expr);
 // Points a tag's expression at a handle of its data file: its own fields are
 // read from that handle and the data file's current record is its buffer. A
 // handle of another data file is -930. The tag code calls it before it
 // evaluates a tag's expression for a handle; the first evaluation of a tag's
 // expression without it reads an open handle of the file. An expression must
 // not outlive the tables it reads.
-int32_t expr4setTable(expression4* expr, table4* table);
+[[nodiscard]] int32_t expr4setTable(expression4* expr, table4* table);
 
 // Named calculations: parsed expressions kept by name in the environment,
 // freed by env4release.

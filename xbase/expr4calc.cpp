@@ -29,13 +29,13 @@ expr4calc* expr4calcLookup(env4* env, const char* name) {
 
 expr4calc* expr4calcCreate(env4* env, expression4* expr, const char* name) {
     if (env == nullptr || expr == nullptr) {
-        error4raise(env, e4parmNull, 91501);
+        error4raise(env, e4parmNull, E4LOC(91101));
         expr4free(expr);
         return nullptr;
     }
     char upper[sizeof expr4calc::name];
     if (error4pending(env) || !calcName(name, upper)) {
-        if (!error4pending(env)) error4raise(env, e4name, 91502);
+        if (!error4pending(env)) error4raise(env, e4name, E4LOC(91102));
         expr4free(expr);
         return nullptr;
     }
@@ -47,14 +47,19 @@ expr4calc* expr4calcCreate(env4* env, expression4* expr, const char* name) {
     if (expr4calc* old = expr4calcLookup(env, upper)) expr4calcDelete(env, old);
     calc->expr = expr;
     std::memcpy(calc->name, upper, sizeof upper);
-    list4add(&env->calcs, calc);
+    if (list4add(&env->calcs, calc) < 0) {  // unlisted, it would never be found or freed
+        expr4free(expr);
+        mem4free(calc);
+        error4raise(env, e4info, E4LOC(91103));
+        return nullptr;
+    }
     env->calcReleaseAll = &expr4calcReleaseAll;
     return calc;
 }
 
 void expr4calcDelete(env4* env, expr4calc* calc) {
     if (env == nullptr || calc == nullptr || !list4contains(&env->calcs, calc)) return;
-    list4remove(&env->calcs, calc);
+    if (list4remove(&env->calcs, calc) < 0) return;  // a damaged list: leave it be
     expr4free(calc->expr);
     mem4free(calc);
 }

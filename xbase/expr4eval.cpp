@@ -70,12 +70,12 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
     if (tag == nullptr) tag = expr->tag;
     bool general = type == 'C' && tag != nullptr && tag->collation == expr4collationGeneral;
     bool prefix = expr->hasNullable && !isCandidate(tag);
-    if (len < 0) return error4raise(env, e4info, 91301);
+    if (len < 0) return error4raise(env, e4info, E4LOC(91301));
     int64_t keyLen = type == 'C' ? (general ? 2 * int64_t{len} : len) : type == 'I' ? 4 : 8;
     if (type == 'L') keyLen = 1;
     // The key, its NUL, and room for a copy of a text to be collated.
     int64_t need = keyLen + 2 + (general ? len : 0);
-    if (need > INT32_MAX - 64) return error4raise(env, e4info, 91302);
+    if (need > INT32_MAX - 64) return error4raise(env, e4info, E4LOC(91302));
     if (env->keyBufferLen < need) {
         int32_t rc =
             u4growBuffer(env, &env->keyBuffer, &env->keyBufferLen, static_cast<int32_t>(need + 16));
@@ -92,7 +92,7 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
                 if (expr->hasTrim) blankTrailingNuls(copy, len);
                 int rc = collate4key(reinterpret_cast<const uint8_t*>(copy), len, tag->codePage,
                                      out, static_cast<int>(keyLen));
-                if (rc < 0) return error4raise(env, e4info, 91303);
+                if (rc < 0) return error4raise(env, e4info, E4LOC(91303));
                 keyLen = rc;
             } else {
                 std::memcpy(out, v, len);
@@ -110,7 +110,8 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
             double d;
             std::memcpy(&d, v, sizeof d);
             if (expr->hasCurrency) {
-                if (key4fromCurrencyDouble(out, d) < 0) return error4raise(env, e4width, 91304);
+                if (key4fromCurrencyDouble(out, d) < 0)
+                    return error4raise(env, e4width, E4LOC(91304));
             } else {
                 key4fromDouble(out, d);
             }
@@ -138,12 +139,12 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
         case 'L': {
             int32_t b;
             std::memcpy(&b, v, sizeof b);
-            if (b != 0 && b != 1) return error4raise(env, e4info, 91305);
+            if (b != 0 && b != 1) return error4raise(env, e4info, E4LOC(91305));
             out[0] = b ? 'T' : 'F';
             break;
         }
         default:
-            return error4raise(env, e4info, 91306);
+            return error4raise(env, e4info, E4LOC(91306));
     }
     if (prefix) {
         // Null keys are all zero bytes and sort before every other key.
@@ -153,7 +154,7 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
             key[0] = static_cast<char>(0x80);
         keyLen += 1;
     }
-    if (keyLen >= env->keyBufferLen) return error4raise(env, e4info, 91307);
+    if (keyLen >= env->keyBufferLen) return error4raise(env, e4info, E4LOC(91307));
     key[keyLen] = '\0';
     *value = key;
     return static_cast<int32_t>(keyLen);
@@ -162,8 +163,8 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
 }  // namespace
 
 int32_t expr4setTable(expression4* expr, table4* table) {
-    if (expr == nullptr || table == nullptr) return error4raise(nullptr, e4parmNull, 91310);
-    if (table->dataFile != expr->dataFile) return error4raise(expr->env, e4parm, 91311);
+    if (expr == nullptr || table == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91310));
+    if (table->dataFile != expr->dataFile) return error4raise(expr->env, e4parm, E4LOC(91311));
     if (table != expr->table) {
         for (int32_t i = 0; i < expr->entryCount; ++i) {
             expr4entry& e = expr->entries[i];
@@ -179,7 +180,7 @@ int32_t expr4setTable(expression4* expr, table4* table) {
 
 int32_t expr4evaluate(expression4* expr, char** result) {
     if (expr == nullptr || result == nullptr)
-        return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, 91320);
+        return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, E4LOC(91320));
     env4* env = expr->env;
     if (error4pending(env)) return e4codeBase;
     EvalLock lock;
@@ -190,8 +191,8 @@ int32_t expr4evaluate(expression4* expr, char** result) {
     }
     if (expr->tag != nullptr && expr->dataFile->currentRecord == nullptr) {
         table4* handle = liveHandle(expr);
-        if (handle == nullptr) return error4raise(env, e4struct, 91323);
-        expr4setTable(expr, handle);
+        if (handle == nullptr) return error4raise(env, e4struct, E4LOC(91323));
+        if (int32_t rc = expr4setTable(expr, handle); rc < 0) return rc;
     }
     expr4run& run = runState();
     run.depth = 0;
@@ -203,16 +204,16 @@ int32_t expr4evaluate(expression4* expr, char** result) {
         run.entry = &expr->entries[i];
         run.entry->routine(&run);
     }
-    if (run.error != 0) return error4raise(env, run.error, 91321);
-    if (run.depth != 1) return error4raise(env, e4result, 91322);
+    if (run.error != 0) return error4raise(env, run.error, E4LOC(91321));
+    if (run.depth != 1) return error4raise(env, e4result, E4LOC(91322));
     *result = run.stack[0];
     return expr->len;
 }
 
 int32_t expr4true(expression4* expr) {
-    if (expr == nullptr) return error4raise(nullptr, e4parmNull, 91330);
+    if (expr == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91330));
     if (error4pending(expr->env)) return e4codeBase;
-    if (expr->type != 'L') return error4raise(expr->env, e4result, 91331);
+    if (expr->type != 'L') return error4raise(expr->env, e4result, E4LOC(91331));
     char* result = nullptr;
     int32_t rc = expr4evaluate(expr, &result);
     if (rc < 0) return rc;
@@ -223,7 +224,7 @@ int32_t expr4true(expression4* expr) {
 
 int32_t expr4key(expression4* expr, char** key, const expr4tag* tag) {
     if (expr == nullptr || key == nullptr)
-        return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, 91340);
+        return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, E4LOC(91340));
     char* value = nullptr;
     int32_t len = expr4evaluate(expr, &value);
     if (len < 0) return len;
@@ -235,7 +236,7 @@ int32_t expr4key(expression4* expr, char** key, const expr4tag* tag) {
 int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
                         const expr4tag* tag) {
     if (expr == nullptr || value == nullptr || *value == nullptr)
-        return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, 91350);
+        return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, E4LOC(91350));
     if (error4pending(expr->env)) return e4codeBase;
     return convert(expr, value, len, type, tag);
 }
@@ -245,7 +246,7 @@ int32_t expr4isNull(const expression4* expr) {
 }
 
 int32_t expr4keyLength(const expression4* expr) {
-    if (expr == nullptr) return error4raise(nullptr, e4parmNull, 91360);
+    if (expr == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91360));
     int32_t len;
     switch (expr->type) {
         case 'N':

@@ -105,7 +105,7 @@ int16_t codeOf(expr4run* run) {
 // The 8 characters CCYYMMDD of a D operand, or of a d operand's day number.
 void dateText(char* out, const char* operand, bool isDays) {
     if (isDays)
-        date4fromJulian(out, toInt(getDouble(operand)));
+        (void)date4fromJulian(out, toInt(getDouble(operand)));  // blanks for a day out of range
     else
         std::memcpy(out, operand, 8);
 }
@@ -391,14 +391,14 @@ void deleted(expr4run* run) {
     if (rec[0] == '*')
         v = 1;
     else if (rec[0] != ' ')
-        error4raise(run->expr->env, e4info, 91401);  // the evaluation goes on
+        error4raise(run->expr->env, e4info, E4LOC(91401));  // the evaluation goes on
     pushInt(run, v);
 }
 
 void str(expr4run* run) {
     double v = getDouble(pop(run));
     // A number that does not fit shows as '*' characters, not as an error.
-    if (run->entry->len > 0) c4dtoa(v, slot(run), run->entry->len, run->entry->param);
+    if (run->entry->len > 0) (void)c4dtoa(v, slot(run), run->entry->len, run->entry->param);
     push(run, slot(run));
 }
 

@@ -210,7 +210,7 @@ int32_t Parser::expression() {
         int32_t row = -1;
         for (int32_t r = expr4rowFirstOperator; r <= expr4rowLastOperator && row < 0; ++r)
             if (startsWithName(text_ + pos_, fn[r])) row = r;
-        if (row < 0) return fail(-480, 91201);
+        if (row < 0) return fail(e4exprOperator, E4LOC(91201));
         pos_ += fn[row].nameLen;
         while (top() >= 0) {
             const expr4func& held = fn[top()];
@@ -235,7 +235,7 @@ int32_t Parser::operand() {
         explicit Depth(int32_t& d) : n(++d) {}
         ~Depth() { --n; }
     } depth(nesting_);
-    if (nesting_ > kMaxNesting) return fail(-440, 91202);
+    if (nesting_ > kMaxNesting) return fail(e4exprNesting, E4LOC(91202));
     skipBlanks();
     char c = text_[pos_];
     if (c == '(') {
@@ -244,7 +244,7 @@ int32_t Parser::operand() {
         int32_t rc = expression();
         if (rc < 0) return rc;
         skipBlanks();
-        if (text_[pos_] != ')') return fail(-450, 91203);
+        if (text_[pos_] != ')') return fail(e4exprParen, E4LOC(91203));
         ++pos_;
         ops_.pop_back();
         return 0;
@@ -266,7 +266,7 @@ int32_t Parser::operand() {
     }
     if (c == '\'' || c == '"' || c == '[') {
         const char* end = std::strchr(text_ + pos_ + 1, c == '[' ? ']' : c);
-        if (end == nullptr) return fail(-500, 91204);
+        if (end == nullptr) return fail(e4exprQuote, E4LOC(91204));
         const char* begin = text_ + pos_ + 1;
         expr4entry e = leaf(expr4rowCharConst);
         e.param = static_cast<int32_t>(constants_.size());
@@ -302,7 +302,7 @@ int32_t Parser::operand() {
         return 0;
     }
     if (u4isIdentChar(static_cast<unsigned char>(c))) return name();
-    return fail(-490, 91205);
+    return fail(e4exprOperand, E4LOC(91205));
 }
 
 table4* Parser::findAlias(const std::string& name) {
@@ -316,7 +316,7 @@ table4* Parser::findAlias(const std::string& name) {
 int32_t Parser::name() {
     int32_t start = pos_;
     while (u4isIdentChar(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    if (pos_ == start) return fail(-490, 91206);
+    if (pos_ == start) return fail(e4exprOperand, E4LOC(91206));
     std::string word(text_ + start, pos_ - start);
     for (char& ch : word) ch = upperAscii(ch);
     int32_t end = pos_;
@@ -327,7 +327,7 @@ int32_t Parser::name() {
         source = findAlias(word);
         if (source == nullptr) {
             pos_ = start;
-            return fail(-420, 91207);
+            return fail(e4exprAlias, E4LOC(91207));
         }
         pos_ += 2;
     } else if (text_[pos_] == '.' && !startsLogicalOperator(text_ + pos_)) {
@@ -340,12 +340,12 @@ int32_t Parser::name() {
     }
     if (tag_ != nullptr && source->dataFile != table_->dataFile) {
         pos_ = start;
-        return fail(-510, 91208);
+        return fail(e4exprOtherTable, E4LOC(91208));
     }
     skipBlanks();
     start = pos_;
     while (u4isIdentChar(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-    if (pos_ == start) return fail(-490, 91209);
+    if (pos_ == start) return fail(e4exprOperand, E4LOC(91209));
     word.assign(text_ + start, pos_ - start);
     for (char& ch : word) ch = upperAscii(ch);
     return fieldEntry(source, word, start);
@@ -354,14 +354,14 @@ int32_t Parser::name() {
 int32_t Parser::fieldEntry(table4* source, const std::string& name, int32_t nameStart) {
     if (name.size() > 10) {
         pos_ = nameStart;
-        return fail(-490, 91210);
+        return fail(e4exprOperand, E4LOC(91210));
     }
     int32_t index = -1;
     for (int32_t i = 0; i < source->fieldCount && index < 0; ++i)
         if (name == source->fields[i].name) index = i;
     if (index < 0) {
         if (env_->errFieldName == 0) return kQuiet;
-        return error4raiseText(env_, e4fieldName, 91211, name.c_str(), text_);
+        return error4raiseText(env_, e4fieldName, E4LOC(91211), name.c_str(), text_);
     }
     // A tag reads its own data file through the current record, whichever
     // handle the alias named.
@@ -370,7 +370,7 @@ int32_t Parser::fieldEntry(table4* source, const std::string& name, int32_t name
     int32_t row = -1, width = 0;
     if (f->kind == field4kindMemo || f->type == 'M') {
         pos_ = nameStart;
-        return fail(e4notSupported, 91212);
+        return fail(e4notSupported, E4LOC(91212));
     }
     switch (f->type) {
         case 'C':
@@ -408,7 +408,7 @@ int32_t Parser::fieldEntry(table4* source, const std::string& name, int32_t name
     // read past its end.
     if (row < 0 || (width != 0 && f->len != width) || (row == expr4rowLogField && f->len < 1)) {
         pos_ = nameStart;
-        return fail(-460, 91213);
+        return fail(e4exprType, E4LOC(91213));
     }
     expr4entry e = leaf(row);
     e.fieldNumber = static_cast<int16_t>(index + 1);
@@ -426,7 +426,7 @@ int32_t Parser::fieldEntry(table4* source, const std::string& name, int32_t name
 // Takes the last argument as a whole number; it must be a numeric constant.
 int32_t Parser::foldLast(std::vector<size_t>& args, int32_t* value) {
     if (entries_.size() - args.back() != 1 || entries_.back().row != expr4rowNumConst)
-        return fail(-425, 91214);
+        return fail(e4exprConstant, E4LOC(91214));
     int32_t at = entries_.back().param;
     double v;
     std::memcpy(&v, constants_.data() + at, sizeof v);
@@ -443,14 +443,14 @@ int32_t Parser::function(const std::string& word, int32_t nameStart) {
         if (fn[r].name != nullptr && word == fn[r].name) row = r;
     if (row < 0) {
         pos_ = nameStart;
-        return fail(-470, 91215);
+        return fail(e4exprFunction, E4LOC(91215));
     }
     ops_.push_back(kBracket);
     ++pos_;
     std::vector<size_t> args;
     for (;;) {
         skipBlanks();
-        if (text_[pos_] == '\0') return fail(-450, 91216);
+        if (text_[pos_] == '\0') return fail(e4exprParen, E4LOC(91216));
         if (text_[pos_] == ')') {
             ++pos_;
             break;
@@ -467,14 +467,16 @@ int32_t Parser::function(const std::string& word, int32_t nameStart) {
             ++pos_;
             continue;
         }
-        return fail(text_[pos_] == '\0' ? -450 : -400, 91217);
+        return fail(text_[pos_] == '\0' ? e4exprParen : e4exprComma, E4LOC(91217));
     }
     ops_.pop_back();
 
     int16_t code = fn[row].code;
     size_t given = args.size();
     int32_t len = 0, param = 0, rc = 0;
-    auto wrongCount = [&] { return error4raiseText(env_, -430, 91218, word.c_str(), text_); };
+    auto wrongCount = [&] {
+        return error4raiseText(env_, e4exprArgCount, E4LOC(91218), word.c_str(), text_);
+    };
     if (code == expr4codeStr) {
         if (given > 3) return wrongCount();
         int32_t width = 10, dec = 0;
@@ -484,7 +486,8 @@ int32_t Parser::function(const std::string& word, int32_t nameStart) {
         if (width < 0) width = 10;
         if (dec + 1 >= width) dec = width - 2;
         if (dec < 0) dec = 0;
-        if (width > 128 || dec > 15) return fail(-425, 91219);  // beyond any number's text
+        if (width > 128 || dec > 15)
+            return fail(e4exprConstant, E4LOC(91219));  // beyond any number's text
         len = width;
         param = dec;
     } else if (code == expr4codeSubstr) {
@@ -608,7 +611,7 @@ int32_t Parser::resultLength(expr4entry& e, const Pending* ops, bool& trimSeen) 
             break;
         }
         case expr4codeIif:
-            if (ops[1].len != ops[2].len) return fail(-422, 91220);
+            if (ops[1].len != ops[2].len) return fail(e4exprIifLength, E4LOC(91220));
             e.len = ops[1].len;
             break;
         case expr4codeDescend:
@@ -631,8 +634,8 @@ int32_t Parser::typePass() {
         expr4entry& e = entries_[i];
         const expr4func& f = fn[e.row];
         int32_t n = e.operands;
-        if (f.paramCount > 0 && n != f.paramCount) return fail(-430, 91221);
-        if (n > static_cast<int32_t>(stack.size())) return fail(e4result, 91222);
+        if (f.paramCount > 0 && n != f.paramCount) return fail(e4exprArgCount, E4LOC(91221));
+        if (n > static_cast<int32_t>(stack.size())) return fail(e4result, E4LOC(91222));
         Pending* ops = stack.data() + stack.size() - n;
         int32_t chosen = -1;
         for (int32_t r = firstRowOf(e.row); fn[r].code == f.code && chosen < 0; ++r) {
@@ -644,7 +647,7 @@ int32_t Parser::typePass() {
             }
             if (fits) chosen = r;
         }
-        if (chosen < 0) return fail(-460, 91223);
+        if (chosen < 0) return fail(e4exprType, E4LOC(91223));
         const expr4func& c = fn[chosen];
         for (int32_t k = 0; k < n; ++k) {
             char want = c.paramCount < 0 ? c.params[0] : c.params[k];
@@ -674,13 +677,14 @@ int32_t Parser::typePass() {
         if ((c.type == 'N' || c.type == 'D' || c.type == 'I') && span < 8) span = 8;
         nextFree = offset + span;
         maxEnd = std::max(maxEnd, nextFree);
-        if (maxEnd > kMaxWork) return fail(e4memory, 91224);
+        if (maxEnd > kMaxWork) return fail(e4memory, E4LOC(91224));
         e.offset = static_cast<int32_t>(offset);
         e.entryCount = count;
         stack.push_back({c.type, e.len, e.offset, i, count});
-        if (stack.size() >= static_cast<size_t>(expr4stackDepth)) return fail(-440, 91225);
+        if (stack.size() >= static_cast<size_t>(expr4stackDepth))
+            return fail(e4exprNesting, E4LOC(91225));
     }
-    if (stack.size() != 1) return fail(e4result, 91226);
+    if (stack.size() != 1) return fail(e4result, E4LOC(91226));
     type_ = stack[0].type;
     len_ = stack[0].len;
     workLength_ = static_cast<int32_t>(maxEnd) + 1;
@@ -696,7 +700,7 @@ expression4* Parser::build() {
     size_t textBytes = std::strlen(text_) + 1;
     size_t total = head + entryBytes + constantBytes + textBytes;
     if (total > static_cast<size_t>(INT32_MAX - 64)) {
-        error4raise(env_, e4memory, 91227);
+        error4raise(env_, e4memory, E4LOC(91227));
         return nullptr;
     }
     auto* block = static_cast<char*>(u4allocAgain(env_, static_cast<int32_t>(total)));
@@ -729,7 +733,7 @@ expression4* Parser::build() {
 expression4* Parser::run() {
     if (expression() < 0) return nullptr;
     if (text_[pos_] != '\0') {  // a ')' or ',' with nothing open
-        fail(-410, 91228);
+        fail(e4exprTrailing, E4LOC(91228));
         return nullptr;
     }
     if (typePass() < 0) return nullptr;
@@ -740,12 +744,12 @@ expression4* Parser::run() {
 
 expression4* expr4parse(table4* table, const char* text, const expr4tag* tag) {
     if (table == nullptr || table->env == nullptr || table->dataFile == nullptr) {
-        error4raise(table != nullptr ? table->env : nullptr, e4parmNull, 91200);
+        error4raise(table != nullptr ? table->env : nullptr, e4parmNull, E4LOC(91200));
         return nullptr;
     }
     if (error4pending(table->env)) return nullptr;
     if (text == nullptr) {
-        error4raise(table->env, e4parmNull, 91229);
+        error4raise(table->env, e4parmNull, E4LOC(91229));
         return nullptr;
     }
     return Parser(table, text, tag).run();

@@ -13,15 +13,15 @@
 namespace {
 
 // 0 when `f` belongs to a handle of an environment, else the error raised.
-int32_t attached(const field4* f, int32_t location) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, location);
+int32_t attached(const field4* f, error4span<2> location) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, location.at<0>());
     if (f->table == nullptr || f->table->env == nullptr)
-        return error4raise(nullptr, e4struct, location + 1);
+        return error4raise(nullptr, e4struct, location.at<1>());
     return 0;
 }
 
 // As `attached`, and no error pending: the field may be written now.
-int32_t writable(const field4* f, int32_t location) {
+int32_t writable(const field4* f, error4span<2> location) {
     int32_t rc = attached(f, location);
     if (rc != 0) return rc;
     return error4pending(f->table->env) ? e4codeBase : 0;
@@ -35,7 +35,7 @@ int32_t nullSlot(const field4* f, char** byte, unsigned char* mask) {
     const field4* flags = t->fieldCount > 0 ? &t->fields[t->fieldCount - 1] : nullptr;
     if (flags == nullptr || flags->type != '0' || f->nullBit < 0 ||
         int32_t{flags->len} * 8 <= f->nullBit)
-        return error4raiseText(t->env, e4data, 93201,
+        return error4raiseText(t->env, e4data, E4LOC(93201),
                                t->dataFile != nullptr ? t->dataFile->name : t->alias);
     *byte = t->record + flags->offset + f->nullBit / 8;
     *mask = static_cast<unsigned char>(1u << (f->nullBit % 8));
@@ -76,7 +76,7 @@ bool binaryMemo(const field4* f) {
 
 const char* field4name(const field4* f) {
     if (f == nullptr) {
-        error4raise(nullptr, e4parmNull, 93210);
+        error4raise(nullptr, e4parmNull, E4LOC(93210));
         return nullptr;
     }
     return f->name;
@@ -84,7 +84,7 @@ const char* field4name(const field4* f) {
 
 char field4type(const field4* f) {
     if (f == nullptr) {
-        error4raise(nullptr, e4parmNull, 93211);
+        error4raise(nullptr, e4parmNull, E4LOC(93211));
         return 0;
     }
     switch (f->type) {
@@ -100,33 +100,33 @@ char field4type(const field4* f) {
 }
 
 int32_t field4length(const field4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 93212);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(93212));
     return f->len;
 }
 
 const char* field4pointer(const field4* f) {
-    if (attached(f, 93213) != 0) return nullptr;
+    if (attached(f, E4LOC(93213)) != 0) return nullptr;
     return f->table->record + f->offset;
 }
 
 char* field4writePointer(field4* f) {
-    if (writable(f, 93215) != 0) return nullptr;
+    if (writable(f, E4LOC(93215)) != 0) return nullptr;
     return beginWrite(f);
 }
 
 int32_t field4assign(field4* f, const char* text) {
-    int32_t rc = writable(f, 93217);
+    int32_t rc = writable(f, E4LOC(93217));
     if (rc != 0) return rc;
-    if (text == nullptr) return error4raise(f->table->env, e4parmNull, 93219);
+    if (text == nullptr) return error4raise(f->table->env, e4parmNull, E4LOC(93219));
     return field4assignBytes(f, text, static_cast<int32_t>(strnlen(text, f->len)));
 }
 
 int32_t field4assignBytes(field4* f, const char* bytes, int32_t n) {
-    int32_t rc = writable(f, 93220);
+    int32_t rc = writable(f, E4LOC(93220));
     if (rc != 0) return rc;
     env4* env = f->table->env;
-    if (n < 0) return error4raise(env, e4parm, 93222);
-    if (bytes == nullptr && n > 0) return error4raise(env, e4parmNull, 93223);
+    if (n < 0) return error4raise(env, e4parm, E4LOC(93222));
+    if (bytes == nullptr && n > 0) return error4raise(env, e4parmNull, E4LOC(93223));
     char* to = beginWrite(f);
     if (to == nullptr) return env->errorCode;
     int32_t copied = std::min<int32_t>(n, f->len);
@@ -137,7 +137,7 @@ int32_t field4assignBytes(field4* f, const char* bytes, int32_t n) {
 }
 
 int32_t field4blank(field4* f) {
-    int32_t rc = writable(f, 93224);
+    int32_t rc = writable(f, E4LOC(93224));
     if (rc != 0) return rc;
     char* to = beginWrite(f);
     if (to == nullptr) return f->table->env->errorCode;
@@ -146,7 +146,7 @@ int32_t field4blank(field4* f) {
 }
 
 const char* field4string(const field4* f) {
-    if (attached(f, 93226) != 0) return nullptr;
+    if (attached(f, E4LOC(93226)) != 0) return nullptr;
     env4* env = f->table->env;
     if (env->workBufferLen < f->len + 1 &&
         u4growBuffer(env, &env->workBuffer, &env->workBufferLen, f->len + 1) < 0)
@@ -157,11 +157,11 @@ const char* field4string(const field4* f) {
 }
 
 int32_t field4copyString(const field4* f, char* buffer, int32_t size) {
-    int32_t rc = attached(f, 93228);
+    int32_t rc = attached(f, E4LOC(93228));
     if (rc != 0) return rc;
     env4* env = f->table->env;
-    if (buffer == nullptr) return error4raise(env, e4parmNull, 93230);
-    if (size < 1) return error4raise(env, e4parm, 93231);
+    if (buffer == nullptr) return error4raise(env, e4parmNull, E4LOC(93230));
+    if (size < 1) return error4raise(env, e4parm, E4LOC(93231));
     int32_t n = std::min<int32_t>(size - 1, f->len);
     std::memcpy(buffer, f->table->record + f->offset, n);
     buffer[n] = '\0';
@@ -180,12 +180,12 @@ const char* field4textPointer(const field4* f) {
 }
 
 int32_t field4releaseText(field4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 93232);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(93232));
     return 0;
 }
 
 int32_t field4isNull(const field4* f) {
-    int32_t rc = attached(f, 93233);
+    int32_t rc = attached(f, E4LOC(93233));
     if (rc != 0) return rc;
     if (!f->nullable) return 0;
     char* byte = nullptr;

@@ -19,7 +19,7 @@ const char* field4name(const field4* f);
 // The type letter as callers see it: a binary C is 'Z', F is 'N', a binary M
 // is 'X', others as stored. 0 for a null field.
 char field4type(const field4* f);
-int32_t field4length(const field4* f);
+[[nodiscard]] int32_t field4length(const field4* f);
 // The field's bytes in the record buffer, for reading (not terminated).
 const char* field4pointer(const field4* f);
 // The same for writing: marks the record changed and clears the null bit;
@@ -27,23 +27,23 @@ const char* field4pointer(const field4* f);
 char* field4writePointer(field4* f);
 // Copies the text's bytes, at most the field length, and pads with blanks.
 // 0; -970 for a field without a table or environment; -935; -1410.
-int32_t field4assign(field4* f, const char* text);
+[[nodiscard]] int32_t field4assign(field4* f, const char* text);
 // The same with n bytes; a null `bytes` with n above 0 is -935, n below 0 -930.
-int32_t field4assignBytes(field4* f, const char* bytes, int32_t n);
+[[nodiscard]] int32_t field4assignBytes(field4* f, const char* bytes, int32_t n);
 // Zero bytes in a binary field, blanks in any other. 0 or the error.
-int32_t field4blank(field4* f);
+[[nodiscard]] int32_t field4blank(field4* f);
 // A NUL-terminated copy of the field's bytes in the environment's work buffer,
 // valid until the next call that uses that buffer. Null on failure.
 const char* field4string(const field4* f);
 // Copies at most size - 1 bytes and a NUL into `buffer`; the count copied.
-int32_t field4copyString(const field4* f, char* buffer, int32_t size);
+[[nodiscard]] int32_t field4copyString(const field4* f, char* buffer, int32_t size);
 // Assigns `text` (null: empty) as field4assignBytes does. 0 or the error.
-int32_t field4setText(field4* f, const char* text);
+[[nodiscard]] int32_t field4setText(field4* f, const char* text);
 // The text of a memo-type field. No memo file is kept, so this is the field's
 // own record bytes, given NUL-terminated as `field4string` gives them.
 const char* field4textPointer(const field4* f);
 // Releases what field4textPointer gave: nothing to release. 0.
-int32_t field4releaseText(field4* f);
+[[nodiscard]] int32_t field4releaseText(field4* f);
 // 1 when the field's null bit is set, 0 when it is clear or the field cannot
 // be null; -200 when `_NullFlags` is missing or too short.
-int32_t field4isNull(const field4* f);
+[[nodiscard]] int32_t field4isNull(const field4* f);

@@ -55,6 +55,8 @@ int32_t keepName(file4* f, const char* name, int copyName) {
     return 0;
 }
 
+void resetRecord(file4* f, int8_t kind);
+
 // Settles identity, flags and buffering of a file whose descriptor is open.
 int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
     struct stat st {};
@@ -73,9 +75,16 @@ int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
     if (name != nullptr && keepName(f, name, copyName) < 0) {
         close(f->fd);
         f->fd = -1;
-        return error4raise(env, e4memory, 90601);
+        return error4raise(env, e4memory, E4LOC(90601));
     }
-    list4add(&env->files, f);
+    if (list4add(&env->files, f) < 0) {
+        // Unlisted, the buffer would never write it back or let it go: refuse the file.
+        close(f->fd);
+        if (f->isTemp && f->name != nullptr) unlink(f->name);
+        if (f->nameOwned) mem4free(f->name);
+        resetRecord(f, f->kind);
+        return error4raise(env, e4info, E4LOC(90602));
+    }
     if (env->buffer.running) buffer4attach(env, f);
     return 0;
 }
@@ -128,13 +137,13 @@ int32_t createTemp(file4* f, env4* env) {
         f->len = 0;
         f->readAhead = 1;
         f->writeBehindWanted = 1;
-        list4add(&env->files, f);
+        if (list4add(&env->files, f) < 0) return error4raise(env, e4info, E4LOC(90612));
         buffer4attach(env, f);
         return 0;
     }
     char* name = nullptr;
     int fd = makeTempFile(env, &name);
-    if (fd < 0) return error4raise(env, e4create, 90610);
+    if (fd < 0) return error4raise(env, e4create, E4LOC(90610));
     takeShareMode(fd, true, 1);
     f->fd = fd;
     f->nameOwned = 1;
@@ -184,7 +193,7 @@ int32_t file4tempToDisk(file4* f) {
     if (f->onDisk) return 0;
     char* name = nullptr;
     int fd = makeTempFile(f->env, &name);
-    if (fd < 0) return error4raise(f->env, e4create, 90611);
+    if (fd < 0) return error4raise(f->env, e4create, E4LOC(90611));
     takeShareMode(fd, true, 1);
     f->fd = fd;
     f->name = name;
@@ -194,12 +203,12 @@ int32_t file4tempToDisk(file4* f) {
 }
 
 int32_t file4open(file4* f, env4* env, const char* name, int copyName) {
-    if (f == nullptr || env == nullptr) return error4raise(env, e4parmNull, 90620);
+    if (f == nullptr || env == nullptr) return error4raise(env, e4parmNull, E4LOC(90620));
     if (error4pending(env)) return e4codeBase;
     resetRecord(f, f->kind);
-    if (name == nullptr) return error4raise(env, e4parmNull, 90621);
+    if (name == nullptr) return error4raise(env, e4parmNull, E4LOC(90621));
     buffer4autoStart(env);
-    if (!validMode(env->accessMode)) return error4raiseText(env, e4open, 90622, name);
+    if (!validMode(env->accessMode)) return error4raiseText(env, e4open, E4LOC(90622), name);
     // A file without write permission bits (the read-only attribute), or one
     // we may not write (ownership, read-only mount), opens for reading.
     struct stat attributes {};
@@ -218,7 +227,7 @@ int32_t file4open(file4* f, env4* env, const char* name, int copyName) {
             code = takeShareMode(fd, !readOnly, env->accessMode);
         if (code < 0) close(fd);
     }
-    if (code < 0) return quietOrRaise(env, code, 90623, name, env->errOpen != 0, r4noOpen);
+    if (code < 0) return quietOrRaise(env, code, E4LOC(90623), name, env->errOpen != 0, r4noOpen);
     f->fd = fd;
     f->isReadOnly = readOnly;
     f->accessMode = env->accessMode;
@@ -226,7 +235,7 @@ int32_t file4open(file4* f, env4* env, const char* name, int copyName) {
 }
 
 int32_t file4create(file4* f, env4* env, const char* name, int copyName) {
-    if (f == nullptr || env == nullptr) return error4raise(env, e4parmNull, 90630);
+    if (f == nullptr || env == nullptr) return error4raise(env, e4parmNull, E4LOC(90630));
     if (error4pending(env)) return e4codeBase;
     resetRecord(f, f->kind);
     buffer4autoStart(env);
@@ -255,7 +264,7 @@ int32_t file4create(file4* f, env4* env, const char* name, int copyName) {
     }
     if (refused) {
         if (fd >= 0) close(fd);
-        return quietOrRaise(env, e4create, 90631, name, env->errCreate != 0, r4noCreate);
+        return quietOrRaise(env, e4create, E4LOC(90631), name, env->errCreate != 0, r4noCreate);
     }
     f->fd = fd;
     f->accessMode = env->accessMode;
@@ -263,7 +272,7 @@ int32_t file4create(file4* f, env4* env, const char* name, int copyName) {
 }
 
 int32_t file4close(file4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90640);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90640));
     env4* env = f->env;
     if (!file4isOpen(f) || env == nullptr) {
         resetRecord(f, 0);
@@ -271,20 +280,20 @@ int32_t file4close(file4* f) {
     }
     if (f->bufferKind != 0 && buffer4detach(f, f->isTemp != 0) < 0) {
         // The held data could not be written: keep going, the error stays.
-        buffer4detach(f, true);
+        (void)buffer4detach(f, true);  // discarding cannot fail
     }
     if (f->fd >= 0 && close(f->fd) != 0 && !f->isTemp)
-        error4raiseText(env, e4write, 90641, f->name);
+        error4raiseText(env, e4write, E4LOC(90641), f->name);
     if (f->isTemp && f->onDisk && f->name != nullptr) unlink(f->name);
     if (f->nameOwned) mem4free(f->name);
-    if (list4contains(&env->files, f)) list4remove(&env->files, f);
+    if (list4contains(&env->files, f)) (void)list4remove(&env->files, f);
     resetRecord(f, 0);
     return env->errorCode < 0 ? -1 : 0;
 }
 
 int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n) {
     if (f == nullptr || buffer == nullptr || pos < 0 || n < 0)
-        return error4raise(f == nullptr ? nullptr : f->env, e4parmNull, 90650);
+        return error4raise(f == nullptr ? nullptr : f->env, e4parmNull, E4LOC(90650));
     if (error4pending(f->env)) return -1;
     if (f->fd < 0) return 0;
     int32_t done = 0;
@@ -293,7 +302,7 @@ int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n) {
         ssize_t got = pread(f->fd, out + done, n - done, off_t{pos} + done);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            error4raiseText(f->env, e4read, 90651, f->name);
+            error4raiseText(f->env, e4read, E4LOC(90651), f->name);
             return 0;
         }
         if (got == 0) break;
@@ -303,24 +312,24 @@ int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n) {
 }
 
 int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90655);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90655));
     if (error4pending(f->env)) return -1;
-    if (pos < 0 || buffer == nullptr || n < 0) return error4raise(f->env, e4parmNull, 90656);
+    if (pos < 0 || buffer == nullptr || n < 0) return error4raise(f->env, e4parmNull, E4LOC(90656));
     if (buffer4uses(f)) return buffer4read(f, pos, buffer, n);
     if (!f->onDisk) return 0;
     return file4readLow(f, pos, buffer, n);
 }
 
 int32_t file4readAll(file4* f, int32_t pos, void* buffer, int32_t n) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90660);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90660));
     if (error4pending(f->env)) return e4codeBase;
     bool buffered = buffer4uses(f);
-    if (!buffered && !f->onDisk) return error4raiseText(f->env, e4bufRead, 90661, f->name);
+    if (!buffered && !f->onDisk) return error4raiseText(f->env, e4bufRead, E4LOC(90661), f->name);
     int32_t got = file4read(f, pos, buffer, n);
     if (got < 0) return got;
     if (got < n) {
         std::string where = std::to_string(pos), length = std::to_string(n);
-        return error4raiseText(f->env, e4read, 90662, f->name, where.c_str(),
+        return error4raiseText(f->env, e4read, E4LOC(90662), f->name, where.c_str(),
                                buffered ? "file4readAll" : "file4readAllLow");
     }
     return 0;
@@ -328,8 +337,8 @@ int32_t file4readAll(file4* f, int32_t pos, void* buffer, int32_t n) {
 
 int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
     if (f == nullptr || buffer == nullptr || pos < 0 || n < 0)
-        return error4raise(f == nullptr ? nullptr : f->env, e4parm, 90670);
-    if (f->fd < 0) return error4raiseText(f->env, e4write, 90671, f->name);
+        return error4raise(f == nullptr ? nullptr : f->env, e4parm, E4LOC(90670));
+    if (f->fd < 0) return error4raiseText(f->env, e4write, E4LOC(90671), f->name);
     int32_t done = 0;
     auto* in = static_cast<const char*>(buffer);
     if (injectedFailure(f)) n /= 2;
@@ -344,53 +353,54 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
 }
 
 int32_t file4write(file4* f, int32_t pos, const void* buffer, int32_t n) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90675);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90675));
     if (error4pending(f->env)) return e4codeBase;
-    if (f->isReadOnly) return error4raiseText(f->env, e4write, 90676, f->name);
+    if (f->isReadOnly) return error4raiseText(f->env, e4write, E4LOC(90676), f->name);
     if (pos < 0 || n < 0 || (buffer == nullptr && n > 0) || int64_t{pos} + n > INT32_MAX)
-        return error4raise(f->env, e4parm, 90677);
+        return error4raise(f->env, e4parm, E4LOC(90677));
     if (n == 0) return 0;
     if (f->writeBehind && f->bufferKind != 0) return buffer4write(f, pos, buffer, n);
     if (!f->onDisk && file4tempToDisk(f) < 0) return f->env->errorCode;
     int32_t put = file4writeLow(f, pos, buffer, n);
     if (put < 0) return put;
-    if (put != n) return error4raiseText(f->env, e4write, 90678, f->name);
+    if (put != n) return error4raiseText(f->env, e4write, E4LOC(90678), f->name);
     if (buffer4uses(f)) buffer4refreshRange(f, pos, buffer, n);
     if (f->env->flushWrites) return file4flush(f);
     return 0;
 }
 
 int32_t file4length(file4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90680);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90680));
     if (error4pending(f->env)) return e4codeBase;
     bool buffered = buffer4uses(f);
     if (buffered && f->len >= 0) return f->len;
     if (!f->onDisk) return f->len < 0 ? 0 : f->len;
     struct stat st {};
     if (fstat(f->fd, &st) != 0 || st.st_size > INT32_MAX)
-        return error4raiseText(f->env, e4len, 90681, f->name);
+        return error4raiseText(f->env, e4len, E4LOC(90681), f->name);
     if (buffered) f->len = static_cast<int32_t>(st.st_size);
     return static_cast<int32_t>(st.st_size);
 }
 
 int32_t file4setLength(file4* f, int32_t length) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90685);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90685));
     // Only a pending error blocks; a stored outcome such as 60 does not.
     if (error4pending(f->env)) return e4codeBase;
-    if (length < 0) return error4raise(f->env, e4parm, 90686);
-    if (f->isReadOnly) return error4raiseText(f->env, e4write, 90687, f->name);
+    if (length < 0) return error4raise(f->env, e4parm, E4LOC(90686));
+    if (f->isReadOnly) return error4raiseText(f->env, e4write, E4LOC(90687), f->name);
     if (buffer4uses(f)) buffer4setLength(f, length);
     if (!f->onDisk) {
         f->len = length;
         return 0;
     }
-    if (ftruncate(f->fd, length) != 0) return error4raiseText(f->env, e4lenSet, 90688, f->name);
+    if (ftruncate(f->fd, length) != 0)
+        return error4raiseText(f->env, e4lenSet, E4LOC(90688), f->name);
     if (f->diskEnd >= 0) f->diskEnd = length;
     return 0;
 }
 
 int32_t file4flush(file4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90690);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90690));
     if (error4pending(f->env)) return e4codeBase;
     if (f->isReadOnly || !file4isOpen(f)) return 0;
     if (f->bufferKind != 0) {
@@ -398,19 +408,19 @@ int32_t file4flush(file4* f) {
         if (rc < 0) return rc;
     }
     if (!f->onDisk) return 0;  // a temporary file never needs to survive a crash
-    if (fsync(f->fd) != 0) return error4raiseText(f->env, e4bufFlush, 90691, f->name);
+    if (fsync(f->fd) != 0) return error4raiseText(f->env, e4bufFlush, E4LOC(90691), f->name);
     return 0;
 }
 
 int32_t file4writeBack(file4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90693);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90693));
     if (error4pending(f->env)) return e4codeBase;
     if (f->bufferKind == 0 || !f->writeBehind) return 0;
     return buffer4writeBackFile(f);
 }
 
 int32_t file4dropBuffers(file4* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90695);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90695));
     if (error4pending(f->env)) return e4codeBase;
     if (f->bufferKind == 0 || f->accessMode == 1) return 0;
     int32_t rc = buffer4dropFile(f);
@@ -420,7 +430,7 @@ int32_t file4dropBuffers(file4* f) {
 }
 
 int32_t file4setReadAhead(file4* f, int on) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90696);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90696));
     if (error4pending(f->env)) return e4codeBase;
     if (!on && f->bufferKind != 0 && !f->writeBehind) {
         int32_t rc = buffer4dropFile(f);
@@ -432,7 +442,7 @@ int32_t file4setReadAhead(file4* f, int on) {
 }
 
 int32_t file4setWriteBehind(file4* f, int on) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 90697);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90697));
     if (error4pending(f->env)) return e4codeBase;
     f->writeBehindWanted = on ? 1 : 0;
     if (f->bufferKind == 0) return 0;

@@ -75,53 +75,53 @@ struct file4seqWriter {
 };
 
 // Opens an existing file: 0, 70 (quiet failure, errOpen 0) or an error.
-int32_t file4open(file4* f, env4* env, const char* name, int copyName);
+[[nodiscard]] int32_t file4open(file4* f, env4* env, const char* name, int copyName);
 // Creates a file (a temporary one when name is null): 0, 60 or an error.
-int32_t file4create(file4* f, env4* env, const char* name, int copyName);
+[[nodiscard]] int32_t file4create(file4* f, env4* env, const char* name, int copyName);
 // Closes (deleting a temporary file); 0, or -1 when an error is pending afterwards.
-int32_t file4close(file4* f);
+[[nodiscard]] int32_t file4close(file4* f);
 bool file4isOpen(const file4* f);
 
 // Reads from disk, past the buffer: bytes read (short at the end), -1 while an
 // error is pending, or the error.
-int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n);
+[[nodiscard]] int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n);
 // Reads through the buffer when the file uses it.
-int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n);
+[[nodiscard]] int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n);
 // As file4read, but fewer than n bytes is -70.
-int32_t file4readAll(file4* f, int32_t pos, void* buffer, int32_t n);
+[[nodiscard]] int32_t file4readAll(file4* f, int32_t pos, void* buffer, int32_t n);
 // Writes to disk, past the buffer: bytes written.
-int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n);
+[[nodiscard]] int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n);
 // Writes all n bytes (into the buffer with write-behind): 0 or an error.
-int32_t file4write(file4* f, int32_t pos, const void* buffer, int32_t n);
-int32_t file4length(file4* f);
-int32_t file4setLength(file4* f, int32_t length);
-int32_t file4flush(file4* f);
+[[nodiscard]] int32_t file4write(file4* f, int32_t pos, const void* buffer, int32_t n);
+[[nodiscard]] int32_t file4length(file4* f);
+[[nodiscard]] int32_t file4setLength(file4* f, int32_t length);
+[[nodiscard]] int32_t file4flush(file4* f);
 // Writes the file's changed blocks held by write-behind to disk, without asking
 // the device to keep them (as file4flush does): 0 or the error.
-int32_t file4writeBack(file4* f);
-int32_t file4dropBuffers(file4* f);
+[[nodiscard]] int32_t file4writeBack(file4* f);
+[[nodiscard]] int32_t file4dropBuffers(file4* f);
 
 void file4seqReadInit(file4seqReader* r, file4* f, int32_t pos, void* buffer, int32_t size);
-int32_t file4seqRead(file4seqReader* r, void* buffer, int32_t n);
-int32_t file4seqReadAll(file4seqReader* r, void* buffer, int32_t n);
+[[nodiscard]] int32_t file4seqRead(file4seqReader* r, void* buffer, int32_t n);
+[[nodiscard]] int32_t file4seqReadAll(file4seqReader* r, void* buffer, int32_t n);
 void file4seqWriteInit(file4seqWriter* w, file4* f, int32_t pos, void* buffer, int32_t size);
-int32_t file4seqWrite(file4seqWriter* w, const void* buffer, int32_t n);
-int32_t file4seqWriteRepeat(file4seqWriter* w, int32_t n, char byte);
-int32_t file4seqWriteFlush(file4seqWriter* w);
+[[nodiscard]] int32_t file4seqWrite(file4seqWriter* w, const void* buffer, int32_t n);
+[[nodiscard]] int32_t file4seqWriteRepeat(file4seqWriter* w, int32_t n, char byte);
+[[nodiscard]] int32_t file4seqWriteFlush(file4seqWriter* w);
 
 // Starts the environment's block buffer with `bufferMemory` bytes: 0, -1 when
 // not even one group can be had, or an error.
-int32_t buffer4start(env4* env);
+[[nodiscard]] int32_t buffer4start(env4* env);
 // Writes back and frees every block, detaches every file and keeps buffering
 // from starting by itself: 0 or -620 (nothing is freed then).
-int32_t buffer4suspend(env4* env);
-int32_t buffer4startForward(env4* env);
-int32_t buffer4suspendForward(env4* env);
+[[nodiscard]] int32_t buffer4suspend(env4* env);
+[[nodiscard]] int32_t buffer4startForward(env4* env);
+[[nodiscard]] int32_t buffer4suspendForward(env4* env);
 
 // Turns read-ahead or write-behind of one file on (1) or off (0); turning
 // write-behind off writes the held blocks back first.
-int32_t file4setReadAhead(file4* f, int on);
-int32_t file4setWriteBehind(file4* f, int on);
+[[nodiscard]] int32_t file4setReadAhead(file4* f, int on);
+[[nodiscard]] int32_t file4setWriteBehind(file4* f, int on);
 
 // Test hook for the failure paths: from now on the nth write to disk (1: the next one) of a
 // file of `kind` (0: any kind) writes the first half of its bytes and then fails, as a full

@@ -20,7 +20,7 @@ void file4seqReadInit(file4seqReader* r, file4* f, int32_t pos, void* buffer, in
 }
 
 int32_t file4seqRead(file4seqReader* r, void* buffer, int32_t n) {
-    if (r == nullptr || r->file == nullptr) return error4raise(nullptr, e4parmNull, 90701);
+    if (r == nullptr || r->file == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90901));
     file4* f = r->file;
     if (error4pending(f->env)) return -1;
     auto* out = static_cast<char*>(buffer);
@@ -52,7 +52,8 @@ int32_t file4seqReadAll(file4seqReader* r, void* buffer, int32_t n) {
     int32_t got = file4seqRead(r, buffer, n);
     if (got < 0) return got;
     if (got < n)
-        return error4raiseText(r->file->env, e4read, 90702, r->file->name, "file4seqReadAll");
+        return error4raiseText(r->file->env, e4read, E4LOC(90902), r->file->name,
+                               "file4seqReadAll");
     return 0;
 }
 
@@ -66,7 +67,7 @@ void file4seqWriteInit(file4seqWriter* w, file4* f, int32_t pos, void* buffer, i
 }
 
 int32_t file4seqWriteFlush(file4seqWriter* w) {
-    if (w == nullptr || w->file == nullptr) return error4raise(nullptr, e4parmNull, 90705);
+    if (w == nullptr || w->file == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90905));
     int32_t used = w->total - w->avail;
     if (used == 0) return 0;
     int32_t rc = file4write(w->file, w->pos, w->buffer, used);
@@ -77,7 +78,7 @@ int32_t file4seqWriteFlush(file4seqWriter* w) {
 }
 
 int32_t file4seqWrite(file4seqWriter* w, const void* buffer, int32_t n) {
-    if (w == nullptr || w->file == nullptr) return error4raise(nullptr, e4parmNull, 90706);
+    if (w == nullptr || w->file == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90906));
     if (error4pending(w->file->env)) return e4codeBase;
     auto* in = static_cast<const char*>(buffer);
     if (w->total == 0) {

@@ -13,20 +13,20 @@
 #include "xbase/fwd4.h"
 #include "xbase/table4.h"
 
-int32_t table4appendForward(table4* t);
-int32_t table4beginAppendForward(table4* t, int32_t ignored);
-int32_t table4skipForward(table4* t, int32_t n);
-int32_t table4goTopForward(table4* t);
-int32_t table4blankForward(table4* t);
-int32_t table4isDeletedForward(table4* t);
+[[nodiscard]] int32_t table4appendForward(table4* t);
+[[nodiscard]] int32_t table4beginAppendForward(table4* t, int32_t ignored);
+[[nodiscard]] int32_t table4skipForward(table4* t, int32_t n);
+[[nodiscard]] int32_t table4goTopForward(table4* t);
+[[nodiscard]] int32_t table4blankForward(table4* t);
+[[nodiscard]] int32_t table4isDeletedForward(table4* t);
 field4* table4fieldForward(table4* t, int32_t n);
 int16_t table4fieldCountForward(table4* t);
-int32_t table4recordCountForward(table4* t);
-int32_t date4applyPictureForward(const char* date, char* result, const char* picture);
-int32_t field4assignForward(field4* f, const char* text);
+[[nodiscard]] int32_t table4recordCountForward(table4* t);
+[[nodiscard]] int32_t date4applyPictureForward(const char* date, char* result, const char* picture);
+[[nodiscard]] int32_t field4assignForward(field4* f, const char* text);
 const char* field4nameForward(field4* f);
-int32_t field4setTextForward(field4* f, const char* text);
-int32_t field4releaseTextForward(field4* f);
+[[nodiscard]] int32_t field4setTextForward(field4* f, const char* text);
+[[nodiscard]] int32_t field4releaseTextForward(field4* f);
 const char* field4textPointerForward(field4* f);
 const char* field4pointerForward(field4* f);
 const char* field4stringForward(field4* f);

@@ -82,26 +82,28 @@ int32_t parseTag(tag4file* t, table4* table, bool creating) {
     t->expr = expr4parse(table, t->exprText, &t->exprTag);
     if (t->expr == nullptr) {
         if (error4pending(env)) return env->errorCode;
-        return error4raiseText(env, creating ? e4memory : e4index, 92401, t->alias, file);
+        return error4raiseText(env, creating ? e4memory : e4index, E4LOC(92401), t->alias, file);
     }
     const int32_t length = expr4keyLength(t->expr);
     if (creating) {
         // A key that no leaf could hold is refused now, not at every later write.
         if (length < 1 || length > tag4maxKeyLength)
-            return error4raiseText(env, e4tagInfo, 92402, t->alias, t->exprText);
+            return error4raiseText(env, e4tagInfo, E4LOC(92402), t->alias, t->exprText);
         t->keyLength = uint16_t(length);
     } else if (length != t->keyLength) {
-        return error4raiseText(env, e4index, 92403, t->alias, file);
+        return error4raiseText(env, e4index, E4LOC(92403), t->alias, file);
     }
     tag4fileSetType(t, t->expr->type);
     if (t->filterText != nullptr && t->filterText[0] != '\0') {
         t->filter = expr4parse(table, t->filterText, &t->exprTag);
         if (t->filter == nullptr) {
             if (error4pending(env)) return env->errorCode;
-            return error4raiseText(env, creating ? e4memory : e4index, 92404, t->alias, file);
+            return error4raiseText(env, creating ? e4memory : e4index, E4LOC(92404), t->alias,
+                                   file);
         }
         if (t->filter->type != 'L')
-            return error4raiseText(env, creating ? e4tagInfo : e4index, 92405, t->alias, file);
+            return error4raiseText(env, creating ? e4tagInfo : e4index, E4LOC(92405), t->alias,
+                                   file);
     }
     const table4file* data = table->dataFile;
     t->noTrail = data->version != '0' && env->compatibility == 26 && t->filter != nullptr;
@@ -119,34 +121,42 @@ index4* makeHandle(table4* table, index4file* f, const char* alias) {
     index->indexFile = f;
     u4ncpy(index->alias, alias, sizeof index->alias);
     c4upper(index->alias);
-    bool failed = false;
+    int32_t failed = 0;  // e4memory, or e4info for a list that refused an element
     forEachTag(f, [&](tag4file* t) {
         if (failed) return;
         auto* tag = static_cast<tag4*>(pool4allocCreate(
             env, &env->tagPool, env->memStartTag, int32_t(sizeof(tag4)), env->memExpandTag, 0));
         if (tag == nullptr) {
-            failed = true;
+            failed = e4memory;
             return;
         }
         tag->index = index;
         tag->tagFile = t;
         tag->errUnique = openCode(env, t);
-        list4add(&index->tags, tag);
+        if (list4add(&index->tags, tag) < 0) {
+            pool4free(env->tagPool, tag);
+            failed = e4info;
+        }
     });
+    if (failed == 0 && list4add(&table->indexes, index) < 0) failed = e4info;
     if (failed) {
         while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) pool4free(env->tagPool, tag);
         pool4free(env->indexPool, index);
-        error4raise(env, e4memory, 92410);
+        if (failed == e4memory)
+            error4raise(env, e4memory, E4LOC(92410));
+        else
+            error4raise(env, e4info, E4LOC(92411));
         return nullptr;
     }
-    list4add(&table->indexes, index);
     return index;
 }
 
-// Joins a data file's list of index files (the locking code then locks it with the table).
-void attach(table4file* data, index4file* f) {
+// Joins a data file's list of index files, so that the table's locks cover it: 0, or -910
+// when the list refuses it (the file would be written without its lock).
+int32_t attach(table4file* data, index4file* f) {
     lock4setIndexHooks(index4lock, index4unlock);
-    list4add(&data->indexFiles, f);
+    if (list4add(&data->indexFiles, f) < 0) return error4raise(f->env, e4info, E4LOC(92412));
+    return 0;
 }
 
 bool readyFor(table4* table, int32_t location) {
@@ -170,20 +180,20 @@ int32_t defineTag(env4* env, const tag4def& def, tag4header* h, std::string* nam
                                     tag4candidateRefuse,
                                     tag4candidateError};
     if (std::find(std::begin(codes), std::end(codes), def.unique) == std::end(codes))
-        return error4raiseText(env, e4tagInfo, 92420, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92420), def.name);
     if (def.descending != 0 && def.descending != tag4descendingCode)
-        return error4raiseText(env, e4tagInfo, 92421, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92421), def.name);
     if (def.expression == nullptr || def.expression[0] == '\0')
-        return error4raiseText(env, e4tagInfo, 92422, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92422), def.name);
     const char* filter = def.filter != nullptr ? def.filter : "";
     if (std::strlen(def.expression) > size_t(tag4maxExpressionLength) ||
         std::strlen(filter) > size_t(tag4maxExpressionLength))
-        return error4raiseText(env, e4tagInfo, 92423, def.name);
+        return error4raiseText(env, e4tagInfo, E4LOC(92423), def.name);
     char cut[tag4nameLength + 1];
     u4ncpy(cut, def.name, sizeof cut);
     c4trimN(cut, sizeof cut);
     c4upper(cut);
-    if (cut[0] == '\0') return error4raiseText(env, e4tagInfo, 92424, def.name);
+    if (cut[0] == '\0') return error4raiseText(env, e4tagInfo, E4LOC(92424), def.name);
     *name = cut;
     h->keyLength = 1;  // until the expression gives it
     h->options = tag4optCompact | tag4optCompound;
@@ -202,7 +212,7 @@ int32_t defineTag(env4* env, const tag4def& def, tag4header* h, std::string* nam
 int32_t closeShared(index4file* f) {
     if (--f->useCount > 0) return 0;
     if (f->dataFile != nullptr && list4contains(&f->dataFile->indexFiles, f))
-        list4remove(&f->dataFile->indexFiles, f);
+        (void)list4remove(&f->dataFile->indexFiles, f);
     return index4fileClose(f);
 }
 
@@ -235,7 +245,7 @@ int32_t keysOfRecords(tag4file* t, sort4* sort, void* context) {
         char* key = nullptr;
         const int32_t length = expr4key(t->expr, &key, &t->exprTag);
         if (length < 0) return length;
-        if (length != t->keyLength) return error4raiseText(env, e4index, 92430, t->alias);
+        if (length != t->keyLength) return error4raiseText(env, e4index, E4LOC(92430), t->alias);
         if ((rc = sort4put(sort, record, key, nullptr)) < 0) return rc;
     }
     return 0;
@@ -262,7 +272,7 @@ void blankRecord(table4* t) {
 // Points a tag's expressions at the table of its handle.
 int32_t bindTag(tag4* tag) {
     tag4file* t = tag->tagFile;
-    if (t->expr == nullptr) return error4raiseText(t->env, e4struct, 92440, t->alias);
+    if (t->expr == nullptr) return error4raiseText(t->env, e4struct, E4LOC(92440), t->alias);
     table4* table = tag->index->table;
     int32_t rc = expr4setTable(t->expr, table);
     if (rc == 0 && t->filter != nullptr) rc = expr4setTable(t->filter, table);
@@ -273,7 +283,7 @@ int32_t recordKey(tag4* tag, char** key) {
     tag4file* t = tag->tagFile;
     const int32_t length = expr4key(t->expr, key, &t->exprTag);
     if (length < 0) return length;
-    if (length != t->keyLength) return error4raiseText(t->env, e4index, 92441, t->alias);
+    if (length != t->keyLength) return error4raiseText(t->env, e4index, E4LOC(92441), t->alias);
     return length;
 }
 
@@ -282,12 +292,12 @@ int32_t recordKey(tag4* tag, char** key) {
 // ---- handles ----
 
 index4* index4open(table4* table, const char* name) {
-    if (!readyFor(table, 92450)) return nullptr;
+    if (!readyFor(table, E4LOC(92450))) return nullptr;
     env4* env = table->env;
     table4file* data = table->dataFile;
     const std::string alias = indexAlias(table, name);
     if (alias.size() > size_t(index4nameMax)) {
-        error4raiseText(env, e4name, 92451, alias.c_str());
+        error4raiseText(env, e4name, E4LOC(92451), alias.c_str());
         return nullptr;
     }
     std::string path;
@@ -295,7 +305,7 @@ index4* index4open(table4* table, const char* name) {
         return nullptr;
     if (index4file* shared = openFor(data, u4identify(path))) {
         if (handleHas(table, shared)) {
-            error4raiseText(env, e4instance, 92452, path.c_str());
+            error4raiseText(env, e4instance, E4LOC(92452), path.c_str());
             return nullptr;
         }
         index4* index = makeHandle(table, shared, alias.c_str());
@@ -312,26 +322,30 @@ index4* index4open(table4* table, const char* name) {
         index4fileFree(f);
         return nullptr;
     }
-    index4* index = makeHandle(table, f, alias.c_str());
-    if (index == nullptr) {
+    if (attach(data, f) < 0) {
         index4fileFree(f);
         return nullptr;
     }
-    attach(data, f);
+    index4* index = makeHandle(table, f, alias.c_str());
+    if (index == nullptr) {
+        (void)list4remove(&data->indexFiles, f);
+        index4fileFree(f);
+        return nullptr;
+    }
     return index;
 }
 
 index4* index4create(table4* table, const char* name, const tag4def* defs) {
-    if (!readyFor(table, 92460)) return nullptr;
+    if (!readyFor(table, E4LOC(92460))) return nullptr;
     env4* env = table->env;
     table4file* data = table->dataFile;
     if (defs == nullptr) {
-        error4raise(env, e4parmNull, 92461);
+        error4raise(env, e4parmNull, E4LOC(92461));
         return nullptr;
     }
     const bool production = name == nullptr;
     if (production && data->file.accessMode != 1) {
-        error4raiseText(env, e4create, 92462, data->name);
+        error4raiseText(env, e4create, E4LOC(92462), data->name);
         return nullptr;
     }
     const std::string alias = indexAlias(table, name);
@@ -339,7 +353,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     if (indexPath(env, production ? data->name : name, production, &path) < 0) return nullptr;
     if (alias.size() > size_t(index4nameMax) || path.size() > size_t(index4nameMax) ||
         openFor(data, u4identify(path)) != nullptr) {
-        error4raiseText(env, e4name, 92463, path.c_str());
+        error4raiseText(env, e4name, E4LOC(92463), path.c_str());
         return nullptr;
     }
     // Check every definition before anything is made.
@@ -350,14 +364,14 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
         std::string tagName;
         if (defineTag(env, *def, &h, &tagName) < 0) return nullptr;
         if (std::find(names.begin(), names.end(), tagName) != names.end()) {
-            error4raiseText(env, e4tagInfo, 92464, tagName.c_str());
+            error4raiseText(env, e4tagInfo, E4LOC(92464), tagName.c_str());
             return nullptr;
         }
         headers.push_back(h);
         names.push_back(tagName);
     }
     if (table4lockFile(table) != 0) {
-        if (!error4pending(env)) error4raiseText(env, e4lock, 92465, data->name);
+        if (!error4pending(env)) error4raiseText(env, e4lock, E4LOC(92465), data->name);
         return nullptr;
     }
 
@@ -376,24 +390,22 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
     bool ok = f->directory != nullptr;
     for (size_t i = 0; ok && i < headers.size(); i++) {
         tag4file* t = index4fileNewTag(f, headers[i], 0, names[i].c_str());
-        ok = t != nullptr;
-        if (ok) {
-            list4add(&f->tags, t);
-            ok = parseTag(t, table, true) == 0;
-        }
+        ok = t != nullptr && index4fileAddTag(f, t) == 0;
+        if (ok) ok = parseTag(t, table, true) == 0;
     }
     index4* index = nullptr;
+    if (ok) ok = attach(data, f) == 0;
     if (ok) {
         index = makeHandle(table, f, alias.c_str());
         ok = index != nullptr;
+        if (!ok) (void)list4remove(&data->indexFiles, f);
     }
     if (!ok) {
-        if (!error4pending(env)) error4raise(env, e4memory, 92466);
+        if (!error4pending(env)) error4raise(env, e4memory, E4LOC(92466));
         index4fileFree(f);
         unlink(path.c_str());  // ours, and incomplete
         return nullptr;
     }
-    attach(data, f);
     // The definitions' codes, not the environment's default.
     tag4* tag = static_cast<tag4*>(list4first(&index->tags));
     for (const tag4def* def = defs; tag != nullptr;
@@ -413,10 +425,10 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
                              : env->errorCode < 0 ? env->errorCode
                                                   : rc;
         error4setCode(env, 0);
-        index4close(index);
+        (void)index4close(index);  // the error that stopped the creation is the one reported
         unlink(path.c_str());
         if (code == e4lock)
-            error4raiseText(env, e4lock, 92467, path.c_str());
+            error4raiseText(env, e4lock, E4LOC(92467), path.c_str());
         else
             env->errorCode = code;
         return nullptr;
@@ -425,39 +437,35 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
 }
 
 int32_t index4close(index4* index) {
-    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92470);
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92470));
     env4* env = index->env;
     table4* table = index->table;
-    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending) env->errorCode = 0;
-    // The table's changed record goes out while this file's tags still take its keys; one
-    // that a unique tag refused (-340 pending) is not written.
-    int32_t written = 0;
-    if (pending == e4unique)
-        table->recordChanged = 0;
-    else if ((written = table4writeChanged(table, 0)) < 0)
-        env->errorCode = 0;
-    while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) {
-        if (table->selectedTag == tag) table->selectedTag = nullptr;
-        pool4free(env->tagPool, tag);
-    }
-    index4file* f = index->indexFile;
-    int32_t rc = index4unlock(f, table->lockOwner);
-    if (rc < 0) env->errorCode = 0;
-    if (written < 0) rc = written;
-    if (list4contains(&table->indexes, index)) list4remove(&table->indexes, index);
-    pool4free(env->indexPool, index);
-    const int32_t closed = closeShared(f);
-    if (rc == 0) rc = closed;
-    if (pending) {
-        env->errorCode = pending;
-        return pending;
-    }
-    return rc;
+    return error4aside(env, [&](int32_t pending) {
+        // The table's changed record goes out while this file's tags still take its keys;
+        // one that a unique tag refused (-340 pending) is not written.
+        int32_t written = 0;
+        if (pending == e4unique)
+            table->recordChanged = 0;
+        else if ((written = table4writeChanged(table, 0)) < 0)
+            env->errorCode = 0;
+        while (auto* tag = static_cast<tag4*>(list4pop(&index->tags))) {
+            if (table->selectedTag == tag) table->selectedTag = nullptr;
+            pool4free(env->tagPool, tag);
+        }
+        index4file* f = index->indexFile;
+        int32_t rc = index4unlock(f, table->lockOwner);
+        if (rc < 0) env->errorCode = 0;
+        if (written < 0) rc = written;
+        if (list4contains(&table->indexes, index)) (void)list4remove(&table->indexes, index);
+        pool4free(env->indexPool, index);
+        const int32_t closed = closeShared(f);
+        if (rc == 0) rc = closed;
+        return pending != 0 ? pending : rc;
+    });
 }
 
 int32_t index4reindex(index4* index) {
-    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92480);
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92480));
     env4* env = index->env;
     if (error4pending(env)) return e4codeBase;
     table4* table = index->table;
@@ -470,12 +478,12 @@ int32_t index4reindex(index4* index) {
     forEachTag(f, [&](tag4file* t) {
         if (rc != 0 || isDirectoryLike(t)) return;
         if (t->expr == nullptr) {
-            rc = error4raiseText(env, e4struct, 92481, t->alias);
+            rc = error4raiseText(env, e4struct, E4LOC(92481), t->alias);
             return;
         }
         const int32_t length = expr4keyLength(t->expr);
         if (length < 1 || length > tag4maxKeyLength)
-            rc = error4raiseText(env, e4index, 92482, t->alias);
+            rc = error4raiseText(env, e4index, E4LOC(92482), t->alias);
         else
             t->keyLength = uint16_t(length);
     });
@@ -485,7 +493,7 @@ int32_t index4reindex(index4* index) {
 }
 
 int32_t index4refresh(index4* index) {
-    if (index == nullptr) return error4raise(nullptr, e4parmNull, 92485);
+    if (index == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92485));
     if (error4pending(index->env)) return e4codeBase;
     // Most calls find nothing changed: they take no copy of the position.
     const int32_t moved = index4versionCheck(index->indexFile, 0);
@@ -528,7 +536,7 @@ tag4* index4tag(index4* index, const char* name) {
 // ---- keys of records ----
 
 int32_t tag4exprKey(tag4* tag, const char** key) {
-    if (tag == nullptr || key == nullptr) return error4raise(nullptr, e4parmNull, 92490);
+    if (tag == nullptr || key == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92490));
     if (error4pending(tag->tagFile->env)) return e4codeBase;
     int32_t rc = bindTag(tag);
     if (rc < 0) return rc;
@@ -539,7 +547,7 @@ int32_t tag4exprKey(tag4* tag, const char** key) {
 }
 
 int32_t tag4addRecord(tag4* tag, int32_t record) {
-    if (tag == nullptr) return error4raise(nullptr, e4parmNull, 92491);
+    if (tag == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92491));
     tag4file* t = tag->tagFile;
     env4* env = t->env;
     if (error4pending(env)) return e4codeBase;
@@ -552,7 +560,7 @@ int32_t tag4addRecord(tag4* tag, int32_t record) {
     const int16_t code = tag4uniqueCode(tag);
     if ((code == tag4candidateError || code == tag4candidateRefuse) && expr4isNull(t->expr)) {
         if (code == tag4candidateRefuse) return r4unique;
-        return error4raiseText(env, e4unique, 92492, t->alias, t->indexFile->file.name);
+        return error4raiseText(env, e4unique, E4LOC(92492), t->alias, t->indexFile->file.name);
     }
     char* key = nullptr;
     if ((rc = recordKey(tag, &key)) < 0) return rc;
@@ -560,7 +568,7 @@ int32_t tag4addRecord(tag4* tag, int32_t record) {
 }
 
 int32_t tag4removeRecord(tag4* tag, int32_t record) {
-    if (tag == nullptr) return error4raise(nullptr, e4parmNull, 92493);
+    if (tag == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92493));
     if (error4pending(tag->tagFile->env)) return e4codeBase;
     int32_t rc = bindTag(tag);
     if (rc < 0) return rc;

@@ -17,7 +17,9 @@
 #include "xbase/list4.h"
 
 inline constexpr int32_t index4lockByte = 0x7FFFFFFE;
-inline constexpr int32_t index4nameMax = 250;  // characters of an index name or path
+// Characters of an index name or path: a whole Linux path (PATH_MAX less its terminator), so
+// that a database deep in a folder tree keeps its index files.
+inline constexpr int32_t index4nameMax = 4095;
 
 struct index4file {
     link4 link;  // in table4file::indexFiles
@@ -52,20 +54,20 @@ struct index4 {
 // every tag of `tags` (ended by a null name) from the table's records. The file is made
 // under the table's file lock, which stays with the table. Null on failure, with the error
 // in the environment (20 when a unique tag refused a key); a file that failed is removed.
-index4* index4create(table4* table, const char* name, const tag4def* tags);
+[[nodiscard]] index4* index4create(table4* table, const char* name, const tag4def* tags);
 // Opens an existing file for a table handle (the production index when `name` is null).
-index4* index4open(table4* table, const char* name);
+[[nodiscard]] index4* index4open(table4* table, const char* name);
 // Closes one handle's use of a file: 0 or the first error met.
-int32_t index4close(index4* index);
+[[nodiscard]] int32_t index4close(index4* index);
 // Rebuilds every tag of the file from the table's records under table4lockAll: 0, 20
 // (a unique tag refused a key), 50 (still locked by another), or an error.
-int32_t index4reindex(index4* index);
+[[nodiscard]] int32_t index4reindex(index4* index);
 // When another process changed the file: every tag's nodes are dropped and the table's
 // selected tag, when it is one of this handle's, stands again on the key and record number
 // it stood on (or past the end). 0 or an error.
-int32_t index4refresh(index4* index);
+[[nodiscard]] int32_t index4refresh(index4* index);
 // 1 when the file is the production index of its data file, else 0.
-int32_t index4isProduction(index4file* file);
+[[nodiscard]] int32_t index4isProduction(index4file* file);
 // The handle's tag of this name, or null.
 tag4* index4tag(index4* index, const char* name);
 
@@ -74,15 +76,16 @@ tag4* index4tag(index4* index, const char* name);
 // Opens an index file and reads its directory and tag headers. `name` is a path; a single-
 // tag file needs `tagName`. Tags get the key type 'C' until their expressions are known.
 // Returns the record (use count 1) or null with the error raised.
-index4file* index4fileOpen(env4* env, table4file* data, const char* path, const char* tagName);
+[[nodiscard]] index4file* index4fileOpen(env4* env, table4file* data, const char* path,
+                                         const char* tagName);
 // Writes what changed, releases the lock and frees everything: 0 or the first error.
-int32_t index4fileClose(index4file* file);
+[[nodiscard]] int32_t index4fileClose(index4file* file);
 // The tag of this name (upper case, no blanks), or null.
 tag4file* index4fileTag(index4file* file, const char* name);
 
 // The record count leaf widths follow (the data file's, or the one given for a file
 // opened without a data file).
-uint32_t index4recordCount(index4file* file);
+[[nodiscard]] uint32_t index4recordCount(index4file* file);
 
 // ---- nodes and the change counter ----
 
@@ -91,27 +94,27 @@ uint32_t index4recordCount(index4file* file);
 void index4versionAdvance(index4file* file);
 // A node for the caller: the head of the free list, or a new node at the end of the file.
 // Only while the counter is advanced (else -310). The offset, or a negative error.
-int32_t index4extend(index4file* file);
+[[nodiscard]] int32_t index4extend(index4file* file);
 // Puts a node on the free list: 0 or an error.
-int32_t index4freeNode(index4file* file, int32_t offset);
+[[nodiscard]] int32_t index4freeNode(index4file* file, int32_t offset);
 // Stores the counter, the free-list head and the directory root (the first 16 bytes of the
 // directory header) when the counter changed: 0 or an error.
-int32_t index4versionWrite(index4file* file);
+[[nodiscard]] int32_t index4versionWrite(index4file* file);
 // Rereads the counter past the block buffers: 1 when another process changed the file
 // (adopting the new value and free-list head when `adopt`), 0 when not, or an error.
 // Always 0 while this process holds the index lock or the file is not shared.
-int32_t index4versionCheck(index4file* file, int adopt);
+[[nodiscard]] int32_t index4versionCheck(index4file* file, int adopt);
 
 // ---- locking and writing back ----
 
 // 0 locked (or already held by this owner), 50 held by another owner or process, error.
-int32_t index4lock(index4file* file, int32_t owner);
+[[nodiscard]] int32_t index4lock(index4file* file, int32_t owner);
 // Writes everything back and releases the lock (owner 0: whoever holds it): 0 or error.
-int32_t index4unlock(index4file* file, int32_t owner);
+[[nodiscard]] int32_t index4unlock(index4file* file, int32_t owner);
 // Writes the counter and every changed node and root offset: 0 or an error.
-int32_t index4update(index4file* file);
+[[nodiscard]] int32_t index4update(index4file* file);
 // index4update, then the file to disk.
-int32_t index4flush(index4file* file);
+[[nodiscard]] int32_t index4flush(index4file* file);
 // When another process changed the file: drops every tag's nodes. 1 when it did, 0 when
 // nothing changed, or an error.
-int32_t index4fileRefresh(index4file* file);
+[[nodiscard]] int32_t index4fileRefresh(index4file* file);

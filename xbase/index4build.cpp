@@ -41,7 +41,7 @@ class TreeWriter {
             if ((rc = finishLeaf()) != 0) return rc;
             leaf4view::format(levels_[0].node, node4leaf, widths_);
             rc = appendToLeaf(key, record, trail);
-            if (rc == node4noRoom) rc = error4raise(tag_->env, e4info, 92601);
+            if (rc == node4noRoom) rc = error4raise(tag_->env, e4info, E4LOC(92601));
         }
         if (rc != 0) return rc;
         lastKey_.assign(key, key + K);
@@ -55,10 +55,10 @@ class TreeWriter {
         int32_t below = 0;
         int32_t rc = write(0, single ? node4rootLeaf : node4leaf, &below);
         for (size_t level = 1; rc == 0 && level < levels_.size(); level++) {
-            branch4view view;
-            view.attach(levels_[level].node, tag_->keyLength);
-            view.append(lastKey_.data(), lastRecord_, uint32_t(below));
-            rc = write(level, level + 1 == levels_.size() ? node4rootBranch : node4branch, &below);
+            rc = appendToBranch(level, uint32_t(below));
+            if (rc >= 0)
+                rc = write(level, level + 1 == levels_.size() ? node4rootBranch : node4branch,
+                           &below);
         }
         if (rc != 0) return rc;
         *root = uint32_t(below);
@@ -87,8 +87,18 @@ class TreeWriter {
     int32_t appendToLeaf(const uint8_t* key, uint32_t record, int trail) {
         leaf4view leaf;
         if (leaf.attach(levels_[0].node, tag_->keyLength, tag_->pad) != 0)
-            return error4raise(tag_->env, e4info, 92602);
+            return error4raise(tag_->env, e4info, E4LOC(92602));
         return leaf.append(key, record, trail);
+    }
+
+    // Adds the last key written, over `child`, to the branch filling at `level`: the
+    // branch's entry count, or -910 when it has no room (it is written once full).
+    int32_t appendToBranch(size_t level, uint32_t child) {
+        branch4view view;
+        if (view.attach(levels_[level].node, tag_->keyLength) != 0 ||
+            view.append(lastKey_.data(), lastRecord_, child) != 0)
+            return error4raise(tag_->env, e4info, E4LOC(92603));
+        return view.count();
     }
 
     int32_t write(size_t level, uint16_t attribute, int32_t* at) {
@@ -117,12 +127,11 @@ class TreeWriter {
             levels_.emplace_back();
             branch4view::format(levels_[level].node, node4branch);
         }
-        branch4view view;
-        view.attach(levels_[level].node, tag_->keyLength);
-        view.append(lastKey_.data(), lastRecord_, uint32_t(child));
-        if (view.count() < capacity_) return 0;
+        int32_t rc = appendToBranch(level, uint32_t(child));
+        if (rc < 0) return rc;
+        if (rc < capacity_) return 0;
         int32_t at = 0;
-        const int32_t rc = write(level, node4branch, &at);
+        rc = write(level, node4branch, &at);
         if (rc != 0) return rc;
         branch4view::format(levels_[level].node, node4branch);
         return pushUp(level + 1, at);
@@ -154,7 +163,7 @@ int32_t writeTree(tag4file* t, sort4* sort, file4seqWriter* w, int32_t* next, in
                   uint32_t records, int16_t code, TreeWriter** kept) {
     leaf4widths widths;
     if (leaf4widthsFor(t->keyLength, records, leaf4start::rebuilt, &widths) < 0)
-        return error4raiseText(t->env, e4index, 92610, t->alias);
+        return error4raiseText(t->env, e4index, E4LOC(92610), t->alias);
     auto* writer = new TreeWriter(t, w, next, capacity, widths);
     *kept = writer;
     int32_t rc = sort4getInit(sort);
@@ -171,7 +180,8 @@ int32_t writeTree(tag4file* t, sort4* sort, file4seqWriter* w, int32_t* next, in
             if (code == tag4uniqueKeep) continue;
             if (code == tag4uniqueRefuse || code == tag4candidateRefuse) return r4unique;
             if (code != 0)
-                return error4raiseText(t->env, e4unique, 92611, t->alias, t->indexFile->file.name);
+                return error4raiseText(t->env, e4unique, E4LOC(92611), t->alias,
+                                       t->indexFile->file.name);
         }
         previous.assign(k, k + t->keyLength);
         rc = writer->add(k, uint32_t(record));
@@ -232,7 +242,7 @@ int32_t writeHeaders(index4file* f) {
     forEachTag(f, [&](tag4file* t) {
         if (rc != 0) return;
         rc = tag4headerEncode(headerOf(t, false), bytes);
-        if (rc < 0) rc = error4raiseText(f->env, e4tagInfo, 92620, t->alias);
+        if (rc < 0) rc = error4raiseText(f->env, e4tagInfo, E4LOC(92620), t->alias);
         if (rc == 0) rc = file4write(&f->file, int32_t(t->headerOffset), bytes, tag4headerSize);
     });
     return rc;
@@ -241,7 +251,7 @@ int32_t writeHeaders(index4file* f) {
 }  // namespace
 
 int32_t index4build(index4file* f, index4keySource source, index4codeOf code, void* context) {
-    if (f == nullptr || source == nullptr) return error4raise(nullptr, e4parmNull, 92630);
+    if (f == nullptr || source == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92630));
     env4* env = f->env;
     if (error4pending(env)) return e4codeBase;
 
@@ -255,7 +265,7 @@ int32_t index4build(index4file* f, index4keySource source, index4codeOf code, vo
         tags++;
         capacity = std::min(capacity, branch4capacity(t->keyLength));
         if (t->keyLength < 1 || t->keyLength > tag4maxKeyLength)
-            rc = error4raiseText(env, e4index, 92631, t->alias);
+            rc = error4raiseText(env, e4index, E4LOC(92631), t->alias);
     });
     if (rc < 0) return rc;
     if (f->directory != nullptr) {

@@ -23,4 +23,5 @@ using index4codeOf = int16_t (*)(tag4file* tag, void* context);
 // Rebuilds the file (which must be held: index lock or unshared). 0, 20 when a unique tag
 // refused a key under code 15 or 20 (the file is then not usable until rebuilt), or an
 // error: -340 for a duplicate under -340 or -360, -310 for keys longer than 240.
-int32_t index4build(index4file* file, index4keySource source, index4codeOf code, void* context);
+[[nodiscard]] int32_t index4build(index4file* file, index4keySource source, index4codeOf code,
+                                  void* context);

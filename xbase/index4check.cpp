@@ -165,8 +165,8 @@ class TagWalker {
         for (int i = 0; i < view.count(); i++) {
             leaf4entry e;
             const uint8_t* key = nullptr;
-            view.entry(i, &e);
-            view.key(i, &key);
+            (void)view.entry(i, &e);
+            (void)view.key(i, &key);
             if (i > 0 && e.dup > keyLength_ - previousTrail && !padReported) {
                 problem("leaf " + at(offset) + " entry " + std::to_string(i) +
                         ": duplicate count " + std::to_string(e.dup) +

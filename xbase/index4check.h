@@ -52,7 +52,7 @@ struct index4checkOptions {
 
 // 0 when the file was examined (the report says whether it is sound); -935 for null
 // arguments; -60 when the file cannot be opened, -70 when it cannot be read whole.
-int index4checkFile(const char* path, index4checkReport* report,
-                    const index4checkOptions& options = {});
-int index4checkImage(const uint8_t* data, size_t size, index4checkReport* report,
-                     const index4checkOptions& options = {});
+[[nodiscard]] int index4checkFile(const char* path, index4checkReport* report,
+                                  const index4checkOptions& options = {});
+[[nodiscard]] int index4checkImage(const uint8_t* data, size_t size, index4checkReport* report,
+                                   const index4checkOptions& options = {});

@@ -79,7 +79,7 @@ tag4file* index4fileNewTag(index4file* f, const tag4header& h, uint32_t headerOf
     if (h.general) {
         const int32_t rc =
             collate4codePage(f->dataFile != nullptr ? f->dataFile->codePage : 0, &t->codePage);
-        if (rc < 0) collate4codePage(0, &t->codePage);
+        if (rc < 0) (void)collate4codePage(0, &t->codePage);  // the identity: never fails
     }
     auto copy = [env](const std::string& text) -> char* {
         auto* out = static_cast<char*>(u4allocAgain(env, int32_t(text.size()) + 1));
@@ -111,7 +111,7 @@ int32_t readHeader(index4file* f, uint32_t offset, tag4header* out) {
     const int32_t got = file4read(&f->file, int32_t(offset), bytes, tag4headerSize);
     if (got < 0) return got;
     if (got < tag4headerSize || tag4headerDecode(bytes, out) != 0)
-        return error4raiseText(f->env, e4index, 92301, f->file.name);
+        return error4raiseText(f->env, e4index, E4LOC(92301), f->file.name);
     return 0;
 }
 
@@ -125,20 +125,20 @@ int32_t readTags(index4file* f) {
         const uint8_t* key = tag4key(dir);
         const int32_t record = tag4recordNumber(dir);
         if (key == nullptr || record < 0)
-            return error4raiseText(f->env, e4index, 92302, f->file.name);
+            return error4raiseText(f->env, e4index, E4LOC(92302), f->file.name);
         const auto offset = uint32_t(record);
         if (int(seen.size()) >= kMaxTags || offset % node4size != 0 ||
             offset < uint32_t(tag4headerSize) ||
             int64_t(offset) + tag4headerSize > int64_t(f->fileLength) ||
             std::find(seen.begin(), seen.end(), offset) != seen.end())
-            return error4raiseText(f->env, e4index, 92303, f->file.name);
+            return error4raiseText(f->env, e4index, E4LOC(92303), f->file.name);
         seen.push_back(offset);
         tag4header h;
         if ((rc = readHeader(f, offset, &h)) < 0) return rc;
         const std::string name(reinterpret_cast<const char*>(key), dir->keyLength);
         tag4file* t = index4fileNewTag(f, h, offset, name.c_str());
         if (t == nullptr) return e4memory;
-        list4add(&f->tags, t);
+        if ((rc = index4fileAddTag(f, t)) < 0) return rc;
         rc = tag4skip(dir, 1);
         if (rc < 0) return rc;
         if (rc == 0) break;
@@ -164,12 +164,19 @@ index4file* index4fileNew(env4* env, table4file* data) {
     return f;
 }
 
+int32_t index4fileAddTag(index4file* f, tag4file* t) {
+    if (list4add(&f->tags, t) == 0) return 0;
+    freeTag(f, t);
+    return error4raise(f->env, e4info, E4LOC(92304));
+}
+
 void index4fileFree(index4file* f) {
     env4* env = f->env;
     while (auto* t = static_cast<tag4file*>(list4pop(&f->tags))) freeTag(f, t);
     if (f->directory != nullptr) freeTag(f, f->directory);
     f->directory = nullptr;
-    if (file4isOpen(&f->file)) file4close(&f->file);
+    if (file4isOpen(&f->file))
+        (void)file4close(&f->file);  // given up (index4fileClose closes first)
     pool4free(env->indexFilePool, f);
 }
 
@@ -181,12 +188,12 @@ uint32_t index4recordCount(index4file* f) {
 
 index4file* index4fileOpen(env4* env, table4file* data, const char* path, const char* tagName) {
     if (env == nullptr || path == nullptr) {
-        error4raise(env, e4parmNull, 92320);
+        error4raise(env, e4parmNull, E4LOC(92320));
         return nullptr;
     }
     if (error4pending(env)) return nullptr;
     if (std::strlen(path) > size_t(index4nameMax)) {
-        error4raiseText(env, e4name, 92321, path);
+        error4raiseText(env, e4name, E4LOC(92321), path);
         return nullptr;
     }
     index4file* f = index4fileNew(env, data);
@@ -209,16 +216,15 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
     if (!f->compound) {
         // A single-tag file: its header is the only tag.
         if (tagName == nullptr || *tagName == '\0') {
-            error4raiseText(env, e4index, 92322, path);
+            error4raiseText(env, e4index, E4LOC(92322), path);
             index4fileFree(f);
             return nullptr;
         }
         tag4file* t = index4fileNewTag(f, h, 0, tagName);
-        if (t == nullptr) {
+        if (t == nullptr || index4fileAddTag(f, t) < 0) {
             index4fileFree(f);
             return nullptr;
         }
-        list4add(&f->tags, t);
         return f;
     }
     const std::string name = u4namePiece(path, false, false);
@@ -231,24 +237,24 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
 }
 
 int32_t index4fileClose(index4file* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 92330);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92330));
     env4* env = f->env;
-    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending) env->errorCode = 0;
-    // Whatever happens, closing goes on: lock waits are unbounded for the duration.
-    const int32_t attempts = env->lockAttempts;
-    env->lockAttempts = -1;
-    int32_t rc = index4update(f);
-    const int32_t unlocked = index4unlock(f, 0);
-    if (rc == 0) rc = unlocked;
-    env->lockAttempts = attempts;
-    if (rc < 0) env->errorCode = 0;
-    index4fileFree(f);
-    if (pending) {
-        env->errorCode = pending;
-        return pending;
-    }
-    return rc;
+    return error4aside(env, [&](int32_t pending) {
+        // Whatever happens, closing goes on: lock waits are unbounded for the duration.
+        const int32_t attempts = env->lockAttempts;
+        env->lockAttempts = -1;
+        int32_t rc = index4update(f);
+        const int32_t unlocked = index4unlock(f, 0);
+        if (rc == 0) rc = unlocked;
+        env->lockAttempts = attempts;
+        if (rc < 0) env->errorCode = 0;
+        // Blocks held back by write-behind reach the disk as the file closes: a failure
+        // there fails the close.
+        const int32_t closed = file4close(&f->file) < 0 ? env->errorCode : 0;
+        if (rc == 0) rc = closed;
+        index4fileFree(f);
+        return pending != 0 ? pending : rc;
+    });
 }
 
 tag4file* index4fileTag(index4file* f, const char* name) {
@@ -272,11 +278,13 @@ void index4versionAdvance(index4file* f) {
 int32_t index4extend(index4file* f) {
     env4* env = f->env;
     if (error4pending(env)) return e4codeBase;
-    if (f->version == f->versionOld) return error4raiseText(env, e4index, 92340, f->file.name);
+    if (f->version == f->versionOld)
+        return error4raiseText(env, e4index, E4LOC(92340), f->file.name);
     if (f->freeHead == 0) {
         // Past the end, on a node boundary even when the file's length is not.
         const int64_t at = (int64_t(f->fileLength) + node4size - 1) / node4size * node4size;
-        if (at + node4size > INT32_MAX) return error4raiseText(env, e4index, 92341, f->file.name);
+        if (at + node4size > INT32_MAX)
+            return error4raiseText(env, e4index, E4LOC(92341), f->file.name);
         f->fileLength = int32_t(at + node4size);
         return int32_t(at);
     }
@@ -289,15 +297,15 @@ int32_t index4extend(index4file* f) {
     // A free list that leads outside the file or into a node in use is damage: reusing
     // such a node would overwrite live keys.
     if (!isNodeOffset(head, f->fileLength) || held)
-        return error4raiseText(env, e4index, 92342, f->file.name);
+        return error4raiseText(env, e4index, E4LOC(92342), f->file.name);
     uint8_t bytes[4];
     const int32_t got = file4read(&f->file, int32_t(head), bytes, 4);
     if (got < 0) return got;
-    if (got == 0) return error4raiseText(env, e4index, 92343, f->file.name);
-    if (got < 4) return error4raiseText(env, e4read, 92344, f->file.name, "index4extend");
+    if (got == 0) return error4raiseText(env, e4index, E4LOC(92343), f->file.name);
+    if (got < 4) return error4raiseText(env, e4read, E4LOC(92344), f->file.name, "index4extend");
     const uint32_t next = bytes4get32le(bytes);
     if (next == head || (next != 0 && !isNodeOffset(next, f->fileLength)))
-        return error4raiseText(env, e4index, 92345, f->file.name);
+        return error4raiseText(env, e4index, E4LOC(92345), f->file.name);
     f->freeHead = next;
     return int32_t(head);
 }
@@ -305,7 +313,7 @@ int32_t index4extend(index4file* f) {
 int32_t index4freeNode(index4file* f, int32_t offset) {
     env4* env = f->env;
     if (error4pending(env)) return e4codeBase;
-    if (offset < 0) return error4raise(env, e4parm, 92350);
+    if (offset < 0) return error4raise(env, e4parm, E4LOC(92350));
     forEachTag(f, [&](tag4file* t) { tag4blockDiscard(t, offset); });
     uint8_t node[node4size] = {};
     node4setFreeNext(node, f->freeHead);
@@ -333,7 +341,8 @@ int32_t index4versionCheck(index4file* f, int adopt) {
     uint8_t bytes[tag4headerPrefixSize];
     const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
     if (got < 0) return got;
-    if (got < int32_t(sizeof bytes)) return error4raiseText(f->env, e4index, 92360, f->file.name);
+    if (got < int32_t(sizeof bytes))
+        return error4raiseText(f->env, e4index, E4LOC(92360), f->file.name);
     tag4header h;
     tag4headerDecodePrefix(bytes, &h);
     if (h.changeCounter == f->versionOld) return 0;
@@ -361,7 +370,7 @@ int32_t index4fileRefresh(index4file* f) {
 // ---- locking and writing back ----
 
 int32_t index4lock(index4file* f, int32_t owner) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 92370);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92370));
     env4* env = f->env;
     if (error4pending(env)) return e4codeBase;
     if (f->lockOwner != 0) return f->lockOwner == owner ? 0 : r4locked;
@@ -382,7 +391,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
         if (got < 0)
             rc = got;
         else if (got > 0 && got < int32_t(sizeof bytes))
-            rc = error4raiseText(env, e4index, 92371, f->file.name);
+            rc = error4raiseText(env, e4index, E4LOC(92371), f->file.name);
     }
     if (rc == 0 && got > 0) {
         tag4header h;
@@ -401,7 +410,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
         if (length >= 0) f->fileLength = length;
     }
     if (rc != 0) {
-        file4unlock(&f->file, index4lockByte, 1);
+        (void)file4unlock(&f->file, index4lockByte, 1);  // the error that stopped it is reported
         return rc;
     }
     f->lockOwner = owner;
@@ -409,7 +418,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
 }
 
 int32_t index4unlock(index4file* f, int32_t owner) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 92375);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92375));
     if (f->lockOwner == 0 || (owner != 0 && owner != f->lockOwner)) return 0;
     const int32_t rc = index4update(f);
     const int32_t released = needsSystemLock(f) ? file4unlock(&f->file, index4lockByte, 1) : 0;
@@ -418,7 +427,7 @@ int32_t index4unlock(index4file* f, int32_t owner) {
 }
 
 int32_t index4update(index4file* f) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, 92380);
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92380));
     if (error4pending(f->env)) return e4codeBase;
     if (f->file.isReadOnly) return 0;
     // Nodes first, the counter last: a reader that sees the new counter finds the new nodes.

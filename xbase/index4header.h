@@ -38,13 +38,13 @@ tag4header tag4headerDirectory(uint32_t root);
 // Writes the whole header (1024 bytes). -930 when the header cannot be written as given: a
 // key length outside 1 to 240, a text longer than 254 characters or holding a zero byte,
 // a filter text without option 8 or option 8 without a filter text, options without 32.
-int tag4headerEncode(const tag4header& header, uint8_t out[tag4headerSize]);
+[[nodiscard]] int tag4headerEncode(const tag4header& header, uint8_t out[tag4headerSize]);
 
 // Reads a whole header. 0, or -310 for a wrong signature, options without 32, a key length
 // outside 1 to 240, a root that is not a node offset, an unknown collation name or a
 // descending field other than 0 and 1; -910 for expression or filter lengths that do not
 // fit (over 255 with the zero, a text not ending where its length says).
-int tag4headerDecode(const uint8_t in[tag4headerSize], tag4header* out);
+[[nodiscard]] int tag4headerDecode(const uint8_t in[tag4headerSize], tag4header* out);
 
 // The first 16 bytes (root, free head, change counter, key length, options, signature):
 // what the change counter write stores and the change check rereads.

@@ -46,7 +46,7 @@ int32_t key4fromCurrencyDouble(uint8_t out[key4currencyLength], double value) {
     if (rc < 0) return rc;
     currency4 units;
     if (currency4fromText(&units, text, sizeof text) != 0)
-        return error4raise(nullptr, e4width, 96360);
+        return error4raise(nullptr, e4width, E4LOC(96360));
     key4fromCurrency(out, currency4get(&units));
     return 0;
 }

@@ -26,4 +26,4 @@ void key4fromDateTime(uint8_t out[key4doubleLength], int32_t dayNumber, int32_t 
 // 4 decimals, read back as currency). A value without such a text or beyond the currency
 // range (NaN, infinity, about 10^15 and above, -10^14 and below) is -440 and `out` is left
 // unchanged: a key that does not fit its form is refused, never wrapped.
-int32_t key4fromCurrencyDouble(uint8_t out[key4currencyLength], double value);
+[[nodiscard]] int32_t key4fromCurrencyDouble(uint8_t out[key4currencyLength], double value);

@@ -12,17 +12,17 @@ link4* asLink(const void* p) {
 // the stated length.
 int32_t verify(const list4* list) {
     if (list->lastNode == nullptr) {
-        if (list->nLink != 0) return error4raise(nullptr, e4info, 90101);
+        if (list->nLink != 0) return error4raise(nullptr, e4info, E4LOC(90101));
         return 0;
     }
-    if (list->nLink == 0) return error4raise(nullptr, e4info, 90102);
+    if (list->nLink == 0) return error4raise(nullptr, e4info, E4LOC(90102));
     link4* at = list->lastNode->next;
     for (uint32_t i = 1; i <= list->nLink; ++i) {
         if (at == nullptr || at->next == nullptr || at->prev == nullptr || at->next->prev != at ||
             at->prev->next != at)
-            return error4raise(nullptr, e4info, 90103);
+            return error4raise(nullptr, e4info, E4LOC(90103));
         if ((at == list->lastNode) != (i == list->nLink))
-            return error4raise(nullptr, e4info, 90104);
+            return error4raise(nullptr, e4info, E4LOC(90104));
         at = at->next;
     }
     return 0;
@@ -30,7 +30,7 @@ int32_t verify(const list4* list) {
 
 // Links `element` directly after `anchor` (or as the only element).
 int32_t linkAfter(list4* list, link4* anchor, link4* element) {
-    if (list->nLink == UINT16_MAX) return error4raise(nullptr, e4info, 90105);
+    if (list->nLink == UINT16_MAX) return error4raise(nullptr, e4info, E4LOC(90105));
     if (anchor == nullptr) {
         element->next = element->prev = element;
     } else {
@@ -54,8 +54,9 @@ int list4contains(const list4* list, const void* element) {
 }
 
 int32_t list4add(list4* list, void* element) {
-    if (list == nullptr || element == nullptr) return error4raise(nullptr, e4parmNull, 90110);
-    if (list4contains(list, element)) return error4raise(nullptr, e4info, 90111);
+    if (list == nullptr || element == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90110));
+    if (list4contains(list, element)) return error4raise(nullptr, e4info, E4LOC(90111));
     int32_t rc = linkAfter(list, list->lastNode, asLink(element));
     if (rc < 0) return rc;
     list->lastNode = asLink(element);
@@ -64,9 +65,9 @@ int32_t list4add(list4* list, void* element) {
 
 int32_t list4addAfter(list4* list, void* anchor, void* element) {
     if (list == nullptr || anchor == nullptr || element == nullptr)
-        return error4raise(nullptr, e4parmNull, 90112);
+        return error4raise(nullptr, e4parmNull, E4LOC(90112));
     if (!list4contains(list, anchor) || list4contains(list, element))
-        return error4raise(nullptr, e4info, 90113);
+        return error4raise(nullptr, e4info, E4LOC(90113));
     int32_t rc = linkAfter(list, asLink(anchor), asLink(element));
     if (rc < 0) return rc;
     if (list->lastNode == anchor) list->lastNode = asLink(element);
@@ -75,9 +76,9 @@ int32_t list4addAfter(list4* list, void* anchor, void* element) {
 
 int32_t list4addBefore(list4* list, void* anchor, void* element) {
     if (list == nullptr || anchor == nullptr || element == nullptr)
-        return error4raise(nullptr, e4parmNull, 90114);
+        return error4raise(nullptr, e4parmNull, E4LOC(90114));
     if (!list4contains(list, anchor) || list4contains(list, element))
-        return error4raise(nullptr, e4info, 90115);
+        return error4raise(nullptr, e4info, E4LOC(90115));
     // Before the first element the new one becomes the first; the last stays.
     int32_t rc = linkAfter(list, asLink(anchor)->prev, asLink(element));
     if (rc < 0) return rc;
@@ -105,8 +106,9 @@ void* list4prev(const list4* list, const void* element) {
 }
 
 int32_t list4remove(list4* list, void* element) {
-    if (list == nullptr || element == nullptr) return error4raise(nullptr, e4parmNull, 90120);
-    if (!list4contains(list, element)) return error4raise(nullptr, e4parmNull, 90121);
+    if (list == nullptr || element == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90120));
+    if (!list4contains(list, element)) return error4raise(nullptr, e4parmNull, E4LOC(90121));
     link4* link = asLink(element);
     if (list->selected == link) list->selected = (list->nLink == 1) ? nullptr : link->prev;
     if (list->nLink == 1) {

@@ -20,13 +20,13 @@ struct list4 {
     uint16_t nLink;
 };
 
-int32_t list4add(list4* list, void* element);
-int32_t list4addAfter(list4* list, void* anchor, void* element);
-int32_t list4addBefore(list4* list, void* anchor, void* element);
+[[nodiscard]] int32_t list4add(list4* list, void* element);
+[[nodiscard]] int32_t list4addAfter(list4* list, void* anchor, void* element);
+[[nodiscard]] int32_t list4addBefore(list4* list, void* anchor, void* element);
 void* list4first(const list4* list);
 void* list4last(const list4* list);
 void* list4next(const list4* list, const void* element);  // next of null is the first
 void* list4prev(const list4* list, const void* element);  // prev of null is the last
-void* list4pop(list4* list);                              // removes the last element
-int32_t list4remove(list4* list, void* element);
-int list4contains(const list4* list, const void* element);
+[[nodiscard]] void* list4pop(list4* list);                // removes the last element
+[[nodiscard]] int32_t list4remove(list4* list, void* element);
+[[nodiscard]] int list4contains(const list4* list, const void* element);

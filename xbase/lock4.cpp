@@ -89,18 +89,19 @@ int32_t insertEntry(env4* env, table4file* data, lock4* entry) {
     lock4* before = nullptr;
     int32_t last = 0;
     for (lock4* e = firstEntry(data); e != nullptr; e = nextEntry(data, e)) {
-        if (e->recNo <= last || e->recNo == entry->recNo) return error4raise(env, e4info, 90801);
+        if (e->recNo <= last || e->recNo == entry->recNo)
+            return error4raise(env, e4info, E4LOC(90801));
         last = e->recNo;
         if (before == nullptr && e->recNo > entry->recNo) before = e;
     }
     int32_t rc = before != nullptr ? list4addBefore(&data->recordLocks, before, entry)
                                    : list4add(&data->recordLocks, entry);
-    return rc < 0 ? error4raise(env, e4info, 90802) : 0;
+    return rc < 0 ? error4raise(env, e4info, E4LOC(90802)) : 0;
 }
 
 void freeEntry(env4* env, table4file* data, lock4* e) {
-    list4remove(&data->recordLocks, e);
-    pool4free(env->lockPool, e);
+    // One the list does not hold is not ours to free (a damaged list keeps its entry).
+    if (list4remove(&data->recordLocks, e) == 0) pool4free(env->lockPool, e);
 }
 
 // Writes the record count and date when they changed, while the lock that
@@ -118,7 +119,7 @@ int32_t releaseCountLock(table4file* data, int32_t& owner, table4*& holder, int6
     int32_t rc = writeChangedHeader(data);
     if (rc < 0) return rc;
     if (!unlockRange(&data->file, position, length))
-        return error4raiseText(data->env, e4unlock, 90803, data->name);
+        return error4raiseText(data->env, e4unlock, E4LOC(90803), data->name);
     owner = 0;
     holder = nullptr;
     data->heldCount = -1;
@@ -155,7 +156,7 @@ int32_t unlockRecordLocks(table4* t) {
                 freeEntry(env, d, e);
                 t->recordOldNum = -1;  // the old-record copy may go stale now
             } else if (rc == 0) {
-                rc = error4raiseText(env, e4unlock, 90804, d->name);
+                rc = error4raiseText(env, e4unlock, E4LOC(90804), d->name);
             }
         }
         e = next;
@@ -166,7 +167,7 @@ int32_t unlockRecordLocks(table4* t) {
 int32_t unlockIndexLocks(table4file* data, int32_t owner) {
     if (data->indexFiles.nLink == 0) return 0;
     lock4indexFn unlock = indexUnlockHook.load();
-    if (unlock == nullptr) return error4raise(data->env, e4struct, 90805);
+    if (unlock == nullptr) return error4raise(data->env, e4struct, E4LOC(90805));
     int32_t rc = 0;
     for (void* f = list4first(&data->indexFiles); f != nullptr;
          f = list4next(&data->indexFiles, f)) {
@@ -205,7 +206,7 @@ int32_t releasePerSetting(table4* t, int ownParts) {
     } else if (env->unlockAuto != 0) {
         rc = releaseParts(t, ownParts);
     }
-    return rc < 0 ? error4raise(env, e4unlock, 90806) : 0;
+    return rc < 0 ? error4raise(env, e4unlock, E4LOC(90806)) : 0;
 }
 
 // Common entry checks of the table lock operations: 0 to go on, else the result.
@@ -217,11 +218,11 @@ int32_t enter(const table4* t, int32_t location) {
 }
 
 // Common entry checks of file4lock and file4unlock: 0 to go on, else the result.
-int32_t enterRange(file4* f, int64_t position, int64_t length, int32_t location) {
-    if (f == nullptr) return error4raise(nullptr, e4parmNull, location);
-    if (!file4isOpen(f)) return error4raise(f->env, e4struct, location + 1);
+int32_t enterRange(file4* f, int64_t position, int64_t length, error4span<3> location) {
+    if (f == nullptr) return error4raise(nullptr, e4parmNull, location.at<0>());
+    if (!file4isOpen(f)) return error4raise(f->env, e4struct, location.at<1>());
     if (error4pending(f->env)) return e4codeBase;
-    if (position < 0 || length < 0) return error4raise(f->env, e4parm, location + 2);
+    if (position < 0 || length < 0) return error4raise(f->env, e4parm, location.at<2>());
     return 0;
 }
 
@@ -270,14 +271,14 @@ void lock4offerWriteBackHook(lock4writeBackFn writeBack) {
 }
 
 int32_t file4lock(file4* f, int64_t position, int64_t length) {
-    if (int32_t rc = enterRange(f, position, length, 90810)) return rc;
+    if (int32_t rc = enterRange(f, position, length, E4LOC(90810))) return rc;
     env4* env = f->env;
     if (length == 0 || !needsSystemLock(f)) return 0;
     int32_t attempts = env->lockAttempts == 0 ? 1 : env->lockAttempts;
     for (;;) {
         qv::OfdResult r = qv::ofdTryLock(f->fd, position, length, true);
         if (r == qv::OfdResult::ok) return 0;
-        if (r == qv::OfdResult::failed) return error4raiseText(env, e4lock, 90813, f->name);
+        if (r == qv::OfdResult::failed) return error4raiseText(env, e4lock, E4LOC(90813), f->name);
         if (attempts == 1) return r4locked;
         if (attempts > 1) attempts--;
         lockWait(env);
@@ -285,8 +286,9 @@ int32_t file4lock(file4* f, int64_t position, int64_t length) {
 }
 
 int32_t file4unlock(file4* f, int64_t position, int64_t length) {
-    if (int32_t rc = enterRange(f, position, length, 90815)) return rc;
-    if (!unlockRange(f, position, length)) return error4raiseText(f->env, e4unlock, 90818, f->name);
+    if (int32_t rc = enterRange(f, position, length, E4LOC(90815))) return rc;
+    if (!unlockRange(f, position, length))
+        return error4raiseText(f->env, e4unlock, E4LOC(90818), f->name);
     return 0;
 }
 
@@ -302,19 +304,19 @@ int64_t lock4recordPosition(const table4file* data, int32_t n) {
 }
 
 int32_t table4lockRecord(table4* t, int32_t n) {
-    if (int32_t rc = enter(t, 90820)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90820))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
-    if (n < 1) return error4raise(env, e4parm, 90821);
+    if (n < 1) return error4raise(env, e4parm, E4LOC(90821));
     int64_t position = lock4recordPosition(d, n);
-    if (position < 0) return error4raiseText(env, e4tableFull, 90822, d->name);
+    if (position < 0) return error4raiseText(env, e4tableFull, E4LOC(90822), d->name);
     if (!openShared(d) || d->fileLockOwner == t->lockOwner) return 0;
     lock4* held = recordEntry(d, n);
     if (held != nullptr && held->owner == t->lockOwner) return 0;
 
     if (releasePerSetting(t, kAppendLock | kRecordLocks | kIndexLocks) < 0) return e4unlock;
-    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, 90823);
-    if (lock4* other = recordEntry(d, n)) return refuseInProcess(t, other->holder, 90824);
+    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, E4LOC(90823));
+    if (lock4* other = recordEntry(d, n)) return refuseInProcess(t, other->holder, E4LOC(90824));
 
     auto* entry = static_cast<lock4*>(pool4allocCreate(env, &env->lockPool, env->memStartLock,
                                                        sizeof(lock4), env->memExpandLock, 0));
@@ -335,14 +337,14 @@ int32_t table4lockRecord(table4* t, int32_t n) {
 }
 
 int32_t table4lockAppend(table4* t) {
-    if (int32_t rc = enter(t, 90830)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90830))) return rc;
     table4file* d = t->dataFile;
     if (!openShared(d) || d->appendLockOwner == t->lockOwner || d->fileLockOwner == t->lockOwner)
         return 0;
 
     if (releasePerSetting(t, kRecordLocks | kIndexLocks) < 0) return e4unlock;
-    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, 90831);
-    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, 90832);
+    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, E4LOC(90831));
+    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, E4LOC(90832));
     int32_t rc = file4lock(&d->file, lock4appendByte, 1);
     if (rc == r4locked) noteHolder(t->env, nullptr);
     if (rc != 0) return rc;
@@ -354,16 +356,16 @@ int32_t table4lockAppend(table4* t) {
 }
 
 int32_t table4lockFile(table4* t) {
-    if (int32_t rc = enter(t, 90840)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90840))) return rc;
     table4file* d = t->dataFile;
     if (!openShared(d) || d->fileLockOwner == t->lockOwner) return 0;
 
     if (releasePerSetting(t, kAllLocks) < 0) return e4unlock;
     // The range covers the append and every record byte: taking it over any
     // of those through the same description would merge with them.
-    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, 90841);
-    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, 90842);
-    if (lock4* e = firstEntry(d)) return refuseInProcess(t, e->holder, 90843);
+    if (d->fileLockOwner != 0) return refuseInProcess(t, d->fileLockHolder, E4LOC(90841));
+    if (d->appendLockOwner != 0) return refuseInProcess(t, d->appendLockHolder, E4LOC(90842));
+    if (lock4* e = firstEntry(d)) return refuseInProcess(t, e->holder, E4LOC(90843));
     int32_t rc = file4lock(&d->file, lock4fileStart, lock4fileLength);
     if (rc == r4locked) noteHolder(t->env, nullptr);
     if (rc != 0) return rc;
@@ -374,13 +376,13 @@ int32_t table4lockFile(table4* t) {
 }
 
 int32_t table4lockIndexes(table4file* data, int32_t owner) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90850);
+    if (data == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90850));
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     if (data->indexFiles.nLink == 0) return 0;
     lock4indexFn lock = indexLockHook.load();
     if (lock == nullptr || indexUnlockHook.load() == nullptr)
-        return error4raise(env, e4struct, 90851);
+        return error4raise(env, e4struct, E4LOC(90851));
     const int32_t saved = env->lockAttempts;
     int32_t roundsLeft = saved;  // further rounds; negative: no end
     env->lockAttempts = 1;
@@ -401,7 +403,7 @@ int32_t table4lockIndexes(table4file* data, int32_t owner) {
 }
 
 int32_t table4lockAll(table4* t) {
-    if (int32_t rc = enter(t, 90860)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90860))) return rc;
     int32_t rc = table4lockFile(t);
     if (rc == 0) rc = table4lockIndexes(t->dataFile, t->lockOwner);
     if (rc == r4locked && releasePerSetting(t, kAllLocks) < 0) return e4unlock;
@@ -409,7 +411,7 @@ int32_t table4lockAll(table4* t) {
 }
 
 int32_t table4unlock(table4* t) {
-    if (int32_t rc = enter(t, 90870)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90870))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
     int32_t owner = t->lockOwner;
@@ -435,17 +437,17 @@ int32_t table4unlock(table4* t) {
 }
 
 int32_t table4unlockAppend(table4* t) {
-    if (int32_t rc = enter(t, 90875)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90875))) return rc;
     return unlockAppendLock(t);
 }
 
 int32_t table4unlockRecord(table4* t, int32_t n) {
-    if (int32_t rc = enter(t, 90876)) return rc;
+    if (int32_t rc = enter(t, E4LOC(90876))) return rc;
     table4file* d = t->dataFile;
     lock4* e = recordEntry(d, n);
     if (t->env->unlockAuto == 0 || e == nullptr || e->owner != t->lockOwner) return 0;
     if (!unlockRange(&d->file, e->position, 1))
-        return error4raiseText(t->env, e4unlock, 90877, d->name);
+        return error4raiseText(t->env, e4unlock, E4LOC(90877), d->name);
     freeEntry(t->env, d, e);
     if (t->recordOldNum == n) t->recordOldNum = -1;
     return 0;
@@ -460,7 +462,8 @@ int32_t table4isRecordLocked(const table4* t, int32_t n) {
 }
 
 int32_t lock4dropHandle(table4* t) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90880);
+    if (t == nullptr || t->dataFile == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90880));
     int32_t rc = table4unlock(t);
     forgetHandle(t);
     return rc;

@@ -63,44 +63,44 @@ struct lock4 {
 
 // One byte-range lock on `f` with retries: 0, 50 (still locked) or an error
 // (-930 negative range, -50 refused by the system for another reason).
-int32_t file4lock(file4* f, int64_t position, int64_t length);
+[[nodiscard]] int32_t file4lock(file4* f, int64_t position, int64_t length);
 // Releases a range locked through `f`: 0 or -110.
-int32_t file4unlock(file4* f, int64_t position, int64_t length);
+[[nodiscard]] int32_t file4unlock(file4* f, int64_t position, int64_t length);
 
 // True when `data` locks records by the high scheme. Every record lock and
 // release decides by this one test.
 bool lock4highScheme(const table4file* data);
 // The lock byte of record n (n at least 1), or -1 when n lies beyond the limit.
-int64_t lock4recordPosition(const table4file* data, int32_t n);
+[[nodiscard]] int64_t lock4recordPosition(const table4file* data, int32_t n);
 
 // Record n (at least 1, else -930; beyond the limit e4tableFull). 0 at once
 // when this handle holds record n or the file lock.
-int32_t table4lockRecord(table4* t, int32_t n);
-int32_t table4lockAppend(table4* t);
-int32_t table4lockFile(table4* t);
+[[nodiscard]] int32_t table4lockRecord(table4* t, int32_t n);
+[[nodiscard]] int32_t table4lockAppend(table4* t);
+[[nodiscard]] int32_t table4lockFile(table4* t);
 // The file lock, then every index file of the table.
-int32_t table4lockAll(table4* t);
+[[nodiscard]] int32_t table4lockAll(table4* t);
 // Every index file of the data file for `owner`, retried as a group: 0 gives
 // one round, n > 0 gives n + 1 rounds, a negative count never runs out.
-int32_t table4lockIndexes(table4file* data, int32_t owner);
+[[nodiscard]] int32_t table4lockIndexes(table4file* data, int32_t owner);
 // Releases everything this handle holds, writing back its changed record
 // first and the record count when it changed: 0 or an error. A failed
 // write-back keeps the locks. In a file not opened shared the handle counts as
 // holding every lock: the write-back and the count still happen.
-int32_t table4unlock(table4* t);
+[[nodiscard]] int32_t table4unlock(table4* t);
 // Release of single locks, as the automatic releases do it: nothing while
 // unlockAuto is 0. The append lock writes the changed count and date first;
 // record n is released when this handle holds it. 0 or an error.
-int32_t table4unlockAppend(table4* t);
-int32_t table4unlockRecord(table4* t, int32_t n);
+[[nodiscard]] int32_t table4unlockAppend(table4* t);
+[[nodiscard]] int32_t table4unlockRecord(table4* t, int32_t n);
 // 1 when this handle holds record n or the file lock, or the file is not
 // shared; else 0.
-int32_t table4isRecordLocked(const table4* t, int32_t n);
+[[nodiscard]] int32_t table4isRecordLocked(const table4* t, int32_t n);
 
 // For table4close: releases the handle's locks as table4unlock does and, if
 // that fails, still forgets and unlocks whatever the handle held, so that no
 // entry outlives its handle. Returns table4unlock's result.
-int32_t lock4dropHandle(table4* t);
+[[nodiscard]] int32_t lock4dropHandle(table4* t);
 
 // Hooks for the modules built above this one.
 //

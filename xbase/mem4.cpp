@@ -7,6 +7,10 @@
 #include "xbase/env4.h"
 #include "xbase/error4.h"
 
+#if MEM4_POISONS
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace {
 
 constexpr unsigned char kGuard = 0x55;
@@ -60,6 +64,34 @@ void writeFrame(unsigned char* frame, int32_t callerSize, int32_t span) {
     std::memset(frame + kFront + callerSize, kGuard, span - kFront - callerSize);
 }
 
+// A free pool element is poisoned whole and unpoisoned when handed out again;
+// elements start 8-aligned and span a multiple of 8 bytes, so the sanitizer
+// marks exactly the element.
+void markElement(const pool4* pool, unsigned char* frame, bool isFree) {
+#if MEM4_POISONS
+    if (isFree)
+        ASAN_POISON_MEMORY_REGION(frame, pool->elementSize);
+    else
+        ASAN_UNPOISON_MEMORY_REGION(frame, pool->elementSize);
+#else
+    (void)pool;
+    (void)frame;
+    (void)isFree;
+#endif
+}
+
+// True when any byte of the element is poisoned: it is free already.
+bool elementIsFree(const pool4* pool, const unsigned char* frame) {
+#if MEM4_POISONS
+    return __asan_region_is_poisoned(const_cast<unsigned char*>(frame), pool->elementSize) !=
+           nullptr;
+#else
+    (void)pool;
+    (void)frame;
+    return false;  // a free element's zeroed guards give it away instead
+#endif
+}
+
 bool guardsIntact(const unsigned char* frame, int32_t callerSize, int32_t span) {
     for (int i = 4; i < kFront; ++i)
         if (frame[i] != kGuard) return false;
@@ -72,10 +104,10 @@ bool guardsIntact(const unsigned char* frame, int32_t callerSize, int32_t span) 
 int32_t registerBlock(void* block) {
     MemState& s = state();
     if (s.tableCount == s.tableCapacity) {
-        if (s.tableCapacity >= mem4tableMax) return error4raise(nullptr, e4result, 90401);
+        if (s.tableCapacity >= mem4tableMax) return error4raise(nullptr, e4result, E4LOC(90401));
         int32_t capacity = s.tableCapacity + mem4tableStep;
         void* grown = std::realloc(s.table, sizeof(void*) * capacity);
-        if (grown == nullptr) return error4raise(nullptr, e4result, 90402);
+        if (grown == nullptr) return error4raise(nullptr, e4result, E4LOC(90402));
         s.table = static_cast<void**>(grown);
         s.tableCapacity = capacity;
     }
@@ -93,7 +125,7 @@ int32_t unregisterBlock(void* block) {
             return 0;
         }
     }
-    return error4raise(nullptr, e4result, 90403);
+    return error4raise(nullptr, e4result, E4LOC(90403));
 }
 
 pool4* takePoolRecord() {
@@ -102,9 +134,13 @@ pool4* takePoolRecord() {
         size_t bytes = sizeof(link4) + sizeof(pool4) * kPoolRecordsPerChunk;
         auto* chunk = static_cast<unsigned char*>(std::calloc(1, bytes));
         if (chunk == nullptr) return nullptr;
-        list4add(&s.poolChunks, chunk);
+        if (list4add(&s.poolChunks, chunk) < 0) {  // unlisted, it would never be freed
+            std::free(chunk);
+            return nullptr;
+        }
         auto* records = reinterpret_cast<pool4*>(chunk + sizeof(link4));
-        for (int i = 0; i < kPoolRecordsPerChunk; ++i) list4add(&s.freePools, &records[i]);
+        // A record the list refuses is never used, and goes with its chunk.
+        for (int i = 0; i < kPoolRecordsPerChunk; ++i) (void)list4add(&s.freePools, &records[i]);
     }
     auto* pool = static_cast<pool4*>(list4pop(&s.freePools));
     if (pool != nullptr) *pool = pool4{};
@@ -136,6 +172,7 @@ bool growPool(pool4* pool) {
     for (uint64_t i = count; i-- > 0;) {
         unsigned char* element = chunk + sizeof(link4) + i * pool->elementSize;
         std::memcpy(element, &pool->freeHead, sizeof(void*));
+        markElement(pool, element, true);
         pool->freeHead = element;
         pool->freeCount++;
     }
@@ -193,7 +230,7 @@ void mem4envEnter() {
 int32_t mem4envLeave() {
     std::lock_guard guard(memLock());
     MemState& s = state();
-    if (s.liveEnvs <= 0) return error4raise(nullptr, e4info, 81004);
+    if (s.liveEnvs <= 0) return error4raise(nullptr, e4info, E4LOC(90405));
     if (--s.liveEnvs == 0) mem4reset();
     return 0;
 }
@@ -210,7 +247,7 @@ int32_t mem4registeredCount() {
 
 void* mem4alloc(int32_t size) {
     if (size < 1 || size > INT32_MAX - 64) {
-        error4raise(nullptr, e4parm, 90410);
+        error4raise(nullptr, e4parm, E4LOC(90410));
         return nullptr;
     }
     std::lock_guard guard(memLock());
@@ -233,7 +270,7 @@ int32_t mem4free(void* block) {
     int32_t size = static_cast<int32_t>(total) - mem4frameBytes;
     if (total < static_cast<uint32_t>(mem4frameBytes) + 1 || total > INT32_MAX ||
         !guardsIntact(frame, size, kFront + round8(size) + kBackGuard)) {
-        error4raise(nullptr, e4result, 90411);
+        error4raise(nullptr, e4result, E4LOC(90411));
         return -1;  // left allocated: its neighbour may be what was hurt
     }
     unregisterBlock(block);
@@ -244,7 +281,7 @@ int32_t mem4free(void* block) {
 
 pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth, int isPrivate) {
     if (first < 1 || growth < 1 || size < 0 || size > INT32_MAX / 2) {
-        error4raise(env, e4parm, 90420);
+        error4raise(env, e4parm, E4LOC(90420));
         return nullptr;
     }
     std::lock_guard guard(memLock());
@@ -264,42 +301,40 @@ pool4* pool4create(env4* env, int32_t first, int32_t size, int32_t growth, int i
     }
     pool4* pool = takePoolRecord();
     if (pool == nullptr) {
-        error4raise(env, e4memory, 90421);
+        error4raise(env, e4memory, E4LOC(90421));
         return nullptr;
     }
     pool->firstCount = first;
     pool->growCount = growth;
     pool->elementSize = elementSize;
     pool->useCount = isPrivate ? -1 : 1;
-    list4add(&s.livePools, pool);
+    if (list4add(&s.livePools, pool) < 0) {  // unlisted, a reset would never free it
+        (void)list4add(&s.freePools, pool);
+        error4raise(env, e4info, E4LOC(90422));
+        return nullptr;
+    }
     return pool;
 }
 
 void* pool4alloc(pool4* pool, env4* env) {
     if (env != nullptr && env->errorCode < 0) return nullptr;
     if (pool == nullptr) {
-        error4raise(env, e4parmNull, 90430);
+        error4raise(env, e4parmNull, E4LOC(90430));
         return nullptr;
     }
     std::lock_guard guard(memLock());
     if (!active()) return nullptr;
     if (pool->freeHead == nullptr && !growPool(pool)) {
-        error4raise(env, e4memory, 90431);
+        error4raise(env, e4memory, E4LOC(90431));
         return nullptr;
     }
     auto* frame = static_cast<unsigned char*>(pool->freeHead);
+    markElement(pool, frame, false);
     std::memcpy(&pool->freeHead, frame, sizeof(void*));
     pool->freeCount--;
     int32_t callerSize = pool->elementSize - mem4frameBytes;
     writeFrame(frame, callerSize, pool->elementSize);
     std::memset(frame + kFront, 0, callerSize);
-    if (registerBlock(frame + kFront) < 0) {
-        std::memcpy(frame, &pool->freeHead, sizeof(void*));
-        pool->freeHead = frame;
-        pool->freeCount++;
-        error4raise(env, e4memory, 90432);
-        return nullptr;
-    }
     pool->inUse++;
     return frame + kFront;
 }
@@ -307,7 +342,7 @@ void* pool4alloc(pool4* pool, env4* env) {
 void* pool4allocCreate(env4* env, pool4** slot, int32_t first, int32_t size, int32_t growth,
                        int isPrivate) {
     if (slot == nullptr) {
-        error4raise(env, e4parmNull, 90435);
+        error4raise(env, e4parmNull, E4LOC(90435));
         return nullptr;
     }
     if (error4pending(env)) return nullptr;
@@ -319,18 +354,22 @@ void* pool4allocCreate(env4* env, pool4** slot, int32_t first, int32_t size, int
 }
 
 int32_t pool4free(pool4* pool, void* element) {
-    if (pool == nullptr || element == nullptr) return error4raise(nullptr, e4parmNull, 90440);
+    if (pool == nullptr || element == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90440));
     std::lock_guard guard(memLock());
     if (!active()) return 0;
-    if (pool->inUse <= 0) return error4raise(nullptr, e4result, 90441);
+    if (pool->inUse <= 0) return error4raise(nullptr, e4result, E4LOC(90441));
     pool->inUse--;
-    unregisterBlock(element);
     unsigned char* frame = frameOf(element);
     int32_t callerSize = pool->elementSize - mem4frameBytes;
-    if (!guardsIntact(frame, callerSize, pool->elementSize))
-        return error4raise(nullptr, e4result, 90442);  // damaged: never reused
+    // Free already (poisoned), or damaged: never reused, and never touched by the caller again.
+    if (elementIsFree(pool, frame) || !guardsIntact(frame, callerSize, pool->elementSize)) {
+        markElement(pool, frame, true);
+        return error4raise(nullptr, e4result, E4LOC(90442));
+    }
     std::memset(frame, 0, pool->elementSize);
     std::memcpy(frame, &pool->freeHead, sizeof(void*));
+    markElement(pool, frame, true);
     pool->freeHead = frame;
     pool->freeCount++;
     return 0;
@@ -345,8 +384,8 @@ void pool4release(pool4* pool) {
         return;
     }
     MemState& s = state();
+    if (list4remove(&s.livePools, pool) < 0) return;  // not a live pool: nothing to give back
     freeChunks(pool);
-    list4remove(&s.livePools, pool);
     *pool = pool4{};
-    list4add(&s.freePools, pool);
+    (void)list4add(&s.freePools, pool);  // a record the list refuses is only not reused
 }

@@ -266,7 +266,7 @@ int leaf4view::validate(std::string* why) {
     int start = node4size;
     for (int i = 0; i < count_; i++) {
         leaf4entry e;
-        entry(i, &e);
+        (void)entry(i, &e);
         if (e.dup + e.trail > keyLength_)
             return fail("entry " + std::to_string(i) + ": duplicate count " +
                         std::to_string(e.dup) + " and trailing count " + std::to_string(e.trail) +
@@ -299,7 +299,7 @@ int leaf4view::key(int i, const uint8_t** out) {
     if (keyIndex_ > i) forgetKey();
     while (keyIndex_ < i) {
         leaf4entry e;
-        entry(++keyIndex_, &e);
+        (void)entry(++keyIndex_, &e);
         const int stored = keyLength_ - e.dup - e.trail;
         keyStart_ -= stored;
         std::memcpy(key_.data() + e.dup, node_ + keyStart_, size_t(stored));
@@ -314,7 +314,7 @@ bool leaf4view::ascending() {
     const int k = keyLength_;
     for (int i = 0; i < count_; i++) {
         leaf4entry e;
-        entry(i, &e);
+        (void)entry(i, &e);
         const int stored = k - e.dup - e.trail;
         const uint8_t* bytes = node_ + keyStart_ - stored;
         if (i > 0) {
@@ -347,7 +347,7 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
     };
     for (int i = 0; i < count_; i++) {
         leaf4entry e;
-        entry(i, &e);
+        (void)entry(i, &e);
         const int top = start;
         const int stored = k - e.dup - e.trail;
         start -= stored;
@@ -411,7 +411,7 @@ int leaf4view::widen() {
     if (free_ < count_) return node4noRoom;
     if (widths_.recordBits + 8 > 32) return e4parm;
     std::array<leaf4entry, kLeafArea> entries;
-    for (int i = 0; i < count_; i++) entry(i, &entries[size_t(i)]);
+    for (int i = 0; i < count_; i++) (void)entry(i, &entries[size_t(i)]);
     widths_.recordBits += 8;
     widths_.entryBytes += 1;
     widths_.recordMask = lowBits(widths_.recordBits);
@@ -436,8 +436,8 @@ int leaf4view::insert(int i, const uint8_t* newKey, uint32_t record, int trail) 
     if (i == 0) return insertPlaced(place, key_.data(), newKey, record, trail);
     const uint8_t* previous = nullptr;
     leaf4entry before;
-    key(i - 1, &previous);
-    entry(i - 1, &before);
+    (void)key(i - 1, &previous);
+    (void)entry(i - 1, &before);
     place.top = keyStart_;
     place.previousTrail = before.trail;
     while (place.matched < keyLength_ && previous[place.matched] == newKey[place.matched])
@@ -479,7 +479,7 @@ int leaf4view::insertPlaced(const leaf4place& place, const uint8_t* successorPre
     leaf4entry after;
     int afterOld = 0, afterNew = 0;
     if (i < count_) {
-        entry(i, &after);
+        (void)entry(i, &after);
         afterOld = k - after.dup - after.trail;
         std::memcpy(next.data(), successorPrefix, size_t(after.dup));
         std::memcpy(next.data() + after.dup, node_ + top - afterOld, size_t(afterOld));
@@ -490,7 +490,8 @@ int leaf4view::insertPlaced(const leaf4place& place, const uint8_t* successorPre
     const int growth = stored + afterNew - afterOld;
     const int need = widths_.entryBytes + widenings + widenings * count_ + growth;
     if (need > free_) return node4noRoom;
-    for (int n = 0; n < widenings; n++) widen();
+    for (int n = 0; n < widenings; n++)
+        if (const int rc = widen(); rc != 0) return rc;
 
     const int low = node4size - stored_;
     const int restEnd = top - afterOld;
@@ -525,7 +526,7 @@ int leaf4view::truncate(int keep) {
     int start = node4size;
     if (keep > 0) {
         const uint8_t* last = nullptr;
-        key(keep - 1, &last);
+        (void)key(keep - 1, &last);
         start = keyStart_;
     }
     const int low = node4size - stored_;
@@ -547,13 +548,13 @@ int leaf4view::remove(int i) {
     leaf4entry before;
     if (i > 0) {
         const uint8_t* p = nullptr;
-        key(i - 1, &p);
-        entry(i - 1, &before);
+        (void)key(i - 1, &p);
+        (void)entry(i - 1, &before);
         std::memcpy(previous.data(), p, size_t(k));
         top = keyStart_;
     }
     leaf4entry gone;
-    entry(i, &gone);
+    (void)entry(i, &gone);
     const int goneStored = k - gone.dup - gone.trail;
 
     // The successor's key, rebuilt while the removed key is still there.
@@ -561,8 +562,8 @@ int leaf4view::remove(int i) {
     int afterOld = 0, afterNew = 0;
     const uint8_t* next = nullptr;
     if (i + 1 < count_) {
-        key(i + 1, &next);
-        entry(i + 1, &after);
+        (void)key(i + 1, &next);
+        (void)entry(i + 1, &after);
         afterOld = k - after.dup - after.trail;
         after.dup = i > 0 ? dupAfter(previous.data(), before.trail, next, after.trail) : 0;
         afterNew = k - after.dup - after.trail;

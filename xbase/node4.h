@@ -42,17 +42,17 @@ struct node4header {
 // attribute is one of the four (0, or -310).
 inline node4header node4headerRead(const uint8_t* node);
 void node4headerWrite(uint8_t* node, const node4header& header);
-int node4headerCheck(const node4header& header);
+[[nodiscard]] int node4headerCheck(const node4header& header);
 inline bool node4isLeaf(uint16_t attribute) {
     return attribute == node4leaf || attribute == node4rootLeaf;
 }
 
 // A free node keeps the offset of the next free node in its first 4 bytes (0 ends the list).
-uint32_t node4freeNext(const uint8_t* node);
+[[nodiscard]] uint32_t node4freeNext(const uint8_t* node);
 void node4setFreeNext(uint8_t* node, uint32_t next);
 
 // How many entries a branch of this key length holds: floor(500 / (K + 8)).
-int branch4capacity(int keyLength);
+[[nodiscard]] int branch4capacity(int keyLength);
 
 // A branch node (attribute 0 or 1).
 class branch4view {
@@ -62,7 +62,7 @@ class branch4view {
 
     // 0, -930 for a key length outside 1 to 240, -310 for a node that is not a branch,
     // -910 for more entries than the node holds.
-    int attach(uint8_t* node, int keyLength);
+    [[nodiscard]] int attach(uint8_t* node, int keyLength);
 
     int count() const { return count_; }
     int capacity() const { return capacity_; }
@@ -71,8 +71,8 @@ class branch4view {
     uint32_t child(int i) const { return bytes4get32be(entry(i) + keyLength_ + 4); }
 
     // Rewrites entry i (below count()), or appends one: 0, node4noRoom when full, -930.
-    int set(int i, const uint8_t* key, uint32_t record, uint32_t child);
-    int append(const uint8_t* key, uint32_t record, uint32_t child);
+    [[nodiscard]] int set(int i, const uint8_t* key, uint32_t record, uint32_t child);
+    [[nodiscard]] int append(const uint8_t* key, uint32_t record, uint32_t child);
 
   private:
     uint8_t* entry(int i) const { return node_ + node4headerSize + i * (keyLength_ + 8); }
@@ -99,10 +99,11 @@ enum class leaf4start { rebuilt, empty };
 
 // The widths of a new leaf of a tag with this key length on a data file of `records`
 // records (for the tag directory, the number of tags x 1024). 0 or -930.
-int leaf4widthsFor(int keyLength, uint32_t records, leaf4start start, leaf4widths* out);
+[[nodiscard]] int leaf4widthsFor(int keyLength, uint32_t records, leaf4start start,
+                                 leaf4widths* out);
 
 // The number of significant bits of a value (0 for 0).
-int leaf4bits(uint32_t value);
+[[nodiscard]] int leaf4bits(uint32_t value);
 
 struct leaf4entry {
     uint32_t record = 0;
@@ -119,7 +120,7 @@ struct leaf4place {
 };
 
 // Trailing pad bytes of a key (K for a key that is all pad).
-int leaf4trailCount(const uint8_t* key, int keyLength, uint8_t pad);
+[[nodiscard]] int leaf4trailCount(const uint8_t* key, int keyLength, uint8_t pad);
 
 // A leaf node (attribute 2 or 3). Keys are rebuilt into a buffer of the view, incrementally
 // when they are asked for in increasing order.
@@ -133,7 +134,7 @@ class leaf4view {
     // entries, and free bytes = 488 - count x E - stored bytes exactly. 0, -930 (key length
     // outside 1 to 240), -310 (not a leaf), -910 (anything else). Nothing else may be called
     // on a view whose attach failed. `why`, when given, receives what failed in words.
-    int attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why = nullptr);
+    [[nodiscard]] int attach(uint8_t* node, int keyLength, uint8_t pad, std::string* why = nullptr);
 
     // Attaches to a leaf that passed attach() when it was read (or was formatted here) and
     // has been changed only through views since, without checking it again: the key
@@ -147,15 +148,15 @@ class leaf4view {
     const leaf4widths& widths() const { return widths_; }
 
     // The fields of entry i, decoded with the 32-bit loads of the format. -930 out of range.
-    int entry(int i, leaf4entry* out) const;
+    [[nodiscard]] int entry(int i, leaf4entry* out) const;
 
     // The full key of entry i; valid until the next call on the view. -930 out of range.
-    int key(int i, const uint8_t** out);
+    [[nodiscard]] int key(int i, const uint8_t** out);
 
     // True when the keys ascend (memcmp order, equal keys allowed). Each key is compared
     // with the one before on the bytes it does not share with it, as it is rebuilt; the
     // last key stays rebuilt, so that key(count() - 1) costs nothing afterwards.
-    bool ascending();
+    [[nodiscard]] bool ascending();
 
     // The first entry whose key is not less than `search` over `length` bytes (at most the
     // key length); with `byRecord`, keys equal over the whole key length compare by record
@@ -163,8 +164,8 @@ class leaf4view {
     // returns 0 when it equals the search, else 2. Keys are compared on their stored bytes
     // as the scan goes, without rebuilding them. `place`, when given, receives where the
     // scan stopped, for insertAt().
-    int search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
-               leaf4place* place = nullptr) const;
+    [[nodiscard]] int search(const uint8_t* search, int length, bool byRecord, uint32_t record,
+                             int* at, leaf4place* place = nullptr) const;
 
     // Appends a key after the last entry, as a rebuild writes it: the duplicate count is the
     // prefix shared with the previous key, capped so that it never reaches into that key's
@@ -172,7 +173,7 @@ class leaf4view {
     // (0 keeps them stored). Widens the leaf first when the record number needs it. 0,
     // node4noRoom (nothing changed), -930 (a trail that is not pad, a record number that
     // cannot fit any width).
-    int append(const uint8_t* newKey, uint32_t record, int trail);
+    [[nodiscard]] int append(const uint8_t* newKey, uint32_t record, int trail);
 
     // Inserts a key before entry i (i = count() appends), in place: the stored key bytes
     // behind it move, and only the new entry and its successor are encoded again (the
@@ -180,28 +181,29 @@ class leaf4view {
     // follow the rule of append(). Widens the leaf first when the record number needs it.
     // 0, node4noRoom (nothing changed), -930 (i out of range, a trail that is not pad, a
     // record number that cannot fit any width).
-    int insert(int i, const uint8_t* newKey, uint32_t record, int trail);
+    [[nodiscard]] int insert(int i, const uint8_t* newKey, uint32_t record, int trail);
     // As insert(), at the place a search for this same key over the whole key length found
     // (the view unchanged since), without rebuilding the key before it.
-    int insertAt(const leaf4place& place, const uint8_t* newKey, uint32_t record, int trail);
+    [[nodiscard]] int insertAt(const leaf4place& place, const uint8_t* newKey, uint32_t record,
+                               int trail);
 
     // Removes entry i in place: its successor stores again the bytes it took from it, the
     // key bytes behind close up, and the vacated bytes are zeroed. 0, node4noRoom when the
     // successor would no longer fit (only in leaves written by others; nothing changed),
     // -930 for i out of range.
-    int remove(int i);
+    [[nodiscard]] int remove(int i);
 
     // Drops the entries from `keep` on; their slots and stored bytes are zeroed. 0, or -930
     // for `keep` outside 0 to count().
-    int truncate(int keep);
+    [[nodiscard]] int truncate(int keep);
 
     // Re-encodes every entry with R + 8 bits of record number and one more byte. 0,
     // node4noRoom when the free bytes are fewer than the entries, -930 when R would pass 32.
-    int widen();
+    [[nodiscard]] int widen();
 
     // Rewrites the fields of entry i in place (key bytes are the caller's business, and the
     // rebuilt-key buffer is forgotten). -930 when out of range or a field does not fit.
-    int setEntry(int i, const leaf4entry& entry);
+    [[nodiscard]] int setEntry(int i, const leaf4entry& entry);
 
   private:
     uint32_t load32(int offset) const;
@@ -210,14 +212,14 @@ class leaf4view {
     void forgetKey();
     // The insert, once the place is known; the successor's shared bytes are taken from
     // `successorPrefix` (the key before it, or any key that shares as many bytes with it).
-    int insertPlaced(const leaf4place& place, const uint8_t* successorPrefix, const uint8_t* newKey,
-                     uint32_t record, int trail);
+    [[nodiscard]] int insertPlaced(const leaf4place& place, const uint8_t* successorPrefix,
+                                   const uint8_t* newKey, uint32_t record, int trail);
     // Widenings a record number needs (0 or more); -930 when no width holds it.
     int wideningsFor(uint32_t record) const;
     // The duplicate count of a key after `previous`, capped as append() caps it.
     int dupAfter(const uint8_t* previous, int previousTrail, const uint8_t* next, int trail) const;
     void encode(int i, const leaf4entry& entry);
-    int validate(std::string* why);
+    [[nodiscard]] int validate(std::string* why);
 
     uint8_t* node_ = nullptr;
     int keyLength_ = 0;

@@ -86,7 +86,7 @@ int32_t sortPointers(sort4* s, char** p, int32_t n) {
         std::swap(p[lo], p[j]);
         Range left{lo, j - 1}, right{j + 1, hi};
         bool leftLarger = left.hi - left.lo > right.hi - right.lo;
-        if (depth == kStackMax) return error4raise(s->env, e4info, 91501);
+        if (depth == kStackMax) return error4raise(s->env, e4info, E4LOC(91501));
         stack[depth++] = leftLarger ? left : right;
         lo = leftLarger ? right.lo : left.lo;
         hi = leftLarger ? right.hi : left.hi;
@@ -141,13 +141,13 @@ int32_t spill(sort4* s) {
     env4* env = s->env;
     if (!s->spilled) {
         int32_t rc = file4create(&s->file, env, nullptr, 0);
-        if (rc != 0) return rc < 0 ? rc : error4raise(env, e4create, 91502);
+        if (rc != 0) return rc < 0 ? rc : error4raise(env, e4create, E4LOC(91502));
         s->spilled = 1;
         s->runItems = s->used;
     }
     int64_t start = int64_t{s->runs} * s->runItems * s->itemLen;
     if (start + int64_t{s->used} * s->itemLen > INT32_MAX)
-        return error4raiseText(env, e4result, 91503, s->file.name);
+        return error4raiseText(env, e4result, E4LOC(91503), s->file.name);
     int32_t rc = sortPointers(s, s->pointers, s->used);
     if (rc < 0) return rc;
     file4seqWriter w;
@@ -176,7 +176,8 @@ int32_t refill(sort4* s, sort4run* run) {
     if (got < 0) return s->env->errorCode < 0 ? s->env->errorCode : got;
     if (got != bytes) {
         std::string where = std::to_string(run->filePos);
-        return error4raiseText(s->env, e4read, 91504, s->file.name, where.c_str(), "sort4get");
+        return error4raiseText(s->env, e4read, E4LOC(91504), s->file.name, where.c_str(),
+                               "sort4get");
     }
     run->pos = 0;
     run->avail = bytes;
@@ -251,10 +252,10 @@ int32_t makeReadBuffers(sort4* s) {
             }
         }
         int32_t half = s->blockBytes / 2;
-        if (half < kBlockHeader + s->itemLen) return error4raise(s->env, e4memory, 91505);
+        if (half < kBlockHeader + s->itemLen) return error4raise(s->env, e4memory, E4LOC(91505));
         releasePool(s);
         s->pool = pool4create(s->env, 1, half, 1, 1);
-        if (s->pool == nullptr) return error4raise(s->env, e4memory, 91506);
+        if (s->pool == nullptr) return error4raise(s->env, e4memory, E4LOC(91506));
         s->blockBytes = half;
     }
 }
@@ -275,7 +276,8 @@ int32_t startMerge(sort4* s) {
     s->pointersMax = s->slots = 0;
     mem4free(s->spool);
     s->spool = nullptr;
-    if (int64_t{s->runs} * sizeof(sort4run) > INT32_MAX) return error4raise(env, e4memory, 91507);
+    if (int64_t{s->runs} * sizeof(sort4run) > INT32_MAX)
+        return error4raise(env, e4memory, E4LOC(91507));
     s->table =
         static_cast<sort4run*>(u4allocAgain(env, static_cast<int32_t>(sizeof(sort4run) * s->runs)));
     s->order = static_cast<sort4run**>(
@@ -303,7 +305,7 @@ int32_t startMerge(sort4* s) {
 }  // namespace
 
 int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen) {
-    if (sort == nullptr || env == nullptr) return error4raise(env, e4parmNull, 91510);
+    if (sort == nullptr || env == nullptr) return error4raise(env, e4parmNull, E4LOC(91510));
     std::memset(sort, 0, sizeof *sort);
     sort->file.fd = -1;
     if (error4pending(env)) return e4codeBase;
@@ -311,19 +313,19 @@ int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen) {
     int32_t poolBytes = env->memSizeSortPool;
     if (keyLen < 0 || infoLen < 0 || int64_t{keyLen} + infoLen > INT32_MAX / 2 ||
         poolBytes < 4 * kMinPointers || keyLen + kRecordLen + infoLen > poolBytes - kBlockHeader)
-        return error4raise(env, e4parm, 91511);
+        return error4raise(env, e4parm, E4LOC(91511));
     sort->keyLen = keyLen;
     sort->infoLen = infoLen;
     sort->itemLen = keyLen + kRecordLen + infoLen;
     sort->blockBytes = poolBytes;
     sort->pool = pool4create(env, 1, poolBytes, 1, 1);
-    if (sort->pool == nullptr) return error4raise(env, e4memory, 91512);
+    if (sort->pool == nullptr) return error4raise(env, e4memory, E4LOC(91512));
     // A smaller pointer array only means shorter runs.
     for (int32_t n = poolBytes / 4; n >= kMinPointers && sort->pointers == nullptr; n /= 2) {
         sort->pointers = static_cast<char**>(mem4alloc(static_cast<int32_t>(sizeof(char*)) * n));
         if (sort->pointers != nullptr) sort->pointersMax = n;
     }
-    if (sort->pointers == nullptr) return error4raise(env, e4memory, 91513);
+    if (sort->pointers == nullptr) return error4raise(env, e4memory, E4LOC(91513));
     if (env->memSizeSortBuffer > 0) {
         sort->spool = static_cast<char*>(u4allocAgain(env, env->memSizeSortBuffer));
         if (sort->spool == nullptr) return env->errorCode;
@@ -333,16 +335,16 @@ int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen) {
 }
 
 int32_t sort4put(sort4* sort, int32_t record, const void* key, const void* info) {
-    if (sort == nullptr) return error4raise(nullptr, e4parmNull, 91520);
+    if (sort == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91520));
     env4* env = sort->env;
     if (error4pending(env)) return e4codeBase;
-    if (sort->pointers == nullptr || sort->getting) return error4raise(env, e4struct, 91521);
+    if (sort->pointers == nullptr || sort->getting) return error4raise(env, e4struct, E4LOC(91521));
     if ((key == nullptr && sort->keyLen > 0) || (info == nullptr && sort->infoLen > 0))
-        return error4raise(env, e4parmNull, 91522);
+        return error4raise(env, e4parmNull, E4LOC(91522));
     if (sort->used == sort->slots) {
         if (!sort->full) addSlots(sort);
         if (sort->used == sort->slots) {
-            if (sort->slots == 0) return error4raise(env, e4memory, 91523);
+            if (sort->slots == 0) return error4raise(env, e4memory, E4LOC(91523));
             int32_t rc = spill(sort);
             if (rc < 0) return rc;
         }
@@ -355,9 +357,10 @@ int32_t sort4put(sort4* sort, int32_t record, const void* key, const void* info)
 }
 
 int32_t sort4getInit(sort4* sort) {
-    if (sort == nullptr) return error4raise(nullptr, e4parmNull, 91530);
+    if (sort == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(91530));
     if (error4pending(sort->env)) return e4codeBase;
-    if (sort->pointers == nullptr || sort->getting) return error4raise(sort->env, e4struct, 91531);
+    if (sort->pointers == nullptr || sort->getting)
+        return error4raise(sort->env, e4struct, E4LOC(91531));
     sort->getting = 1;
     if (sort->spilled) return startMerge(sort);
     return sortPointers(sort, sort->pointers, sort->used);
@@ -365,9 +368,9 @@ int32_t sort4getInit(sort4* sort) {
 
 int32_t sort4get(sort4* sort, int32_t* record, void** key, void** info) {
     if (sort == nullptr || record == nullptr || key == nullptr)
-        return error4raise(sort == nullptr ? nullptr : sort->env, e4parmNull, 91540);
+        return error4raise(sort == nullptr ? nullptr : sort->env, e4parmNull, E4LOC(91540));
     if (error4pending(sort->env)) return e4codeBase;
-    if (!sort->getting) return error4raise(sort->env, e4struct, 91541);
+    if (!sort->getting) return error4raise(sort->env, e4struct, E4LOC(91541));
     char* item;
     if (!sort->spilled) {
         if (sort->getPos >= sort->used) return 1;
@@ -394,7 +397,7 @@ void sort4free(sort4* sort) {
     mem4free(sort->order);
     mem4free(sort->pointers);
     mem4free(sort->spool);
-    if (file4isOpen(&sort->file)) file4close(&sort->file);  // removes the runs
+    if (file4isOpen(&sort->file)) (void)file4close(&sort->file);  // removes the runs
     pool4release(sort->pool);
     std::memset(sort, 0, sizeof *sort);
     sort->file.fd = -1;

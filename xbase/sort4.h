@@ -74,15 +74,15 @@ struct sort4 {
 // 0 or an error (-930 for lengths below 0 or an item larger than a pool
 // block, or a pool size below 1024; -920 when no pointer array of at least
 // 256 entries can be had).
-int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen);
+[[nodiscard]] int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen);
 // Adds an item (`info` may be null when infoLen is 0): 0 or an error (a run
 // that cannot be written in full is the write error; nothing is dropped).
-int32_t sort4put(sort4* sort, int32_t record, const void* key, const void* info);
+[[nodiscard]] int32_t sort4put(sort4* sort, int32_t record, const void* key, const void* info);
 // Ends the putting and readies the items for `sort4get`: 0 or an error.
-int32_t sort4getInit(sort4* sort);
+[[nodiscard]] int32_t sort4getInit(sort4* sort);
 // The next item: 0 with its record number and pointers to its key and info
 // (valid until the next call), 1 when none remains, or an error (-70 with the
 // temporary file's name when a run reads short).
-int32_t sort4get(sort4* sort, int32_t* record, void** key, void** info);
+[[nodiscard]] int32_t sort4get(sort4* sort, int32_t* record, void** key, void** info);
 // Frees everything and removes the temporary file; the record is cleared.
 void sort4free(sort4* sort);

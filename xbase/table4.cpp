@@ -43,14 +43,15 @@ int32_t planField(env4* env, const field4def& def, bool v30, FieldPlan& plan) {
     if (name.size() > 10) name.resize(10);
     u4ncpy(d.name, name.c_str(), sizeof d.name);
     c4upper(d.name);
-    if (d.name[0] == '\0') return error4raise(env, e4data, 90701);
+    if (d.name[0] == '\0') return error4raise(env, e4data, E4LOC(90701));
     for (const table4descriptor& other : plan.descriptors)
         if (std::strcmp(other.name, d.name) == 0)
-            return error4raiseText(env, e4data, 90702, d.name);
+            return error4raiseText(env, e4data, E4LOC(90702), d.name);
     int type = def.type;
-    if (type == 'G' || type == 'M') return error4raiseText(env, e4notSupported, 90703, d.name);
+    if (type == 'G' || type == 'M')
+        return error4raiseText(env, e4notSupported, E4LOC(90703), d.name);
     if (type < 'A' || type > 'Z' || (isExtended(type) && !v30))
-        return error4raiseText(env, e4data, 90704, d.name);
+        return error4raiseText(env, e4data, E4LOC(90704), d.name);
     int32_t bytes = 0;
     d.type = static_cast<uint8_t>(type);
     switch (type) {
@@ -59,7 +60,7 @@ int32_t planField(env4* env, const field4def& def, bool v30, FieldPlan& plan) {
             d.flags = table4flagBinary;
             [[fallthrough]];
         case 'C':
-            if (def.len == 0) return error4raiseText(env, e4data, 90705, d.name);
+            if (def.len == 0) return error4raiseText(env, e4data, E4LOC(90705), d.name);
             bytes = def.len;
             d.lenLow = static_cast<uint8_t>(def.len & 0xFF);
             d.lenHigh = static_cast<uint8_t>(def.len >> 8);
@@ -68,7 +69,7 @@ int32_t planField(env4* env, const field4def& def, bool v30, FieldPlan& plan) {
         case 'F': {
             int32_t maxDec = def.len <= 2 ? 0 : std::min(def.len - 1, 19);
             if (def.len < 1 || def.len > 20 || def.dec < 0 || def.dec > maxDec)
-                return error4raiseText(env, e4data, 90706, d.name);
+                return error4raiseText(env, e4data, E4LOC(90706), d.name);
             bytes = def.len;
             d.lenLow = static_cast<uint8_t>(def.len);
             d.lenHigh = static_cast<uint8_t>(def.dec);
@@ -94,7 +95,8 @@ int32_t planField(env4* env, const field4def& def, bool v30, FieldPlan& plan) {
             d.flags = table4flagBinary;
             break;
         case 'B':
-            if (def.dec < 0 || def.dec > 255) return error4raiseText(env, e4data, 90707, d.name);
+            if (def.dec < 0 || def.dec > 255)
+                return error4raiseText(env, e4data, E4LOC(90707), d.name);
             bytes = 8;
             d.lenHigh = static_cast<uint8_t>(def.dec);
             d.flags = table4flagBinary;
@@ -105,7 +107,7 @@ int32_t planField(env4* env, const field4def& def, bool v30, FieldPlan& plan) {
             d.flags = table4flagBinary;
             break;
         default:
-            return error4raiseText(env, e4data, 90708, d.name);
+            return error4raiseText(env, e4data, E4LOC(90708), d.name);
     }
     if (type != 'C' && type != 'Z') d.lenLow = static_cast<uint8_t>(bytes);
     if (v30 && def.nulls == field4nullable) {
@@ -114,7 +116,7 @@ int32_t planField(env4* env, const field4def& def, bool v30, FieldPlan& plan) {
     }
     d.offset = static_cast<uint16_t>(plan.width);
     plan.width += bytes;
-    if (plan.width >= kMaxHeader) return error4raise(env, e4recordLen, 90709);
+    if (plan.width >= kMaxHeader) return error4raise(env, e4recordLen, E4LOC(90709));
     plan.descriptors.push_back(d);
     return 0;
 }
@@ -125,7 +127,7 @@ int32_t planFields(env4* env, const field4def* defs, bool v30, const char* name,
         if (rc < 0) return rc;
     }
     // A table without fields could never be opened again.
-    if (plan.descriptors.empty()) return error4raise(env, e4data, 90710);
+    if (plan.descriptors.empty()) return error4raise(env, e4data, E4LOC(90710));
     if (plan.nullable > 0) {
         table4descriptor d{};
         u4ncpy(d.name, "_NullFlags", sizeof d.name);
@@ -135,13 +137,13 @@ int32_t planFields(env4* env, const field4def* defs, bool v30, const char* name,
         d.offset = static_cast<uint16_t>(plan.width);
         plan.width += d.lenLow;
         plan.descriptors.push_back(d);
-        if (plan.width >= kMaxHeader) return error4raise(env, e4recordLen, 90711);
+        if (plan.width >= kMaxHeader) return error4raise(env, e4recordLen, E4LOC(90711));
     }
     int64_t header = int64_t{table4descriptorSize} * (plan.descriptors.size() + 1) + 1 +
                      (v30 ? table4backlinkSize : 0);
     if (header + 1 >= kMaxHeader)
-        return name != nullptr ? error4raiseText(env, e4create, 90712, name)
-                               : error4raise(env, e4recordLen, 90713);
+        return name != nullptr ? error4raiseText(env, e4create, E4LOC(90712), name)
+                               : error4raise(env, e4recordLen, E4LOC(90713));
     return 0;
 }
 
@@ -257,7 +259,8 @@ int32_t readFields(table4file* tf, field4* fields, table4* owner) {
         table4descriptor d;
         table4descriptorDecode(tf->fieldBytes + i * table4descriptorSize, d);
         FieldInfo info;
-        if (!describe(d, v30, info)) return error4raiseText(env, e4data, 90720, tf->name, d.name);
+        if (!describe(d, v30, info))
+            return error4raiseText(env, e4data, E4LOC(90720), tf->name, d.name);
         if (info.memo) memo++;
         bool isNullable = v30 && (d.flags & table4flagNullable) && d.type != '0';
         if (fields != nullptr) {
@@ -277,12 +280,12 @@ int32_t readFields(table4file* tf, field4* fields, table4* owner) {
         width += info.len;
     }
     // Fields must lie inside the record, or reading them would run past it.
-    if (width > tf->recordLen) return error4raiseText(env, e4data, 90721, tf->name);
+    if (width > tf->recordLen) return error4raiseText(env, e4data, E4LOC(90721), tf->name);
     if (nullable > 0) {
         table4descriptor last;
         table4descriptorDecode(tf->fieldBytes + (tf->fieldCount - 1) * table4descriptorSize, last);
         if (last.type != '0' || last.lenLow * 8 < nullable)
-            return error4raiseText(env, e4data, 90722, tf->name);
+            return error4raiseText(env, e4data, E4LOC(90722), tf->name);
     }
     tf->memoFieldCount = memo;
     return 0;
@@ -297,12 +300,12 @@ int32_t loadDataFile(table4file* tf) {
     table4header h;
     table4headerDecode(bytes, h);
     if (h.recordLen == 0 || h.count < 0 || h.headerLen <= table4headerSize)
-        return error4raiseText(env, e4data, 90730, tf->name);
+        return error4raiseText(env, e4data, E4LOC(90730), tf->name);
     if (tf->file.accessMode == 1 || tf->file.accessMode == 2) {
         int32_t length = file4length(&tf->file);
         if (length < 0) return length;
         if ((length - int64_t{h.headerLen}) / h.recordLen != h.count)
-            return error4raiseText(env, e4data, 90731, tf->name);
+            return error4raiseText(env, e4data, E4LOC(90731), tf->name);
     }
     tf->version = h.version;
     std::memcpy(tf->date, h.date, 3);
@@ -320,7 +323,7 @@ int32_t loadDataFile(table4file* tf) {
     tf->fieldBytesLen = n;
     int32_t got = file4read(&tf->file, table4headerSize, descriptors, n);
     if (got < 0) return got;
-    if (got < n) return error4raiseText(env, e4data, 90732, tf->name);
+    if (got < n) return error4raiseText(env, e4data, E4LOC(90732), tf->name);
     int32_t count = -1;
     for (int32_t at = 0; at < n; at += table4descriptorSize) {
         if (descriptors[at] == table4terminator) {
@@ -328,16 +331,16 @@ int32_t loadDataFile(table4file* tf) {
             break;
         }
     }
-    if (count < 1) return error4raiseText(env, e4data, 90733, tf->name);
+    if (count < 1) return error4raiseText(env, e4data, E4LOC(90733), tf->name);
     tf->fieldCount = count;
     return readFields(tf, nullptr, nullptr);
 }
 
 void freeDataFile(table4file* tf) {
     env4* env = tf->env;
-    if (file4isOpen(&tf->file)) file4close(&tf->file);
+    if (file4isOpen(&tf->file)) (void)file4close(&tf->file);  // a failed open or a failed load
     mem4free(tf->fieldBytes);
-    if (list4contains(&env->dataFiles, tf)) list4remove(&env->dataFiles, tf);
+    if (list4contains(&env->dataFiles, tf)) (void)list4remove(&env->dataFiles, tf);
     pool4free(env->dataFilePool, tf);
 }
 
@@ -352,7 +355,7 @@ void freeHandle(table4* t) {
     mem4free(t->recordOld);
     mem4free(t->blankRecord);
     mem4free(t->fields);
-    if (list4contains(&env->tables, t)) list4remove(&env->tables, t);
+    if (list4contains(&env->tables, t)) (void)list4remove(&env->tables, t);
     pool4free(env->tablePool, t);
 }
 
@@ -394,8 +397,12 @@ table4* makeHandle(env4* env, table4file* tf) {
     // Unlocking writes a changed record back through the record layer.
     lock4offerWriteBackHook(table4writeBack);
     t->readOnly = tf->file.isReadOnly || env->readOnly != 0;
+    if (list4add(&env->tables, t) < 0) {  // unlisted, no release would ever close it
+        freeHandle(t);
+        error4raise(env, e4info, E4LOC(90714));
+        return nullptr;
+    }
     tf->useCount++;
-    list4add(&env->tables, t);
     return t;
 }
 
@@ -413,7 +420,12 @@ table4file* newDataFile(env4* env) {
 // Loads a data file whose file4 is open and makes its first handle.
 table4* openLoaded(env4* env, table4file* tf) {
     tf->name = tf->file.name;
-    list4add(&env->dataFiles, tf);
+    // Unlisted, a second open of the file would not share this record (nor its locks).
+    if (list4add(&env->dataFiles, tf) < 0) {
+        freeDataFile(tf);
+        error4raise(env, e4info, E4LOC(90715));
+        return nullptr;
+    }
     if (loadDataFile(tf) < 0) {
         freeDataFile(tf);
         return nullptr;
@@ -441,13 +453,13 @@ int32_t closeDataFile(table4file* tf) {
 }
 
 // True when `env` may start a create or open: live and with no pending error.
-bool readyToStart(env4* env, int32_t location) {
+bool readyToStart(env4* env, error4span<2> location) {
     if (env == nullptr) {
-        error4raise(nullptr, e4parmNull, location);
+        error4raise(nullptr, e4parmNull, location.at<0>());
         return false;
     }
     if (!env4isLive(env)) {
-        error4raise(env, e4info, location + 1);
+        error4raise(env, e4info, location.at<1>());
         return false;
     }
     return !error4pending(env);
@@ -460,7 +472,7 @@ table4* withProduction(env4* env, table4* t) {
     if (index4open(t, nullptr) != nullptr) return t;
     const int32_t code = env->errorCode;
     error4setCode(env, 0);
-    table4close(t);
+    (void)table4close(t);  // the failed index is what is reported
     env->errorCode = code;
     return nullptr;
 }
@@ -489,7 +501,7 @@ int32_t createProduction(env4* env, const std::string& path, const tag4def* tags
     table4* t = table4open(env, path.c_str());
     int32_t rc = 0;
     if (t == nullptr) {
-        rc = error4pending(env) ? env->errorCode : error4raise(env, e4open, 90745);
+        rc = error4pending(env) ? env->errorCode : error4raise(env, e4open, E4LOC(90745));
     } else if (index4create(t, nullptr, tags) == nullptr) {
         rc = env->errorCode != 0 ? env->errorCode : e4create;
         error4setCode(env, 0);
@@ -520,9 +532,9 @@ bool table4fileHoldsCount(const table4file* data) {
 }
 
 table4* table4create(env4* env, const char* name, const field4def* fields, const tag4def* tags) {
-    if (!readyToStart(env, 90740)) return nullptr;
+    if (!readyToStart(env, E4LOC(90740))) return nullptr;
     if ((name == nullptr && !env->createTemp) || fields == nullptr) {
-        error4raise(env, e4parmNull, 90742);
+        error4raise(env, e4parmNull, E4LOC(90742));
         return nullptr;
     }
     const bool withTags = tags != nullptr && tags->name != nullptr;
@@ -535,7 +547,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         if (tf == nullptr) return nullptr;
         if (file4create(&tf->file, env, nullptr, 0) != 0 || file4tempToDisk(&tf->file) < 0 ||
             writeNewFile(env, &tf->file, plan, v30) < 0) {
-            if (file4isOpen(&tf->file)) file4close(&tf->file);
+            if (file4isOpen(&tf->file)) (void)file4close(&tf->file);  // the first error stays
             pool4free(env->dataFilePool, tf);
             return nullptr;
         }
@@ -543,7 +555,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         if (t != nullptr && withTags && index4create(t, nullptr, tags) == nullptr) {
             const int32_t code = env->errorCode != 0 ? env->errorCode : e4create;
             error4setCode(env, 0);
-            table4close(t);
+            (void)table4close(t);  // the failed index is what is reported
             env->errorCode = code;
             return nullptr;
         }
@@ -554,7 +566,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
     if (dataFilePath(env, name, path) < 0) return nullptr;
     if (openDataFile(env, u4identify(path)) != nullptr) {
         if (env->errCreate)
-            error4raiseText(env, e4create, 90744, path.c_str());
+            error4raiseText(env, e4create, E4LOC(90744), path.c_str());
         else
             env->errorCode = r4noCreate;
         return nullptr;
@@ -568,7 +580,8 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
     if (rc != 0) return nullptr;
     rc = writeNewFile(env, &f, plan, v30);
     if (rc == 0) rc = file4flush(&f);
-    file4close(&f);
+    const int32_t closed = file4close(&f);  // a file that does not close is not made either
+    if (rc == 0 && closed < 0) rc = env->errorCode;
     if (rc < 0) {
         unlink(path.c_str());  // ours, and incomplete
         return nullptr;
@@ -580,7 +593,7 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
         if (rc > 0)
             env->errorCode = rc;  // 20: a unique tag refused a key
         else
-            error4raiseText(env, rc, 90746, path.c_str());
+            error4raiseText(env, rc, E4LOC(90746), path.c_str());
         return nullptr;
     }
     const int32_t autoOpen = env->autoOpen;
@@ -593,8 +606,8 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
     for (const tag4def* def = tags; index != nullptr && def->name != nullptr; ++def) {
         tag4* tag = index4tag(index, def->name);
         if (tag == nullptr) {
-            error4raiseText(env, e4name, 90747, def->name);
-            table4close(t);
+            error4raiseText(env, e4name, E4LOC(90747), def->name);
+            (void)table4close(t);  // gives back the error just raised
             return nullptr;
         }
         tag->errUnique = def->unique;
@@ -603,23 +616,23 @@ table4* table4create(env4* env, const char* name, const field4def* fields, const
 }
 
 table4* table4open(env4* env, const char* name) {
-    if (!readyToStart(env, 90750)) return nullptr;
+    if (!readyToStart(env, E4LOC(90750))) return nullptr;
     if (name == nullptr) {
-        error4raise(env, e4parmNull, 90752);
+        error4raise(env, e4parmNull, E4LOC(90752));
         return nullptr;
     }
     std::string path;
     if (dataFilePath(env, name, path) < 0) return nullptr;
     if (table4file* open = openDataFile(env, u4identify(path))) {
         if (env->singleOpen) {
-            error4raiseText(env, e4instance, 90753, path.c_str());
+            error4raiseText(env, e4instance, E4LOC(90753), path.c_str());
             return nullptr;
         }
         int held = open->file.accessMode;
         bool fits = env->accessMode == 0 || (env->accessMode == 1 && held == 1) ||
                     (env->accessMode == 2 && (held == 1 || held == 2));
         if (!fits) {
-            error4raiseText(env, e4access, 90754, path.c_str());
+            error4raiseText(env, e4access, E4LOC(90754), path.c_str());
             return nullptr;
         }
         return withProduction(env, makeHandle(env, open));
@@ -634,41 +647,38 @@ table4* table4open(env4* env, const char* name) {
 }
 
 int32_t table4close(table4* t) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, 90760);
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90760));
     env4* env = t->env;
-    int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending) env->errorCode = 0;
-    int32_t rc = 0;
-    if (table4file* tf = t->dataFile) {
-        // A record that a unique tag refused (-340 pending) is not written back;
-        // one that cannot be written is given up, and the error returned.
-        if (pending == e4unique) t->recordChanged = 0;
-        rc = table4writeChanged(t, 0);
-        if (rc < 0) env->errorCode = 0;
-        t->recordChanged = 0;
-        const int32_t dropped = lock4dropHandle(t);
-        if (dropped < 0) env->errorCode = 0;  // the file still closes; the error is returned
-        if (rc == 0 || (rc > 0 && dropped < 0)) rc = dropped;
-        const int32_t indexes = closeIndexes(t);
-        if (rc == 0) rc = indexes;
-        if (--tf->useCount == 0) {
-            int32_t closed = closeDataFile(tf);
-            if (rc == 0) rc = closed;
+    return error4aside(env, [&](int32_t pending) {
+        int32_t rc = 0;
+        if (table4file* tf = t->dataFile) {
+            // A record that a unique tag refused (-340 pending) is not written back;
+            // one that cannot be written is given up, and the error returned.
+            if (pending == e4unique) t->recordChanged = 0;
+            rc = table4writeChanged(t, 0);
+            if (rc < 0) env->errorCode = 0;
+            t->recordChanged = 0;
+            const int32_t dropped = lock4dropHandle(t);
+            if (dropped < 0) env->errorCode = 0;  // the file still closes; the error is returned
+            if (rc == 0 || (rc > 0 && dropped < 0)) rc = dropped;
+            const int32_t indexes = closeIndexes(t);
+            if (rc == 0) rc = indexes;
+            if (--tf->useCount == 0) {
+                int32_t closed = closeDataFile(tf);
+                t->dataFile = nullptr;  // gone back to its pool
+                if (rc == 0) rc = closed;
+            }
+            if (rc < 0 && !pending) env->errorCode = rc;
+        } else if (t->alias[0] != '\0') {
+            rc = error4raise(env, e4struct, E4LOC(90761));
         }
-        if (rc < 0 && !pending) env->errorCode = rc;
-    } else if (t->alias[0] != '\0') {
-        rc = error4raise(env, e4struct, 90761);
-    }
-    freeHandle(t);
-    if (pending) {
-        env->errorCode = pending;
-        return pending;
-    }
-    return rc;
+        freeHandle(t);
+        return pending != 0 ? pending : rc;
+    });
 }
 
 int32_t table4recordCountLow(table4file* data, int32_t owner) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90770);
+    if (data == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90770));
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     bool holds = table4fileHoldsCount(data);
@@ -679,14 +689,16 @@ int32_t table4recordCountLow(table4file* data, int32_t owner) {
         int32_t rc = 0;
         if (data->file.accessMode == 0 && data->file.fd >= 0) {
             const int32_t got = file4readLow(&data->file, 4, bytes, 4);
-            rc = got < 0 ? got : got < 4 ? error4raiseText(env, e4read, 90772, data->name) : 0;
+            rc = got < 0   ? got
+                 : got < 4 ? error4raiseText(env, e4read, E4LOC(90772), data->name)
+                           : 0;
         } else {
             rc = file4readAll(&data->file, 4, bytes, 4);
         }
         if (rc < 0) return rc;
         int32_t count = static_cast<int32_t>(bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
                                              (static_cast<uint32_t>(bytes[3]) << 24));
-        if (count < 0) return error4raiseText(env, e4data, 90771, data->name);
+        if (count < 0) return error4raiseText(env, e4data, E4LOC(90771), data->name);
         data->headerCount = count;
         if (holds) data->heldCount = count;
         return count;
@@ -697,11 +709,11 @@ int32_t table4recordCountLow(table4file* data, int32_t owner) {
 }
 
 int32_t table4writeHeader(table4file* data, int withDate, int withCount) {
-    if (data == nullptr) return error4raise(nullptr, e4parmNull, 90780);
+    if (data == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90780));
     env4* env = data->env;
     if (error4pending(env)) return e4codeBase;
     bool count = withCount && data->heldCount >= 0;
-    if (count && !table4fileHoldsCount(data)) return error4raise(env, e4info, 90781);
+    if (count && !table4fileHoldsCount(data)) return error4raise(env, e4info, E4LOC(90781));
     table4header h{};
     h.version = data->version;
     std::memcpy(h.date, data->date, 3);
@@ -723,7 +735,8 @@ int32_t table4writeHeader(table4file* data, int withDate, int withCount) {
 }
 
 int32_t table4setReadAhead(table4* t, int mode) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90790);
+    if (t == nullptr || t->dataFile == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90790));
     if (error4pending(t->env)) return e4codeBase;
     file4* f = &t->dataFile->file;
     int32_t on = modeSetting(mode, t->env->readAhead);
@@ -732,7 +745,8 @@ int32_t table4setReadAhead(table4* t, int mode) {
 }
 
 int32_t table4setWriteBehind(table4* t, int mode) {
-    if (t == nullptr || t->dataFile == nullptr) return error4raise(nullptr, e4parmNull, 90791);
+    if (t == nullptr || t->dataFile == nullptr)
+        return error4raise(nullptr, e4parmNull, E4LOC(90791));
     if (error4pending(t->env)) return e4codeBase;
     file4* f = &t->dataFile->file;
     int32_t on = modeSetting(mode, t->env->writeBehind);

@@ -109,16 +109,17 @@ struct table4 {
     uint8_t codePage;
 };
 
-table4* table4create(env4* env, const char* name, const field4def* fields, const tag4def* tags);
-table4* table4open(env4* env, const char* name);
+[[nodiscard]] table4* table4create(env4* env, const char* name, const field4def* fields,
+                                   const tag4def* tags);
+[[nodiscard]] table4* table4open(env4* env, const char* name);
 // 0 or the error met; a pending error is cleared for the close, restored and returned.
-int32_t table4close(table4* t);
+[[nodiscard]] int32_t table4close(table4* t);
 // The record count: the held count for a caller holding the append lock,
 // else the count last read from the header (read now when none is held).
-int32_t table4recordCountLow(table4file* data, int32_t owner);
+[[nodiscard]] int32_t table4recordCountLow(table4file* data, int32_t owner);
 // Writes the header's version and date (withDate) and the held count
 // (withCount; needs the append lock or a file held whole).
-int32_t table4writeHeader(table4file* data, int withDate, int withCount);
+[[nodiscard]] int32_t table4writeHeader(table4file* data, int withDate, int withCount);
 // The data file open in `env` under `name` (full path and default extension as
 // for table4open; the same file by device and inode), or null.
 table4file* table4fileFind(env4* env, const char* name);
@@ -126,10 +127,10 @@ table4file* table4fileFind(env4* env, const char* name);
 // it holds the append or file lock, or the file is not open shared.
 bool table4fileHoldsCount(const table4file* data);
 
-int32_t table4setReadAhead(table4* t, int mode);
-int32_t table4setWriteBehind(table4* t, int mode);
+[[nodiscard]] int32_t table4setReadAhead(table4* t, int mode);
+[[nodiscard]] int32_t table4setWriteBehind(table4* t, int mode);
 
-table4* table4createForward(env4* env, const char* name, const field4def* fields,
-                            const tag4def* tags);
-table4* table4openForward(env4* env, const char* name);
-int32_t table4closeForward(table4* t);
+[[nodiscard]] table4* table4createForward(env4* env, const char* name, const field4def* fields,
+                                          const tag4def* tags);
+[[nodiscard]] table4* table4openForward(env4* env, const char* name);
+[[nodiscard]] int32_t table4closeForward(table4* t);

@@ -15,28 +15,28 @@
 
 const char* table4alias(const table4* t);
 // Copies at most 32 characters of `text`, upper-cased. 0, or -935.
-int32_t table4setAlias(table4* t, const char* text);
+[[nodiscard]] int32_t table4setAlias(table4* t, const char* text);
 // Fills the record buffer with a blank record (binary fields zeroed in a
 // 0x30 table, null flags cleared) and marks it changed. 0, or -1410.
-int32_t table4blank(table4* t);
+[[nodiscard]] int32_t table4blank(table4* t);
 // The flag (0 or 1), or -1410.
-int32_t table4isBof(const table4* t);
-int32_t table4isEof(const table4* t);
+[[nodiscard]] int32_t table4isBof(const table4* t);
+[[nodiscard]] int32_t table4isEof(const table4* t);
 // 1 when the deletion byte is "*", else 0: other programs leave other bytes
 // there in live records.
-int32_t table4isDeleted(const table4* t);
+[[nodiscard]] int32_t table4isDeleted(const table4* t);
 // Data fields, `_NullFlags` not counted.
-int32_t table4fieldCount(const table4* t);
+[[nodiscard]] int32_t table4fieldCount(const table4* t);
 // The record count as this handle sees it (the held count while it holds the
 // append or file lock, else the header's).
-int32_t table4recordCount(table4* t);
-int32_t table4recordNumber(const table4* t);
+[[nodiscard]] int32_t table4recordCount(table4* t);
+[[nodiscard]] int32_t table4recordNumber(const table4* t);
 char* table4recordBuffer(table4* t);
 // File offset of record n: header length + (n - 1) x record length. n below 1,
 // or a record beyond the 32-bit offsets of the file layer, is -930.
-int32_t table4recordPosition(table4* t, int32_t n);
+[[nodiscard]] int32_t table4recordPosition(table4* t, int32_t n);
 // Record length, deletion byte included.
-int32_t table4recordWidth(const table4* t);
+[[nodiscard]] int32_t table4recordWidth(const table4* t);
 // Field n (1 = first); out of range is -930 and null.
 field4* table4field(table4* t, int32_t n);
 // The field whose name equals `name` upper-cased and without surrounding

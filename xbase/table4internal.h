@@ -4,11 +4,12 @@
 #include <cstdint>
 
 #include "xbase/env4.h"
+#include "xbase/error4.h"
 #include "xbase/fwd4.h"
 #include "xbase/index4header.h"
 
 // Entry checks of the record layer's calls: 0 to go on, else the result.
-int32_t table4enter(table4* t, int32_t location);
+[[nodiscard]] int32_t table4enter(table4* t, error4span<2> location);
 
 // The file is shared with other processes (and other handles) that may write.
 bool table4openShared(const table4file* d);
@@ -27,28 +28,16 @@ struct table4key {
 // The key of `record` (an image of the handle's record) for `tag`: built only
 // for a record that passes the filter, unless `always`. 0, or an error (-310
 // for a key whose length is not the tag's).
-int32_t table4keyOf(table4* t, tag4* tag, const char* record, table4key* out, bool always = false);
+[[nodiscard]] int32_t table4keyOf(table4* t, tag4* tag, const char* record, table4key* out,
+                                  bool always = false);
 
 // 1 when record n lies within the record count, 0 when not, or an error. The
 // count is read again only when n lies beyond the one last seen.
-int32_t table4recordExists(table4* t, int32_t n);
+[[nodiscard]] int32_t table4recordExists(table4* t, int32_t n);
 
 // Past the last record: record number count + 1, eof set (and bof for an empty
 // table), the buffer blank. 3, or an error.
-int32_t table4goEofLow(table4* t);
+[[nodiscard]] int32_t table4goEofLow(table4* t);
 
 // Fills the record buffer with a blank record (not marked changed).
 void table4blankBuffer(table4* t);
-
-// Runs `step` with a pending error put aside, for releases and restores that
-// must happen whatever failed before; the error is pending again afterwards.
-// The step's own result is returned; an error it raises gives way to the one
-// that was pending.
-template <typename Step>
-int32_t table4aside(env4* env, Step step) {
-    const int32_t pending = env->errorCode < 0 ? env->errorCode : 0;
-    if (pending != 0) env->errorCode = 0;
-    const int32_t rc = step();
-    if (pending != 0) env->errorCode = pending;
-    return rc;
-}

@@ -51,7 +51,7 @@ int32_t readRecord(table4* t, int32_t n) {
 int32_t missing(table4* t, bool raise) {
     t->recNum = -1;
     table4blankBuffer(t);
-    if (raise && t->env->errGo) return error4raiseText(t->env, e4read, 93401, t->alias);
+    if (raise && t->env->errGo) return error4raiseText(t->env, e4read, E4LOC(93401), t->alias);
     return r4entry;
 }
 
@@ -66,7 +66,7 @@ int32_t loadExisting(table4* t, int32_t n, bool raise) {
     }
     const int32_t rc = readRecord(t, n);
     if (rc != 0) {
-        if (locked) table4aside(t->env, [&] { return table4unlockRecord(t, n); });
+        if (locked) error4aside(t->env, [&] { return table4unlockRecord(t, n); });
         return rc == r4entry ? missing(t, raise) : rc;
     }
     t->bof = t->eof = 0;
@@ -247,7 +247,7 @@ int32_t searchKey(table4* t, tag4file* tf, const char* key, int32_t length, uint
                   int32_t* outLength) {
     env4* env = t->env;
     expression4* expr = tf->expr;
-    if (expr == nullptr) return error4raiseText(env, e4struct, 93410, tf->alias);
+    if (expr == nullptr) return error4raiseText(env, e4struct, E4LOC(93410), tf->alias);
     const int32_t K = tf->keyLength;
     if (length == 0 && t->dataFile->version == table4version30) {
         // The null key: zero bytes over the whole length.
@@ -264,7 +264,7 @@ int32_t searchKey(table4* t, tag4file* tf, const char* key, int32_t length, uint
     int32_t len = length;
     if (type == 'C') {
         if (tf->general) {
-            if (room % 2 != 0) return error4raiseText(env, e4index, 93411, tf->alias);
+            if (room % 2 != 0) return error4raiseText(env, e4index, E4LOC(93411), tf->alias);
             len = std::min(len, room / 2);
         } else {
             len = std::min(len, room);
@@ -272,7 +272,7 @@ int32_t searchKey(table4* t, tag4file* tf, const char* key, int32_t length, uint
     } else {
         const int32_t need = type == 'I' ? 4 : type == 'L' ? 1 : 8;
         if (len < need && !(type == 'N' && len > 0))
-            return error4raiseText(env, e4parm, 93412, tf->alias);
+            return error4raiseText(env, e4parm, E4LOC(93412), tf->alias);
     }
     if (prefix) out[0] = 0x80;
     if (type == 'C' && tf->general) {
@@ -280,7 +280,7 @@ int32_t searchKey(table4* t, tag4file* tf, const char* key, int32_t length, uint
         // only, and finds every key that begins with it.
         const int got = collate4key(reinterpret_cast<const uint8_t*>(key), len, tf->codePage,
                                     out + prefix, room);
-        if (got < 0) return error4raiseText(env, e4index, 93414, tf->alias);
+        if (got < 0) return error4raiseText(env, e4index, E4LOC(93414), tf->alias);
         *outLength = prefix + got;
         return 0;
     }
@@ -295,7 +295,7 @@ int32_t searchKey(table4* t, tag4file* tf, const char* key, int32_t length, uint
     const int32_t got = expr4keyConvert(expr, &converted, len, type, &plain);
     if (got < 0) return got;
     if (got > room || (type != 'C' && got != room))
-        return error4raiseText(env, e4index, 93413, tf->alias);
+        return error4raiseText(env, e4index, E4LOC(93413), tf->alias);
     std::memcpy(out + prefix, converted, size_t(got));
     *outLength = prefix + got;
     return 0;
@@ -305,9 +305,9 @@ int32_t searchKey(table4* t, tag4file* tf, const char* key, int32_t length, uint
 
 // ---- shared with record writing ----
 
-int32_t table4enter(table4* t, int32_t location) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, location);
-    if (t->dataFile == nullptr) return error4raise(t->env, e4struct, location + 1);
+int32_t table4enter(table4* t, error4span<2> location) {
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, location.at<0>());
+    if (t->dataFile == nullptr) return error4raise(t->env, e4struct, location.at<1>());
     if (error4pending(t->env)) return e4codeBase;
     return 0;
 }
@@ -333,7 +333,7 @@ void table4blankBuffer(table4* t) {
 int32_t table4keyOf(table4* t, tag4* tag, const char* record, table4key* out, bool always) {
     tag4file* tf = tag->tagFile;
     env4* env = t->env;
-    if (tf->expr == nullptr) return error4raiseText(env, e4struct, 93420, tf->alias);
+    if (tf->expr == nullptr) return error4raiseText(env, e4struct, E4LOC(93420), tf->alias);
     int32_t rc = expr4setTable(tf->expr, t);
     if (rc == 0 && tf->filter != nullptr) rc = expr4setTable(tf->filter, t);
     if (rc < 0) return rc;
@@ -354,7 +354,7 @@ int32_t table4keyOf(table4* t, tag4* tag, const char* record, table4key* out, bo
     }
     d->currentRecord = t->record;
     if (rc < 0 || !build) return rc < 0 ? rc : 0;
-    if (rc != tf->keyLength) return error4raiseText(env, e4index, 93421, tf->alias);
+    if (rc != tf->keyLength) return error4raiseText(env, e4index, E4LOC(93421), tf->alias);
     std::memcpy(out->bytes, key, size_t(rc));
     return 0;
 }
@@ -384,56 +384,56 @@ int32_t table4goEofLow(table4* t) {
 // ---- moving ----
 
 int32_t table4go(table4* t, int32_t n) {
-    if (int32_t rc = table4enter(t, 93430)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93430))) return rc;
     const int32_t rc = table4writeChanged(t, 0);
     if (rc != 0) return rc;
     return goLow(t, n, true);
 }
 
 int32_t table4loadRecord(table4* t, int32_t n) {
-    if (int32_t rc = table4enter(t, 93432)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93432))) return rc;
     const int32_t rc = readRecord(t, n);
     if (rc == 0) t->bof = t->eof = 0;
     return rc;
 }
 
 int32_t table4goTop(table4* t) {
-    if (int32_t rc = table4enter(t, 93434)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93434))) return rc;
     const int32_t rc = table4writeChanged(t, 0);
     return rc != 0 ? rc : topLow(t);
 }
 
 int32_t table4goBottom(table4* t) {
-    if (int32_t rc = table4enter(t, 93436)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93436))) return rc;
     const int32_t rc = table4writeChanged(t, 0);
     return rc != 0 ? rc : bottomLow(t);
 }
 
 int32_t table4goEof(table4* t) {
-    if (int32_t rc = table4enter(t, 93438)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93438))) return rc;
     const int32_t rc = table4writeChanged(t, 0);
     return rc != 0 ? rc : table4goEofLow(t);
 }
 
 int32_t table4skip(table4* t, int32_t n) {
-    if (int32_t rc = table4enter(t, 93440)) return rc;
-    if (t->recNum < 1) return error4raiseText(t->env, e4info, 93442, t->alias);
+    if (int32_t rc = table4enter(t, E4LOC(93440))) return rc;
+    if (t->recNum < 1) return error4raiseText(t->env, e4info, E4LOC(93442), t->alias);
     const int32_t rc = table4writeChanged(t, 0);
     if (rc != 0) return rc;
     return t->selectedTag != nullptr ? skipTag(t, t->selectedTag, n) : skipRecords(t, n);
 }
 
 int32_t table4seek(table4* t, const char* text) {
-    if (int32_t rc = table4enter(t, 93444)) return rc;
-    if (text == nullptr) return error4raise(t->env, e4parmNull, 93446);
+    if (int32_t rc = table4enter(t, E4LOC(93444))) return rc;
+    if (text == nullptr) return error4raise(t->env, e4parmNull, E4LOC(93446));
     return table4seekN(t, text, int32_t(std::strlen(text)));
 }
 
 int32_t table4seekN(table4* t, const char* key, int32_t length) {
-    if (int32_t rc = table4enter(t, 93450)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93450))) return rc;
     env4* env = t->env;
-    if (length < 0) return error4raise(env, e4parm, 93452);
-    if (key == nullptr && length > 0) return error4raise(env, e4parmNull, 93453);
+    if (length < 0) return error4raise(env, e4parm, E4LOC(93452));
+    if (key == nullptr && length > 0) return error4raise(env, e4parmNull, E4LOC(93453));
     tag4* tag = table4seekTag(t);
     if (tag == nullptr) return r4noTag;
     tag4file* tf = tag->tagFile;
@@ -499,8 +499,8 @@ double table4position(table4* t) {
 }
 
 int32_t table4setPosition(table4* t, double fraction) {
-    if (int32_t rc = table4enter(t, 93460)) return rc;
-    if (std::isnan(fraction)) return error4raise(t->env, e4parm, 93462);
+    if (int32_t rc = table4enter(t, E4LOC(93460))) return rc;
+    if (std::isnan(fraction)) return error4raise(t->env, e4parm, E4LOC(93462));
     if (fraction <= 0.0) return table4goTop(t);
     if (fraction > 1.0) return table4goEof(t);
     int32_t rc = table4writeChanged(t, 0);
@@ -523,7 +523,7 @@ int32_t table4setPosition(table4* t, double fraction) {
 
 index4* table4index(table4* t, const char* name) {
     if (t == nullptr || name == nullptr) {
-        error4raise(t != nullptr ? t->env : nullptr, e4parmNull, 93470);
+        error4raise(t != nullptr ? t->env : nullptr, e4parmNull, E4LOC(93470));
         return nullptr;
     }
     env4* env = t->env;
@@ -543,7 +543,7 @@ index4* table4index(table4* t, const char* name) {
 
 tag4* table4findTag(table4* t, const char* name) {
     if (t == nullptr || name == nullptr) {
-        error4raise(t != nullptr ? t->env : nullptr, e4parmNull, 93472);
+        error4raise(t != nullptr ? t->env : nullptr, e4parmNull, E4LOC(93472));
         return nullptr;
     }
     if (error4pending(t->env)) return nullptr;
@@ -556,7 +556,7 @@ tag4* table4findTag(table4* t, const char* name) {
         for (auto* tag = static_cast<tag4*>(list4first(&index->tags)); tag != nullptr;
              tag = static_cast<tag4*>(list4next(&index->tags, tag)))
             if (std::strcmp(tag->tagFile->alias, wanted) == 0) return tag;
-    if (t->env->errTagName) error4raiseText(t->env, e4tagName, 93474, wanted, t->alias);
+    if (t->env->errTagName) error4raiseText(t->env, e4tagName, E4LOC(93474), wanted, t->alias);
     return nullptr;
 }
 
@@ -569,11 +569,11 @@ tag4* table4seekTag(table4* t) {
 
 tag4* table4selectTag(table4* t, tag4* tag) {
     if (t == nullptr) {
-        error4raise(nullptr, e4parmNull, 93476);
+        error4raise(nullptr, e4parmNull, E4LOC(93476));
         return nullptr;
     }
     if (tag != nullptr && (tag->index == nullptr || tag->index->table != t)) {
-        error4raise(t->env, e4parm, 93477);
+        error4raise(t->env, e4parm, E4LOC(93477));
         return nullptr;
     }
     t->selectedTag = tag;

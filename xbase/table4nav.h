@@ -24,28 +24,28 @@
 
 // Makes record n current: 0, 5 or an error. With the environment's readLock the
 // record is locked first (a refused lock is the result).
-int32_t table4go(table4* t, int32_t n);
+[[nodiscard]] int32_t table4go(table4* t, int32_t n);
 // Reads record n into the buffer and makes it current, with no write-back,
 // range check or locking: 0, 5 (the record number is then -1) or an error.
-int32_t table4loadRecord(table4* t, int32_t n);
-int32_t table4goTop(table4* t);     // 0, or 3 for an empty table or tag
-int32_t table4goBottom(table4* t);  // 0, or 3 (bof set too)
-int32_t table4goEof(table4* t);     // 3
+[[nodiscard]] int32_t table4loadRecord(table4* t, int32_t n);
+[[nodiscard]] int32_t table4goTop(table4* t);     // 0, or 3 for an empty table or tag
+[[nodiscard]] int32_t table4goBottom(table4* t);  // 0, or 3 (bof set too)
+[[nodiscard]] int32_t table4goEof(table4* t);     // 3
 // Moves n records in order (negative: back): 0, 3, 4, or an error (-910
 // without a current record).
-int32_t table4skip(table4* t, int32_t n);
+[[nodiscard]] int32_t table4skip(table4* t, int32_t n);
 // Seeks a key in the seek tag: a text (its length is the text's), or `length`
 // bytes. A character key may be shorter than the tag's (it finds the first key
 // that begins with it); keys of other types are values of the tag's own type
 // (number and date text, binary values of the binary types). 0, 2, 3, 80 or an
 // error.
-int32_t table4seek(table4* t, const char* text);
-int32_t table4seekN(table4* t, const char* key, int32_t length);
+[[nodiscard]] int32_t table4seek(table4* t, const char* text);
+[[nodiscard]] int32_t table4seekN(table4* t, const char* key, int32_t length);
 // Relative position from 0.0 to 1.0 in the current order; 1.1 at eof, -1.0 on
 // error.
-double table4position(table4* t);
+[[nodiscard]] double table4position(table4* t);
 // Goes to a relative position: at most 0 the top, above 1 eof. 0, 3 or an error.
-int32_t table4setPosition(table4* t, double fraction);
+[[nodiscard]] int32_t table4setPosition(table4* t, double fraction);
 
 // The handle's open index file that `name` names (default extension as for
 // index files; the same file by device and inode), or null.

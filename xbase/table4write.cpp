@@ -23,9 +23,9 @@ constexpr uint8_t kRemoved = 1;  // the change removed the tag's old key
 constexpr uint8_t kAdded = 2;    // the change added the tag's new key
 
 // As enter, for the calls that change the file: a read-only handle is -120.
-int32_t enterWriting(table4* t, int32_t location) {
+int32_t enterWriting(table4* t, error4span<3> location) {
     if (int32_t rc = table4enter(t, location)) return rc;
-    return t->readOnly ? error4raiseText(t->env, e4write, location + 2, t->alias) : 0;
+    return t->readOnly ? error4raiseText(t->env, e4write, location.at<2>(), t->alias) : 0;
 }
 
 int32_t recordPosition(const table4file* d, int32_t n, int64_t* pos) {
@@ -109,7 +109,8 @@ int32_t addKey(tag4* tag, const table4key& key, int32_t n) {
     const int16_t code = tag4uniqueCode(tag);
     if (key.isNull && (code == tag4candidateRefuse || code == tag4candidateError)) {
         if (code == tag4candidateRefuse) return r4unique;
-        return error4raiseText(tf->env, e4unique, 93501, tf->alias, tf->indexFile->file.name);
+        return error4raiseText(tf->env, e4unique, E4LOC(93501), tf->alias,
+                               tf->indexFile->file.name);
     }
     return tag4addKey(tf, key.bytes, n, code);
 }
@@ -120,7 +121,7 @@ int32_t addKey(tag4* tag, const table4key& key, int32_t n) {
 int32_t undoKeys(table4* t, TagWork& work, int last, int32_t n, const char* oldRecord) {
     env4* env = t->env;
     int32_t failed = 0;
-    table4aside(env, [&] {
+    error4aside(env, [&] {
         for (int i = last; i >= 0; --i) {
             const uint8_t done = work.done(i);
             work.done(i) = 0;
@@ -221,7 +222,7 @@ int32_t undoAppendKeys(table4* t, TagWork& work, int32_t n) {
     bool any = false;
     for (int i = 0; i < work.count(); ++i) any = any || work.done(i) != 0;
     if (!any) return 0;
-    return table4aside(t->env, [&] {
+    return error4aside(t->env, [&] {
         bool took = false;
         int32_t rc = lockIndexes(t, &took);
         if (rc == 0) rc = undoKeys(t, work, work.count() - 1, n, nullptr);
@@ -248,7 +249,8 @@ int32_t oldRecordOf(table4* t, int32_t n, int32_t count, const char** out) {
         return 0;
     }
     int64_t pos = 0;
-    if (recordPosition(d, n, &pos) < 0) return error4raiseText(t->env, e4write, 93502, d->name);
+    if (recordPosition(d, n, &pos) < 0)
+        return error4raiseText(t->env, e4write, E4LOC(93502), d->name);
     const int32_t rc = file4readAll(&d->file, int32_t(pos), t->recordOld, d->recordLen);
     if (rc < 0) {
         t->recordOldNum = -1;
@@ -273,9 +275,9 @@ void keepCopy(table4* t, int32_t n) {
 // Puts the end of the data file back as it was before an append wrote at
 // `pos`: the file ends there (a 0x03 file with its end-of-file byte).
 void restoreEnd(table4file* d, int32_t pos, int32_t end) {
-    table4aside(d->env, [&] {
+    error4aside(d->env, [&] {
         if (file4setLength(&d->file, pos + end) == 0 && end > 0)
-            file4write(&d->file, pos, &table4endOfFile, 1);
+            (void)file4write(&d->file, pos, &table4endOfFile, 1);  // best effort, as below
         d->env->errorCode = 0;
         return 0;
     });
@@ -303,10 +305,10 @@ int32_t writeAppended(table4* t, int32_t count, int32_t pos) {
     u4today(d->date);
     rc = table4writeHeader(d, 1, 1);
     if (rc < 0) {
-        table4aside(d->env, [&] {
+        error4aside(d->env, [&] {
             d->heldCount = count;
             std::memcpy(d->date, date, sizeof date);
-            table4writeHeader(d, 1, 1);
+            (void)table4writeHeader(d, 1, 1);  // best effort: the write's own error is reported
             d->env->errorCode = 0;
             return 0;
         });
@@ -324,7 +326,7 @@ int32_t appendHeld(table4* t) {
     const int32_t n = count + 1;
     int64_t pos = 0;
     if (count == INT32_MAX || recordPosition(d, n, &pos) < 0 || pos + d->recordLen + 1 > INT32_MAX)
-        return error4raiseText(env, e4tableFull, 93510, d->name);
+        return error4raiseText(env, e4tableFull, E4LOC(93510), d->name);
     // The new record's lock, without the automatic release giving up the
     // append lock just taken.
     const int32_t unlockAuto = env->unlockAuto;
@@ -340,7 +342,7 @@ int32_t appendHeld(table4* t) {
     bool tookIndexes = false;
     rc = addKeys(t, work, n, &tookIndexes);
     if (tookIndexes) {
-        const int32_t released = table4aside(env, [&] { return unlockIndexes(t); });
+        const int32_t released = error4aside(env, [&] { return unlockIndexes(t); });
         if (rc == 0 && released < 0) rc = released;
     }
     if (rc == 0) rc = writeAppended(t, count, int32_t(pos));
@@ -350,29 +352,29 @@ int32_t appendHeld(table4* t) {
     }
     const int32_t undone = undoAppendKeys(t, work, n);
     t->recNum = 0;
-    table4aside(env, [&] { return table4unlockRecord(t, n); });
+    error4aside(env, [&] { return table4unlockRecord(t, n); });
     return undone < 0 ? undone : rc;
 }
 
 }  // namespace
 
 int32_t table4write(table4* t, int32_t n, int unlock) {
-    if (int32_t rc = enterWriting(t, 93520)) return rc;
+    if (int32_t rc = enterWriting(t, E4LOC(93520))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
     if (n == -1) n = t->recNum;
     // A record loaded at bof (a skip back past the first record) is current
     // and may be written; at eof there is none.
     if (n < 1 || t->eof || (t->bof && t->recNum < 1))
-        return error4raiseText(env, e4write, 93523, t->alias);
+        return error4raiseText(env, e4write, E4LOC(93523), t->alias);
     int32_t rc = table4lockRecord(t, n);
     if (rc != 0) return rc;
     const int32_t count = table4recordCountLow(d, t->lockOwner);
     if (count < 0) return count;
     if (n > count + (table4holdsCount(t) ? 1 : 0))
-        return error4raiseText(env, e4write, 93524, t->alias);
+        return error4raiseText(env, e4write, E4LOC(93524), t->alias);
     int64_t pos = 0;
-    if (recordPosition(d, n, &pos) < 0) return error4raiseText(env, e4write, 93525, d->name);
+    if (recordPosition(d, n, &pos) < 0) return error4raiseText(env, e4write, E4LOC(93525), d->name);
 
     const char* old = nullptr;
     TagWork work(t);
@@ -395,8 +397,8 @@ int32_t table4write(table4* t, int32_t n, int unlock) {
     rc = file4write(&d->file, int32_t(pos), t->record, d->recordLen);
     if (rc < 0) {
         if (old != nullptr)
-            table4aside(env, [&] {
-                file4write(&d->file, int32_t(pos), old, d->recordLen);
+            error4aside(env, [&] {
+                (void)file4write(&d->file, int32_t(pos), old, d->recordLen);  // best effort
                 env->errorCode = 0;
                 return 0;
             });
@@ -411,7 +413,7 @@ int32_t table4write(table4* t, int32_t n, int unlock) {
 }
 
 int32_t table4writeChanged(table4* t, int unlock) {
-    if (int32_t rc = table4enter(t, 93530)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93530))) return rc;
     if (t->recNum >= 1 && !t->eof && t->recordChanged) return table4write(t, t->recNum, unlock);
     t->recordChanged = 0;
     if (unlock && t->env->unlockAuto != 0 && t->dataFile->fileLockOwner != t->lockOwner)
@@ -424,7 +426,7 @@ int32_t table4writeBack(table4* t) {
 }
 
 int32_t table4beginAppend(table4* t, int32_t) {
-    if (int32_t rc = table4enter(t, 93535)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93535))) return rc;
     int32_t rc = table4writeChanged(t, 0);
     if (rc != 0) return rc;
     t->recNum = 0;
@@ -436,7 +438,7 @@ int32_t table4beginAppend(table4* t, int32_t) {
 }
 
 int32_t table4append(table4* t) {
-    if (int32_t rc = enterWriting(t, 93540)) return rc;
+    if (int32_t rc = enterWriting(t, E4LOC(93540))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
     // A lock the caller took stays; one taken here goes again.
@@ -448,14 +450,14 @@ int32_t table4append(table4* t) {
     }
     int32_t rc = appendHeld(t);
     if (tookAppend) {
-        const int32_t released = table4aside(env, [&] { return table4unlockAppend(t); });
+        const int32_t released = error4aside(env, [&] { return table4unlockAppend(t); });
         if (rc == 0 && released < 0) rc = released;
     }
     return rc;
 }
 
 int32_t table4pack(table4* t) {
-    if (int32_t rc = enterWriting(t, 93550)) return rc;
+    if (int32_t rc = enterWriting(t, E4LOC(93550))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
     int32_t rc = table4lockAll(t);
@@ -514,7 +516,7 @@ int32_t table4pack(table4* t) {
 }
 
 int32_t table4flush(table4* t) {
-    if (int32_t rc = table4enter(t, 93560)) return rc;
+    if (int32_t rc = table4enter(t, E4LOC(93560))) return rc;
     table4file* d = t->dataFile;
     int32_t rc = table4writeChanged(t, 0);
     if (rc != 0) return rc;
@@ -530,7 +532,7 @@ int32_t table4flush(table4* t) {
 }
 
 int32_t table4refresh(table4* t) {
-    if (table4enter(t, 93570) != 0) return -1;
+    if (table4enter(t, E4LOC(93570)) != 0) return -1;
     table4file* d = t->dataFile;
     int32_t rc = file4dropBuffers(&d->file);
     forEachIndexFile(d, [&](index4file* f) {
@@ -550,7 +552,7 @@ int32_t table4refresh(table4* t) {
 }
 
 int32_t table4reindex(table4* t) {
-    if (int32_t rc = enterWriting(t, 93580)) return rc;
+    if (int32_t rc = enterWriting(t, E4LOC(93580))) return rc;
     int32_t rc = table4writeChanged(t, 0);
     for (auto* index = static_cast<index4*>(list4first(&t->indexes)); index != nullptr && rc == 0;
          index = static_cast<index4*>(list4next(&t->indexes, index)))

@@ -28,33 +28,33 @@
 // or an error (-120 read-only, at eof, or beyond the count). With `unlock` and
 // a non-zero unlockAuto, table4unlock follows unless the handle holds the file
 // lock.
-int32_t table4write(table4* t, int32_t n, int unlock);
+[[nodiscard]] int32_t table4write(table4* t, int32_t n, int unlock);
 // Writes the current record back when it changed (else only clears the flag),
 // then unlocks as table4write does. 0, 20, 50 or an error.
-int32_t table4writeChanged(table4* t, int unlock);
+[[nodiscard]] int32_t table4writeChanged(table4* t, int unlock);
 // Writes back a changed record and readies the handle for an append (record
 // number 0; the buffer keeps its contents); its locks are released when
 // unlockAuto is non-zero, unless it holds the file lock. The second argument is
 // not used.
-int32_t table4beginAppend(table4* t, int32_t ignored);
+[[nodiscard]] int32_t table4beginAppend(table4* t, int32_t ignored);
 // Appends the buffer as record count + 1 under the append lock (taken and
 // released here unless the handle holds it, or the file lock): 0, 20 (refused;
 // record number 0, the buffer as it was), 50, or an error.
-int32_t table4append(table4* t);
+[[nodiscard]] int32_t table4append(table4* t);
 // Removes the records marked deleted ("*") in place, under the file lock, and
 // rebuilds the handle's index files. 0 or an error; no record is current after.
-int32_t table4pack(table4* t);
+[[nodiscard]] int32_t table4pack(table4* t);
 // Writes back the current record (and, for a file opened exclusive, the header)
 // and flushes the data file and its index files to disk. 0 or an error.
-int32_t table4flush(table4* t);
+[[nodiscard]] int32_t table4flush(table4* t);
 // Forgets the buffered blocks of the data file and its index files (those not
 // opened exclusive) and every tag's nodes, so that the next access reads the
 // disk. 0, or -1 when something could not be written back first.
-int32_t table4refresh(table4* t);
+[[nodiscard]] int32_t table4refresh(table4* t);
 // Writes back a changed record and rebuilds every index file of the handle:
 // 0, 20 (a unique tag refused a key), 50 or an error (-120 read-only). The
 // locks taken stay with the handle.
-int32_t table4reindex(table4* t);
+[[nodiscard]] int32_t table4reindex(table4* t);
 
 // The record write-back of table4unlock (see lock4setWriteBackHook).
-int32_t table4writeBack(table4* t);
+[[nodiscard]] int32_t table4writeBack(table4* t);

@@ -116,7 +116,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
     if (t->blockCount < tag4cacheBlocks) {
         auto* b = static_cast<block4*>(mem4alloc(int32_t(sizeof(block4))));
         if (b == nullptr) {
-            *rc = error4raise(t->env, e4memory, 92101);
+            *rc = error4raise(t->env, e4memory, E4LOC(92101));
             return nullptr;
         }
         b->tag = t;
@@ -127,7 +127,7 @@ block4* takeBlock(tag4file* t, int32_t* rc) {
         return b;
     }
     if (victim == nullptr) {
-        *rc = error4raise(t->env, e4info, 92102);
+        *rc = error4raise(t->env, e4info, E4LOC(92102));
         return nullptr;
     }
     if (victim->changed) {
@@ -154,8 +154,8 @@ int32_t checkNode(tag4file* t, uint8_t* data) {
         if (leaf.count() > 0) {
             const uint8_t* key = nullptr;
             leaf4entry e;
-            leaf.key(leaf.count() - 1, &key);
-            leaf.entry(leaf.count() - 1, &e);
+            (void)leaf.key(leaf.count() - 1, &key);
+            (void)leaf.entry(leaf.count() - 1, &e);
             std::memcpy(w->lastKey, key, size_t(k));
             w->lastRecord = e.record;
             w->checkedLast = true;
@@ -304,7 +304,7 @@ int32_t descend(tag4file* t, Target target) {
         t->depth = level + 1;
         if (node4isLeaf(node4headerRead(b->data).attribute)) return chooseLeaf(t, b, target);
         branch4view view;
-        view.attach(b->data, t->keyLength);
+        if (view.attach(b->data, t->keyLength) != 0) return tag4suspect;
         b->cursor = chooseBranch(t, view, target);
         parentKey = view.key(b->cursor);
         parentRecord = view.record(b->cursor);
@@ -313,15 +313,16 @@ int32_t descend(tag4file* t, Target target) {
 }
 
 // Forgets every node without writing (a reader's nodes are never changed) and reads the
-// root offset afresh: another process changed the file.
-void dropForRetry(tag4file* t) {
+// root offset afresh: another process changed the file. 0, or the error of writing back
+// the file's other changed blocks (stale blocks would be read again).
+int32_t dropForRetry(tag4file* t) {
     tag4pathClear(t);
     for (int i = 0; i < t->blockCount; i++) {
         if (t->blocks[i]->changed) continue;
         setOffset(t->blocks[i], -1);
     }
     t->root = 0;
-    file4dropBuffers(&t->indexFile->file);
+    return file4dropBuffers(&t->indexFile->file);
 }
 
 // Runs an operation again while it finds suspect nodes, a bounded number of times.
@@ -332,9 +333,9 @@ int32_t withRetry(tag4file* t, Op op) {
         if (rc != tag4suspect) return rc;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 92110);
+            return tag4corrupt(t, E4LOC(92110));
         }
-        dropForRetry(t);
+        if (const int32_t rc = dropForRetry(t); rc < 0) return rc;
         sleepBeforeRetry(attempt);
     }
 }
@@ -356,8 +357,8 @@ bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     if (b->cursor >= leaf.count()) return false;
     const uint8_t* key = nullptr;
     leaf4entry e;
-    leaf.key(b->cursor, &key);
-    leaf.entry(b->cursor, &e);
+    (void)leaf.key(b->cursor, &key);
+    (void)leaf.entry(b->cursor, &e);
     std::memcpy(out, key, t->keyLength);
     if (record != nullptr) *record = e.record;
     return true;
@@ -376,7 +377,7 @@ int32_t nextLeaf(tag4file* t, int dir) {
         leaf4view leaf;
         leaf.attachTrusted(old->data, t->keyLength, t->pad);
         const uint8_t* key = nullptr;
-        leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
+        (void)leaf.key(dir > 0 ? oldCount - 1 : 0, &key);
         std::memcpy(edge, key, t->keyLength);
     }
     int level = t->depth - 2;
@@ -390,9 +391,13 @@ int32_t nextLeaf(tag4file* t, int dir) {
     t->path[level]->cursor += dir;
     for (int l = level + 1; l < t->depth; l++) {
         branch4view parent;
-        parent.attach(t->path[l - 1]->data, t->keyLength);
+        const bool attached = parent.attach(t->path[l - 1]->data, t->keyLength) == 0;
         const int c = t->path[l - 1]->cursor;
         tag4blockUnpin(t->path[l]);
+        if (!attached) {
+            t->depth = l;
+            return tag4suspect;
+        }
         block4* b = nullptr;
         const int32_t rc =
             getChecked(t, parent.child(c), parent.key(c), parent.record(c), false, &b);
@@ -512,7 +517,7 @@ int32_t goEnd(tag4file* t, bool last) {
 // error.
 int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
     *total = 0;
-    if (leafOf(t) == nullptr) return tag4corrupt(t, 92120);
+    if (leafOf(t) == nullptr) return tag4corrupt(t, E4LOC(92120));
     for (int attempt = 0;; attempt++) {
         int32_t moved = 0;
         int32_t rc = skipRaw(t, n - *total, &moved);
@@ -520,9 +525,9 @@ int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
         if (rc != tag4suspect) return rc < 0 ? rc : 0;
         if (tag4trusted(t) || attempt >= kRetries) {
             tag4pathClear(t);
-            return tag4corrupt(t, 92121);
+            return tag4corrupt(t, E4LOC(92121));
         }
-        dropForRetry(t);
+        if ((rc = dropForRetry(t)) < 0) return rc;
         sleepBeforeRetry(attempt);
         const std::vector<uint8_t> key = t->work->savedKey;
         rc = tag4seekEntry(t, key.data(), t->work->savedRecord);
@@ -637,11 +642,11 @@ void tag4fileFreeMemory(tag4file* t) {
 // ---- positioning ----
 
 int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
-    if (int32_t rc = checkCall(t, 92130)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 92131);
-    if (length < 0) return error4raise(t->env, e4parm, 92132);
+    if (int32_t rc = checkCall(t, E4LOC(92130))) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92131));
+    if (length < 0) return error4raise(t->env, e4parm, E4LOC(92132));
     length = std::min<int32_t>(length, t->keyLength);
-    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, 92133);
+    if (length != t->keyLength && !isCharacter(t)) return error4raise(t->env, e4parm, E4LOC(92133));
     const auto* k = static_cast<const uint8_t*>(key);
     if (!t->descending) return seekAscending(t, k, length);
 
@@ -676,14 +681,14 @@ int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
 }
 
 int32_t tag4skip(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 92140)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92140))) return rc;
     int32_t moved = 0;
     const int32_t rc = skipWithRetry(t, n, &moved);
     return rc < 0 ? rc : moved;
 }
 
 int32_t tag4skipInOrder(tag4file* t, int32_t n) {
-    if (int32_t rc = checkCall(t, 92141)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92141))) return rc;
     int32_t moved = 0;
     const int32_t rc = skipWithRetry(t, t->descending ? -n : n, &moved);
     if (rc < 0) return rc;
@@ -691,17 +696,17 @@ int32_t tag4skipInOrder(tag4file* t, int32_t n) {
 }
 
 int32_t tag4top(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92142)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92142))) return rc;
     return goEnd(t, t->descending != 0);
 }
 
 int32_t tag4bottom(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92143)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92143))) return rc;
     return goEnd(t, t->descending == 0);
 }
 
 int32_t tag4goEof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92144)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92144))) return rc;
     const int32_t rc = goEnd(t, true);
     if (rc < 0) return rc;
     leafOf(t)->cursor = leafCount(leafOf(t));
@@ -709,7 +714,7 @@ int32_t tag4goEof(tag4file* t) {
 }
 
 int32_t tag4eof(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92145)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92145))) return rc;
     block4* b = leafOf(t);
     return b == nullptr || b->cursor >= leafCount(b) ? 1 : 0;
 }
@@ -722,19 +727,19 @@ const uint8_t* tag4key(tag4file* t) {
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     if (b->cursor >= leaf.count()) return nullptr;
     const uint8_t* key = nullptr;
-    leaf.key(b->cursor, &key);
+    (void)leaf.key(b->cursor, &key);
     t->work->keyOut.assign(key, key + t->keyLength);
     return t->work->keyOut.data();
 }
 
 int32_t tag4type(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92146)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92146))) return rc;
     return t->type;
 }
 
 int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t mode) {
-    if (int32_t rc = checkCall(t, 92150)) return rc;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, 92151);
+    if (int32_t rc = checkCall(t, E4LOC(92150))) return rc;
+    if (key == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92151));
     const auto* k = static_cast<const uint8_t*>(key);
     const int32_t rc = tag4seekEntry(t, k, uint32_t(record));
     if (rc < 0) return rc;
@@ -749,21 +754,21 @@ int32_t tag4seekKeyRecord(tag4file* t, const void* key, int32_t record, int32_t 
         leaf4view view;
         view.attachTrusted(leaf->data, K, t->pad);
         const uint8_t* before = nullptr;
-        view.key(leaf->cursor - 1, &before);
+        (void)view.key(leaf->cursor - 1, &before);
         return std::memcmp(before, k, K) == 0 ? 1 : 2;
     }
     for (int level = t->depth - 2; level >= 0; level--) {
         block4* b = t->path[level];
         if (b->cursor == 0) continue;
         branch4view view;
-        view.attach(b->data, K);
+        if (view.attach(b->data, K) != 0) return tag4corrupt(t, E4LOC(92153));
         return std::memcmp(view.key(b->cursor - 1), k, K) == 0 ? 1 : 2;
     }
     return 2;
 }
 
 int32_t tag4recordNumber(tag4file* t) {
-    if (int32_t rc = checkCall(t, 92152)) return rc;
+    if (int32_t rc = checkCall(t, E4LOC(92152))) return rc;
     block4* b = leafOf(t);
     if (b == nullptr) return -2;
     leaf4view leaf;
@@ -771,14 +776,14 @@ int32_t tag4recordNumber(tag4file* t) {
     if (leaf.count() == 0) return 0;
     if (b->cursor >= leaf.count()) return -1;
     leaf4entry e;
-    leaf.entry(b->cursor, &e);
+    (void)leaf.entry(b->cursor, &e);
     return int32_t(e.record);
 }
 
 double tag4position(tag4file* t) {
     if (t == nullptr) return e4parmNull;
     if (error4pending(t->env)) return e4codeBase;
-    if (t->depth == 0) return tag4corrupt(t, 92154);
+    if (t->depth == 0) return tag4corrupt(t, E4LOC(92154));
     bool allFirst = true, allLast = true;
     double f = 0.5;
     for (int level = t->depth - 1; level >= 0; level--) {
@@ -796,8 +801,8 @@ double tag4position(tag4file* t) {
 }
 
 int32_t tag4setPosition(tag4file* t, double fraction) {
-    if (int32_t rc = checkCall(t, 92155)) return rc;
-    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, 92156);
+    if (int32_t rc = checkCall(t, E4LOC(92155))) return rc;
+    if (!(fraction >= 0.0 && fraction <= 1.0)) return error4raise(t->env, e4parm, E4LOC(92156));
     const int32_t changed = index4fileRefresh(t->indexFile);
     if (changed < 0) return changed;
     Target target;
@@ -813,7 +818,7 @@ int32_t tag4setPosition(tag4file* t, double fraction) {
 // ---- nodes ----
 
 int32_t tag4flush(tag4file* t) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, 92160);
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(92160));
     if (error4pending(t->env)) return e4codeBase;
     for (int i = 0; i < t->blockCount; i++) {
         block4* b = t->blocks[i];

@@ -104,49 +104,51 @@ void tag4fileFreeMemory(tag4file* tag);
 // First key not less than `key` over `length` bytes (a shorter length only for character
 // keys, else -930; a longer one is cut). Descending tags: 0 found, 2 on the next key in
 // descending order, 3 past the end.
-int32_t tag4seek(tag4file* tag, const void* key, int32_t length);
+[[nodiscard]] int32_t tag4seek(tag4file* tag, const void* key, int32_t length);
 // Moves n entries in stored order; returns the entries moved (fewer at either end, where
 // the tag stays on the first or last entry). -310 without a position.
-int32_t tag4skip(tag4file* tag, int32_t n);
+[[nodiscard]] int32_t tag4skip(tag4file* tag, int32_t n);
 // As tag4skip in the tag's own order (negated for a descending tag).
-int32_t tag4skipInOrder(tag4file* tag, int32_t n);
-int32_t tag4top(tag4file* tag);     // first entry in the tag's order: 0, or 3 when empty
-int32_t tag4bottom(tag4file* tag);  // last entry in the tag's order: 0, or 3 when empty
-int32_t tag4goEof(tag4file* tag);   // past the last entry (stored order): 0 or error
+[[nodiscard]] int32_t tag4skipInOrder(tag4file* tag, int32_t n);
+[[nodiscard]] int32_t tag4top(tag4file* tag);  // first entry in the tag's order: 0, or 3 when empty
+[[nodiscard]] int32_t tag4bottom(
+    tag4file* tag);  // last entry in the tag's order: 0, or 3 when empty
+[[nodiscard]] int32_t tag4goEof(tag4file* tag);  // past the last entry (stored order): 0 or error
 // 1 when past the last entry of the leaf or the leaf is empty; 1 also without a position.
-int32_t tag4eof(tag4file* tag);
+[[nodiscard]] int32_t tag4eof(tag4file* tag);
 // The K bytes of the key at the position; null without one or past the end.
 const uint8_t* tag4key(tag4file* tag);
 // The result type letter of the key expression.
-int32_t tag4type(tag4file* tag);
+[[nodiscard]] int32_t tag4type(tag4file* tag);
 // The entry with this key and record number, the tag taken as ascending: 0 present (mode
 // 0), 1 the key is present (always in mode 1, and in a unique tag whose key is held by
 // another record), 2 the key is absent; positioned where the entry is or would go.
-int32_t tag4seekKeyRecord(tag4file* tag, const void* key, int32_t record, int32_t mode);
+[[nodiscard]] int32_t tag4seekKeyRecord(tag4file* tag, const void* key, int32_t record,
+                                        int32_t mode);
 // Record number at the position: -2 without a position, 0 for an empty tag, -1 past the end.
-int32_t tag4recordNumber(tag4file* tag);
+[[nodiscard]] int32_t tag4recordNumber(tag4file* tag);
 // Position as a fraction from 0.0 to 1.0 in the tag's order; negative on error.
-double tag4position(tag4file* tag);
-int32_t tag4setPosition(tag4file* tag, double fraction);
+[[nodiscard]] double tag4position(tag4file* tag);
+[[nodiscard]] int32_t tag4setPosition(tag4file* tag, double fraction);
 
 // ---- changes ----
 
 // Adds the K-byte key with its record number (at least 1). With a non-zero duplicate-key
 // code an existing equal key refuses the add: 20 or 25, or error -340 (codes -340, -360).
 // 0 when added.
-int32_t tag4addKey(tag4file* tag, const void* key, int32_t record, int16_t code);
+[[nodiscard]] int32_t tag4addKey(tag4file* tag, const void* key, int32_t record, int16_t code);
 // Removes the entry with this key and record number: 0, 5 when there is none, or error.
-int32_t tag4removeKey(tag4file* tag, const void* key, int32_t record);
+[[nodiscard]] int32_t tag4removeKey(tag4file* tag, const void* key, int32_t record);
 
 // The key of the table's current record (the table of the tag's index handle): its length,
 // with *key pointing at it (valid until the next evaluation), or an error.
-int32_t tag4exprKey(tag4* tag, const char** key);
+[[nodiscard]] int32_t tag4exprKey(tag4* tag, const char** key);
 // Adds the current record's key under `record` with the handle's duplicate-key code; a
 // filter that is false adds nothing. 0, 20, 25, or an error (-340 for a duplicate or, in a
 // candidate tag, a null key under codes -340 and -360).
-int32_t tag4addRecord(tag4* tag, int32_t record);
+[[nodiscard]] int32_t tag4addRecord(tag4* tag, int32_t record);
 // Removes the current record's entry for `record`: 0, 5 when there is none, or an error.
-int32_t tag4removeRecord(tag4* tag, int32_t record);
+[[nodiscard]] int32_t tag4removeRecord(tag4* tag, int32_t record);
 
 // The duplicate-key code a handle adds with: 0 unless the tag is unique or candidate.
 int16_t tag4uniqueCode(const tag4* tag);
@@ -154,6 +156,6 @@ int16_t tag4uniqueCode(const tag4* tag);
 // ---- nodes ----
 
 // Writes every changed node and, when it changed, the root offset into the header.
-int32_t tag4flush(tag4file* tag);
+[[nodiscard]] int32_t tag4flush(tag4file* tag);
 // tag4flush, then forgets every node (and with them the position).
-int32_t tag4releaseNodes(tag4file* tag);
+[[nodiscard]] int32_t tag4releaseNodes(tag4file* tag);

@@ -54,8 +54,7 @@ bool readWidths(tag4file* t, const uint8_t* node, leaf4widths* out) {
 int32_t encodeChunk(tag4file* t, uint8_t* node, const node4header& header,
                     const leaf4widths& widths, const tag4entries& e, int from, int to) {
     if (node4isLeaf(header.attribute)) return tag4encodeLeaf(t, node, header, widths, e, from, to);
-    tag4encodeBranch(t, node, header, e, from, to);
-    return 0;
+    return tag4encodeBranch(t, node, header, e, from, to);
 }
 
 void addUp(tag4entries* up, const tag4entries& e, int last, uint32_t child) {
@@ -73,7 +72,7 @@ int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& b
         block4* b = first;
         if (i > 0 || first == nullptr) {
             const int32_t rc = tag4blockGet(t, offsets[i], true, &b);
-            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92201);
+            if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, E4LOC(92201));
         }
         node4header h;
         h.attribute = attribute;
@@ -82,13 +81,13 @@ int32_t writeChunks(tag4file* t, const tag4entries& e, const std::vector<int>& b
         const int32_t rc = encodeChunk(t, b->data, h, widths, e, bounds[i], bounds[i + 1]);
         b->changed = 1;
         if (b != first) tag4blockUnpin(b);
-        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, 92202);
+        if (rc != 0) return rc < 0 ? rc : error4raise(t->env, e4info, E4LOC(92202));
         addUp(up, e, bounds[i + 1] - 1, uint32_t(offsets[i]));
     }
     if (right != node4none) {
         block4* r = nullptr;
         int32_t rc = tag4blockGet(t, right, false, &r);
-        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92203);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, E4LOC(92203));
         node4header h = node4headerRead(r->data);
         h.left = offsets.back();
         node4headerWrite(r->data, h);
@@ -117,7 +116,7 @@ int32_t dropNode(tag4file* t, block4* b) {
         if (neighbour == node4none) continue;
         block4* n = nullptr;
         const int32_t rc = tag4blockGet(t, neighbour, false, &n);
-        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, 92210);
+        if (rc != 0) return rc < 0 ? rc : tag4corrupt(t, E4LOC(92210));
         node4header nh = node4headerRead(n->data);
         if (side == 0)
             nh.right = h.right;
@@ -161,16 +160,17 @@ int32_t growRoot(tag4file* t, block4* root, const tag4entries& e, const std::vec
     if (!keepInPlace) {
         const int32_t at = index4extend(t->indexFile);
         if (at < 0) return at;
-        if ((rc = tag4blockGet(t, at, true, &top)) != 0) return rc < 0 ? rc : tag4corrupt(t, 92220);
+        if ((rc = tag4blockGet(t, at, true, &top)) != 0)
+            return rc < 0 ? rc : tag4corrupt(t, E4LOC(92220));
         t->root = uint32_t(at);
         t->rootChanged = 1;
     }
     node4header h;
     h.attribute = node4rootBranch;
-    tag4encodeBranch(t, top->data, h, up, 0, up.count());
+    rc = tag4encodeBranch(t, top->data, h, up, 0, up.count());
     top->changed = 1;
     if (top != root) tag4blockUnpin(top);
-    return 0;
+    return rc;
 }
 
 // The last entry of a node before a change, to tell whether the parent must follow.
@@ -195,7 +195,7 @@ struct LastEntry {
 // Decodes path[level] into t->work->node and remembers its last entry.
 int32_t decodeLevel(tag4file* t, int level, LastEntry* last) {
     tag4entries& e = t->work->node;
-    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, 92229);
+    if (tag4decode(t, t->path[level]->data, &e) != 0) return tag4corrupt(t, E4LOC(92229));
     last->take(e);
     return 0;
 }
@@ -234,11 +234,12 @@ int32_t passToSibling(tag4file* t, int level) {
             other.insert(0, e.key(n), e.records[size_t(n)], 0, e.children[size_t(n)]);
             e.erase(n);
         }
-        tag4encodeBranch(t, sibling->data, sh, other, 0, other.count());
+        int32_t rc = tag4encodeBranch(t, sibling->data, sh, other, 0, other.count());
         sibling->changed = 1;
         tag4blockUnpin(sibling);
-        tag4encodeBranch(t, b->data, node4headerRead(b->data), e, 0, e.count());
+        if (rc == 0) rc = tag4encodeBranch(t, b->data, node4headerRead(b->data), e, 0, e.count());
         b->changed = 1;
+        if (rc != 0) return rc;
         // The parent's entries for both nodes take their new last entries.
         LastEntry parentLast;
         parentLast.take(up);
@@ -283,7 +284,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
 
     leaf4widths widths;
     if (leaf) {
-        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, 92231);
+        if (!readWidths(t, b->data, &widths)) return tag4corrupt(t, E4LOC(92231));
         // The first key of an empty tag starts the leaf's widths afresh.
         if (level == 0 && h.count == 0) {
             const int32_t rc = tag4widths(t, leaf4start::empty, &widths);
@@ -306,7 +307,7 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
         if (leaf && scratchWhole)
             std::memcpy(b->data, scratch.data(), node4size);
         else if (int32_t rc = encodeChunk(t, b->data, h, widths, e, 0, e.count()); rc != 0)
-            return rc < 0 ? rc : error4raise(t->env, e4info, 92232);
+            return rc < 0 ? rc : error4raise(t->env, e4info, E4LOC(92232));
         b->changed = 1;
         if (level == 0 || last.same(e)) return 0;
         // The node's last entry changed: so does its entry in the parent.
@@ -346,13 +347,13 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
     return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
 }
 
-int32_t checkChange(tag4file* t, const void* key, int32_t record, int32_t location) {
-    if (t == nullptr) return error4raise(nullptr, e4parmNull, location);
+int32_t checkChange(tag4file* t, const void* key, int32_t record, error4span<4> location) {
+    if (t == nullptr) return error4raise(nullptr, e4parmNull, location.at<0>());
     if (error4pending(t->env)) return e4codeBase;
-    if (key == nullptr) return error4raise(t->env, e4parmNull, location + 1);
-    if (record < 1) return error4raise(t->env, e4parm, location + 2);
+    if (key == nullptr) return error4raise(t->env, e4parmNull, location.at<1>());
+    if (record < 1) return error4raise(t->env, e4parm, location.at<2>());
     if (t->indexFile->file.isReadOnly)
-        return error4raiseText(t->env, e4write, location + 3, t->indexFile->file.name);
+        return error4raiseText(t->env, e4write, location.at<3>(), t->indexFile->file.name);
     return 0;
 }
 
@@ -363,50 +364,53 @@ uint8_t trailOf(tag4file* t, const uint8_t* key) {
 }
 
 // The leaf's last entry changed to (key, record): the parent's entry for the leaf takes
-// it, and so on upwards while the changed entry is the last of its node.
-void followLast(tag4file* t, const uint8_t* key, uint32_t record) {
+// it, and so on upwards while the changed entry is the last of its node. 0, or -910 when
+// a parent cannot take it (the tree would no longer lead to the key).
+int32_t followLast(tag4file* t, const uint8_t* key, uint32_t record) {
     for (int level = t->depth - 2; level >= 0; level--) {
         block4* b = t->path[level];
         branch4view view;
-        if (view.attach(b->data, t->keyLength) != 0 || b->cursor >= view.count()) return;
-        view.set(b->cursor, key, record, view.child(b->cursor));
+        if (view.attach(b->data, t->keyLength) != 0 || b->cursor >= view.count() ||
+            view.set(b->cursor, key, record, view.child(b->cursor)) != 0)
+            return error4raise(t->env, e4info, E4LOC(92235));
         b->changed = 1;
-        if (b->cursor != view.count() - 1) return;
+        if (b->cursor != view.count() - 1) return 0;
     }
+    return 0;
 }
 
 // Most changes touch one leaf only: the key goes into (or leaves) the leaf in place. These
-// say false, having changed nothing, when the node must be split, dropped or started
-// afresh; the whole-node path does that.
-bool insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record, const leaf4place& place) {
+// give 1 when done, 0 having changed nothing when the node must be split, dropped or
+// started afresh (the whole-node path does that), or an error.
+int32_t insertInLeaf(tag4file* t, const uint8_t* key, uint32_t record, const leaf4place& place) {
     block4* b = t->path[t->depth - 1];
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int n = leaf.count();
-    if (n == 0 || place.at != b->cursor) return false;
+    if (n == 0 || place.at != b->cursor) return 0;
     const int p = place.at;
-    if (leaf.insertAt(place, key, record, trailOf(t, key)) != 0) return false;
+    if (leaf.insertAt(place, key, record, trailOf(t, key)) != 0) return 0;
     b->changed = 1;
-    if (p == n) followLast(t, key, record);
-    return true;
+    if (p == n) return followLast(t, key, record) < 0 ? e4info : 1;
+    return 1;
 }
 
-bool removeInLeaf(tag4file* t) {
+int32_t removeInLeaf(tag4file* t) {
     block4* b = t->path[t->depth - 1];
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int n = leaf.count();
     const int p = b->cursor;
-    if (n < 2 || p >= n || leaf.remove(p) != 0) return false;
+    if (n < 2 || p >= n || leaf.remove(p) != 0) return 0;
     b->changed = 1;
     if (p == n - 1) {
         const uint8_t* key = nullptr;
         leaf4entry e;
-        leaf.key(n - 2, &key);
-        leaf.entry(n - 2, &e);
-        followLast(t, key, e.record);
+        (void)leaf.key(n - 2, &key);
+        (void)leaf.entry(n - 2, &e);
+        if (followLast(t, key, e.record) < 0) return e4info;
     }
-    return true;
+    return 1;
 }
 
 // A full leaf below the root splits without decoding its entries, as the whole-node path
@@ -431,11 +435,11 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     for (int i = keep; i < n; i++) {
         const uint8_t* k = nullptr;
         leaf4entry e;
-        lv.key(i, &k);
-        lv.entry(i, &e);
+        (void)lv.key(i, &k);
+        (void)lv.entry(i, &e);
         if (rv.append(k, e.record, e.trail) != 0) return 1;
     }
-    lv.truncate(keep);
+    (void)lv.truncate(keep);
     const uint8_t trail = trailOf(t, key);
     if ((p < keep ? lv.insert(p, key, record, trail) : rv.insert(p - keep, key, record, trail)) !=
         0)
@@ -446,13 +450,13 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     block4* neighbour = nullptr;
     int32_t rc = 0;
     if (oldRight != node4none && (rc = tag4blockGet(t, oldRight, false, &neighbour)) != 0)
-        return rc < 0 ? rc : tag4corrupt(t, 92233);
+        return rc < 0 ? rc : tag4corrupt(t, E4LOC(92233));
     const int32_t offset = index4extend(t->indexFile);
     block4* added = nullptr;
     if (offset < 0)
         rc = offset;
     else if ((rc = tag4blockGet(t, offset, true, &added)) > 0)
-        rc = tag4corrupt(t, 92234);
+        rc = tag4corrupt(t, E4LOC(92234));
     if (rc != 0) {
         tag4blockUnpin(neighbour);
         return rc;
@@ -480,12 +484,12 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     uint8_t leftLast[tag4maxKeyLength], rightLast[tag4maxKeyLength];
     leaf4entry leftEntry, rightEntry;
     const uint8_t* k = nullptr;
-    lv.key(lv.count() - 1, &k);
+    (void)lv.key(lv.count() - 1, &k);
     std::memcpy(leftLast, k, size_t(K));
-    lv.entry(lv.count() - 1, &leftEntry);
-    rv.key(rv.count() - 1, &k);
+    (void)lv.entry(lv.count() - 1, &leftEntry);
+    (void)rv.key(rv.count() - 1, &k);
     std::memcpy(rightLast, k, size_t(K));
-    rv.entry(rv.count() - 1, &rightEntry);
+    (void)rv.entry(rv.count() - 1, &rightEntry);
     LastEntry parentLast;
     if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
     tag4entries& e = t->work->node;
@@ -511,8 +515,8 @@ int32_t tag4decode(tag4file* t, const uint8_t* node, tag4entries* out) {
         for (int i = 0; i < leaf.count(); i++) {
             const uint8_t* key = nullptr;
             leaf4entry e;
-            leaf.key(i, &key);
-            leaf.entry(i, &e);
+            (void)leaf.key(i, &key);
+            (void)leaf.entry(i, &e);
             out->insert(i, key, e.record, uint8_t(e.trail), 0);
         }
         return 0;
@@ -540,28 +544,29 @@ int32_t tag4encodeLeaf(tag4file* t, uint8_t* node, const node4header& header,
     return 0;
 }
 
-void tag4encodeBranch(tag4file* t, uint8_t* node, const node4header& header, const tag4entries& in,
-                      int from, int to) {
+int32_t tag4encodeBranch(tag4file* t, uint8_t* node, const node4header& header,
+                         const tag4entries& in, int from, int to) {
     branch4view::format(node, header.attribute);
     node4header h = node4headerRead(node);
     h.left = header.left;
     h.right = header.right;
     node4headerWrite(node, h);
     branch4view branch;
-    branch.attach(node, t->keyLength);
-    for (int i = from; i < to; i++)
-        branch.append(in.key(i), in.records[size_t(i)], in.children[size_t(i)]);
+    int rc = branch.attach(node, t->keyLength);
+    for (int i = from; i < to && rc == 0; i++)
+        rc = branch.append(in.key(i), in.records[size_t(i)], in.children[size_t(i)]);
+    return rc == 0 ? 0 : error4raise(t->env, e4info, E4LOC(92241));
 }
 
 int32_t tag4widths(tag4file* t, leaf4start start, leaf4widths* out) {
     const int32_t rc = leaf4widthsFor(t->keyLength, index4recordCount(t->indexFile), start, out);
-    return rc < 0 ? error4raise(t->env, e4info, 92240) : 0;
+    return rc < 0 ? error4raise(t->env, e4info, E4LOC(92240)) : 0;
 }
 
 // ---- changes ----
 
 int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
-    if (int32_t rc = checkChange(t, key, record, 92250)) return rc;
+    if (int32_t rc = checkChange(t, key, record, E4LOC(92250))) return rc;
     const auto* k = static_cast<const uint8_t*>(key);
     const int K = t->keyLength;
     if (code != 0) {
@@ -577,7 +582,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
                 case tag4candidateRefuse:
                     return r4unique;
                 default:
-                    return error4raiseText(t->env, e4unique, 92254, t->alias,
+                    return error4raiseText(t->env, e4unique, E4LOC(92254), t->alias,
                                            t->indexFile->file.name);
             }
         }
@@ -586,9 +591,9 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     leaf4place place;
     int32_t rc = tag4seekEntry(t, k, uint32_t(record), &place);
     if (rc < 0) return rc;
-    if (insertInLeaf(t, k, uint32_t(record), place)) {
+    if ((rc = insertInLeaf(t, k, uint32_t(record), place)) != 0) {
         tag4pathClear(t);
-        return 0;
+        return rc < 0 ? rc : 0;
     }
     if ((rc = splitLeaf(t, k, uint32_t(record))) != 1) {
         tag4pathClear(t);
@@ -611,7 +616,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
 }
 
 int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
-    if (int32_t rc = checkChange(t, key, record, 92260)) return rc;
+    if (int32_t rc = checkChange(t, key, record, E4LOC(92260))) return rc;
     const auto* k = static_cast<const uint8_t*>(key);
     const int K = t->keyLength;
     int32_t rc = tag4seekEntry(t, k, uint32_t(record));
@@ -630,9 +635,9 @@ int32_t tag4removeKey(tag4file* t, const void* key, int32_t record) {
         }
     }
     index4versionAdvance(t->indexFile);
-    if (removeInLeaf(t)) {
+    if ((rc = removeInLeaf(t)) != 0) {
         tag4pathClear(t);
-        return 0;
+        return rc < 0 ? rc : 0;
     }
     tag4entries& e = t->work->node;
     LastEntry last;

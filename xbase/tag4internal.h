@@ -48,31 +48,34 @@ struct tag4work {
 // process holds the index lock, or the file is not shared.
 bool tag4trusted(const tag4file* tag);
 // -310 with the tag's name.
-int32_t tag4corrupt(tag4file* tag, int32_t location);
+[[nodiscard]] int32_t tag4corrupt(tag4file* tag, int32_t location);
 
 // The block holding the node at `offset`: one held already, or one read from the file and
 // checked whole (*read, when given, is set then); a block that is new in the file is
 // formatted by the caller instead (`fresh`). 0, tag4suspect or an error. The block is
 // pinned (never evicted) until tag4blockUnpin. Leaves in blocks are sound: views attach to
 // them with attachTrusted.
-int32_t tag4blockGet(tag4file* tag, int32_t offset, bool fresh, block4** out, bool* read = nullptr);
+[[nodiscard]] int32_t tag4blockGet(tag4file* tag, int32_t offset, bool fresh, block4** out,
+                                   bool* read = nullptr);
 void tag4blockUnpin(block4* block);
 // Forgets the node at `offset` without writing it (it was freed).
 void tag4blockDiscard(tag4file* tag, int32_t offset);
 // Empties the path (the blocks stay cached).
 void tag4pathClear(tag4file* tag);
 
-// Decodes or encodes whole nodes. Encoding a leaf: 0 or node4noRoom.
-int32_t tag4decode(tag4file* tag, const uint8_t* node, tag4entries* out);
-int32_t tag4encodeLeaf(tag4file* tag, uint8_t* node, const node4header& header,
-                       const leaf4widths& widths, const tag4entries& in, int from, int to);
-void tag4encodeBranch(tag4file* tag, uint8_t* node, const node4header& header,
-                      const tag4entries& in, int from, int to);
+// Decodes or encodes whole nodes. Encoding a leaf: 0 or node4noRoom; a branch: 0, or -910
+// raised when the entries do not fit (its callers never give it more than fit).
+[[nodiscard]] int32_t tag4decode(tag4file* tag, const uint8_t* node, tag4entries* out);
+[[nodiscard]] int32_t tag4encodeLeaf(tag4file* tag, uint8_t* node, const node4header& header,
+                                     const leaf4widths& widths, const tag4entries& in, int from,
+                                     int to);
+[[nodiscard]] int32_t tag4encodeBranch(tag4file* tag, uint8_t* node, const node4header& header,
+                                       const tag4entries& in, int from, int to);
 // Widths of the leaves of this tag: rebuilt or started empty.
-int32_t tag4widths(tag4file* tag, leaf4start start, leaf4widths* out);
+[[nodiscard]] int32_t tag4widths(tag4file* tag, leaf4start start, leaf4widths* out);
 
 // Positions the path at the first entry with (key, record) not less than the given
 // (record 0: the first entry of the key). 0 exact, 2 otherwise; or an error. `place`, when
 // given, receives where the search of the leaf stopped.
-int32_t tag4seekEntry(tag4file* tag, const uint8_t* key, uint32_t record,
-                      leaf4place* place = nullptr);
+[[nodiscard]] int32_t tag4seekEntry(tag4file* tag, const uint8_t* key, uint32_t record,
+                                    leaf4place* place = nullptr);

@@ -20,7 +20,7 @@
 #include "xbase/mem4.h"
 
 int32_t u4ncpy(char* to, const char* from, int32_t n) {
-    if (n < 1 || to == nullptr) return error4raise(nullptr, e4parm, 94501);
+    if (n < 1 || to == nullptr) return error4raise(nullptr, e4parm, E4LOC(94501));
     int32_t i = 0;
     if (from != nullptr)
         for (; i < n - 1 && from[i] != '\0'; ++i) to[i] = from[i];
@@ -54,12 +54,12 @@ int u4isIdentChar(int c) {
 }
 
 int32_t u4fullPath(env4* env, const char* name, std::string& out) {
-    if (name == nullptr) return error4raise(env, e4parmNull, 94510);
+    if (name == nullptr) return error4raise(env, e4parmNull, E4LOC(94510));
     std::string path;
     if (name[0] != '/') {
         std::vector<char> cwd(256);
         while (getcwd(cwd.data(), cwd.size()) == nullptr) {
-            if (errno != ERANGE) return error4raiseText(env, e4name, 94511, name);
+            if (errno != ERANGE) return error4raiseText(env, e4name, E4LOC(94511), name);
             cwd.resize(cwd.size() * 2);
         }
         path = cwd.data();
@@ -73,7 +73,7 @@ int32_t u4fullPath(env4* env, const char* name, std::string& out) {
         if (end == std::string::npos) end = path.size();
         std::string piece = path.substr(at, end - at);
         if (piece == "..") {
-            if (pieces.empty()) return error4raiseText(env, e4name, 94512, name);
+            if (pieces.empty()) return error4raiseText(env, e4name, E4LOC(94512), name);
             pieces.pop_back();
         } else if (!piece.empty() && piece != ".") {
             pieces.push_back(std::move(piece));
@@ -144,10 +144,10 @@ std::string u4nameJoin(const char* folder, const char* name) {
 }
 
 int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength) {
-    if (buffer == nullptr || length == nullptr) return error4raise(env, e4parmNull, 94520);
+    if (buffer == nullptr || length == nullptr) return error4raise(env, e4parmNull, E4LOC(94520));
     if (newLength <= *length) return 0;
     auto* grown = static_cast<char*>(u4allocAgain(env, newLength));
-    if (grown == nullptr) return error4raise(env, e4memory, 94521);
+    if (grown == nullptr) return error4raise(env, e4memory, E4LOC(94521));
     if (*buffer != nullptr && *length > 0) std::memcpy(grown, *buffer, *length);
     mem4free(*buffer);
     *buffer = grown;
@@ -172,7 +172,7 @@ void u4today(unsigned char out[3]) {
 
 const char* u4getEnv(env4* env, const char* name, int required) {
     const char* value = name == nullptr ? nullptr : std::getenv(name);
-    if (value == nullptr && required) error4raiseText(env, e4info, 94530, name);
+    if (value == nullptr && required) error4raiseText(env, e4info, E4LOC(94530), name);
     return value;
 }
 
@@ -287,13 +287,13 @@ bool fixedDigits(double value, int32_t decimals, std::string& out) {
 }  // namespace
 
 int32_t c4dtoa(double value, char* out, int32_t width, int32_t decimals) {
-    if (out == nullptr) return error4raise(nullptr, e4parmNull, 95101);
+    if (out == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(95101));
     if (width < 1 || width > 128 || decimals < 0 || decimals > 15 || decimals >= width)
-        return error4raise(nullptr, e4parm, 95102);
+        return error4raise(nullptr, e4parm, E4LOC(95102));
     std::string text;
     if (!fixedDigits(value, decimals, text) || text.size() > static_cast<size_t>(width)) {
         std::memset(out, '*', width);
-        return error4raise(nullptr, e4width, 95103);
+        return error4raise(nullptr, e4width, E4LOC(95103));
     }
     int32_t len = static_cast<int32_t>(text.size());
     std::memset(out, ' ', width - len);
@@ -359,11 +359,11 @@ void* u4allocAgain(env4* env, int32_t size) {
         int8_t blocked = env->buffer.blocked;
         if (buffer4suspend(env) == 0) {
             block = mem4alloc(size);
-            buffer4start(env);
+            (void)buffer4start(env);  // without a buffer, files are read and written directly
             env->buffer.blocked = blocked;
         }
     }
-    if (block == nullptr) error4raise(env, e4memory, 94540);
+    if (block == nullptr) error4raise(env, e4memory, E4LOC(94540));
     return block;
 }
 

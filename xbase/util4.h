@@ -18,11 +18,11 @@ void c4lower(char* text);
 // Within the first n bytes: cuts at the first NUL and clears trailing blanks.
 void c4trimN(char* text, int32_t n);
 // Letters, digits and underscore.
-int u4isIdentChar(int c);
+[[nodiscard]] int u4isIdentChar(int c);
 
 // Absolute form of `name` with "." and ".." resolved (case kept). A ".." above
 // the root is -1420, a null name -935. Raised in `env`.
-int32_t u4fullPath(env4* env, const char* name, std::string& out);
+[[nodiscard]] int32_t u4fullPath(env4* env, const char* name, std::string& out);
 // Trailing blanks removed; when the last path piece has no extension (or when
 // `force`), "." and at most three characters of `ext` are appended (a leading
 // '.' of `ext` is skipped).
@@ -43,14 +43,15 @@ u4identity u4identify(const std::string& path);
 // Full path of `name` with the extension `ext` (lower case) added when the name has none,
 // or in place of its own when `force`: the upper-case form of it is taken when only that
 // file exists.
-int32_t u4pathWithExt(env4* env, const char* name, const char* ext, bool force, std::string& out);
+[[nodiscard]] int32_t u4pathWithExt(env4* env, const char* name, const char* ext, bool force,
+                                    std::string& out);
 
 // Replaces *buffer (of *length bytes) by one of newLength bytes holding the
 // old contents; -920 when memory runs out.
-int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength);
+[[nodiscard]] int32_t u4growBuffer(env4* env, char** buffer, int32_t* length, int32_t newLength);
 // Library memory; when it fails while block buffers run, the buffers are
 // suspended, the allocation tried once more and the buffers started again.
-void* u4allocAgain(env4* env, int32_t size);
+[[nodiscard]] void* u4allocAgain(env4* env, int32_t size);
 
 // Waits n hundredths of a second (monotonic clock).
 void u4delayHundredth(int32_t n);
@@ -58,23 +59,23 @@ void u4delayHundredth(int32_t n);
 void u4today(unsigned char out[3]);
 // Value of an environment variable or null; `required` makes a missing one -910.
 const char* u4getEnv(env4* env, const char* name, int required);
-int u4remove(const char* path);
-int u4rename(const char* from, const char* to);
+[[nodiscard]] int u4remove(const char* path);
+[[nodiscard]] int u4rename(const char* from, const char* to);
 // Floor of log2; 0 for 0 and 1.
-int32_t u4log2(uint32_t n);
+[[nodiscard]] int32_t u4log2(uint32_t n);
 
 // Text to double: leading blanks skipped, at most 40 characters, an optional
 // sign, digits, '.' and digits; anything else ends the number.
-double c4atod(const char* text);
+[[nodiscard]] double c4atod(const char* text);
 // The same on the first n bytes.
-double c4atodN(const char* text, int32_t n);
+[[nodiscard]] double c4atodN(const char* text, int32_t n);
 // Integer of the first n bytes (blanks, sign, digits; clamped to 32 bits).
-int32_t c4atoiN(const char* text, int32_t n);
+[[nodiscard]] int32_t c4atoiN(const char* text, int32_t n);
 // Fixed text of `value` in exactly `width` bytes (1 to 128, not terminated)
 // with `decimals` (0 to 15, below width): right-aligned, '-' before the first
 // digit, "0" before the point. A number that does not fit fills the width
 // with '*' and gives -440; other arguments are -930.
-int32_t c4dtoa(double value, char* out, int32_t width, int32_t decimals);
+[[nodiscard]] int32_t c4dtoa(double value, char* out, int32_t width, int32_t decimals);
 // Integer text in |n| bytes (not terminated). n > 0: blanks before the digits
 // and '-' in the last of them; n < 0: leading zeros and no sign. A number (or
 // sign) that does not fit fills the width with '*'.

@@ -109,7 +109,7 @@ TEST(BufferTrace, MatchesAPlainModel) {
         for (uint32_t seed = 1; seed <= 3; ++seed) runTrace(config, seed, 1500);
 }
 
-TEST(BufferTrace, LongMatchesAPlainModel) {
+TEST(BufferTrace, LONG_MatchesAPlainModel) {
     for (const Config& config : kConfigs)
         for (uint32_t seed = 100; seed < 140; ++seed) runTrace(config, seed, 20000);
 }

@@ -42,7 +42,7 @@ std::string currentCentury() {
 }
 
 std::string dateText(int year, int month, int day) {
-    char text[9];
+    char text[36];  // room for any int, so that nothing is cut
     snprintf(text, sizeof text, "%04d%02d%02d", year, month, day);
     return text;
 }
@@ -237,7 +237,7 @@ TEST(DateFormat, SetAndGet) {
     EXPECT_STREQ(date4getFormat(&env), longest);
     EXPECT_EQ(date4setFormat(nullptr, "MM"), e4parmNull);
     EXPECT_EQ(date4getFormat(nullptr), nullptr);
-    env4release(&env);
+    (void)env4release(&env);
 }
 
 TEST(Clock, TodayAndNowAreLocal) {

@@ -15,7 +15,7 @@ class EnvFixture : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(env4init(&env, env4version), 0); }
     void TearDown() override {
         env.errorCode = 0;
-        env4closeAll(&env);
+        (void)env4closeAll(&env);
         EXPECT_EQ(env4release(&env), 0);
     }
     std::string path(const char* name) const { return dir.file(name); }

@@ -288,7 +288,7 @@ TEST(ExprRandom, RandomExpressionsNeverCrash) {
     EXPECT_GT(parsed, 2000);  // the generator reaches the evaluator, not only the parser
 }
 
-TEST(ExprRandom, LongRandomExpressionsNeverCrash) {
+TEST(ExprRandom, LONG_RandomExpressionsNeverCrash) {
     for (uint64_t seed = 100; seed < 140; ++seed) runRandomExpressions(seed, 100000);
 }
 

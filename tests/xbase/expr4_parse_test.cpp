@@ -254,16 +254,16 @@ TEST_F(ExprParse, NestingBeyondTheLimitsIsRefused) {
     expr4free(x);
     flags += " .AND. FLAG";
     EXPECT_EQ(expr4parse(table->t, flags.c_str(), nullptr), nullptr);
-    EXPECT_EQ(table->takeError(), -440);
+    EXPECT_EQ(table->takeError(), e4exprNesting);
 
     // Deep brackets end in an error, not in a stack overflow.
     std::string deep = std::string(100000, '(') + "NAME" + std::string(100000, ')');
     EXPECT_EQ(expr4parse(table->t, deep.c_str(), nullptr), nullptr);
-    EXPECT_EQ(table->takeError(), -440);
+    EXPECT_EQ(table->takeError(), e4exprNesting);
     std::string nots;
     for (int i = 0; i < 10000; ++i) nots += ".NOT.";
     EXPECT_EQ(expr4parse(table->t, (nots + "FLAG").c_str(), nullptr), nullptr);
-    EXPECT_EQ(table->takeError(), -440);
+    EXPECT_EQ(table->takeError(), e4exprNesting);
 }
 
 TEST_F(ExprParse, NullArgumentsAndPendingErrors) {

@@ -1,9 +1,12 @@
 // Four threads, each with its own environment and table, evaluate at once.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,7 +53,7 @@ int evaluateRounds(const std::string& folder, int id, std::atomic<int>& ready) {
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         upper.resize(10, ' ');
         char next[8];
-        date4fromJulian(next, born + 1);
+        (void)date4fromJulian(next, born + 1);
         std::string expected = upper + digits(count, 8) + std::string(next, 8);
 
         char* result = nullptr;
@@ -83,25 +86,49 @@ TEST(ExprThreads, FourEnvironmentsEvaluateAtOnce) {
     for (int i = 0; i < kThreads; ++i) EXPECT_EQ(wrong[i], 0) << "thread " << i;
 }
 
+// True once thread `tid` of this process sits in a futex wait, where a thread blocked on a
+// mutex sleeps.
+bool waitsOnAFutex(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    return (in >> number) && number == SYS_futex;
+}
+
 TEST(ExprThreads, AnEvaluationWaitsForTheEvaluatorLock) {
     TempDir dir;
     ExprTable t(dir.path());
     ASSERT_NE(t.t, nullptr);
+    t.put("NAME", "abc");
     expression4* x = expr4parse(t.t, "UPPER(NAME)", nullptr);
     ASSERT_NE(x, nullptr);
-    std::atomic<bool> released{false};
-    std::atomic<bool> finishedEarly{false};
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> finished{false};
+    std::string result;
     mem4evalLock();
     std::thread evaluator([&] {
-        char* result = nullptr;
-        expr4evaluate(x, &result);
-        finishedEarly = !released.load();
+        tid = gettid();
+        char* out = nullptr;
+        int32_t len = expr4evaluate(x, &out);
+        if (len > 0) result.assign(out, len);
+        finished = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    released = true;
+    // The evaluation has started and either sleeps on a lock or ran through: only the
+    // first proves that it waits, and it must not have finished while the lock is held.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    bool waiting = false;
+    while (!finished && std::chrono::steady_clock::now() < deadline) {
+        pid_t id = tid.load();
+        if (id != 0 && waitsOnAFutex(id)) {
+            waiting = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(waiting);
+    EXPECT_FALSE(finished.load());
     mem4evalUnlock();
     evaluator.join();
-    EXPECT_FALSE(finishedEarly.load());
+    EXPECT_EQ(result, "ABC       ");
     expr4free(x);
 }
 

@@ -31,15 +31,15 @@ inline const field4def kExprFields[] = {
 class ExprTable {
   public:
     explicit ExprTable(const std::string& folder) {
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.compatibility = 30;
         env.accessMode = 1;  // records can be appended straight to the file
         t = table4create(&env, (folder + "/people").c_str(), kExprFields, nullptr);
     }
     ~ExprTable() {
         env.errorCode = 0;
-        env4closeAll(&env);
-        env4release(&env);
+        (void)env4closeAll(&env);
+        (void)env4release(&env);
     }
     ExprTable(const ExprTable&) = delete;
     ExprTable& operator=(const ExprTable&) = delete;
@@ -52,11 +52,11 @@ class ExprTable {
     }
     void putNumber(const char* field, double value) {
         field4* f = fieldNamed(t, field);
-        c4dtoa(value, t->record + f->offset, f->len, f->dec);
+        (void)c4dtoa(value, t->record + f->offset, f->len, f->dec);
     }
     void putDay(const char* field, int32_t day) {
         char text[8];
-        date4fromJulian(text, day);
+        (void)date4fromJulian(text, day);
         put(field, std::string(text, 8));
     }
     void putStamp(const char* field, int32_t day, int32_t ms) {

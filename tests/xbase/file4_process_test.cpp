@@ -45,8 +45,8 @@ TEST(ShareModes, TwoEnvironmentsOfOneProcessFollowTheConflictTable) {
     std::string path = dir.file("shared.dbf");
     writeWhole(path, "data");
     env4 a, b;
-    env4init(&a, env4version);
-    env4init(&b, env4version);
+    ASSERT_EQ(env4init(&a, env4version), 0);
+    ASSERT_EQ(env4init(&b, env4version), 0);
     for (const Opener& first : kOpeners) {
         file4 fa{};
         ASSERT_EQ(openAs(&a, &fa, path, first), 0);
@@ -56,16 +56,16 @@ TEST(ShareModes, TwoEnvironmentsOfOneProcessFollowTheConflictTable) {
             EXPECT_EQ(rc == 0, compatible(first, second))
                 << "first mode " << int(first.mode) << (first.readOnly ? " ro" : " rw")
                 << ", second mode " << int(second.mode) << (second.readOnly ? " ro" : " rw");
-            if (rc == 0) file4close(&fb);
+            if (rc == 0) (void)file4close(&fb);
         }
         // Two handles in the same environment are held to the same rules.
         file4 again{};
         EXPECT_EQ(openAs(&a, &again, path, first) == 0, compatible(first, first));
-        if (file4isOpen(&again)) file4close(&again);
-        file4close(&fa);
+        if (file4isOpen(&again)) (void)file4close(&again);
+        (void)file4close(&fa);
     }
-    env4release(&a);
-    env4release(&b);
+    (void)env4release(&a);
+    (void)env4release(&b);
 }
 
 TEST(ShareModes, TwoProcessesFollowTheConflictTable) {
@@ -75,23 +75,23 @@ TEST(ShareModes, TwoProcessesFollowTheConflictTable) {
     for (const Opener& first : kOpeners) {
         Child holder([&](int in, int out) {
             env4 env;
-            env4init(&env, env4version);
+            (void)env4init(&env, env4version);
             file4 f{};
             answer(out, openAs(&env, &f, path, first) == 0 ? 'y' : 'n');
             await(in);
-            file4close(&f);
-            env4release(&env);
+            (void)file4close(&f);
+            (void)env4release(&env);
         });
         ASSERT_EQ(holder.receive(), 'y');
         env4 env;
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         for (const Opener& second : kOpeners) {
             file4 f{};
             int32_t rc = openAs(&env, &f, path, second);
             EXPECT_EQ(rc == 0, compatible(first, second))
                 << "first mode " << int(first.mode) << (first.readOnly ? " ro" : " rw")
                 << ", second mode " << int(second.mode) << (second.readOnly ? " ro" : " rw");
-            if (rc == 0) file4close(&f);
+            if (rc == 0) (void)file4close(&f);
         }
         // A file that another process has open is never replaced.
         env.safety = 0;
@@ -101,7 +101,7 @@ TEST(ShareModes, TwoProcessesFollowTheConflictTable) {
         EXPECT_EQ(file4create(&f, &env, path.c_str(), 1), r4noCreate);
         EXPECT_EQ(readWhole(path), "data");
         env.errorCode = 0;
-        env4release(&env);
+        (void)env4release(&env);
         holder.send('q');
     }
 }
@@ -112,24 +112,24 @@ TEST(BufferedSharing, HeldWritesShowAfterFlushAndDrop) {
     writeWhole(path, std::string(4096, 'o'));
     Child writer([&](int in, int out) {
         env4 env;
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.writeBehind = 1;
         env.bufferMemory = 64 * 1024;
-        buffer4start(&env);
+        (void)buffer4start(&env);
         file4 f{};
         if (file4open(&f, &env, path.c_str(), 1) != 0) _exit(1);
         await(in);
-        file4write(&f, 1000, "NEW", 3);
+        (void)file4write(&f, 1000, "NEW", 3);
         answer(out, 'w');
         await(in);
-        file4flush(&f);
+        (void)file4flush(&f);
         answer(out, 'f');
         await(in);
-        file4close(&f);
-        env4release(&env);
+        (void)file4close(&f);
+        (void)env4release(&env);
     });
     env4 env;
-    env4init(&env, env4version);
+    (void)env4init(&env, env4version);
     env.readAhead = 1;
     env.bufferMemory = 64 * 1024;
     ASSERT_EQ(buffer4start(&env), 0);
@@ -150,8 +150,8 @@ TEST(BufferedSharing, HeldWritesShowAfterFlushAndDrop) {
     ASSERT_EQ(file4read(&f, 1000, buf, 3), 3);
     EXPECT_EQ(std::string(buf, 3), "NEW");
     writer.send('3');
-    file4close(&f);
-    env4release(&env);
+    (void)file4close(&f);
+    (void)env4release(&env);
 }
 
 TEST(BufferedSharing, TheRereadFlagSeesAnotherWriterWithoutADrop) {
@@ -159,8 +159,8 @@ TEST(BufferedSharing, TheRereadFlagSeesAnotherWriterWithoutADrop) {
     std::string path = dir.file("t.dat");
     writeWhole(path, std::string(2048, 'o'));
     env4 reader, writer;
-    env4init(&reader, env4version);
-    env4init(&writer, env4version);
+    ASSERT_EQ(env4init(&reader, env4version), 0);
+    ASSERT_EQ(env4init(&writer, env4version), 0);
     reader.readAhead = 1;
     reader.bufferMemory = 64 * 1024;
     ASSERT_EQ(buffer4start(&reader), 0);
@@ -175,10 +175,10 @@ TEST(BufferedSharing, TheRereadFlagSeesAnotherWriterWithoutADrop) {
     reader.buffer.reread = 1;
     ASSERT_EQ(file4read(&r, 700, buf, 3), 3);
     EXPECT_EQ(std::string(buf, 3), "NEW");
-    file4close(&r);
-    file4close(&w);
-    env4release(&reader);
-    env4release(&writer);
+    (void)file4close(&r);
+    (void)file4close(&w);
+    (void)env4release(&reader);
+    (void)env4release(&writer);
 }
 
 }  // namespace

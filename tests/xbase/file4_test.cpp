@@ -95,7 +95,7 @@ TEST_F(File4, SetLengthIsBlockedByAPendingErrorOnly) {
     EXPECT_EQ(file4setLength(&f, 10), e4codeBase);
     env.errorCode = 0;
     EXPECT_EQ(file4length(&f), 100);
-    file4close(&f);
+    (void)file4close(&f);
 }
 
 TEST_F(File4, CreateRespectsSafetyAndNeverReplacesAFileInUse) {
@@ -109,18 +109,18 @@ TEST_F(File4, CreateRespectsSafetyAndNeverReplacesAFileInUse) {
     env.errorCode = 0;
     // Held open by another environment of this process: not replaced.
     env4 other;
-    env4init(&other, env4version);
+    ASSERT_EQ(env4init(&other, env4version), 0);
     file4 holder{};
     ASSERT_EQ(file4open(&holder, &other, path("old.dat").c_str(), 1), 0);
     env.safety = 0;
     EXPECT_EQ(file4create(&f, &env, path("old.dat").c_str(), 1), r4noCreate);
     EXPECT_EQ(readWhole(path("old.dat")), "precious");
     env.errorCode = 0;
-    file4close(&holder);
-    env4release(&other);
+    (void)file4close(&holder);
+    (void)env4release(&other);
     ASSERT_EQ(file4create(&f, &env, path("old.dat").c_str(), 1), 0);
     EXPECT_EQ(file4length(&f), 0);
-    file4close(&f);
+    (void)file4close(&f);
 }
 
 TEST_F(File4, TemporaryFilesLiveInTheBufferUntilTheyMustReachTheDisk) {
@@ -212,7 +212,7 @@ TEST_F(File4, SequentialReaderAndWriterRoundTrip) {
     EXPECT_EQ(got, expected);
     EXPECT_EQ(file4seqReadAll(&r, rbuf, 1), e4read);
     env.errorCode = 0;
-    file4close(&f);
+    (void)file4close(&f);
 }
 
 }  // namespace

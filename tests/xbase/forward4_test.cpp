@@ -28,7 +28,7 @@ const field4def kFields[] = {{"NAME", 'C', 6, 0, field4nullable},
 // whose NAME is null.
 struct World {
     World() {
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.compatibility = 30;
         env.accessMode = 1;
         t = table4create(&env, dir.file("people").c_str(), kFields, nullptr);
@@ -47,8 +47,8 @@ struct World {
     }
     ~World() {
         env.errorCode = 0;
-        env4closeAll(&env);
-        env4release(&env);
+        (void)env4closeAll(&env);
+        (void)env4release(&env);
     }
     World(const World&) = delete;
     World& operator=(const World&) = delete;
@@ -168,7 +168,7 @@ const Case kCases[] = {
          int32_t rc = fw ? env4initForward(&other) : env4init(&other, env4version);
          std::string s = std::to_string(rc) + " live " + std::to_string(env4isLive(&other)) +
                          " errGo " + std::to_string(other.errGo);
-         env4release(&other);
+         (void)env4release(&other);
          return s;
      },
      "0 live 1 errGo 1"},
@@ -198,7 +198,7 @@ const Case kCases[] = {
     {"buffer4suspendForward",
      [](World& w, bool fw) {
          w.env.buffer.blocked = 0;
-         buffer4start(&w.env);
+         (void)buffer4start(&w.env);
          return std::to_string(fw ? buffer4suspendForward(&w.env) : buffer4suspend(&w.env));
      },
      "0"},

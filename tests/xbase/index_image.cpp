@@ -54,7 +54,8 @@ class TreeWriter {
         const bool single = levels_.size() == 1;
         uint32_t below = write(0, single ? node4rootLeaf : node4leaf);
         for (size_t level = 1; level < levels_.size(); level++) {
-            branch(level).append(key(lastKey_), lastRecord_, below);
+            if (branch(level).append(key(lastKey_), lastRecord_, below) != 0)
+                throw std::logic_error("a branch has no room for its last child");
             below = write(level, level + 1 == levels_.size() ? node4rootBranch : node4branch);
         }
         // Sibling offsets, level by level, from the order the nodes were written in.
@@ -118,7 +119,8 @@ class TreeWriter {
 
     void pushUp(size_t level, const std::string& k, uint32_t record, uint32_t child) {
         branch4view view = branch(level);
-        view.append(key(k), record, child);
+        if (view.append(key(k), record, child) != 0)
+            throw std::logic_error("a branch has no room for a child");
         if (view.count() < fill_) return;
         const uint32_t at = write(level, node4branch);
         branch4view::format(levels_[level].node.data(), node4branch);
@@ -204,18 +206,18 @@ IndexImage buildIndexImage(const std::vector<IndexImageTag>& tags, uint32_t reco
     return out;
 }
 
-bool indexDumpAvailable() {
-    return access("/usr/bin/index_dump", X_OK) == 0;
-}
-
 std::string runIndexDump(const std::string& path, const std::string& tag, const std::string& type) {
+    // The only independent check of index files: a missing reader fails the check that
+    // needed it, never skips it.
+    if (access("/usr/bin/index_dump", X_OK) != 0)
+        return "/usr/bin/index_dump is missing (scripts/install-deps installs it)";
     // The arguments are the test's own temporary paths and tag names: no shell quoting
     // beyond single quotes is needed.
     std::string command = "/usr/bin/index_dump -type=" + type + " '" + path + "'";
     if (!tag.empty()) command += " '" + tag + "'";
     command += " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return {};
+    if (pipe == nullptr) return "index_dump could not be started";
     std::string out;
     char buffer[4096];
     size_t n;

@@ -63,8 +63,8 @@ inline void writeImage(const std::string& path, const std::vector<uint8_t>& byte
 std::string padKey(const std::string& text, int length, char pad = ' ');
 
 // Runs /usr/bin/index_dump (type "char" or "num") over a tag of a .cdx file and returns its
-// standard output; without a tag name it lists the tags. Empty when it cannot be run.
-bool indexDumpAvailable();
+// output; without a tag name it lists the tags. A reader that is missing or cannot be run
+// gives a line saying so, which no expected listing matches.
 std::string runIndexDump(const std::string& path, const std::string& tag, const std::string& type);
 
 // Walks one tag of a file in index_dump ("num" for numeric keys given as ordered doubles,

@@ -55,8 +55,8 @@ TEST(List4, MisuseIsRefusedAndLeavesTheListIntact) {
     ErrorCapture errors;
     Item a{{}, 1}, b{{}, 2}, stranger{{}, 9};
     list4 list{};
-    list4add(&list, &a);
-    list4add(&list, &b);
+    ASSERT_EQ(list4add(&list, &a), 0);
+    ASSERT_EQ(list4add(&list, &b), 0);
     EXPECT_EQ(list4add(&list, &a), e4info);
     EXPECT_EQ(list4addAfter(&list, &stranger, &stranger), e4info);
     EXPECT_EQ(list4addBefore(&list, &stranger, &stranger), e4info);
@@ -67,16 +67,16 @@ TEST(List4, MisuseIsRefusedAndLeavesTheListIntact) {
 TEST(List4, RemovingTheSelectedElementMovesTheCursorBack) {
     Item a{{}, 1}, b{{}, 2};
     list4 list{};
-    list4add(&list, &a);
+    ASSERT_EQ(list4add(&list, &a), 0);
     list.selected = &a.link;
-    list4remove(&list, &a);
+    ASSERT_EQ(list4remove(&list, &a), 0);
     EXPECT_EQ(list.lastNode, nullptr);
     EXPECT_EQ(list.selected, nullptr);
     EXPECT_EQ(list.nLink, 0);
-    list4add(&list, &a);
-    list4add(&list, &b);
+    ASSERT_EQ(list4add(&list, &a), 0);
+    ASSERT_EQ(list4add(&list, &b), 0);
     list.selected = &b.link;
-    list4remove(&list, &b);
+    ASSERT_EQ(list4remove(&list, &b), 0);
     EXPECT_EQ(list.selected, &a.link);
 }
 

@@ -2,6 +2,7 @@
 // and how the attempt count and the delay shape the waiting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -66,7 +67,7 @@ class Peer {
   private:
     static void serve(const std::string& path, int in, int out) {
         env4 env;
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.autoOpen = 0;
         env.lockAttempts = 1;
         env.unlockAuto = 0;
@@ -77,7 +78,7 @@ class Peer {
             if (t != nullptr && c.what == kUnlockAfter) {
                 writeValue(out, int32_t{0});
                 u4delayHundredth(c.arg);
-                table4unlock(t);
+                (void)table4unlock(t);
                 continue;
             }
             if (t != nullptr)
@@ -85,8 +86,8 @@ class Peer {
             error4setCode(&env, 0);
             writeValue(out, rc);
         }
-        if (t != nullptr) table4close(t);
-        env4release(&env);
+        if (t != nullptr) (void)table4close(t);
+        (void)env4release(&env);
     }
     Child child_;
 };
@@ -123,18 +124,33 @@ TEST_F(LockProcesses, ConflictTableInBothSchemes) {
     }
 }
 
+// The waits between attempts are sleeps that never end early, so the configured
+// waits are an exact lower bound. A slow machine (sanitizers, a loaded CI host) may
+// take up to kSlack longer; the cases without a wait use a delay longer than that,
+// so that a wait after the last attempt would still show.
+using Seconds = std::chrono::duration<double>;
+constexpr Seconds kSlack{4.0};
+
 struct RetryCase {
     int32_t attempts;
-    int32_t delay;          // hundredths of a second
-    double atLeast, below;  // seconds
+    int32_t delay;  // hundredths of a second
 };
 
 const RetryCase kRetries[] = {
-    {1, 100, 0.0, 0.5},   // one try, no wait
-    {0, 100, 0.0, 0.5},   // 0 counts as 1
-    {3, 50, 0.95, 1.45},  // three tries, two waits of half a second
-    {4, 10, 0.28, 1.0},   // four tries, three waits of a tenth
+    {1, 1000},  // one try, no wait
+    {0, 1000},  // 0 counts as 1
+    {3, 50},    // three tries, two waits of half a second
+    {4, 10},    // four tries, three waits of a tenth
 };
+
+std::chrono::milliseconds hundredths(int32_t n) {
+    return std::chrono::milliseconds(int64_t{n} * 10);
+}
+
+// The waits a refused lock makes: one between each two attempts.
+std::chrono::milliseconds configuredWaits(const RetryCase& c) {
+    return (std::max(c.attempts, 1) - 1) * hundredths(c.delay);
+}
 
 TEST_F(LockProcesses, AttemptsAndDelayShapeTheWaiting) {
     std::string path = makeLockTable(dir, "retry.dbf", false);
@@ -143,23 +159,26 @@ TEST_F(LockProcesses, AttemptsAndDelayShapeTheWaiting) {
     table4* t = table4open(&env, path.c_str());
     ASSERT_NE(t, nullptr);
     for (const RetryCase& c : kRetries) {
+        SCOPED_TRACE(testing::Message() << c.attempts << " attempts, delay " << c.delay);
         env.lockAttempts = c.attempts;
         env.lockDelay = c.delay;
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(table4lockRecord(t, kRecordN), r4locked) << c.attempts;
-        std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        EXPECT_GE(took.count(), c.atLeast) << c.attempts;
-        EXPECT_LT(took.count(), c.below) << c.attempts;
+        EXPECT_EQ(table4lockRecord(t, kRecordN), r4locked);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, configuredWaits(c)) << Seconds(took).count() << " s";
+        EXPECT_LT(took, configuredWaits(c) + kSlack) << Seconds(took).count() << " s";
     }
-    // Unlimited attempts wait until the other process lets go.
+    // Unlimited attempts wait until the other process lets go: at least the peer's own
+    // wait, which starts after the clock here, and at most one delay more.
     env.lockAttempts = -1;
     env.lockDelay = 5;
-    ASSERT_EQ(peer.ask(kUnlockAfter, 40), 0);
+    const int32_t peerWait = 40;
     auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(peer.ask(kUnlockAfter, peerWait), 0);
     EXPECT_EQ(table4lockRecord(t, kRecordN), 0);
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took.count(), 0.3);
-    EXPECT_LT(took.count(), 5.0);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, hundredths(peerWait)) << Seconds(took).count() << " s";
+    EXPECT_LT(took, hundredths(peerWait + env.lockDelay) + kSlack) << Seconds(took).count() << " s";
     EXPECT_EQ(peer.lock(Kind::recordN), r4locked);
 }
 

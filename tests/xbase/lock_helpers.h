@@ -74,10 +74,10 @@ inline std::string makeLockTable(const TempDir& dir, const char* name, bool v30,
                                  uint8_t flags = 0) {
     std::string path = dir.file(name);
     env4 env;
-    env4init(&env, env4version);
+    (void)env4init(&env, env4version);
     env.compatibility = v30 ? 30 : 0;
-    if (table4* t = table4create(&env, path.c_str(), kLockFields, nullptr)) table4close(t);
-    env4release(&env);
+    if (table4* t = table4create(&env, path.c_str(), kLockFields, nullptr)) (void)table4close(t);
+    (void)env4release(&env);
     if (flags != 0) {
         std::string bytes = readWhole(path);
         bytes[28] = static_cast<char>(flags);
@@ -96,7 +96,7 @@ class LockTest : public ::testing::Test {
     }
     void TearDown() override {
         env.errorCode = 0;
-        env4closeAll(&env);
+        (void)env4closeAll(&env);
         EXPECT_EQ(env4release(&env), 0);
     }
     env4 env;

@@ -133,6 +133,8 @@ TEST_F(Mem4, AnOverrunBlockIsReportedAndLeftAllocated) {
     EXPECT_EQ(mem4alloc(0), nullptr);
 }
 
+// A full allocation table leaves plain blocks unregistered and never limits pool
+// elements, which their pool accounts for.
 TEST_F(Mem4, BlocksBeyondTheAllocationTableAreStillHandedOut) {
     std::vector<void*> blocks;
     while (mem4registeredCount() < mem4tableMax) blocks.push_back(mem4alloc(8));
@@ -144,9 +146,66 @@ TEST_F(Mem4, BlocksBeyondTheAllocationTableAreStillHandedOut) {
     errors.clear();
     EXPECT_EQ(mem4free(extra), 0);
     EXPECT_TRUE(errors.saw(e4result));  // it was never registered
+
+    errors.clear();
+    pool4* pool = pool4create(&env, 64, 16, 64, 0);
+    std::vector<void*> elements;
+    for (int i = 0; i < mem4tableMax / 4; ++i) {
+        elements.push_back(pool4alloc(pool, &env));
+        ASSERT_NE(elements.back(), nullptr) << i;
+    }
+    EXPECT_EQ(pool->inUse, mem4tableMax / 4);
+    for (void* e : elements) EXPECT_EQ(pool4free(pool, e), 0);
+    EXPECT_EQ(env.errorCode, 0);
+    EXPECT_FALSE(errors.saw(e4result));
+    EXPECT_FALSE(errors.saw(e4memory));
+    EXPECT_EQ(mem4registeredCount(), mem4tableMax);
+    pool4release(pool);
+
     for (void* b : blocks) EXPECT_EQ(mem4free(b), 0);
     EXPECT_EQ(mem4registeredCount(), 0);
 }
+
+// A free checks the frame before the element goes back: a second free finds it free
+// already (zeroed guards, or poisoned under the sanitizer) and is refused.
+TEST_F(Mem4, AnElementFreedTwiceIsRefused) {
+    pool4* pool = pool4create(&env, 4, 24, 4, 1);
+    void* kept = pool4alloc(pool, &env);
+    void* e = pool4alloc(pool, &env);
+    ASSERT_EQ(pool4free(pool, e), 0);
+    ErrorCapture errors;
+    EXPECT_EQ(pool4free(pool, e), e4result);
+    // Refused, so it is on the free list once, not twice.
+    void* first = pool4alloc(pool, &env);
+    void* second = pool4alloc(pool, &env);
+    EXPECT_EQ(first, e);
+    EXPECT_NE(second, e);
+    EXPECT_NE(second, kept);
+    pool4release(pool);
+}
+
+#if MEM4_POISONS
+// Under the sanitizer a freed element is poisoned until the pool hands it out again:
+// a read through a stale handle is reported where it happens.
+using Mem4DeathTest = Mem4;
+
+TEST_F(Mem4DeathTest, AReadOfAFreedElementIsReported) {
+    pool4* pool = pool4create(&env, 2, 40, 2, 0);
+    auto* e = static_cast<volatile unsigned char*>(pool4alloc(pool, &env));
+    ASSERT_NE(e, nullptr);
+    e[39] = 7;
+    EXPECT_EQ(e[39], 7);
+    ASSERT_EQ(pool4free(pool, const_cast<unsigned char*>(e)), 0);
+    EXPECT_DEATH((void)e[0], "use-after-poison");
+    EXPECT_DEATH((void)e[-16], "use-after-poison");  // its frame as well
+    // Handed out again, it reads as a fresh zeroed element.
+    auto* again = static_cast<volatile unsigned char*>(pool4alloc(pool, &env));
+    ASSERT_EQ(again, e);
+    EXPECT_EQ(again[39], 0);
+    EXPECT_EQ(pool4free(pool, const_cast<unsigned char*>(again)), 0);
+    pool4release(pool);
+}
+#endif
 
 TEST(Mem4Threads, EnvironmentsOnSeveralThreadsShareOnePoolSafely) {
     env4 keeper;  // keeps the module alive while the workers come and go
@@ -155,7 +214,7 @@ TEST(Mem4Threads, EnvironmentsOnSeveralThreadsShareOnePoolSafely) {
     for (int t = 0; t < 4; ++t) {
         workers.emplace_back([] {
             env4 env;
-            env4init(&env, env4version);
+            (void)env4init(&env, env4version);
             pool4* pool = pool4create(&env, 4, 48, 4, 0);
             std::vector<void*> held;
             for (int round = 0; round < 2000; ++round) {
@@ -167,7 +226,7 @@ TEST(Mem4Threads, EnvironmentsOnSeveralThreadsShareOnePoolSafely) {
             }
             for (void* e : held) pool4free(pool, e);
             pool4release(pool);
-            env4release(&env);
+            (void)env4release(&env);
         });
     }
     for (auto& w : workers) w.join();

@@ -219,7 +219,7 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
                     } else {
                         leaf4place place;
                         int found = -1;
-                        view.search(kb, keyLength, true, record, &found, &place);
+                        (void)view.search(kb, keyLength, true, record, &found, &place);
                         ASSERT_EQ(found, i);
                         rc = view.insertAt(place, kb, record, trail);
                     }
@@ -311,10 +311,10 @@ TEST(LeafCodec, DuplicateCountStopsAtThePreviousKeysPads) {
     ASSERT_EQ(view.append(bytes(second), 2, 2), 0);
     ASSERT_EQ(view.append(bytes(third), 3, 0), 0);  // trailing pads kept stored
     leaf4entry e;
-    view.entry(1, &e);
+    ASSERT_EQ(view.entry(1, &e), 0);
     EXPECT_EQ(e.dup, 2);
     EXPECT_EQ(e.trail, 2);
-    view.entry(2, &e);
+    ASSERT_EQ(view.entry(2, &e), 0);
     EXPECT_EQ(e.dup, 4);  // equal keys, but the previous key's two pads are not stored
     EXPECT_EQ(e.trail, 0);
     EXPECT_EQ(view.freeBytes(), 488 - 3 * leaf.widths.entryBytes - (2 + 2 + 2));
@@ -369,9 +369,9 @@ TEST(LeafCodec, WidensInPlaceForALargeRecordNumber) {
     leaf4view again;
     ASSERT_EQ(again.attach(leaf.node.get(), 10, ' '), 0);
     leaf4entry e;
-    again.entry(20, &e);
+    ASSERT_EQ(again.entry(20, &e), 0);
     EXPECT_EQ(e.record, 70000u);
-    again.entry(0, &e);
+    ASSERT_EQ(again.entry(0, &e), 0);
     EXPECT_EQ(e.record, 1u);
 }
 

@@ -49,7 +49,7 @@ inline const tag4def kPeopleTags[] = {{"NAME", "UPPER(NAME)", nullptr, 0, 0},
 
 inline std::string amountText(double amount) {
     char text[10];
-    c4dtoa(amount, text, 9, 2);
+    (void)c4dtoa(amount, text, 9, 2);
     return std::string(text, 9);
 }
 
@@ -142,7 +142,7 @@ class PeopleTest : public ::testing::Test {
     void TearDown() override {
         file4failWrite(0, 0);
         env.errorCode = 0;
-        env4closeAll(&env);
+        (void)env4closeAll(&env);
         EXPECT_EQ(env4release(&env), 0);
     }
 

@@ -116,7 +116,7 @@ class Sort4Test : public ::testing::Test {
         ASSERT_EQ(env4init(&env, env4version), 0);
     }
     void TearDown() override {
-        env4release(&env);
+        (void)env4release(&env);
         unsetenv("TEMP");
     }
     TempDir dir;
@@ -375,7 +375,7 @@ TEST_F(Sort4Test, FailingRunWriteIsAnErrorAndLeavesNoFile) {
     }
 }
 
-TEST(Sort4Long, RandomConfigurationsAgainstTheModel) {
+TEST(Sort4Model, LONG_RandomConfigurationsAgainstTheModel) {
     TempDir dir;
     setenv("TEMP", dir.path().c_str(), 1);
     env4 env;
@@ -403,7 +403,7 @@ TEST(Sort4Long, RandomConfigurationsAgainstTheModel) {
         }
         ASSERT_TRUE(dir.entries().empty());
     }
-    env4release(&env);
+    (void)env4release(&env);
     unsetenv("TEMP");
 }
 

@@ -80,7 +80,7 @@ TEST(StickyError, EveryCallRefusesAndLeavesFilesAlone) {
     again = table4open(&env, tablePath.c_str());
     EXPECT_NE(again, nullptr);
     pool4release(pool);
-    file4close(&f);
+    (void)file4close(&f);
     EXPECT_EQ(env4release(&env), 0);
 }
 

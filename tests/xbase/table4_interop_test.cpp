@@ -70,7 +70,7 @@ std::string shortest(double v) {
 
 std::string numberText(double v, int32_t width, int32_t decimals) {
     std::string s(width, ' ');
-    c4dtoa(v, s.data(), width, decimals);
+    (void)c4dtoa(v, s.data(), width, decimals);
     return s;
 }
 
@@ -223,7 +223,7 @@ TEST_F(Interop, PlainTablesWrittenHereReadTheSameInPython) {
     t = table4open(&env, path.c_str());
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(readAll(t), expected);
-    table4close(t);
+    (void)table4close(t);
 }
 
 TEST_F(Interop, Version30TablesWithEveryTypeAndNullsReadTheSameInPython) {
@@ -271,7 +271,7 @@ TEST_F(Interop, Version30TablesWithEveryTypeAndNullsReadTheSameInPython) {
     t = table4open(&env, path.c_str());
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(readAll(t), expected);
-    table4close(t);
+    (void)table4close(t);
 }
 
 TEST_F(Interop, TablesWrittenInPythonOpenWithTheirValues) {
@@ -285,14 +285,14 @@ TEST_F(Interop, TablesWrittenInPythonOpenWithTheirValues) {
     EXPECT_EQ(readAll(plain), (std::vector<std::string>{"Zoe|1234.5|-17|1999-12-31|T",
                                                         "Max Power|-0.125|0|2024-02-29|F"}));
     EXPECT_EQ(dump("dbf", dir.file("plain.dbf")), readAll(plain));
-    table4close(plain);
+    (void)table4close(plain);
     table4* vfp = table4open(&env, dir.file("vfp").c_str());
     ASSERT_NE(vfp, nullptr);
     EXPECT_EQ(vfp->dataFile->version, 0x30);
     EXPECT_EQ(readAll(vfp), (std::vector<std::string>{"Ann|-7|2024-03-15 10:20:30|12.5000|3.25",
                                                       "Bob|NULL|NULL|NULL|NULL"}));
     EXPECT_EQ(dump("dbf", dir.file("vfp.dbf")), readAll(vfp));
-    table4close(vfp);
+    (void)table4close(vfp);
 }
 
 TEST_F(Interop, ValuesWrittenThroughFieldsClearTheirNullBitsForPython) {

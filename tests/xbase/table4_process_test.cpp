@@ -40,7 +40,7 @@ std::string number(int value, int width) {
 // nothing is flushed by hand. Answers 'k' when every append succeeded.
 void appender(const std::string& path, int process, int appends, bool buffered, int out) {
     env4 env;
-    env4init(&env, env4version);
+    (void)env4init(&env, env4version);
     env.lockAttempts = -1;
     env.lockDelay = 0;
     if (buffered) {
@@ -64,7 +64,7 @@ void appender(const std::string& path, int process, int appends, bool buffered, 
         }
         ok = table4close(t) == 0 && ok;
     }
-    env4release(&env);
+    (void)env4release(&env);
     answer(out, ok ? 'k' : 'x');
 }
 
@@ -189,7 +189,7 @@ std::string nameKey(std::mt19937& rng) {
 // asked to stop. Answers 'k' when every write succeeded, with the count of writes.
 void keyWriter(const std::string& path, int in, int out) {
     env4 env;
-    env4init(&env, env4version);
+    (void)env4init(&env, env4version);
     env.lockAttempts = -1;
     env.lockDelay = 0;
     std::mt19937 rng(4242);
@@ -206,7 +206,7 @@ void keyWriter(const std::string& path, int in, int out) {
         }
         ok = table4close(t) == 0 && ok;
     }
-    env4release(&env);
+    (void)env4release(&env);
     await(in);
     answer(out, ok ? 'k' : 'x');
     writeValue(out, writes);

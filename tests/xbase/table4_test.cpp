@@ -78,7 +78,7 @@ TEST_F(Table4, ALongCharacterFieldSplitsItsLengthOverTwoBytes) {
     table4* t = table4create(&env, path("long").c_str(), defs, nullptr);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->fields[0].len, 300);
-    table4close(t);
+    (void)table4close(t);
     std::string b = readWhole(path("long.dbf"));
     EXPECT_EQ(static_cast<uint8_t>(b[32 + 16]), 0x2C);
     EXPECT_EQ(static_cast<uint8_t>(b[32 + 17]), 0x01);
@@ -86,7 +86,7 @@ TEST_F(Table4, ALongCharacterFieldSplitsItsLengthOverTwoBytes) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->fields[0].len, 300);
     EXPECT_EQ(t->dataFile->recordLen, 301);
-    table4close(t);
+    (void)table4close(t);
 }
 
 TEST_F(Table4, FieldDefinitionsAreChecked) {
@@ -121,7 +121,7 @@ TEST_F(Table4, FieldDefinitionsAreChecked) {
         EXPECT_EQ(t != nullptr, c.code == 0) << c.what;
         EXPECT_EQ(env.errorCode, c.code) << c.what;
         if (t != nullptr)
-            table4close(t);
+            (void)table4close(t);
         else
             EXPECT_NE(access((name + ".dbf").c_str(), F_OK), 0) << c.what;  // nothing left behind
         env.errorCode = 0;
@@ -157,7 +157,7 @@ TEST_F(Table4, ANullableFieldMakesAVersion30File) {
     EXPECT_TRUE(t->fields[0].nullable);
     EXPECT_EQ(t->fields[0].nullBit, 0);
     EXPECT_EQ(t->fields[1].type, '0');
-    table4close(t);
+    (void)table4close(t);
     std::string b = readWhole(path("v30.dbf"));
     int32_t header = 32 * 3 + 1 + 263;
     ASSERT_EQ(b.size(), static_cast<size_t>(header));  // no 0x1A
@@ -177,12 +177,12 @@ TEST_F(Table4, ANullableFieldMakesAVersion30File) {
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->fieldCount, 1);
     EXPECT_EQ(t->dataFile->version, 0x03);
-    table4close(t);
+    (void)table4close(t);
 }
 
 TEST_F(Table4, ExclusiveOpensCheckTheRecordCountAgainstTheLength) {
     table4* t = table4create(&env, path("n").c_str(), kPlain, nullptr);
-    table4close(t);
+    (void)table4close(t);
     std::string b = readWhole(path("n.dbf"));
     b.resize(161 + 3 * 25 + 1, ' ');
     b[4] = 4;  // the header claims four records
@@ -198,12 +198,12 @@ TEST_F(Table4, ExclusiveOpensCheckTheRecordCountAgainstTheLength) {
     t = table4open(&env, path("n").c_str());
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(table4recordCountLow(t->dataFile, t->lockOwner), 4);
-    table4close(t);
+    (void)table4close(t);
     EXPECT_EQ(readWhole(path("n.dbf")), b);  // looking changes nothing
 }
 
 TEST_F(Table4, ASecondOpenInOneEnvironmentFollowsSingleOpen) {
-    table4close(table4create(&env, path("s").c_str(), kPlain, nullptr));
+    (void)table4close(table4create(&env, path("s").c_str(), kPlain, nullptr));
     table4* a = table4open(&env, path("s").c_str());
     ASSERT_NE(a, nullptr);
     // Another path to the same file is the same file.
@@ -228,12 +228,12 @@ TEST_F(Table4, ASecondOpenInOneEnvironmentFollowsSingleOpen) {
 }
 
 TEST_F(Table4, EitherCaseOfTheDefaultExtensionOpens) {
-    table4close(table4create(&env, path("up").c_str(), kPlain, nullptr));
+    (void)table4close(table4create(&env, path("up").c_str(), kPlain, nullptr));
     ASSERT_EQ(rename(path("up.dbf").c_str(), path("UP.DBF").c_str()), 0);
     table4* t = table4open(&env, path("UP").c_str());
     ASSERT_NE(t, nullptr);
     EXPECT_STREQ(t->alias, "UP");
-    table4close(t);
+    (void)table4close(t);
     env.errOpen = 0;
     EXPECT_EQ(table4open(&env, path("missing").c_str()), nullptr);
     EXPECT_EQ(env.errorCode, r4noOpen);
@@ -260,7 +260,7 @@ TEST_F(Table4, CloseWritesTheCountAndDateOfAChangedTable) {
     EXPECT_EQ(table4writeHeader(t->dataFile, 1, 1), e4info);
     env.errorCode = 0;
     t->dataFile->heldCount = -1;
-    table4close(t);
+    (void)table4close(t);
     EXPECT_EQ(readWhole(path("c.dbf")), b);
 }
 
@@ -286,8 +286,8 @@ TEST_F(Table4, ATemporaryTableIsMadeWithoutAName) {
 }
 
 TEST_F(Table4, ReleasingTheEnvironmentClosesItsTables) {
-    table4create(&env, path("a").c_str(), kPlain, nullptr);
-    table4create(&env, path("b").c_str(), kPlain, nullptr);
+    (void)table4create(&env, path("a").c_str(), kPlain, nullptr);
+    (void)table4create(&env, path("b").c_str(), kPlain, nullptr);
     EXPECT_EQ(env.tables.nLink, 2);
     EXPECT_EQ(env4closeAll(&env), 0);
     EXPECT_EQ(env.tables.nLink, 0);

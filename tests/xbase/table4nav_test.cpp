@@ -74,38 +74,38 @@ TEST_F(Navigation, RecordOrderTable) {
         {"bottom", [](table4* t) { return table4goBottom(t); }, {0, 10, 0, 0}},
         {"skip past the last",
          [](table4* t) {
-             table4go(t, 10);
+             (void)table4go(t, 10);
              return table4skip(t, 1);
          },
          {3, 11, 0, 1}},
         {"back from eof", [](table4* t) { return table4skip(t, -1); }, {0, 10, 0, 0}},
         {"skip before the first",
          [](table4* t) {
-             table4go(t, 1);
+             (void)table4go(t, 1);
              return table4skip(t, -1);
          },
          {4, 1, 1, 0}},
         {"skip far back",
          [](table4* t) {
-             table4go(t, 5);
+             (void)table4go(t, 5);
              return table4skip(t, -20);
          },
          {4, 1, 1, 0}},
         {"skip far on",
          [](table4* t) {
-             table4go(t, 5);
+             (void)table4go(t, 5);
              return table4skip(t, 20);
          },
          {3, 11, 0, 1}},
         {"skip within",
          [](table4* t) {
-             table4go(t, 3);
+             (void)table4go(t, 3);
              return table4skip(t, 4);
          },
          {0, 7, 0, 0}},
         {"skip 0",
          [](table4* t) {
-             table4go(t, 3);
+             (void)table4go(t, 3);
              return table4skip(t, 0);
          },
          {0, 3, 0, 0}},
@@ -125,13 +125,13 @@ TEST_F(Navigation, RecordOrderTable) {
     };
     run(t, moves);
 
-    table4go(t, 4);
+    (void)table4go(t, 4);
     EXPECT_DOUBLE_EQ(table4position(t), 3.0 / 9.0);
-    table4goTop(t);
+    (void)table4goTop(t);
     EXPECT_DOUBLE_EQ(table4position(t), 0.0);
-    table4goBottom(t);
+    (void)table4goBottom(t);
     EXPECT_DOUBLE_EQ(table4position(t), 1.0);
-    table4goEof(t);
+    (void)table4goEof(t);
     EXPECT_DOUBLE_EQ(table4position(t), 1.1);
 
     // With errGo the missing record is an error naming the table.
@@ -196,7 +196,7 @@ TEST_F(TagOrder, AscendingTable) {
         {"back from eof", [](table4* t) { return table4skip(t, -1); }, {0, 3, 0, 0}},
         {"back from eof by 3",
          [](table4* t) {
-             table4goEof(t);
+             (void)table4goEof(t);
              return table4skip(t, -3);
          },
          {0, 1, 0, 0}},
@@ -204,7 +204,7 @@ TEST_F(TagOrder, AscendingTable) {
         {"bottom", [](table4* t) { return table4goBottom(t); }, {0, 3, 0, 0}},
         {"from a record gone to",
          [](table4* t) {
-             table4go(t, 1);
+             (void)table4go(t, 1);
              return table4skip(t, -1);
          },
          {0, 5, 0, 0}},
@@ -220,16 +220,16 @@ TEST_F(TagOrder, AscendingTable) {
         {"near the end", [](table4* t) { return table4setPosition(t, 0.99); }, {0, 3, 0, 0}},
     };
     run(t, moves);
-    table4goTop(t);
+    (void)table4goTop(t);
     EXPECT_DOUBLE_EQ(table4position(t), 0.0);
-    table4goBottom(t);
+    (void)table4goBottom(t);
     EXPECT_DOUBLE_EQ(table4position(t), 1.0);
     // A position asked for while another handle moved the shared tag.
     table4* other = open();
     ASSERT_NE(other, nullptr);
     table4selectTag(other, table4findTag(other, "NAME"));
-    table4go(t, 1);
-    table4goTop(other);
+    (void)table4go(t, 1);
+    (void)table4goTop(other);
     EXPECT_DOUBLE_EQ(table4position(t), 0.5);
     EXPECT_EQ(placeOf(t, table4skip(t, 1)), (Place{0, 4, 0, 0}));
 }
@@ -251,7 +251,7 @@ TEST_F(TagOrder, DescendingTable) {
         {"then back", [](table4* t) { return table4skip(t, -1); }, {0, 2, 0, 0}},
     };
     run(t, moves);
-    table4goTop(t);
+    (void)table4goTop(t);
     EXPECT_DOUBLE_EQ(table4position(t), 0.0);
 }
 
@@ -293,20 +293,20 @@ TEST_F(TagOrder, EntriesBeyondTheCountAreNeverLoaded) {
         {"bottom", [](table4* t) { return table4goBottom(t); }, {0, 3, 0, 0}},
         {"over the ghosts",
          [](table4* t) {
-             table4go(t, 1);
+             (void)table4go(t, 1);
              return table4skip(t, 1);
          },
          {0, 4, 0, 0}},
         {"back over them", [](table4* t) { return table4skip(t, -1); }, {0, 1, 0, 0}},
         {"to the end",
          [](table4* t) {
-             table4go(t, 3);
+             (void)table4go(t, 3);
              return table4skip(t, 1);
          },
          {3, 6, 0, 1}},
         {"back to the start",
          [](table4* t) {
-             table4go(t, 2);
+             (void)table4go(t, 2);
              return table4skip(t, -1);
          },
          {4, 2, 1, 0}},

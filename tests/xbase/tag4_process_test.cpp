@@ -29,7 +29,7 @@ bool stopAsked(int in) {
 // every change succeeded.
 void writer(const std::string& path, uint32_t initial, int in, int out) {
     env4 env;
-    env4init(&env, env4version);
+    (void)env4init(&env, env4version);
     env.lockDelay = 1;
     index4file* file = index4fileOpen(&env, nullptr, path.c_str(), nullptr);
     if (file == nullptr) answer(out, 'o');
@@ -60,7 +60,7 @@ void writer(const std::string& path, uint32_t initial, int in, int out) {
     await(in);
     ok = ok && index4fileClose(file) == 0;
     answer(out, ok ? 'k' : 'x');
-    env4release(&env);
+    (void)env4release(&env);
 }
 
 TEST(TagProcesses, UnlockedReaderSeesOrderedExistingEntriesWhileAWriterWorks) {

@@ -305,7 +305,6 @@ TEST(TagMaintenance, RecordNumbersWidenLeaves) {
 // Keys sharing bytes with the previous key's trailing pads are stored so that a reader
 // rebuilding keys from stored bytes only reads them right.
 TEST(TagMaintenance, WrittenLeavesReadTheSameInAnIndependentReader) {
-    if (!indexDumpAvailable()) GTEST_SKIP() << "index_dump is not installed";
     TreeFile f({charTag("T", 4)}, 10);
     tag4file* tag = f.tag("T");
     add(tag, "AB X", 2);

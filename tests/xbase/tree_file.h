@@ -26,7 +26,7 @@ class TreeFile {
     TreeFile(std::vector<IndexImageTag> tags, uint32_t records, int accessMode = 1,
              std::vector<std::string> numeric = {})
         : numeric_(std::move(numeric)), records_(records) {
-        env4init(&env, env4version);
+        (void)env4init(&env, env4version);
         env.accessMode = int8_t(accessMode);
         env.lockAttempts = 1;
         for (IndexImageTag& t : tags) t.entries.clear();
@@ -36,7 +36,7 @@ class TreeFile {
     }
     ~TreeFile() {
         close();
-        env4release(&env);
+        (void)env4release(&env);
     }
     TreeFile(const TreeFile&) = delete;
     TreeFile& operator=(const TreeFile&) = delete;

@@ -172,7 +172,7 @@ TEST(Text, CopyCaseAndTrim) {
 TEST(Paths, FullPathResolvesDotsAndKeepsCase) {
     ErrorCapture errors;
     env4 env;
-    env4init(&env, 6300);
+    ASSERT_EQ(env4init(&env, 6300), 0);
     std::string out;
     EXPECT_EQ(u4fullPath(&env, "/x/Y/../A.dbf", out), 0);
     EXPECT_EQ(out, "/x/A.dbf");
@@ -185,7 +185,7 @@ TEST(Paths, FullPathResolvesDotsAndKeepsCase) {
     EXPECT_EQ(u4fullPath(&env, "/..", out), e4name);
     EXPECT_EQ(env.errorCode, e4name);
     env.errorCode = 0;
-    env4release(&env);
+    (void)env4release(&env);
 }
 
 TEST(Paths, ExtensionsAndPieces) {

@@ -307,7 +307,7 @@ TEST(UnpackFuzzTest, RandomFormsNeverReachOutOfBounds) {
     fuzzDecoders(20000, 1);
 }
 
-TEST(UnpackFuzzLongTest, RandomFormsNeverReachOutOfBounds) {
+TEST(UnpackFuzzTest, LONG_RandomFormsNeverReachOutOfBounds) {
     fuzzDecoders(3000000, 2);
 }
 
