@@ -118,7 +118,15 @@ void ZTFile::refreshTables(bool force) {
 
 void ZTFile::beginRead() {
     if (!ZT_ASSERT(isUsable()) || isExclusive()) return;
-    if (fastNet_++ == 0) readRestarts_ = 0;
+    if (fastNet_++ != 0) return;
+    readRestarts_ = 0;
+    // Another process may have written since the last read. Its index changes are seen at
+    // every seek (the library checks each index's change counter), but a record rewritten in
+    // place with the same keys (a longer text's chunk, say) is not: what this process holds
+    // of the data files is read again. Under the counted lock nobody else writes.
+    if (fileLocked_ == 0)
+        for (table4* t : {rowTable_, dictTable_})
+            if (file4dropBuffers(&t->dataFile->file) != 0) takeError();
 }
 
 // A walk that failed under another process's change starts again after the buffers are

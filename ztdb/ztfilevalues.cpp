@@ -216,15 +216,14 @@ bool ZTFile::checkAutoBackup(uint32_t threshold) {
     return unlock() && stored;
 }
 
+// Under the no-wait lock from the start: a reader without it would wait out, read by read, a
+// writer that is not there when an index is damaged. Nothing is written when a read failed.
 void ZTFile::checkIDCounter() {
-    ZTRec rec(this);
-    auto stale = [&](uint32_t* highest) {
-        const uint32_t counter = rec.getCounter();
-        *highest = highestRecordID();
-        return counter == 0 || counter <= *highest;
-    };
-    uint32_t highest = 0;
-    if (!stale(&highest) || !lock(true)) return;
-    if (stale(&highest)) (void)rec.setCounter(std::max(highest, kFirstUserRecord) + 1);
+    if (!lock(true)) return;
+    ZTRec counter(this), last(this);
+    const uint32_t next = counter.getCounter();
+    const uint32_t highest = last.goLast() == 0 ? last.recordID : 0;
+    if (!counter.readFailed() && !last.readFailed() && (next == 0 || next <= highest))
+        (void)counter.setCounter(std::max(highest, kFirstUserRecord) + 1);
     (void)unlock();
 }

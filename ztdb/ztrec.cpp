@@ -128,6 +128,7 @@ void ZTRec::init(ZTFile* file_) {
     walkRow_ = 0;
     storedFlags_ = kFlagBase;
     freshRow_ = false;
+    readFailed_ = false;
 }
 
 bool ZTRec::isValid() const {
@@ -166,6 +167,7 @@ void ZTRec::copyFrom(const ZTRec& other) {
     walkRow_ = other.walkRow_;
     storedFlags_ = other.storedFlags_;
     freshRow_ = other.freshRow_;
+    readFailed_ = other.readFailed_;
 }
 
 const char* ZTRec::rowKey() const {
@@ -211,8 +213,10 @@ int runRead(ZTRec* rec, Body body) {
     for (;;) {
         r = body();
         if (r != kRetry) break;
-        if (!rec->file->recoverRead()) {
+        // Under the counted lock nobody else writes: a failure is real, and no restart helps.
+        if (rec->file->getLockDepth() > 0 || !rec->file->recoverRead()) {
             r = -1;
+            rec->noteReadFailure();
             break;
         }
     }
@@ -574,7 +578,7 @@ bool ZTRec::writeValue(const char* value, uint32_t vid) {
         ok = setRowValue(vid, value, true);
     } else {
         const char* text = plainText(value);
-        if (valueID != 0 && !isLinkRow()) {
+        if (valueID != 0 && !isLinkRow() && ownsChain()) {
             // The row keeps its chain; the key goes with the row so that it is written once.
             char key[256];
             file->makeKey(text, key, true, false, false, false);
@@ -625,6 +629,13 @@ bool ZTRec::deleteRow() {
     file->setMayHoldFreeRows(true);
     file->setLastStatus(ok ? 0 : -1);
     return lock.release() && ok;
+}
+
+// The row is the owner of its chain: a damaged value number never has this row write into the
+// chain of another value.
+bool ZTRec::ownsChain() {
+    ZTRec owner(file);
+    return owner.findOwner(valueID) == 0 && owner.rowNumber_ == rowNumber_;
 }
 
 bool ZTRec::ownerRemains(uint32_t vid) {

@@ -190,6 +190,9 @@ class ZTRec {
 
     // Ends a read that holds no counted lock: releases whatever the tables hold.
     void unlockTables();
+    // Whether a read of this cursor failed on an error (not at an end) since init.
+    bool readFailed() const { return readFailed_; }
+    void noteReadFailure() { readFailed_ = true; }
     bool lock(bool noWait) { return ZT_ASSERT(isValid()) && file->lock(noWait); }
     bool unlock() { return ZT_ASSERT(isValid()) && file->unlock(); }
 
@@ -206,6 +209,7 @@ class ZTRec {
     bool storeRow(const char* key);
     bool freeRowsOf(uint32_t valueID);
     bool ownerRemains(uint32_t valueID);
+    bool ownsChain();
     bool updateKeysOf(uint32_t valueID, const char* key);
     bool writeChunks(uint32_t valueID, const char* stored, uint32_t length);
     bool freeChunksFrom(uint32_t valueID, uint32_t seq);
@@ -217,6 +221,7 @@ class ZTRec {
     int32_t walkRow_ = 0;      // the row a value-order walk goes on from (before following)
     uint8_t storedFlags_ = 1;  // F as stored
     bool freshRow_ = false;    // made by newRow: written with the key of the empty text
+    bool readFailed_ = false;  // see readFailed()
 };
 
 // The cursor with its value text.
