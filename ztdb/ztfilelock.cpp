@@ -90,18 +90,15 @@ bool ZTFile::unlock() {
     return ok;
 }
 
+// The dictionary first: a reader that sees a new row finds the value it points at.
 bool ZTFile::flush() {
     if (!ZT_ASSERT(isUsable())) return false;
     bool ok = true;
-    if (rowsChanged_) {
-        if (table4flush(rowTable_) == 0)
-            rowsChanged_ = false;
-        else
-            ok = false;
-    }
-    if (dictionaryChanged_) {
-        if (table4flush(dictTable_) == 0)
-            dictionaryChanged_ = false;
+    for (auto [table, changed] :
+         {std::pair{dictTable_, &dictionaryChanged_}, std::pair{rowTable_, &rowsChanged_}}) {
+        if (!*changed) continue;
+        if (table4flush(table) == 0)
+            *changed = false;
         else
             ok = false;
     }
