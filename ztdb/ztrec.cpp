@@ -129,6 +129,7 @@ void ZTRec::init(ZTFile* file_) {
     storedFlags_ = kFlagBase;
     freshRow_ = false;
     readFailed_ = false;
+    entries_[0].row = entries_[1].row = 0;
 }
 
 bool ZTRec::isValid() const {
@@ -152,6 +153,41 @@ void ZTRec::unpack() {
     freshRow_ = false;
 }
 
+// unpack, noting the entry of the tag (1 ZTW1, 2 ZTW2) the row was reached through.
+void ZTRec::unpackAt(int tagNo) {
+    unpack();
+    Entry& e = entries_[tagNo - 1];
+    tag4file* tf = file->getRowTag(tagNo)->tagFile;
+    const uint8_t* key = tag4key(tf);
+    if (key && tag4recordNumber(tf) == rowNumber_) {
+        e.row = rowNumber_;
+        e.key.assign(reinterpret_cast<const char*>(key), tf->keyLength);
+    } else {
+        e.row = 0;
+    }
+}
+
+// The most rows a walk can meet: more means the order is damaged.
+int32_t ZTRec::rowBound() const {
+    return std::max<int32_t>(table4recordCount(file->getRowTable()), 0) + 1;
+}
+
+// A step of n entries from the row `base` in the tag went the way asked. An index that
+// disagrees with its rows (damage, or another process's change) can send the library's skip
+// back to an entry already passed; a walk that goes on from there would never end.
+bool ZTRec::advanced(int tagNo, int32_t base, int n) const {
+    const Entry& e = entries_[tagNo - 1];
+    tag4file* tf = file->getRowTag(tagNo)->tagFile;
+    const uint8_t* key = tag4key(tf);
+    if (e.row != base || e.row < 1 || !key || n == 0) return true;
+    int order = std::memcmp(key, e.key.data(), e.key.size());
+    if (order == 0) {
+        const int32_t now = tag4recordNumber(tf);
+        order = now < e.row ? -1 : now > e.row ? 1 : 0;
+    }
+    return n > 0 ? order > 0 : order < 0;
+}
+
 void ZTRec::pack() {
     flags = uint8_t((storedFlags_ & kFlagLink) | (flags & 0x7F) | kFlagBase);
 }
@@ -168,6 +204,8 @@ void ZTRec::copyFrom(const ZTRec& other) {
     storedFlags_ = other.storedFlags_;
     freshRow_ = other.freshRow_;
     readFailed_ = other.readFailed_;
+    entries_[0] = other.entries_[0];
+    entries_[1] = other.entries_[1];
 }
 
 const char* ZTRec::rowKey() const {
@@ -251,7 +289,7 @@ int ZTRec::seek(uint32_t record, uint32_t type, uint32_t pos, const char* value)
         const int32_t rc = table4seekN(t, key, length);
         if (rc == r4eof) return -1;
         if (rc != 0 && rc != r4after) return kRetry;
-        unpack();
+        unpackAt(2);
         return recordID == record ? 0 : 1;
     });
 }
@@ -265,16 +303,17 @@ int ZTRec::walkRowsOf(const char* key, int32_t length, const ZTRec& wanted, bool
     return runRead(this, [&]() -> int {
         if (!selectRowTag(2)) return kRetry;
         int32_t rc = table4seekN(t, key, length);
-        for (;;) {
+        for (int32_t left = rowBound(); left > 0; --left) {
             if (rc == r4eof) return -1;
             if (rc != 0 && rc != r4after) return kRetry;
-            unpack();
+            unpackAt(2);
             if (recordID != wanted.recordID || typeID != wanted.typeID ||
                 (exact && position != wanted.position))
                 return gone;
             if (takes(table4recordBuffer(t) + d)) return 0;
             rc = table4skip(t, 1);
         }
+        return -1;  // more rows than the table holds: a damaged order
     });
 }
 
@@ -328,13 +367,15 @@ int ZTRec::skip(int n) {
         return -1;
     }
     const uint32_t before = recordID;
+    const int32_t base = rowNumber_;
     table4* t = file->getRowTable();
     return runRead(this, [&]() -> int {
         if (!selectRowTag(2) || !ensureRowLoaded()) return kRetry;
         const int32_t rc = table4skip(t, n);
         if (rc == r4eof || rc == r4bof) return -1;
         if (rc != 0) return kRetry;
-        unpack();
+        if (!advanced(2, base, n)) return -1;
+        unpackAt(2);
         return recordID == before ? 0 : 1;
     });
 }
@@ -347,7 +388,7 @@ int ZTRec::goEnd(bool last) {
         const int32_t rc = last ? table4goBottom(t) : table4goTop(t);
         if (rc == r4eof) return -1;
         if (rc != 0) return kRetry;
-        unpack();
+        unpackAt(2);
         return 0;
     });
 }
@@ -359,7 +400,7 @@ int ZTRec::goEnd(bool last) {
 int ZTRec::typeStep(uint32_t type, bool follow, int found) {
     if (found == r4eof || found == r4bof) return -1;
     if (found != 0 && found != r4after) return kRetry;
-    unpack();
+    unpackAt(1);
     walkRow_ = rowNumber_;
     if (typeID != type) return -1;
     if (follow && isLinkRow()) {
@@ -389,7 +430,7 @@ int ZTRec::seekInType(uint32_t type, const char* value, bool follow, bool high, 
         if (rc == r4eof) return -1;
         if (rc != 0 && rc != r4after) return kRetry;
         if (exact && std::memcmp(table4recordBuffer(t) + col.d, valueKey, size_t(lenKey)) != 0) {
-            unpack();
+            unpackAt(1);
             walkRow_ = rowNumber_;
             return -1;
         }
@@ -423,8 +464,9 @@ int ZTRec::skipInType(int n, bool follow, bool sameValue) {
         const uint32_t type = digitsAt(r + col.b, id);
         std::string key(r + col.d, size_t(lenKey));
         const int32_t rc = table4skip(t, n);
+        if (rc == 0 && !advanced(1, base, n)) return -1;
         if (rc == 0 && sameValue && std::memcmp(r + col.d, key.data(), key.size()) != 0) {
-            unpack();
+            unpackAt(1);
             walkRow_ = rowNumber_;
             return -1;
         }
@@ -673,7 +715,7 @@ bool ZTRec::updateKeysOf(uint32_t vid, const char* key) {
     const size_t lenKey = size_t(file->getLenKey());
     if (!selectRowTag(3)) return dropError(file);
     int32_t rc = table4seekN(t, seekKey, 4);
-    while (rc == 0 || rc == r4after) {
+    for (int32_t left = rowBound(); left > 0 && (rc == 0 || rc == r4after); --left) {
         char* r = table4recordBuffer(t);
         if (digitsAt(r + col.e, 4) != vid) return true;
         if (std::memcmp(r + col.d, key, lenKey) != 0) {
@@ -944,7 +986,7 @@ int ZTRec::walkRecord(uint32_t record, CFilterElem* elem, bool follow, bool,
     if (!selectRowTag(2)) return kRetry;
     int32_t rc = table4seekN(t, key, length);
     ZTStr text;
-    while (!elem->decided) {
+    for (int32_t left = rowBound(); left > 0 && !elem->decided; --left) {
         if (rc == r4eof) return 0;
         if (rc != 0 && rc != r4after) return kRetry;
         const char* r = table4recordBuffer(t);

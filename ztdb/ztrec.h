@@ -43,6 +43,7 @@
 // database's last-status word. A failing operation leaves no lock behind.
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "ztdb/ztfile.h"
@@ -197,6 +198,9 @@ class ZTRec {
     bool unlock() { return ZT_ASSERT(isValid()) && file->unlock(); }
 
   private:
+    void unpackAt(int tagNo);
+    int32_t rowBound() const;
+    bool advanced(int tagNo, int32_t base, int n) const;
     int goEnd(bool last);
     int walkRowsOf(const char* key, int32_t length, const ZTRec& wanted, bool exact, int gone,
                    const std::function<bool(const char*)>& takes);
@@ -222,6 +226,12 @@ class ZTRec {
     uint8_t storedFlags_ = 1;  // F as stored
     bool freshRow_ = false;    // made by newRow: written with the key of the empty text
     bool readFailed_ = false;  // see readFailed()
+    // The entries of ZTW1 and ZTW2 the cursor last reached: walks check that they move on.
+    struct Entry {
+        int32_t row = 0;
+        std::string key;
+    };
+    Entry entries_[2];
 };
 
 // The cursor with its value text.
