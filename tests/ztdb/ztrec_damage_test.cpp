@@ -3,6 +3,7 @@
 // read out of bounds (the sanitizers watch).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <set>
 #include <string>
@@ -87,8 +88,9 @@ void openAndExercise(const std::string& base) {
     file.close();
 }
 
-TEST(ZTRecDamage, TheCheckersSeededFaults) {
-    for (const dbcheck::Seeded& c : dbcheck::seededFaults()) {
+// Writes the sound database with the fault seeded and reads it.
+void readEachFault(const std::vector<dbcheck::Seeded>& faults) {
+    for (const dbcheck::Seeded& c : faults) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         dbcheck::Sound s;
@@ -100,54 +102,55 @@ TEST(ZTRecDamage, TheCheckersSeededFaults) {
     }
 }
 
-// The faults the row layer reads past: zero bytes and broken digits in the columns, value
-// numbers of no chain, chains without a zero byte, packed texts that do not decode.
+TEST(ZTRecDamage, TheCheckersSeededFaults) {
+    readEachFault(dbcheck::seededFaults());
+}
+
+// A zero byte written into byte `at` of the second row, with the indexes made to agree.
+std::function<void(dbcheck::Sound&, const std::string&)> zeroByte(size_t at) {
+    return [at](dbcheck::Sound&, const std::string& base) {
+        std::string bytes = dbcheck::fileBytes(base + ".ZT");
+        bytes[225 + 44 + at] = '\0';
+        writeWhole(base + ".ZT", bytes);
+        ASSERT_TRUE(ZTFile(base.c_str()).rebuildIndexes());
+    };
+}
+
+// The faults the row layer reads past: zero bytes in the columns, value numbers of no chain or
+// of another row's chain, chains without a zero byte or with a sequence twice, packed texts
+// that do not decode.
 TEST(ZTRecDamage, RowAndChainFaults) {
-    const struct {
-        const char* name;
-        std::function<void(dbcheck::Sound&)> before;
-        int zeroColumn;  // a zero byte written into this byte of the second row, 0 none
-    } cases[] = {
-        {"a zero byte in A", nullptr, 1},
-        {"a zero byte in B", nullptr, 4},
-        {"a zero byte in C", nullptr, 7},
-        {"a zero byte in E", nullptr, 39},
-        {"a value number of no chain", [](dbcheck::Sound& s) { s.fx.rows[2].e = 4000000; }, 0},
-        {"a chain without its zero byte",
-         [](dbcheck::Sound& s) {
-             for (auto& c : s.fx.chunks)
-                 if (c.chain == s.paris) c.bytes = std::string(30, 'P');
-         },
-         0},
+    auto chunksOf = [](uint32_t chain, const std::string& bytes) {
+        return [chain, bytes](dbcheck::Sound& s) {
+            for (auto& c : s.fx.chunks)
+                if (c.chain == (chain ? chain : s.paris)) c.bytes = bytes;
+        };
+    };
+    readEachFault({
+        {"a zero byte in A", {}, nullptr, zeroByte(1)},
+        {"a zero byte in B", {}, nullptr, zeroByte(4)},
+        {"a zero byte in C", {}, nullptr, zeroByte(7)},
+        {"a zero byte in E", {}, nullptr, zeroByte(39)},
+        {"a value number of no chain",
+         {},
+         [](dbcheck::Sound& s) { s.fx.rows[2].e = 4000000; },
+         nullptr},
+        {"a chain without its zero byte", {}, chunksOf(0, std::string(30, 'P')), nullptr},
         {"a packed text that does not decode",
-         [](dbcheck::Sound& s) {
-             for (auto& c : s.fx.chunks)
-                 if (c.chain == s.paris) c.bytes = std::string("\001\377\377\017\017", 5);
-         },
-         0},
+         {},
+         chunksOf(0, std::string("\001\377\377\017\017", 5)),
+         nullptr},
         {"a chunk sequence twice",
+         {},
          [](dbcheck::Sound& s) {
              s.fx.chunks.push_back({s.longValue, 1, "dup", false});
          },
-         0},
+         nullptr},
         {"a value number owned by another row",
-         [](dbcheck::Sound& s) { s.fx.rows[2].e = s.longValue; }, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        dbcheck::Sound s;
-        if (c.before) c.before(s);
-        std::string base = dir.file("db");
-        ASSERT_TRUE(s.fx.writeTables(base)) << s.fx.error;
-        if (c.zeroColumn) {
-            std::string bytes = dbcheck::fileBytes(base + ".ZT");
-            bytes[225 + 44 + size_t(c.zeroColumn)] = '\0';
-            writeWhole(base + ".ZT", bytes);
-        }
-        ASSERT_TRUE(ZTFile(base.c_str()).rebuildIndexes());
-        openAndExercise(base);
-    }
+         {},
+         [](dbcheck::Sound& s) { s.fx.rows[2].e = s.longValue; },
+         nullptr},
+    });
 }
 
 // Random bytes of rows and chunks changed, with the indexes rebuilt to agree or left behind.
