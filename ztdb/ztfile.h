@@ -209,6 +209,11 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool checkAutoBackup(uint32_t threshold);
     static constexpr int32_t kErrorNoRecordID = -20;
 
+    // What readers without the lock check: the change counters of the indexes as last seen
+    // (0 when locked or exclusive), and dropping what this process holds of the data files.
+    uint64_t seenChanges() const;
+    void dropDataBuffers();
+
     // Read brackets.
     void beginRead();
     bool recoverRead();

@@ -43,6 +43,7 @@ bool ZTFile::getValue(uint32_t typeID, uint32_t recordID, ZTStr* val, bool any) 
     if (!ZT_ASSERT(typeID && recordID && val)) return false;
     val->clear();
     if (!ZT_ASSERT(isUsable())) return false;
+    ZTReadBracket bracket(this);
     ZTRec rec(this);
     if (rec.seek(recordID, typeID, 0, "") != 0 || rec.typeID != typeID) return false;
     if (!any && rec.isLinkRow()) return false;
@@ -72,6 +73,7 @@ uint32_t ZTFile::findName(uint32_t nameID, const char* name) {
     while (same < lenKey && low[same] == high[same]) ++same;
     same = std::min(same + 1, lenKey);  // the codes and their end mark
     if (isNumericKey(low)) same = lenKey;
+    ZTReadBracket bracket(this);
     ZTRec rec(this);
     ZTStr text;
     for (int r = rec.seekInType(nameID, name, false, false, false); r == 0;
@@ -119,6 +121,7 @@ bool ZTFile::findSetName(uint32_t setID, ZTStr* name) {
 
 uint32_t ZTFile::getNameLink(uint32_t recordID) {
     if (!ZT_ASSERT(isUsable()) || recordID == 0) return 0;
+    ZTReadBracket bracket(this);
     ZTRec rec(this);
     if (rec.seek(recordID, kNameOfField, 0, "") != 0 || rec.typeID != kNameOfField ||
         !rec.isLinkRow())
@@ -140,6 +143,7 @@ uint32_t ZTFile::findDatabaseRecord(const char* fileName, const char* extension)
     // Paths keep their case: equal texts have equal keys, so the walk ends past the key.
     char key[256];
     makeKey(sought.text, key, true, false, false, false);
+    ZTReadBracket bracket(this);
     ZTRec rec(this);
     ZTStr text, head, ext, candidate;
     for (int r = rec.seekInType(kDatabasePath, sought.text, false, false, false); r == 0;

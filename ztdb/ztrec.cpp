@@ -14,6 +14,8 @@ namespace {
 
 // A body result asking for the read to start again (another process changed what it read).
 constexpr int kRetry = 99;
+// Reads done again because others wrote meanwhile, before a read takes what it has.
+constexpr int kMaxFreshReads = 3;
 constexpr uint32_t kMaxSequence = 65024;         // two base-255 digits
 constexpr uint32_t kMaxChain = 4228250624u;      // four base-255 digits: 255^4 - 1
 constexpr int kMaxRowKey = 2 * 4 + 2 + 240 + 8;  // A + B + C + D and room for a high byte
@@ -65,22 +67,6 @@ const char* plainText(const char* text) {
     return text;
 }
 
-// A read bracket for one operation. A bracket that is not counted (exclusive opens) or ends
-// the outermost one leaves no error behind for the calls that follow.
-class ReadBracket {
-  public:
-    explicit ReadBracket(ZTFile* file) : file_(file) { file_->beginRead(); }
-    ~ReadBracket() {
-        file_->endRead();
-        if (file_->getReadDepth() == 0) (void)error4setCode(file_->getEnv(), 0);
-    }
-    ReadBracket(const ReadBracket&) = delete;
-    ReadBracket& operator=(const ReadBracket&) = delete;
-
-  private:
-    ZTFile* file_;
-};
-
 // The counted lock for one write; released by release() (whose result says whether what was
 // written reached the disk) or at the end of the scope.
 class WriteLock {
@@ -110,6 +96,19 @@ bool dropError(ZTFile* file) {
 }
 
 }  // namespace
+
+// ---- read brackets ----
+
+ZTReadBracket::ZTReadBracket(ZTFile* file) : file_(file) {
+    file_->beginRead();
+}
+
+// A bracket that is not counted (exclusive opens) or ends the outermost one leaves no error
+// behind for the calls that follow.
+ZTReadBracket::~ZTReadBracket() {
+    file_->endRead();
+    if (file_->getReadDepth() == 0) (void)error4setCode(file_->getEnv(), 0);
+}
 
 // ---- cursor basics ----
 
@@ -246,10 +245,17 @@ namespace {
 // process broke it. Leaves the result in the last-status word; a failure releases the tables.
 template <class Body>
 int runRead(ZTRec* rec, Body body) {
-    ReadBracket bracket(rec->file);
+    ZTReadBracket bracket(rec->file);
     int r;
-    for (;;) {
+    for (int fresh = 0;;) {
+        // Another process's write that the library met during the read (an index that moved)
+        // may have left this process reading data blocks it held from before: read again.
+        const uint64_t seen = rec->file->seenChanges();
         r = body();
+        if (r != kRetry && seen != rec->file->seenChanges() && fresh++ < kMaxFreshReads) {
+            rec->file->dropDataBuffers();
+            continue;
+        }
         if (r != kRetry) break;
         // Under the counted lock nobody else writes: a failure is real, and no restart helps.
         if (rec->file->getLockDepth() > 0 || !rec->file->recoverRead()) {

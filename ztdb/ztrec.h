@@ -51,6 +51,18 @@
 
 class CFilterElem;
 
+// A read bracket of the database for the length of a scope.
+class ZTReadBracket {
+  public:
+    explicit ZTReadBracket(ZTFile* file);
+    ~ZTReadBracket();
+    ZTReadBracket(const ZTReadBracket&) = delete;
+    ZTReadBracket& operator=(const ZTReadBracket&) = delete;
+
+  private:
+    ZTFile* file_;
+};
+
 class ZTRec {
   public:
     static constexpr uint32_t kNoPosition = 65024;
