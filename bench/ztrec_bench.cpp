@@ -16,8 +16,9 @@
 // (above 1: we are faster).
 //
 // Flags besides Google Benchmark's own: --records=1000000 --names=10000 --queries=200000
-// --reps=3 --cache-kib=2048 --dir=PATH (the databases are built there once and kept; without
-// it they go to a temporary folder removed at the end).
+// --reps=3 --cache-kib=2048 --exclusive (both opened for this process alone: no checks for
+// other processes' writes) --dir=PATH (the databases are built there once and kept; without it
+// they go to a temporary folder removed at the end).
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "bench/support/benchdb.h"
+#include "bench/support/benchrun.h"
 #include "ztdb/ztfile.h"
 
 namespace {
@@ -47,6 +49,7 @@ BenchOptions gOptions;
 long gQueries = 200000;
 int gReps = 3;
 int gCacheKiB = 2048;
+bool gExclusive = false;                            // both opened for this process alone
 std::map<std::string, std::vector<double>> gRates;  // figure/engine -> operations per second
 
 std::string base() {
@@ -134,7 +137,8 @@ void note(benchmark::State& state, const std::string& name, long operations,
 ZTFile* openOurs(benchmark::State& state) {
     auto* file = new ZTFile(base().c_str());
     file->setBuffering(gCacheKiB);
-    if (file->open(3, false) != 3) state.SkipWithError("open failed");
+    const uint32_t mode = gExclusive ? 7 : 3;
+    if (file->open(mode, false) != mode) state.SkipWithError("open failed");
     return file;
 }
 
@@ -142,7 +146,9 @@ sqlite3* openSqlite(benchmark::State& state) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(sqlitePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
         sqlite3_exec(db, ("PRAGMA cache_size=-" + std::to_string(gCacheKiB)).c_str(), nullptr,
-                     nullptr, nullptr) != SQLITE_OK)
+                     nullptr, nullptr) != SQLITE_OK ||
+        (gExclusive &&
+         sqlite3_exec(db, "PRAGMA locking_mode=EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK))
         state.SkipWithError("open failed");
     return db;
 }
@@ -219,25 +225,20 @@ void findNameSqlite(benchmark::State& state) {
     sqlite3_close(db);
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
 void printRatios() {
     std::printf("\n%-10s %16s %16s %8s\n", "figure", "quorvane ops/s", "sqlite ops/s", "ratio");
     for (const char* figure : {"getValue", "findName"}) {
         auto mine = gRates.find(std::string(figure) + "/quorvane");
         auto theirs = gRates.find(std::string(figure) + "/sqlite");
         if (mine == gRates.end() || theirs == gRates.end()) continue;
-        const double a = median(mine->second), b = median(theirs->second);
+        const double a = qvbench::median(mine->second), b = qvbench::median(theirs->second);
         std::printf("%-10s %16.0f %16.0f %8.2f\n", figure, a, b, a / b);
     }
     std::printf(
         "(%u records, %u field names, %ld queries; medians of %d runs; %d KiB cache each;"
-        " ratio = our rate / SQLite's)\n",
-        gOptions.records, gOptions.fields + gOptions.extraFieldNames, gQueries, gReps, gCacheKiB);
+        " opened %s; ratio = our rate / SQLite's)\n",
+        gOptions.records, gOptions.fields + gOptions.extraFieldNames, gQueries, gReps, gCacheKiB,
+        gExclusive ? "exclusive" : "shared");
 }
 
 }  // namespace
@@ -259,33 +260,26 @@ int main(int argc, char** argv) {
             gReps = std::max(1, std::stoi(value("--reps=")));
         else if (arg.rfind("--cache-kib=", 0) == 0)
             gCacheKiB = std::max(64, std::stoi(value("--cache-kib=")));
+        else if (arg == "--exclusive")
+            gExclusive = true;
         else if (arg.rfind("--dir=", 0) == 0)
             gDir = value("--dir=");
         else
             rest.push_back(argv[i]);
     }
     const bool ownDir = gDir.empty();
-    if (ownDir) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/qvbenchXXXXXX";
-        if (mkdtemp(tmpl.data()) == nullptr) return 1;
-        gDir = tmpl;
-    }
+    if (ownDir) gDir = qvbench::makeScratchFolder();
+    if (gDir.empty()) return 1;
     fs::create_directories(gDir);
     const BenchGenerator gen(gOptions);
     if (!prepare(gen)) return 1;
     makeQueries(gen);
-    int restc = int(rest.size());
-    benchmark::Initialize(&restc, rest.data());
-    using Fn = void (*)(benchmark::State&);
-    const std::pair<const char*, Fn> runs[] = {{"getValue/quorvane", getValueOurs},
-                                               {"getValue/sqlite", getValueSqlite},
-                                               {"findName/quorvane", findNameOurs},
-                                               {"findName/sqlite", findNameSqlite}};
-    for (auto [name, fn] : runs)
-        benchmark::RegisterBenchmark(name, fn)->Iterations(1)->Repetitions(gReps)->UseRealTime();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    qvbench::runFigures(rest,
+                        {{"getValue/quorvane", getValueOurs},
+                         {"getValue/sqlite", getValueSqlite},
+                         {"findName/quorvane", findNameOurs},
+                         {"findName/sqlite", findNameSqlite}},
+                        gReps);
     printRatios();
     if (ownDir) fs::remove_all(gDir);
     return 0;

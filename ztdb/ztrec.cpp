@@ -158,9 +158,10 @@ void ZTRec::unpackAt(int tagNo) {
     Entry& e = entries_[tagNo - 1];
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
     const uint8_t* key = tag4key(tf);
-    if (key && tag4recordNumber(tf) == rowNumber_) {
+    if (key && tag4recordNumber(tf) == rowNumber_ && tf->keyLength <= sizeof e.key) {
         e.row = rowNumber_;
-        e.key.assign(reinterpret_cast<const char*>(key), tf->keyLength);
+        e.length = tf->keyLength;
+        std::memcpy(e.key, key, e.length);
     } else {
         e.row = 0;
     }
@@ -179,7 +180,7 @@ bool ZTRec::advanced(int tagNo, int32_t base, int n) const {
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
     const uint8_t* key = tag4key(tf);
     if (e.row != base || e.row < 1 || !key || n == 0) return true;
-    int order = std::memcmp(key, e.key.data(), e.key.size());
+    int order = std::memcmp(key, e.key, e.length);
     if (order == 0) {
         const int32_t now = tag4recordNumber(tf);
         order = now < e.row ? -1 : now > e.row ? 1 : 0;
@@ -427,7 +428,7 @@ int ZTRec::seekInType(uint32_t type, const char* value, bool follow, bool high, 
     int32_t length = id + lenKey;
     if (high) key[length++] = char(255);
     char valueKey[256];
-    file->makeKey(value ? value : "", valueKey, true, false, false, false);
+    if (exact) file->makeKey(value ? value : "", valueKey, true, false, false, false);
     table4* t = file->getRowTable();
     const RowColumns col(file);
     return runRead(this, [&]() -> int {
@@ -863,6 +864,7 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     std::string stored;
     const int r = runRead(this, [&]() -> int {
         stored.clear();
+        out->clear();
         if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return kRetry;
         char key[6];
         putDigits(key, vid, 4);
@@ -876,6 +878,10 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
             if (digitsAt(c + kChunkA, 4) != vid || digitsAt(c + kChunkB, 2) != seq)
                 return seq == 0 ? -1 : 0;  // the chain ends (a gap ends it too)
             const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
+            if (zero && seq == 0 && c[kChunkC] != 1) {
+                out->assign(c + kChunkC);  // a short plain value: taken as it stands
+                return 0;
+            }
             stored.append(c + kChunkC, zero ? size_t(zero - (c + kChunkC)) : width);
             if (zero) return 0;
             rc = table4skip(d, 1);
@@ -883,8 +889,12 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     });
     // The chain is read through its own table: the row cursor's place is unchanged.
     file->setLastStatus(r == 0 ? 0 : -1);
-    if (r != 0) return false;
-    if (!stored.empty() && stored[0] == 1) {
+    if (r != 0) {
+        out->clear();
+        return false;
+    }
+    if (stored.empty()) return true;  // taken whole from its only chunk (or empty)
+    if (stored[0] == 1) {
         std::vector<char> plain;
         if (!unpackText(stored.c_str(), &plain)) return false;
         plain.push_back(0);

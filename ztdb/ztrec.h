@@ -241,7 +241,8 @@ class ZTRec {
     // The entries of ZTW1 and ZTW2 the cursor last reached: walks check that they move on.
     struct Entry {
         int32_t row = 0;
-        std::string key;
+        uint32_t length = 0;
+        char key[256];
     };
     Entry entries_[2];
 };
