@@ -18,9 +18,14 @@
 //
 // Locking between processes: writers take the counted lock (the row table and its index, whole,
 // retried every 100 ms through a wait hook that may cancel); the first level drops every buffered
-// block of the database and re-reads the headers, the last one flushes what changed. Readers take
+// block of the database and re-reads the headers, the last one moves both indexes' change
+// counters when anything was written and flushes what changed, the dictionary first. Readers take
 // no lock: they run in read brackets and start a walk again when recoverRead says so, a bounded
-// number of times. Exclusive opens take no lock at all.
+// number of times; a read that met a moved change counter is done again from the disk (ztrec.h).
+// Exclusive opens take no lock at all.
+//
+// Open with verify also checks the next-ID counter of record 51 (under the no-wait lock; skipped
+// when another process holds it or a read fails): one not above every record ID is set again.
 #include <cstdint>
 #include <string>
 

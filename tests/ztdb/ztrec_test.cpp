@@ -393,3 +393,43 @@ TEST(ZTRecRows, TruncatedTextKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+// The atom finds its row again by its value text and removes it; a row that is gone is not
+// found, also when the walk stopped on another record.
+TEST(ZTRecAtom, FindsAndRemovesItsRow) {
+    NewDatabase db;
+    ASSERT_TRUE(ZTRec(&db.file).setCounter(5000));
+    ASSERT_NE(addValue(db.file, 1010, kTown, 1, "Berlin"), 0u);
+    ASSERT_NE(addValue(db.file, 1010, kTown, 2, "Paris"), 0u);
+    ASSERT_NE(addValue(db.file, 1011, kTown, 1, "Rome"), 0u);
+    ZTFileAtom atom(&db.file);
+    ASSERT_EQ(atom.seek(1010, kTown, 2, ""), 0);
+    ASSERT_TRUE(atom.readValue());
+    EXPECT_STREQ(atom.value.text, "Paris");
+    ZTFileAtom copy;
+    copy.copyFrom(atom);
+    EXPECT_EQ(copy.find(true), 0);
+    EXPECT_EQ(copy.find(false), 0);
+    EXPECT_EQ(copy.position, 2u);
+
+    const uint32_t paris = atom.valueID;
+    EXPECT_TRUE(atom.remove(true));
+    EXPECT_EQ(db.file.getLastStatus(), 0);
+    EXPECT_FALSE(copy.remove(true));  // gone: the walk ends on record 1011
+    EXPECT_EQ(copy.find(false), -1);
+    EXPECT_EQ(copy.recordID, 1011u);
+    EXPECT_EQ(chainText(db.file, paris), "<unread>");
+
+    atom.init(&db.file);
+    EXPECT_EQ(atom.value.length, 0u);
+    ASSERT_EQ(atom.seek(1010, kTown, 0, ""), 0);
+    ASSERT_TRUE(atom.readValue());
+    EXPECT_STREQ(atom.value.text, "Berlin");
+    EXPECT_EQ(db.file.getLockDepth(), 0);
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
+}  // namespace
