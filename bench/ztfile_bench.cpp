@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/benchrun.h"
 #include "xbase/xbase.h"
 #include "ztdb/ztcodec.h"
 #include "ztdb/ztfile.h"
@@ -203,19 +204,13 @@ void openSqlite(benchmark::State& state) {
     }
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t m = v.size() / 2;
-    return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
-}
-
 void printRatios() {
     std::printf("\n%-28s %14s %14s %8s\n", "figure", "quorvane us", "sqlite us", "ratio");
     for (const char* figure : {"lock + unlock", "open + first read"}) {
         auto mine = gSeconds.find(std::string(figure) + "/quorvane");
         auto theirs = gSeconds.find(std::string(figure) + "/sqlite");
         if (mine == gSeconds.end() || theirs == gSeconds.end()) continue;
-        const double a = median(mine->second), b = median(theirs->second);
+        const double a = qvbench::median(mine->second), b = qvbench::median(theirs->second);
         std::printf("%-28s %14.2f %14.2f %8.2f\n", figure, a * 1e6, b * 1e6, b / a);
     }
     std::printf("(%ld rows; medians of %d runs; ratio = SQLite's time / ours, above 1 is faster)\n",
@@ -238,26 +233,18 @@ int main(int argc, char** argv) {
             rest.push_back(argv[i]);
     }
     const bool ownDir = gDir.empty();
-    if (ownDir) {
-        char tmpl[] = "/tmp/qvbenchXXXXXX";
-        if (mkdtemp(tmpl) == nullptr) return 1;
-        gDir = tmpl;
-    }
+    if (ownDir) gDir = qvbench::makeScratchFolder();
+    if (gDir.empty()) return 1;
     if (!fillQuorvane() || !fillSqlite()) {
         std::fprintf(stderr, "could not build the databases in %s\n", gDir.c_str());
         return 1;
     }
-    int restc = int(rest.size());
-    benchmark::Initialize(&restc, rest.data());
-    using Fn = void (*)(benchmark::State&);
-    const std::pair<const char*, Fn> runs[] = {{"lock/quorvane", lockQuorvane},
-                                               {"lock/sqlite", lockSqlite},
-                                               {"open/quorvane", openQuorvane},
-                                               {"open/sqlite", openSqlite}};
-    for (auto [name, fn] : runs)
-        benchmark::RegisterBenchmark(name, fn)->Iterations(1)->Repetitions(gReps)->UseRealTime();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    qvbench::runFigures(rest,
+                        {{"lock/quorvane", lockQuorvane},
+                         {"lock/sqlite", lockSqlite},
+                         {"open/quorvane", openQuorvane},
+                         {"open/sqlite", openSqlite}},
+                        gReps);
     printRatios();
     if (ownDir) fs::remove_all(gDir);
     return 0;

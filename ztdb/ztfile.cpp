@@ -274,6 +274,7 @@ uint32_t ZTFile::open(uint32_t mode, bool verify) {
     if (!(mode & kOpenTables)) return 0;
     if (!ZT_ASSERT(isValid()) || !env4isLive(&env_)) return 0;
     openMode_ = openTables(mode, verify);
+    if (verify && isUsable() && !isReadOnly()) checkIDCounter();
     return openMode_;
 }
 

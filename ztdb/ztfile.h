@@ -18,9 +18,14 @@
 //
 // Locking between processes: writers take the counted lock (the row table and its index, whole,
 // retried every 100 ms through a wait hook that may cancel); the first level drops every buffered
-// block of the database and re-reads the headers, the last one flushes what changed. Readers take
+// block of the database and re-reads the headers, the last one moves both indexes' change
+// counters when anything was written and flushes what changed, the dictionary first. Readers take
 // no lock: they run in read brackets and start a walk again when recoverRead says so, a bounded
-// number of times. Exclusive opens take no lock at all.
+// number of times; a read that met a moved change counter is done again from the disk (ztrec.h).
+// Exclusive opens take no lock at all.
+//
+// Open with verify also checks the next-ID counter of record 51 (under the no-wait lock; skipped
+// when another process holds it or a read fails): one not above every record ID is set again.
 #include <cstdint>
 #include <string>
 
@@ -167,6 +172,53 @@ class ZTFile : public ZTRefreshedBaseClass {
     void markRowsChanged() { rowsChanged_ = true; }
     void markDictionaryChanged() { dictionaryChanged_ = true; }
 
+    // The row cursor's state (ztrec.h): the result of the last row operation (-1 failed), and
+    // whether new rows should first look for a free row.
+    int32_t getLastStatus() const { return seekWord_; }
+    void setLastStatus(int32_t status) { seekWord_ = status; }
+    bool mayHoldFreeRows() const { return reuseRows_; }
+    void setMayHoldFreeRows(bool may) { reuseRows_ = may; }
+
+    // Single values, names and database references (readers; each in a read bracket).
+    // The record's first value of the type (lowest position); any: a link row counts too.
+    bool getValue(uint32_t typeID, uint32_t recordID, ZTStr* val, bool any);
+    // The record has a row of the type.
+    bool hasValue(uint32_t recordID, uint32_t typeID);
+    // The record whose value of type nameID is the name, compared folded (case, accents and
+    // punctuation ignored); 0 when none, or when the name folds to nothing.
+    uint32_t findName(uint32_t nameID, const char* name);
+    bool getName(uint32_t nameID, uint32_t recordID, ZTStr* name);
+    // The name itself, or with " 2", " 3" ... appended, whichever no record of the type has yet.
+    const char* makeUniqueName(uint32_t nameID, ZTStr* name);
+    // The name of a field (type 1) or set (type 9): false and empty for ID 0, no name, or a
+    // first row that is a link.
+    bool findFieldName(uint32_t fieldID, ZTStr* name);
+    bool findSetName(uint32_t setID, ZTStr* name);
+    // The record that the record's first type-1 row links to; 0 when it is no link.
+    uint32_t getNameLink(uint32_t recordID);
+    // The set has a non-empty value of type 101.
+    bool isTrashSet(uint32_t setID);
+    // The record standing for another database: its path (case kept, any database extension
+    // removed) with the extension as tagged part 'e'. 0 when none.
+    uint32_t findDatabaseRecord(const char* fileName, const char* extension);
+    bool getDatabaseRecordName(uint32_t recordID, ZTStr* name, ZTStr* extension);
+
+    // Counters of system record 51.
+    // The next record ID (writes the counter, under the lock). 0 when none can be had: the IDs
+    // the rows can hold are used up (last error kErrorNoRecordID) or the write failed.
+    uint32_t newRecordID();
+    uint32_t getChangeCount();
+    uint32_t getBackupChangeCount();
+    // True (after storing the change count as the count at the last backup) when the change
+    // count is more than threshold above it.
+    bool checkAutoBackup(uint32_t threshold);
+    static constexpr int32_t kErrorNoRecordID = -20;
+
+    // What readers without the lock check: the change counters of the indexes as last seen
+    // (0 when locked or exclusive), and dropping what this process holds of the data files.
+    uint64_t seenChanges() const;
+    void dropDataBuffers();
+
     // Read brackets.
     void beginRead();
     bool recoverRead();
@@ -200,6 +252,9 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool rebuildIndexOf(table4* table);
     bool createIndexes(table4* rows, table4* dictionary);
     bool waitForLock();
+    // At open: a next-ID counter that is missing or not above every record ID is set again.
+    void checkIDCounter();
+    uint32_t highestRecordID();
     // Clears the pending code of the environment and returns it.
     int32_t takeError();
 

@@ -72,6 +72,10 @@ bool ZTFile::unlock() {
     if (!ZT_ASSERT(isUsable())) return false;
     if (isExclusive() || fileLocked_ == 0) return true;  // an unlock too many does nothing
     if (--fileLocked_ > 0) return true;
+    // A write that changed no key (a long value's chunks beyond its key) still moves the
+    // indexes' change counters, by which readers learn that their buffered data went stale.
+    if (rowsChanged_ || dictionaryChanged_)
+        for (index4* ix : {rowIndex_, dictIndex_}) index4versionAdvance(ix->indexFile);
     bool ok = isReadOnly() || flush();
     if (complLocked_) {
         complLocked_ = false;
@@ -90,18 +94,15 @@ bool ZTFile::unlock() {
     return ok;
 }
 
+// The dictionary first: a reader that sees a new row finds the value it points at.
 bool ZTFile::flush() {
     if (!ZT_ASSERT(isUsable())) return false;
     bool ok = true;
-    if (rowsChanged_) {
-        if (table4flush(rowTable_) == 0)
-            rowsChanged_ = false;
-        else
-            ok = false;
-    }
-    if (dictionaryChanged_) {
-        if (table4flush(dictTable_) == 0)
-            dictionaryChanged_ = false;
+    for (auto [table, changed] :
+         {std::pair{dictTable_, &dictionaryChanged_}, std::pair{rowTable_, &rowsChanged_}}) {
+        if (!*changed) continue;
+        if (table4flush(table) == 0)
+            *changed = false;
         else
             ok = false;
     }
@@ -119,6 +120,20 @@ void ZTFile::refreshTables(bool force) {
 void ZTFile::beginRead() {
     if (!ZT_ASSERT(isUsable()) || isExclusive()) return;
     if (fastNet_++ == 0) readRestarts_ = 0;
+}
+
+// The change counters of both indexes as this process last read them. The library reads them
+// at every seek of a reader without the lock and renews its view of an index that moved, but
+// not the data files' blocks this process holds.
+uint64_t ZTFile::seenChanges() const {
+    if (!isUsable() || isExclusive() || fileLocked_ != 0) return 0;
+    return uint64_t(rowIndex_->indexFile->versionOld) << 32 | dictIndex_->indexFile->versionOld;
+}
+
+void ZTFile::dropDataBuffers() {
+    if (!isUsable()) return;
+    for (table4* t : {rowTable_, dictTable_})
+        if (file4dropBuffers(&t->dataFile->file) != 0) takeError();
 }
 
 // A walk that failed under another process's change starts again after the buffers are

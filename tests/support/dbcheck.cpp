@@ -269,7 +269,7 @@ class Checker {
             size_t zero = c->second->bytes.find('\0');
             stored += c->second->bytes.substr(0, zero);
             *lastSeq = s;
-            if (zero != std::string::npos || stored.size() >= 65500) break;
+            if (zero != std::string::npos) break;
         }
         if (!stored.empty() && stored[0] == 1) return unpackText(stored, text);
         *text = stored;

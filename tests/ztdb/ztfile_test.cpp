@@ -48,7 +48,7 @@ TEST(ZTFileCreate, WritesTheLayoutTheCheckerReads) {
     if (access("/usr/bin/index_dump", X_OK) != 0) GTEST_SKIP() << "index_dump is not installed";
     {
         ZTFile file(base.c_str());
-        ASSERT_EQ(file.open(3, true), 3u);
+        ASSERT_EQ(file.open(3, false), 3u);  // no check at open: no counter row
         ASSERT_TRUE(appendRow(file, 1001));
     }
     std::string copy = dir.file("copy.cdx");
@@ -311,7 +311,8 @@ void fuzzOpen(int rounds, uint32_t seed) {
         uint32_t word = db.open(mode, true);
         ASSERT_EQ(word & ~uint32_t(1 | 2 | 8 | 16 | 32 | 64 | 0x200), 0u) << round;
         db.close();
-        if ((word & 64) == 0) {
+        // A usable read-write open may set the next-ID counter a damaged row made look stale.
+        if ((word & 64) == 0 && (word & (2 | 8)) != 2) {
             ASSERT_TRUE(filesState(base) == before) << "round " << round;
         }
     }

@@ -10,20 +10,12 @@
 #include <vector>
 
 #include "date_order_pin.h"
+#include "filter_helpers.h"
 
 namespace {
 
 const ZTKeyLengths kLengths = ZTKeyLengths::forKeyLength(30);
 constexpr uint32_t kField = 1001;
-
-// A word of letters that each take a whole key byte, so that a key of lenKey bytes holds
-// exactly lenKey - 4 of them.
-std::string byteLetters(size_t n) {
-    const std::string letters = "bcdfghjklmpqvwxyz";
-    std::string word;
-    for (size_t i = 0; i < n; ++i) word += letters[i % letters.size()];
-    return word;
-}
 
 // The stored index key of a value: exactly lenKey bytes, not terminated, so that a read past
 // them is caught.
@@ -480,19 +472,15 @@ TEST(FilterThreadsTest, TwoThreadsTestDifferentFilters) {
     }
     ASSERT_NE(expected[0], expected[1]);
 
-    std::vector<int> mismatches(2, 0);
-    auto run = [&](int t) {
+    expectNoMismatchOnTwoThreads([&](int t) {
+        int mismatches = 0;
         ZTFilter filter(kLengths);
         filter.setCondition(kField, conditions[t]);
         for (int pass = 0; pass < 50; ++pass)
             for (size_t i = 0; i < values.size(); ++i)
-                if (filter.match(kField, values[i].c_str()) != expected[t][i]) ++mismatches[t];
-    };
-    std::thread a(run, 0), b(run, 1);
-    a.join();
-    b.join();
-    EXPECT_EQ(mismatches[0], 0);
-    EXPECT_EQ(mismatches[1], 0);
+                if (filter.match(kField, values[i].c_str()) != expected[t][i]) ++mismatches;
+        return mismatches;
+    });
 }
 
 }  // namespace

@@ -1,0 +1,190 @@
+// Damaged databases: the row cursor, the record test and the value reads give a result on
+// every damage the checker knows and on random damage to rows and chunks, never a crash or a
+// read out of bounds (the sanitizers watch).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/dbdamage.h"
+#include "ztdb/ztfilter.h"
+#include "ztrec_helpers.h"
+
+namespace {
+
+const char* const kConditions[] = {"a",     "*e",         "\"Paris\"", "*\"wwww\"", "<m",
+                                   ">b&<z", "a-ab",       "**par",     "#",         "-#",
+                                   "5",     "\"unclosed", "**"};
+
+// Every read and record test the cursor offers, over every row and type of the database, and a
+// few writes. Walks are bounded: a damaged order must still end.
+void exercise(ZTFile& file) {
+    ZTRec rec(&file);
+    std::set<uint32_t> records, types;
+    ZTStr text;
+    int steps = 0;
+    for (int r = rec.goFirst(); r >= 0 && steps < 5000; r = rec.skip(1), ++steps) {
+        records.insert(rec.recordID);
+        types.insert(rec.typeID);
+        ZTRec probe(&file);
+        probe.copyFrom(rec);
+        (void)probe.readChain(rec.valueID, &text);
+        (void)probe.findValue(text.text, true);
+        probe.copyFrom(rec);
+        (void)probe.findValue(text.text, false);
+        (void)probe.hasValue(rec.recordID, rec.typeID, rec.position, nullptr, rec.valueID,
+                             rec.flags, true);
+        (void)probe.findOwner(rec.valueID);
+        (void)probe.isTruncatedTextKey(rec.rowKey());
+    }
+    EXPECT_LT(steps, 5000) << "a record-order walk that does not end";
+    for (uint32_t type : types) {
+        for (bool follow : {false, true}) {
+            int n = 0;
+            for (int r = rec.seekInType(type, "", follow, false, false); r == 0 && n < 5000;
+                 r = rec.skipInType(1, follow, n % 3 == 0), ++n)
+                (void)rec.readChain(rec.valueID, &text);
+            EXPECT_LT(n, 5000) << "a value-order walk that does not end";
+        }
+        (void)rec.goLastOfType(type, true);
+        (void)rec.typeFraction();
+        for (uint32_t record : records) {
+            for (const char* condition : kConditions) {
+                CFilterElem elem(type, file.getKeyLengths());
+                elem.parse(condition);
+                (void)rec.testRecord(record, &elem, false);
+            }
+        }
+    }
+    for (uint32_t record : records) {
+        (void)file.getValue(1, record ? record : 1, &text, true);
+        (void)file.getNameLink(record);
+        (void)file.isTrashSet(record);
+    }
+    (void)file.findName(1, "Name");
+    (void)file.findName(9, "People");
+    (void)file.findDatabaseRecord("/x/y", "ZT");
+    (void)file.getChangeCount();
+    if (!file.isReadOnly()) {
+        // Writes on damaged rows give a result too.
+        if (rec.seek(1006, 1001, 0, "") >= 0 && rec.recordID != 0) {
+            (void)rec.writeValue("rewritten over damage");
+            (void)rec.deleteRow();
+        }
+        (void)file.newRecordID();
+        (void)addValue(file, 1007, 1002, 1, std::string(100, 'n'));
+    }
+}
+
+// Opens the database exclusive (a damaged index fails at once instead of being waited out as
+// another process's change) and exercises it when it is usable.
+void openAndExercise(const std::string& base) {
+    ZTFile file(base.c_str());
+    const uint32_t word = file.open(7, true);
+    if ((word & 2) != 0) exercise(file);
+    file.close();
+}
+
+// Writes the sound database with the fault seeded and reads it.
+void readEachFault(const std::vector<dbcheck::Seeded>& faults) {
+    for (const dbcheck::Seeded& c : faults) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dbcheck::Sound s;
+        if (c.before) c.before(s);
+        std::string base = dir.file("db");
+        ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+        if (c.after) c.after(s, base);
+        openAndExercise(base);
+    }
+}
+
+TEST(ZTRecDamage, TheCheckersSeededFaults) {
+    readEachFault(dbcheck::seededFaults());
+}
+
+// A zero byte written into byte `at` of the second row, with the indexes made to agree.
+std::function<void(dbcheck::Sound&, const std::string&)> zeroByte(size_t at) {
+    return [at](dbcheck::Sound&, const std::string& base) {
+        std::string bytes = dbcheck::fileBytes(base + ".ZT");
+        bytes[225 + 44 + at] = '\0';
+        writeWhole(base + ".ZT", bytes);
+        ASSERT_TRUE(ZTFile(base.c_str()).rebuildIndexes());
+    };
+}
+
+// The faults the row layer reads past: zero bytes in the columns, value numbers of no chain or
+// of another row's chain, chains without a zero byte or with a sequence twice, packed texts
+// that do not decode.
+TEST(ZTRecDamage, RowAndChainFaults) {
+    auto chunksOf = [](uint32_t chain, const std::string& bytes) {
+        return [chain, bytes](dbcheck::Sound& s) {
+            for (auto& c : s.fx.chunks)
+                if (c.chain == (chain ? chain : s.paris)) c.bytes = bytes;
+        };
+    };
+    readEachFault({
+        {"a zero byte in A", {}, nullptr, zeroByte(1)},
+        {"a zero byte in B", {}, nullptr, zeroByte(4)},
+        {"a zero byte in C", {}, nullptr, zeroByte(7)},
+        {"a zero byte in E", {}, nullptr, zeroByte(39)},
+        {"a value number of no chain",
+         {},
+         [](dbcheck::Sound& s) { s.fx.rows[2].e = 4000000; },
+         nullptr},
+        {"a chain without its zero byte", {}, chunksOf(0, std::string(30, 'P')), nullptr},
+        {"a packed text that does not decode",
+         {},
+         chunksOf(0, std::string("\001\377\377\017\017", 5)),
+         nullptr},
+        {"a chunk sequence twice",
+         {},
+         [](dbcheck::Sound& s) {
+             s.fx.chunks.push_back({s.longValue, 1, "dup", false});
+         },
+         nullptr},
+        {"a value number owned by another row",
+         {},
+         [](dbcheck::Sound& s) { s.fx.rows[2].e = s.longValue; },
+         nullptr},
+    });
+}
+
+// Random bytes of rows and chunks changed, with the indexes rebuilt to agree or left behind.
+void fuzzRows(int rounds, uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        TempDir dir;
+        dbcheck::Sound s;
+        std::string base = dir.file("db");
+        ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+        for (const char* ext : {"ZT", "ZT2"}) {
+            const std::string path = base + "." + ext;
+            std::string bytes = dbcheck::fileBytes(path);
+            const size_t header = ext[2] ? 129 : 225;
+            const int changes = int(rng() % 12);
+            for (int k = 0; k < changes && bytes.size() > header + 1; ++k) {
+                const size_t at = header + rng() % (bytes.size() - header - 1);
+                bytes[at] = char(rng() % 4 == 0 ? 0 : rng());
+            }
+            writeWhole(path, bytes);
+        }
+        if (rng() % 2) (void)ZTFile(base.c_str()).rebuildIndexes();
+        openAndExercise(base);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(ZTRecDamage, RandomDamageToRowsAndChunks) {
+    fuzzRows(60, 21);
+}
+
+TEST(ZTRecDamage, LONG_RandomDamageToRowsAndChunks) {
+    fuzzRows(3000, 22);
+}
+
+}  // namespace
