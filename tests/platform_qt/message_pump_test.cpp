@@ -179,8 +179,9 @@ TEST_P(MessagePumpTest, MessagesThatAreNeverDeliveredFreeTheirPayloads) {
     {
         auto target = std::make_unique<qv::MessageReceiver>(*pump, counting);
         std::optional<intptr_t> answer{-1};
+        const auto handle = target->handle();  // the worker must not read `target` while it goes
         std::thread worker(
-            [&] { answer = pump->send(target->handle(), tracked(qv::kMsgJobCloseFile, 2, 0)); });
+            [&] { answer = pump->send(handle, tracked(qv::kMsgJobCloseFile, 2, 0)); });
         while (Tracked::alive < 1) std::this_thread::yield();
         std::this_thread::sleep_for(20ms);  // most likely queued by now; either way it fails
         target.reset();
