@@ -105,7 +105,7 @@ void appendInteger(std::string& out, Spec spec, int64_t value) {
             digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), '0');
         spec.zero = false;  // a precision replaces zero padding, as in C
     }
-    std::string sign;
+    std::string_view sign;  // always a literal
     if (negative)
         sign = "-";
     else if (isSigned && spec.plus)
@@ -132,7 +132,7 @@ void appendReal(std::string& out, const Spec& spec, double value) {
     if (c == 'F' || c == 'E' || c == 'G') {
         for (char& d : buffer) d = static_cast<char>(d >= 'a' && d <= 'z' ? d - 'a' + 'A' : d);
     }
-    std::string sign;
+    std::string_view sign;  // always a literal
     std::string_view body = buffer;
     if (!body.empty() && body.front() == '-') {
         sign = "-";
