@@ -185,16 +185,17 @@ void ZTFile::initEnvironment() {
     env_.memStartSort = 1;
 }
 
+std::string ZTFile::canonicalBase(const char* name) {
+    std::string folder, last;
+    if (name == nullptr || *name == '\0' || !splitCanonical(name, &folder, &last)) return "";
+    size_t dot = last.find('.', 1);  // a leading '.' belongs to the name
+    return folder + "/" + last.substr(0, dot);
+}
+
 void ZTFile::setName(const char* name) {
     if (isValid()) close();
     path_.clear();
-    std::string folder, last;
-    if (name != nullptr && *name != '\0' && splitCanonical(name, &folder, &last)) {
-        size_t dot = last.find('.', 1);  // a leading '.' belongs to the name
-        takePath(folder + "/" + last.substr(0, dot));
-    } else {
-        takePath("");
-    }
+    takePath(canonicalBase(name));
     openMode_ = 0;
     fastNet_ = 0;
     fileLocked_ = 0;

@@ -80,6 +80,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     // Closes, then names the database after `name`: the canonical folder and the last component
     // cut at its first '.' (a leading '.' belongs to the name). Null or empty: no name.
     void setName(const char* name);
+    // The base path that setName takes from `name`; empty when it names no database.
+    static std::string canonicalBase(const char* name);
 
     bool isValid() const { return !path_.empty(); }
     bool isOpen() const { return (openMode_ & kOpenTables) != 0; }
