@@ -30,6 +30,7 @@
 #include <string>
 
 #include "xbase/xbase.h"
+#include "ztdb/ztarray.h"
 #include "ztdb/ztkey.h"
 #include "ztdb/ztrefresh.h"
 #include "ztdb/ztstr.h"
@@ -202,6 +203,45 @@ class ZTFile : public ZTRefreshedBaseClass {
     // removed) with the extension as tagged part 'e'. 0 when none.
     uint32_t findDatabaseRecord(const char* fileName, const char* extension);
     bool getDatabaseRecordName(uint32_t recordID, ZTStr* name, ZTStr* extension);
+
+    // Set membership. Record R is a member of set S when it has rows of type S with flag 64,
+    // one per value of S's first field, tied to that value (flag 128, its value number) so that
+    // S's members sort by it; a record without such a value has one untied row "?". A set
+    // without a first field has no members. Writers take the counted lock; false when the lock
+    // or a write failed.
+    //
+    // The set's first field: the first entry of its field list (type-1 link rows in position
+    // order) whose link resolves; 0 when none.
+    uint32_t getSetFirstField(uint32_t setID);
+    // add: R becomes a member of S tied to S's first field (nothing happens when S has none);
+    // otherwise R leaves S.
+    bool addToSet(uint32_t recordID, uint32_t setID, bool add);
+    bool removeFromSet(uint32_t recordID, uint32_t setID, ZTRefreshInfo* info);
+    bool removeFromAllSets(uint32_t recordID, ZTRefreshInfo* info);
+    // Writes R's membership rows of S tied to each value of field tieFieldID, or "?".
+    bool writeMembership(uint32_t recordID, uint32_t setID, uint32_t tieFieldID);
+    // Deletes R's rows of type setID.
+    bool deleteMembership(uint32_t recordID, uint32_t setID);
+    // For each set of the list: with deleteFirst deleteMembership, then writeMembership tied to
+    // fieldID.
+    bool retieSets(uint32_t recordID, uint32_t fieldID, const ZTArray<unsigned long>* sets,
+                   bool deleteFirst);
+    // Adds (once each) the sets whose membership rows of R are tied to R's first value of
+    // fieldID.
+    void collectTiedSets(uint32_t recordID, uint32_t fieldID, ZTArray<unsigned long>* sets);
+    // Re-ties every member of S to its first field; without hasFirstField every member leaves.
+    bool rebuildSetTies(uint32_t setID, bool hasFirstField);
+    // {field ID, flag byte of its first row} for each field of R, in field order.
+    struct RowType {
+        uint32_t fieldID;
+        uint32_t flags;
+    };
+    void getRowTypes(uint32_t recordID, ZTArray<RowType>* list);
+    // The sets R belongs to; returns their count.
+    uint32_t getRecordSets(uint32_t recordID, ZTArray<unsigned long>* out);
+    // filter 0: none; 31: all; else with value 2 set only the sets marked with type 43, without
+    // it only the unmarked ones.
+    uint32_t getRecordSetsFiltered(uint32_t recordID, ZTArray<unsigned long>* out, uint32_t filter);
 
     // Counters of system record 51.
     // The next record ID (writes the counter, under the lock). 0 when none can be had: the IDs
