@@ -59,10 +59,13 @@ static bool deleteRowsOf(ZTFile* file, uint32_t recordID, uint32_t fieldID,
     }
     std::sort(ties.begin(), ties.end());
     ties.erase(std::unique(ties.begin(), ties.end()), ties.end());
-    for (const MemberTie& t : ties)
-        if (!file->deleteMembership(t.first, t.second) ||
-            !file->writeMembership(t.first, t.second, file->getSetFirstField(t.second)))
+    for (const auto& [member, set] : ties) {
+        // A set without fields has no members.
+        const uint32_t first = file->getSetFirstField(set);
+        if (!file->deleteMembership(member, set) ||
+            (first != 0 && !file->writeMembership(member, set, first)))
             return false;
+    }
     return true;
 }
 
