@@ -149,8 +149,24 @@ class ZTAtom : public ZTFileAtom {
               bool noRenumber = false, uint32_t addToSetID = 0);
 
   protected:
-    // Runs the acceptance rule on the row the cursor stands on: 0 accepted, 1 not.
+    // Runs the acceptance rule on the row the cursor stands on (reached through tag tagNo): 0
+    // accepted, 1 not. skipUnresolved: a link row whose owner is missing or hidden is not taken.
     int accept(bool skipUnresolved, bool linksOnly, int tagNo);
+    // The row's place in the tag, 0.0 to 1.0.
+    double tagFraction(int tagNo);
+    // Walks the field's values in value order from a step result r, by step, until one is
+    // accepted (with exact, one whose text is text as well).
+    int walkValues(uint32_t fieldID, int r, int step, bool follow, bool exact, const char* text);
+    // The highest record ID of the table; 0 when it has no rows.
+    uint32_t lastRecordID();
+    // The place of a record ID in the range of user records, 0.0 to 1.0.
+    double recordFraction(uint32_t reached);
+    // Under the counted lock: the cursor's own row read again by its row number; false when it
+    // is no longer the row of (record, field) with the cursor's value number.
+    bool reloadRow(uint32_t recordID, uint32_t fieldID, uint32_t valueID);
+    // Removes the row of (record, field) at position whose membership bit matches the mode; the
+    // cursor's own row when it is one of them.
+    bool removeAt(uint32_t recordID, uint32_t fieldID, uint32_t position, bool onOwnRow);
     // Makes the atom the placeholder of the field when the structure holds it in its fixed part.
     bool placeholder(uint32_t recordID, uint32_t fieldID, ZTSet* structure);
     // Ends a search: releases the table locks and returns result.

@@ -157,6 +157,12 @@ class ZTFile : public ZTRefreshedBaseClass {
     }
     const ZTKeyLengths& getKeyLengths() const { return keyLengths_; }
     int32_t getLenID() const { return lenID_; }
+    // The largest record or type ID that the ID digits hold.
+    uint32_t getMaxID() const {
+        uint64_t v = 1;
+        for (int32_t i = 0; i < lenID_; ++i) v *= 255;
+        return v - 1 > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v - 1);
+    }
     int32_t getLenKey() const { return lenKey_; }
     int32_t getLenDictionaryChunk() const { return lenDictionaryChunk_; }
 
