@@ -50,7 +50,8 @@ TEST(ZTFileImport, HeaderMakesFieldsAndSet) {
     // Without matching, every column takes the set's name and its number; without a set, only
     // the number.
     ZTSet plain(&db.file, 0);
-    const uint32_t second = db.file.prepareImport("Club", "Name\tTown", &plain, false, true, nullptr);
+    const uint32_t second =
+        db.file.prepareImport("Club", "Name\tTown", &plain, false, true, nullptr);
     ASSERT_NE(second, 0u);
     ASSERT_TRUE(db.file.getSetName(second, &setName));
     EXPECT_STREQ(setName.text, "Club02");
@@ -144,9 +145,9 @@ TEST_F(ZTFileImportLines, ValuesPositionsAndMembership) {
         const char* line;
         std::vector<std::vector<std::string>> values;  // per field
     } cases[] = {
-        {"\tBergen", {{}, {"Bergen"}, {}}},                    // empty columns write nothing
-        {"A||C\t\t", {{"A", "C"}, {}, {}}},                    // an empty value too
-        {">Oslo\t>Oslo", {{">Oslo"}, {">Oslo"}, {}}},         // no set named like the field
+        {"\tBergen", {{}, {"Bergen"}, {}}},           // empty columns write nothing
+        {"A||C\t\t", {{"A", "C"}, {}, {}}},           // an empty value too
+        {">Oslo\t>Oslo", {{">Oslo"}, {"Oslo"}, {}}},  // no set named like the field: text
         {"B\xe9\xa0\xff\tx\ty\tz\tw", {{"B\xe9\xa0\xff"}, {"x"}, {"y"}}},  // extra columns
     };
     for (const auto& c : cases) {
@@ -160,7 +161,8 @@ TEST_F(ZTFileImportLines, ValuesPositionsAndMembership) {
         EXPECT_EQ(db.file.importRecord(nothing, &fields, set, 0, nullptr), 0u);
     // A long value.
     const std::string longValue(100000, 'q');
-    const uint32_t big = db.file.importRecord(("Big\t" + longValue).c_str(), &fields, set, 0, nullptr);
+    const uint32_t big =
+        db.file.importRecord(("Big\t" + longValue).c_str(), &fields, set, 0, nullptr);
     EXPECT_EQ(textsOf(db.file, big, fields[1]), std::vector<std::string>{longValue});
     dbcheck::Report report = db.check();
     EXPECT_TRUE(report.sound()) << report.text();

@@ -141,7 +141,7 @@ TEST_F(ZTFileRecords, RecordText) {
 
 TEST_F(ZTFileRecords, BestSet) {
     // Sets over the fields of records 3001.. (Name, Town, Note).
-    fx.set(1110, "Wide", {names[0], names[1], names[4], names[5]});    // 2 of 4
+    fx.set(1110, "Wide", {names[0], names[1], names[4], names[5]});   // 2 of 4
     fx.set(1111, "Notes", {names[2], names[0], names[1], names[4]});  // 3 of 4
     fx.set(1112, "By age", {names[4], names[0], names[1]});           // first missing
     const struct {
