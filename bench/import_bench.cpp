@@ -59,7 +59,7 @@ BenchOptions gOptions;
 uint32_t gSharedRecords = 2000;
 int gReps = 1;
 int gCacheKiB = 8192;
-std::map<std::string, std::vector<double>> gRates;  // figure/engine -> operations per second
+qvbench::Rates gRates;  // figure/engine -> operations per second
 std::vector<std::string> gLines;
 std::string gHeader;
 uint32_t gWalkField = 0;  // the walked field's ID in our database
@@ -71,14 +71,6 @@ std::string base() {
 
 std::string sqlitePath() {
     return gDir + "/import.sqlite";
-}
-
-void note(benchmark::State& state, const std::string& name, long operations,
-          std::chrono::steady_clock::time_point t0) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    gRates[name].push_back(double(operations) / seconds);
-    state.counters["ops_per_s"] = double(operations) / seconds;
 }
 
 void removeDatabases() {
@@ -130,7 +122,7 @@ void importOurs(benchmark::State& state, bool exclusive, uint32_t lines, const c
         for (uint32_t i = 0; i < lines; ++i)
             if (file->importRecord(gLines[i].c_str(), &fields, setID, 0, nullptr) == 0) ++failed;
         if (!file->flush()) ++failed;
-        note(state, figure, long(lines), t0);
+        qvbench::noteRate(state, &gRates, figure, long(lines), t0);
         if (failed) state.SkipWithError("lines not imported");
         gWalkField = fields.size > 1 ? fields[1] : 0;
     }
@@ -252,7 +244,7 @@ void importSqlite(benchmark::State& state, bool exclusive, uint32_t lines, const
             if ((i + 1) % perCommit == 0 || i + 1 == lines)
                 if (!db->exec("COMMIT")) ++failed;
         }
-        note(state, figure, long(lines), t0);
+        qvbench::noteRate(state, &gRates, figure, long(lines), t0);
         if (failed) state.SkipWithError("lines not imported");
     }
 }
@@ -292,7 +284,7 @@ void walkOurs(benchmark::State& state) {
             ++values;
             bytes += atom.value.length;
         }
-        note(state, "walk/quorvane", values, t0);
+        qvbench::noteRate(state, &gRates, "walk/quorvane", values, t0);
         benchmark::DoNotOptimize(bytes);
         gWalkValues = values;
     }
@@ -320,7 +312,7 @@ void walkSqlite(benchmark::State& state) {
             bytes += uint64_t(sqlite3_column_bytes(select, 1));
         }
         sqlite3_reset(select);
-        note(state, "walk/sqlite", values, t0);
+        qvbench::noteRate(state, &gRates, "walk/sqlite", values, t0);
         benchmark::DoNotOptimize(bytes);
         if (gWalkValues >= 0 && values != gWalkValues) state.SkipWithError("value counts differ");
     }
@@ -329,14 +321,7 @@ void walkSqlite(benchmark::State& state) {
 }
 
 void printRatios() {
-    std::printf("\n%-18s %16s %16s %8s\n", "figure", "quorvane ops/s", "sqlite ops/s", "ratio");
-    for (const char* figure : {"import_shared", "import_exclusive", "walk"}) {
-        auto mine = gRates.find(std::string(figure) + "/quorvane");
-        auto theirs = gRates.find(std::string(figure) + "/sqlite");
-        if (mine == gRates.end() || theirs == gRates.end()) continue;
-        const double a = qvbench::median(mine->second), b = qvbench::median(theirs->second);
-        std::printf("%-18s %16.0f %16.0f %8.2f\n", figure, a, b, a / b);
-    }
+    qvbench::printRatios(gRates, {"import_shared", "import_exclusive", "walk"}, 18);
     std::printf(
         "(import: lines per second, %u shared and %u exclusive; walk: values per second over the "
         "%ld values of one field; medians of %d runs; %d KiB cache each; ratio = our rate / "
