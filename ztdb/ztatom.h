@@ -153,6 +153,8 @@ class ZTAtom : public ZTFileAtom {
     // Runs the acceptance rule on the row the cursor stands on (reached through tag tagNo): 0
     // accepted, 1 not. skipUnresolved: a link row whose owner is missing or hidden is not taken.
     int accept(bool skipUnresolved, bool linksOnly, int tagNo);
+    // The index key (D) of the cursor's row; null when the row cannot be read.
+    const char* currentKey();
     // The row's place in the tag, 0.0 to 1.0.
     double tagFraction(int tagNo);
     // Walks the field's values in value order from a step result r, by step, until one is
