@@ -192,6 +192,16 @@ double ZTAtom::tagFraction(int tagNo) {
     return at;
 }
 
+const char* ZTAtom::currentKey() {
+    if (const char* key = rowKey()) return key;
+    // Reads in between (owners, hooks) moved the table: the row is read again.
+    if (rowNumber() < 1 || table4go(file->getRowTable(), rowNumber()) != 0) {
+        (void)error4setCode(file->getEnv(), 0);
+        return nullptr;
+    }
+    return rowKey();
+}
+
 int ZTAtom::done(int result) {
     if (isValid()) unlockTables();
     return result;
@@ -457,7 +467,7 @@ int ZTAtom::seekCondition(ZTFilter* condition, uint32_t fieldID, bool follow,
             else
                 r = findLastValue(field, follow);
         }
-        const char* key = r == 0 ? rowKey() : nullptr;
+        const char* key = r == 0 ? currentKey() : nullptr;
         const bool past = r == 0 && condition && key &&
                           condition->isPastBound(fieldID, key, direction == 1 ? 1 : -1);
         if (!past || attempt == 1 || !(*word == 0 || typed)) break;

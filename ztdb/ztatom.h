@@ -15,6 +15,7 @@
 // in its order, then every other field by ascending ID. Fields within the structure's fixed part
 // show as empty placeholders in records that have no value of them.
 #include <cstdint>
+#include <vector>
 
 #include "ztdb/ztarray.h"
 #include "ztdb/ztrec.h"
@@ -152,6 +153,8 @@ class ZTAtom : public ZTFileAtom {
     // Runs the acceptance rule on the row the cursor stands on (reached through tag tagNo): 0
     // accepted, 1 not. skipUnresolved: a link row whose owner is missing or hidden is not taken.
     int accept(bool skipUnresolved, bool linksOnly, int tagNo);
+    // The index key (D) of the cursor's row; null when the row cannot be read.
+    const char* currentKey();
     // The row's place in the tag, 0.0 to 1.0.
     double tagFraction(int tagNo);
     // Walks the field's values in value order from a step result r, by step, until one is
@@ -166,7 +169,8 @@ class ZTAtom : public ZTFileAtom {
     bool reloadRow(uint32_t recordID, uint32_t fieldID, uint32_t valueID);
     // Removes the row of (record, field) at position whose membership bit matches the mode; the
     // cursor's own row when it is one of them.
-    bool removeAt(uint32_t recordID, uint32_t fieldID, uint32_t position, bool onOwnRow);
+    bool removeAt(uint32_t recordID, uint32_t fieldID, uint32_t position, bool onOwnRow,
+                  std::vector<ZTRec::Sharer>* dependents);
     // Makes the atom the placeholder of the field when the structure holds it in its fixed part.
     bool placeholder(uint32_t recordID, uint32_t fieldID, ZTSet* structure);
     // Ends a search: releases the table locks and returns result.

@@ -21,6 +21,17 @@ uint32_t appendPosition(ZTFile* file, uint32_t record, uint32_t field) {
     return rec.position >= ZTRec::kNoPosition ? ZTRec::kNoPosition : rec.position + 1;
 }
 
+// Before an owner row goes or gives up its value: the membership rows of other records (or
+// other sets) tied to that value, which go with it and must be written again.
+void noteTiedRows(ZTRec& row, std::vector<ZTRec::Sharer>* out) {
+    if (row.isLinkRow() || row.isMemberRow() || row.valueID == 0) return;
+    std::vector<ZTRec::Sharer> sharers;
+    ZTRec probe(row.file);
+    if (!probe.getSharers(row.valueID, &sharers)) return;
+    for (const ZTRec::Sharer& s : sharers)
+        if ((s.flags & ZTRec::kFlagMember) && (s.flags & ZTRec::kFlagLink)) out->push_back(s);
+}
+
 }  // namespace
 
 bool ZTAtom::reloadRow(uint32_t recordID_, uint32_t fieldID, uint32_t valueID_) {
@@ -36,16 +47,22 @@ bool ZTAtom::reloadRow(uint32_t recordID_, uint32_t fieldID, uint32_t valueID_) 
     return recordID == recordID_ && typeID == fieldID && valueID == valueID_;
 }
 
-bool ZTAtom::removeAt(uint32_t recordID_, uint32_t fieldID, uint32_t position_, bool onOwnRow) {
+bool ZTAtom::removeAt(uint32_t recordID_, uint32_t fieldID, uint32_t position_, bool onOwnRow,
+                      std::vector<ZTRec::Sharer>* dependents) {
     const bool member = (mode & kModeMembers) != 0;
     if (onOwnRow && position == position_ && reloadRow(recordID_, fieldID, valueID) &&
-        isMemberRow() == member)
+        isMemberRow() == member) {
+        noteTiedRows(*this, dependents);
         return deleteRow();
+    }
     ZTRec rec(file);
     int r = rec.seek(recordID_, fieldID, position_, "");
     for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
         if (rec.recordID != recordID_ || rec.typeID != fieldID || rec.position != position_) break;
-        if (rec.isMemberRow() == member) return rec.deleteRow();
+        if (rec.isMemberRow() == member) {
+            noteTiedRows(rec, dependents);
+            return rec.deleteRow();
+        }
         r = rec.skip(1);
     }
     return true;  // nothing stands there
@@ -79,8 +96,10 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
     bool ok = true;
     bool shifted = false;
     ZTStr shared;
+    std::vector<ZTRec::Sharer> dependents;
+    uint32_t rewritten = 0;  // the value number of the row written over in place
     if (empty && shareValueID == 0 && !asNew) {
-        ok = position_ == kAppend || removeAt(recordID_, fieldID, position_, onRow);
+        ok = position_ == kAppend || removeAt(recordID_, fieldID, position_, onRow, &dependents);
         result = kWriteRemoved;
     } else {
         if ((mode & kModePositioned) && onRow && !asNew && position_ == oldPosition + 1 &&
@@ -114,9 +133,12 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
                                   !positioned)) {
                     // A value edited into one the record already holds: the edited row goes.
                     if (!asNew && onRow && same.rowNumber() != oldRow &&
-                        reloadRow(recordID_, fieldID, oldValue))
+                        reloadRow(recordID_, fieldID, oldValue)) {
+                        noteTiedRows(*this, &dependents);
                         ok = deleteRow();
+                    }
                     ZTRec::copyFrom(same);
+                    rewritten = valueID;
                     if (!positioned || same.position == position_) {
                         result = kWriteStored;
                     } else {
@@ -153,7 +175,11 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
             }
         }
         if (result >= kWriteAdded && result <= kWriteChanged && ok) {
-            if (result != kWriteChanged) ok = newRow();
+            rewritten = result == kWriteChanged ? valueID : 0;
+            if (result != kWriteChanged)
+                ok = newRow();
+            else if (shareValueID != 0 && valueID != shareValueID)
+                noteTiedRows(*this, &dependents);
             if (ok) {
                 recordID = recordID_;
                 typeID = fieldID;
@@ -190,13 +216,16 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
     state = recordFlags(recordID) | fieldFlags(typeID);
 
     if (keepSetTies && sets.size > 0) {
-        const bool unchanged =
-            (result == kWriteChanged || result == kWriteMoved) && onRow && valueID == oldValue;
+        const bool unchanged = (result == kWriteChanged || result == kWriteMoved) &&
+                               rewritten != 0 && valueID == rewritten;
         if (result == kWriteAdded || result == kWriteCreated)
             ok = file->retieSets(recordID_, fieldID, &sets, false);
         else if (!unchanged)
             ok = file->retieSets(recordID_, fieldID, &sets, true);
     }
+    for (const ZTRec::Sharer& d : dependents)
+        if (d.recordID != recordID_ || sets.find(d.typeID) < 0)
+            ok = file->addToSet(d.recordID, d.typeID, true) && ok;
     if (addToSetID != 0 && (result == kWriteAdded || result == kWriteCreated) &&
         (result == kWriteCreated || file->getSetFirstField(addToSetID) == fieldID))
         ok = file->addToSet(recordID_, addToSetID, true) && ok;

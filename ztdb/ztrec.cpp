@@ -534,6 +534,34 @@ int ZTRec::followLink() {
     return findOwner(valueID);
 }
 
+bool ZTRec::getSharers(uint32_t vid, std::vector<Sharer>* out) {
+    if (!ZT_ASSERT(isValid()) || !ZT_ASSERT(out != nullptr)) return false;
+    out->clear();
+    if (vid == 0) return true;
+    char key[4];
+    putDigits(key, vid, 4);
+    table4* t = file->getRowTable();
+    const RowColumns col(file);
+    const int id = file->getLenID();
+    // Read through the table's buffer: the cursor's own row stays as it is.
+    const int r = runRead(this, [&]() -> int {
+        out->clear();
+        if (!selectRowTag(3)) return kRetry;
+        int32_t rc = table4seekN(t, key, 4);
+        for (int32_t left = rowBound(); left > 0; --left) {
+            if (rc == r4eof) return 0;
+            if (rc != 0 && rc != r4after) return kRetry;
+            const char* row = table4recordBuffer(t);
+            if (digitsAt(row + col.e, 4) != vid) return 0;
+            out->push_back(
+                {digitsAt(row + col.a, id), digitsAt(row + col.b, id), uint8_t(row[col.f])});
+            rc = table4skip(t, 1);
+        }
+        return -1;  // more rows than the table holds: a damaged order
+    });
+    return r == 0;
+}
+
 // ---- writing rows ----
 
 bool ZTRec::newRow() {

@@ -175,6 +175,13 @@ class ZTRec {
     // On a link row: moves to the owner of its value (0), or -1 when it has none. 0 as well on
     // any other row.
     int followLink();
+    // The rows carrying the value number (its owner and the rows linking to it, membership rows
+    // too): record, type and flags of each. False when the read failed.
+    struct Sharer {
+        uint32_t recordID, typeID;
+        uint8_t flags;
+    };
+    bool getSharers(uint32_t valueID, std::vector<Sharer>* out);
 
     // ---- writing ----
 
