@@ -49,8 +49,8 @@ BenchOptions gOptions;
 long gQueries = 200000;
 int gReps = 3;
 int gCacheKiB = 2048;
-bool gExclusive = false;                            // both opened for this process alone
-std::map<std::string, std::vector<double>> gRates;  // figure/engine -> operations per second
+bool gExclusive = false;  // both opened for this process alone
+qvbench::Rates gRates;    // figure/engine -> operations per second
 
 std::string base() {
     return gDir + "/rows";
@@ -126,14 +126,6 @@ void makeQueries(const BenchGenerator& gen) {
     }
 }
 
-void note(benchmark::State& state, const std::string& name, long operations,
-          std::chrono::steady_clock::time_point t0) {
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    gRates[name].push_back(double(operations) / seconds);
-    state.counters["ops_per_s"] = double(operations) / seconds;
-}
-
 ZTFile* openOurs(benchmark::State& state) {
     auto* file = new ZTFile(base().c_str());
     file->setBuffering(gCacheKiB);
@@ -162,7 +154,7 @@ void getValueOurs(benchmark::State& state) {
         for (const ValueQuery& q : gValueQueries)
             if (!file->getValue(q.field, q.record, &text, true) || !text.equals(q.text.c_str()))
                 ++wrong;
-        note(state, "getValue/quorvane", long(gValueQueries.size()), t0);
+        qvbench::noteRate(state, &gRates, "getValue/quorvane", long(gValueQueries.size()), t0);
         if (wrong) state.SkipWithError("wrong answers");
     }
 }
@@ -185,7 +177,7 @@ void getValueSqlite(benchmark::State& state) {
                 ++wrong;
             sqlite3_reset(select);
         }
-        note(state, "getValue/sqlite", long(gValueQueries.size()), t0);
+        qvbench::noteRate(state, &gRates, "getValue/sqlite", long(gValueQueries.size()), t0);
         if (wrong) state.SkipWithError("wrong answers");
     }
     sqlite3_finalize(select);
@@ -199,7 +191,7 @@ void findNameOurs(benchmark::State& state) {
         auto t0 = std::chrono::steady_clock::now();
         for (const NameQuery& q : gNameQueries)
             if (file->findName(1, q.asked.c_str()) != q.id) ++wrong;
-        note(state, "findName/quorvane", long(gNameQueries.size()), t0);
+        qvbench::noteRate(state, &gRates, "findName/quorvane", long(gNameQueries.size()), t0);
         if (wrong) state.SkipWithError("wrong answers");
     }
 }
@@ -218,7 +210,7 @@ void findNameSqlite(benchmark::State& state) {
                 ++wrong;
             sqlite3_reset(select);
         }
-        note(state, "findName/sqlite", long(gNameQueries.size()), t0);
+        qvbench::noteRate(state, &gRates, "findName/sqlite", long(gNameQueries.size()), t0);
         if (wrong) state.SkipWithError("wrong answers");
     }
     sqlite3_finalize(select);
@@ -226,14 +218,7 @@ void findNameSqlite(benchmark::State& state) {
 }
 
 void printRatios() {
-    std::printf("\n%-10s %16s %16s %8s\n", "figure", "quorvane ops/s", "sqlite ops/s", "ratio");
-    for (const char* figure : {"getValue", "findName"}) {
-        auto mine = gRates.find(std::string(figure) + "/quorvane");
-        auto theirs = gRates.find(std::string(figure) + "/sqlite");
-        if (mine == gRates.end() || theirs == gRates.end()) continue;
-        const double a = qvbench::median(mine->second), b = qvbench::median(theirs->second);
-        std::printf("%-10s %16.0f %16.0f %8.2f\n", figure, a, b, a / b);
-    }
+    qvbench::printRatios(gRates, {"getValue", "findName"}, 10);
     std::printf(
         "(%u records, %u field names, %ld queries; medians of %d runs; %d KiB cache each;"
         " opened %s; ratio = our rate / SQLite's)\n",

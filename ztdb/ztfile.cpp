@@ -7,9 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstring>
-#include <random>
 
 #include "platform/ofd_lock.h"
 #include "platform/share_mode.h"
@@ -122,11 +120,6 @@ bool heldElsewhere(const std::string& path, bool exclusive) {
     return held;
 }
 
-uint32_t importSeed() {
-    static std::atomic<uint32_t> counter{uint32_t(std::random_device{}())};
-    return counter.fetch_add(7919) % 65536;
-}
-
 }  // namespace
 
 // ---- the documents' cache ----
@@ -154,7 +147,7 @@ int CCacheFindExecutable::get(const char* name) const {
 
 // ---- construction and naming ----
 
-ZTFile::ZTFile(const char* name) : importCounter_(importSeed()) {
+ZTFile::ZTFile(const char* name) {
     initEnvironment();
     setName(name);
 }

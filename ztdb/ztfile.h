@@ -30,6 +30,7 @@
 #include <string>
 
 #include "xbase/xbase.h"
+#include "ztdb/ztarray.h"
 #include "ztdb/ztkey.h"
 #include "ztdb/ztrefresh.h"
 #include "ztdb/ztstr.h"
@@ -51,6 +52,8 @@ class CCacheFindExecutable {
     int answers_[kSize] = {};
     int next_ = 0;
 };
+
+class ZTSet;
 
 // Bits of the open-mode word.
 constexpr uint32_t kOpenTables = 1;     // both tables open
@@ -156,6 +159,12 @@ class ZTFile : public ZTRefreshedBaseClass {
     }
     const ZTKeyLengths& getKeyLengths() const { return keyLengths_; }
     int32_t getLenID() const { return lenID_; }
+    // The largest record or type ID that the ID digits hold.
+    uint32_t getMaxID() const {
+        uint64_t v = 1;
+        for (int32_t i = 0; i < lenID_; ++i) v *= 255;
+        return v - 1 > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(v - 1);
+    }
     int32_t getLenKey() const { return lenKey_; }
     int32_t getLenDictionaryChunk() const { return lenDictionaryChunk_; }
 
@@ -205,6 +214,45 @@ class ZTFile : public ZTRefreshedBaseClass {
     uint32_t findDatabaseRecord(const char* fileName, const char* extension);
     bool getDatabaseRecordName(uint32_t recordID, ZTStr* name, ZTStr* extension);
 
+    // Set membership. Record R is a member of set S when it has rows of type S with flag 64,
+    // one per value of S's first field, tied to that value (flag 128, its value number) so that
+    // S's members sort by it; a record without such a value has one untied row "?". A set
+    // without a first field has no members. Writers take the counted lock; false when the lock
+    // or a write failed.
+    //
+    // The set's first field: the first entry of its field list (type-1 link rows in position
+    // order) whose link resolves; 0 when none.
+    uint32_t getSetFirstField(uint32_t setID);
+    // add: R becomes a member of S tied to S's first field (nothing happens when S has none);
+    // otherwise R leaves S.
+    bool addToSet(uint32_t recordID, uint32_t setID, bool add);
+    bool removeFromSet(uint32_t recordID, uint32_t setID, ZTRefreshInfo* info);
+    bool removeFromAllSets(uint32_t recordID, ZTRefreshInfo* info);
+    // Writes R's membership rows of S tied to each value of field tieFieldID, or "?".
+    bool writeMembership(uint32_t recordID, uint32_t setID, uint32_t tieFieldID);
+    // Deletes R's rows of type setID.
+    bool deleteMembership(uint32_t recordID, uint32_t setID);
+    // For each set of the list: with deleteFirst deleteMembership, then writeMembership tied to
+    // fieldID.
+    bool retieSets(uint32_t recordID, uint32_t fieldID, const ZTArray<unsigned long>* sets,
+                   bool deleteFirst);
+    // Adds (once each) the sets whose membership rows of R are tied to R's first value of
+    // fieldID.
+    void collectTiedSets(uint32_t recordID, uint32_t fieldID, ZTArray<unsigned long>* sets);
+    // Re-ties every member of S to its first field; without hasFirstField every member leaves.
+    bool rebuildSetTies(uint32_t setID, bool hasFirstField);
+    // {field ID, flag byte of its first row} for each field of R, in field order.
+    struct RowType {
+        uint32_t fieldID;
+        uint32_t flags;
+    };
+    void getRowTypes(uint32_t recordID, ZTArray<RowType>* list);
+    // The sets R belongs to; returns their count.
+    uint32_t getRecordSets(uint32_t recordID, ZTArray<unsigned long>* out);
+    // filter 0: none; 31: all; else with value 2 set only the sets marked with type 43, without
+    // it only the unmarked ones.
+    uint32_t getRecordSetsFiltered(uint32_t recordID, ZTArray<unsigned long>* out, uint32_t filter);
+
     // Counters of system record 51.
     // The next record ID (writes the counter, under the lock). 0 when none can be had: the IDs
     // the rows can hold are used up (last error kErrorNoRecordID) or the write failed.
@@ -220,6 +268,60 @@ class ZTFile : public ZTRefreshedBaseClass {
     // (0 when locked or exclusive), and dropping what this process holds of the data files.
     uint64_t seenChanges() const;
     void dropDataBuffers();
+
+    // Name writes (under the counted lock). addName: the record named so (compared folded), or
+    // a new record of that name (with makeUnique, the name with the lowest free " n" suffix).
+    // Last error: 0 a new record, -1 the name existed, -15 the name folds to nothing (result 0,
+    // no lock taken), kErrorWriteFailed (result 0).
+    uint32_t addName(uint32_t nameID, const char* name, bool makeUnique);
+    // Writes the name as the record's first value of the type, at position 1.
+    bool storeName(uint32_t nameID, uint32_t recordID, const char* name);
+    // An empty name deletes the record *setID: 0. A set of exactly this name: *setID := it, 1.
+    // Else names *setID (0: a new record) when it is 0 or a set: 2 new, 4 renamed; else 0.
+    int storeSetName(uint32_t* setID, const char* name);
+    // Renames each name of the type that folds like the one before it in value order (all
+    // names); the number renamed.
+    uint32_t renameDuplicateNames(uint32_t nameID);
+    uint32_t findField(const char* name) { return findName(kFieldNameType, name); }
+    uint32_t addField(const char* name) { return addName(kFieldNameType, name, false); }
+    uint32_t findSet(const char* name) { return findName(kSetNameType, name); }
+    uint32_t addSet(const char* name) { return addName(kSetNameType, name, false); }
+    bool getSetName(uint32_t setID, ZTStr* name) { return getName(kSetNameType, setID, name); }
+    static constexpr uint32_t kFieldNameType = 1;
+    static constexpr uint32_t kSetNameType = 9;
+    static constexpr int32_t kErrorWriteFailed = -4;
+
+    // Records (writers under the counted lock; IDs of 0 do nothing).
+    // Every row of the record; members that were tied to its values through their links are
+    // tied again. Notice (record, 0, removed).
+    bool deleteRecord(uint32_t recordID, ZTRefreshInfo* info);
+    // The record's rows of the field; the record's ties to them are made again.
+    bool deleteValues(uint32_t recordID, uint32_t fieldID, ZTRefreshInfo* info);
+    // Moves each value of oldField to newField, keeping position, text and link.
+    bool changeValueType(uint32_t recordID, uint32_t oldField, uint32_t newField);
+    // A new record with a copy of every value row (no membership); joins setID when given. The
+    // new ID, 0 when the record has no rows or a write failed.
+    uint32_t duplicateRecord(uint32_t recordID, uint32_t setID);
+    // The set of the record whose field list matches the record's fields best (most fields met
+    // walking from its first field, then the shorter walk); with fieldFilter only sets whose
+    // first field it is. 0 when none has a hit.
+    uint32_t findBestSet(uint32_t recordID, uint32_t fieldFilter);
+    // The record's values of each field of the list: fields joined by TAB, values by '|'.
+    void getRecordText(uint32_t recordID, ZTStr* out, const ZTSet* fields);
+
+    // Text import: TAB separates columns, '|' values of one field. The header makes the fields
+    // (at most kMaxImportColumns; *dropped, when given, gets the number of further columns)
+    // and, with makeSet, a new set named baseName, baseName02 ... (the first free name), whose
+    // field list they become. Returns that set, 0 without makeSet or when it failed.
+    uint32_t prepareImport(const char* baseName, const char* header, ZTSet* fields, bool matchNames,
+                           bool makeSet, ZTRefreshInfo* info, uint32_t* dropped = nullptr);
+    // One line as a new record: the field list's fields in column order; '>' text in a column
+    // after the first links to the record of that text in the set named like the field (made
+    // when missing). Every 100th call publishes the work so far. The record, 0 when nothing
+    // was written.
+    uint32_t importRecord(const char* line, ZTSet* fields, uint32_t setID, uint32_t unused,
+                          ZTRefreshInfo* info);
+    static constexpr uint32_t kMaxImportColumns = 100;
 
     // Read brackets.
     void beginRead();
@@ -274,7 +376,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     std::string path_;  // canonical base path, no extension
     uint32_t openMode_ = 0;
     CCacheFindExecutable executables_;
-    uint32_t importCounter_;
+    uint32_t importCounter_ = 0;  // every 100th import call flushes
     uint32_t fileID_ = 0;
     uint32_t access_ = 15;
     uint32_t options_ = 0;

@@ -67,28 +67,6 @@ const char* plainText(const char* text) {
     return text;
 }
 
-// The counted lock for one write; released by release() (whose result says whether what was
-// written reached the disk) or at the end of the scope.
-class WriteLock {
-  public:
-    explicit WriteLock(ZTFile* file) : file_(file), held_(file->lock(false)) {}
-    ~WriteLock() {
-        if (held_) (void)file_->unlock();
-    }
-    WriteLock(const WriteLock&) = delete;
-    WriteLock& operator=(const WriteLock&) = delete;
-    explicit operator bool() const { return held_; }
-    bool release() {
-        if (!held_) return false;
-        held_ = false;
-        return file_->unlock();
-    }
-
-  private:
-    ZTFile* file_;
-    bool held_;
-};
-
 // A failed library call outside any read bracket: the error must not block what follows.
 bool dropError(ZTFile* file) {
     if (file->getReadDepth() == 0) (void)error4setCode(file->getEnv(), 0);
@@ -419,16 +397,17 @@ int ZTRec::typeStep(uint32_t type, bool follow, int found) {
     return 0;
 }
 
-int ZTRec::seekInType(uint32_t type, const char* value, bool follow, bool high, bool exact) {
+int ZTRec::seekInType(uint32_t type, const char* value, bool follow, bool high, bool exact,
+                      bool asText) {
     if (!ZT_ASSERT(isValid())) return -1;
     const int id = file->getLenID(), lenKey = file->getLenKey();
     char key[kMaxRowKey];
     putDigits(key, type, id);
-    file->makeKey(value ? value : "", key + id, true, !high, false, false);
+    file->makeKey(value ? value : "", key + id, true, !high, false, asText);
     int32_t length = id + lenKey;
     if (high) key[length++] = char(255);
     char valueKey[256];
-    if (exact) file->makeKey(value ? value : "", valueKey, true, false, false, false);
+    if (exact) file->makeKey(value ? value : "", valueKey, true, false, false, asText);
     table4* t = file->getRowTable();
     const RowColumns col(file);
     return runRead(this, [&]() -> int {
@@ -442,6 +421,19 @@ int ZTRec::seekInType(uint32_t type, const char* value, bool follow, bool high, 
             return -1;
         }
         return typeStep(type, follow, 0);
+    });
+}
+
+int ZTRec::seekTypeKey(uint32_t type, const char* valueKey, bool follow) {
+    if (!ZT_ASSERT(isValid()) || !ZT_ASSERT(valueKey != nullptr)) return -1;
+    const int id = file->getLenID(), lenKey = file->getLenKey();
+    char key[kMaxRowKey];
+    putDigits(key, type, id);
+    std::memcpy(key + id, valueKey, size_t(lenKey));
+    table4* t = file->getRowTable();
+    return runRead(this, [&]() -> int {
+        if (!selectRowTag(1)) return kRetry;
+        return typeStep(type, follow, table4seekN(t, key, id + lenKey));
     });
 }
 
@@ -542,6 +534,34 @@ int ZTRec::followLink() {
     return findOwner(valueID);
 }
 
+bool ZTRec::getSharers(uint32_t vid, std::vector<Sharer>* out) {
+    if (!ZT_ASSERT(isValid()) || !ZT_ASSERT(out != nullptr)) return false;
+    out->clear();
+    if (vid == 0) return true;
+    char key[4];
+    putDigits(key, vid, 4);
+    table4* t = file->getRowTable();
+    const RowColumns col(file);
+    const int id = file->getLenID();
+    // Read through the table's buffer: the cursor's own row stays as it is.
+    const int r = runRead(this, [&]() -> int {
+        out->clear();
+        if (!selectRowTag(3)) return kRetry;
+        int32_t rc = table4seekN(t, key, 4);
+        for (int32_t left = rowBound(); left > 0; --left) {
+            if (rc == r4eof) return 0;
+            if (rc != 0 && rc != r4after) return kRetry;
+            const char* row = table4recordBuffer(t);
+            if (digitsAt(row + col.e, 4) != vid) return 0;
+            out->push_back(
+                {digitsAt(row + col.a, id), digitsAt(row + col.b, id), uint8_t(row[col.f])});
+            rc = table4skip(t, 1);
+        }
+        return -1;  // more rows than the table holds: a damaged order
+    });
+    return r == 0;
+}
+
 // ---- writing rows ----
 
 bool ZTRec::newRow() {
@@ -605,7 +625,7 @@ bool ZTRec::storeRow(const char* key) {
 
 bool ZTRec::writeRow() {
     if (!canWrite()) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock) return false;
     pack();
     const bool ok = storeRow(nullptr);
@@ -619,7 +639,7 @@ bool ZTRec::rewriteRow() {
 
 bool ZTRec::writeValue(const char* value, uint32_t vid) {
     if (!canWrite()) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock) return false;
     pack();
     bool ok;
@@ -644,7 +664,7 @@ bool ZTRec::writeValue(const char* value, uint32_t vid) {
 
 bool ZTRec::setRowValue(uint32_t vid, const char* value, bool asLink) {
     if (!canWrite()) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock) return false;
     bool ok;
     if (vid == valueID) {
@@ -669,7 +689,7 @@ bool ZTRec::setRowValue(uint32_t vid, const char* value, bool asLink) {
 
 bool ZTRec::deleteRow() {
     if (!canWrite() || rowNumber_ < 1) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock) return false;
     recordID = 0;
     typeID = 0;
@@ -739,7 +759,7 @@ bool ZTRec::updateKeysOf(uint32_t vid, const char* key) {
 
 uint32_t ZTRec::newChain() {
     if (!canWrite()) return 0;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock || !file->lockDictionary()) return 0;
     table4* d = file->getDictionaryTable();
     uint32_t highest = 0;
@@ -783,7 +803,7 @@ bool ZTRec::writeChain(uint32_t vid, const char* text, bool compress) {
     const uint64_t length = std::strlen(stored) + 1;  // with the terminating zero
     const uint64_t room = uint64_t(kMaxSequence + 1) * uint64_t(file->getLenDictionaryChunk());
     if (length > room) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock || !file->lockDictionary()) return false;
     char key[256];
     file->makeKey(logical, key, true, false, false, false);
@@ -849,7 +869,7 @@ bool ZTRec::freeChunksFrom(uint32_t vid, uint32_t seq) {
 
 bool ZTRec::deleteChain(uint32_t vid) {
     if (!canWrite() || vid == 0) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock || !file->lockDictionary()) return false;
     const bool ok = freeChunksFrom(vid, 0);
     return lock.release() && ok;
@@ -917,7 +937,7 @@ uint32_t ZTRec::getSystemNumber(uint32_t type) {
 
 bool ZTRec::setSystemNumber(uint32_t type, uint32_t n, uint32_t newPosition) {
     if (!canWrite()) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock) return false;
     ZTStr text;
     text.assignInt(n);
@@ -946,7 +966,7 @@ bool ZTRec::setCounter(uint32_t n) {
 
 bool ZTRec::renumber(uint32_t record, uint32_t type, uint32_t pos) {
     if (!canWrite() || pos >= kNoPosition) return false;
-    WriteLock lock(file);
+    ZTWriteLock lock(file);
     if (!lock) return false;
     if (seek(record, type, pos, "") != 0 || typeID != type || position != pos) {
         lock.release();

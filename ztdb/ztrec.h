@@ -63,6 +63,28 @@ class ZTReadBracket {
     ZTFile* file_;
 };
 
+// The counted lock for the length of a scope: released by release() (false when what was
+// written under it could not all be flushed) or at the end of the scope.
+class ZTWriteLock {
+  public:
+    explicit ZTWriteLock(ZTFile* file) : file_(file), held_(file->lock(false)) {}
+    ~ZTWriteLock() {
+        if (held_) (void)file_->unlock();
+    }
+    ZTWriteLock(const ZTWriteLock&) = delete;
+    ZTWriteLock& operator=(const ZTWriteLock&) = delete;
+    explicit operator bool() const { return held_; }
+    bool release() {
+        if (!held_) return false;
+        held_ = false;
+        return file_->unlock();
+    }
+
+  private:
+    ZTFile* file_;
+    bool held_;
+};
+
 class ZTRec {
   public:
     static constexpr uint32_t kNoPosition = 65024;
@@ -133,8 +155,12 @@ class ZTRec {
     // owns its value; the walk goes on from the link row.
 
     // The first row of the type at or after the value's key (high: after all rows of that key).
-    // exact: the row must have exactly that key.
-    int seekInType(uint32_t typeID, const char* value, bool follow, bool high, bool exact);
+    // exact: the row must have exactly that key. asText: the value's key is a text key even
+    // when the value reads as a number or date.
+    int seekInType(uint32_t typeID, const char* value, bool follow, bool high, bool exact,
+                   bool asText = false);
+    // The first row of the type at or after an index key made by the caller (lenKey bytes).
+    int seekTypeKey(uint32_t typeID, const char* valueKey, bool follow);
     int goToFraction(uint32_t typeID, double fraction, bool follow);
     // sameValue: the row reached must have the key of the row left.
     int skipInType(int n, bool follow, bool sameValue);
@@ -149,6 +175,13 @@ class ZTRec {
     // On a link row: moves to the owner of its value (0), or -1 when it has none. 0 as well on
     // any other row.
     int followLink();
+    // The rows carrying the value number (its owner and the rows linking to it, membership rows
+    // too): record, type and flags of each. False when the read failed.
+    struct Sharer {
+        uint32_t recordID, typeID;
+        uint8_t flags;
+    };
+    bool getSharers(uint32_t valueID, std::vector<Sharer>* out);
 
     // ---- writing ----
 

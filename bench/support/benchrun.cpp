@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qvbench {
 
@@ -27,6 +28,26 @@ double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t m = v.size() / 2;
     return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+}
+
+void noteRate(benchmark::State& state, Rates* rates, const std::string& name, long operations,
+              std::chrono::steady_clock::time_point t0) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    (*rates)[name].push_back(double(operations) / seconds);
+    state.counters["ops_per_s"] = double(operations) / seconds;
+}
+
+void printRatios(const Rates& rates, const std::vector<const char*>& figures, int width) {
+    std::printf("\n%-*s %16s %16s %8s\n", width, "figure", "quorvane ops/s", "sqlite ops/s",
+                "ratio");
+    for (const char* figure : figures) {
+        auto mine = rates.find(std::string(figure) + "/quorvane");
+        auto theirs = rates.find(std::string(figure) + "/sqlite");
+        if (mine == rates.end() || theirs == rates.end()) continue;
+        const double a = median(mine->second), b = median(theirs->second);
+        std::printf("%-*s %16.0f %16.0f %8.2f\n", width, figure, a, b, a / b);
+    }
 }
 
 }  // namespace qvbench

@@ -3,6 +3,8 @@
 // through Google Benchmark once per repetition, and the median of the repetitions.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,5 +22,16 @@ void runFigures(std::vector<char*> args, const std::vector<std::pair<const char*
                 int reps);
 
 double median(std::vector<double> values);
+
+// Operations per second of each run, by "figure/engine".
+using Rates = std::map<std::string, std::vector<double>>;
+
+// Adds the rate of operations since t0 under name, and shows it as the run's counter.
+void noteRate(benchmark::State& state, Rates* rates, const std::string& name, long operations,
+              std::chrono::steady_clock::time_point t0);
+
+// A line per figure: the medians of figure/quorvane and figure/sqlite and their ratio (ours over
+// SQLite's); figures missing either side are left out.
+void printRatios(const Rates& rates, const std::vector<const char*>& figures, int width);
 
 }  // namespace qvbench

@@ -1,0 +1,96 @@
+// The value cursor between processes: a reader walks a field in value order, up and down,
+// while another process writes new values into it through its own cursor.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <chrono>
+#include <csignal>
+#include <set>
+#include <string>
+
+#include "date_order_pin.h"
+#include "xbase/child_process.h"
+#include "ztatom_helpers.h"
+
+namespace {
+
+constexpr uint32_t kField = 1001;
+constexpr uint32_t kFirst = 300;
+
+std::string valueText(uint32_t n) {
+    std::string text = "w" + std::to_string((n * 7919u) % 10007u) + " " + std::to_string(n);
+    if (n % 7 == 0) text += std::string(40 + n % 50, 'x');  // several chunks
+    return text;
+}
+
+// One pass in the direction: the records met, or -1 when one was met twice, the keys went the
+// wrong way, a text did not belong to its record, or one of the first kFirst values was missed.
+int walk(ZTFile& file, int direction) {
+    std::set<uint32_t> seen;
+    std::string last;
+    ZTAtom a(&file, 0);
+    int r = direction > 0 ? a.findValue(kField, "", false, false, false, 0)
+                          : a.findLastValue(kField, false);
+    for (; r == 0; r = a.findNextValue(&a, direction, false)) {
+        if (!seen.insert(a.recordID).second) return -1;
+        if (a.value.text != valueText(a.recordID - 1001)) return -1;
+        char key[64];
+        file.makeKey(a.value.text, key, false, false, false, false);
+        const std::string now(key, 30);
+        if (!last.empty() && (direction > 0 ? now < last : now > last)) return -1;
+        last = now;
+    }
+    for (uint32_t n = 0; n < kFirst; ++n)
+        if (!seen.count(1001 + n)) return -1;
+    return int(seen.size());
+}
+
+TEST(AtomProcesses, ValueOrderWalksWhileAnotherProcessWrites) {
+    DateOrderPin pin(false);
+    signal(SIGPIPE, SIG_IGN);
+    NewDatabase db(3, true);
+    ASSERT_TRUE(ZTRec(&db.file).setCounter(100000));
+    {
+        ZTAtom w(&db.file, 0);
+        for (uint32_t n = 0; n < kFirst; ++n)
+            ASSERT_EQ(w.write(1001 + n, kField, 1, valueText(n).c_str(), 0, true), 2);
+    }
+
+    Child writer([&](int in, int out) {
+        ZTFile mine(db.base.c_str());
+        if (mine.open(3, false) != 3) _exit(2);
+        answer(out, 'r');
+        ZTAtom w(&mine, 0);
+        uint32_t written = 0;
+        for (; written < 20000; ++written) {
+            pollfd stop{in, POLLIN, 0};
+            if (poll(&stop, 1, 0) > 0) break;
+            const uint32_t n = kFirst + written;
+            if (w.write(1001 + n, kField, 1, valueText(n).c_str(), 0, true) != 2) _exit(3);
+        }
+        if (!writeValue(out, written)) _exit(2);
+    });
+    ASSERT_EQ(writer.receive(), 'r');
+
+    int passes = 0, grown = 0;
+    int last = int(kFirst);
+    const auto start = std::chrono::steady_clock::now();
+    while (grown < 10 && std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+        const int direction = passes % 2 ? -1 : 1;
+        const int met = walk(db.file, direction);
+        ASSERT_GE(met, last) << "pass " << passes << " direction " << direction;
+        if (met > last) ++grown;
+        last = met;
+        ++passes;
+    }
+    writer.send('s');
+    const uint32_t written = writer.receiveValue<uint32_t>(0);
+    EXPECT_GE(grown, 10);
+    EXPECT_GT(written, 0u);
+    EXPECT_EQ(walk(db.file, 1), int(kFirst + written));
+    EXPECT_EQ(walk(db.file, -1), int(kFirst + written));
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
+}  // namespace
