@@ -50,6 +50,8 @@ bool ZTFile::lock(bool noWait) {
         bool fresh = true;
         for (table4* t : {rowTable_, dictTable_})
             if (table4refresh(t) != 0) fresh = false;
+        // A packer killed before it finished left its copy: the files are put back first.
+        if (fresh && !restoreAfterKilledPack()) fresh = false;
         if (!fresh) {
             takeError();
             if (table4unlock(rowTable_) != 0) takeError();
