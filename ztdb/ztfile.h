@@ -27,6 +27,7 @@
 // Open with verify also checks the next-ID counter of record 51 (under the no-wait lock; skipped
 // when another process holds it or a read fails): one not above every record ID is set again.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "xbase/xbase.h"
@@ -261,11 +262,14 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool waitForLock();
     // Writes the copy of the four files (complete or not at all).
     bool writePackCopy();
+    bool underCopy(const std::function<bool()>& rewrite);
     // Writes a pack's copy back over the four files and removes it: 1 done, 0 no copy, -1 a
     // copy that cannot be used or written back. The caller holds both tables' locks.
     int restorePackCopy();
     // Under the row table's lock: restores a copy found, with the dictionary's lock.
     bool restoreAfterKilledPack();
+    // The first level of the lock found a copy: restores it, opens the tables again and locks.
+    bool reopenAfterRestore(bool noWait);
     // At open: a next-ID counter that is missing or not above every record ID is set again.
     void checkIDCounter();
     uint32_t highestRecordID();

@@ -1,9 +1,10 @@
-// Pack that survives a kill, the copy it leaves while it works, and the check of the tables
-// against their records before maintenance walks them.
+// Pack and tag rebuilds that survive a kill, the copy they keep while they work, and the check
+// of the tables against their records before maintenance walks them.
 //
-// The table library packs in place: a process killed in the middle leaves records moved down
-// over others and a header that still counts the old records. So before packing, the four files
-// are copied whole into one file beside them, synced, and renamed to its final name (base +
+// The table library packs and rebuilds tags in place: a process killed in the middle leaves records
+// moved down over others and a header that still counts the old records. So before packing, the
+// four files are copied whole into one file beside them, synced, and renamed to its final name
+// (base +
 // ".ZTPACK"), so that the copy exists only when complete:
 //
 //   | offset | width  | content                                               |
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "platform/atomic_file.h"
@@ -151,31 +153,39 @@ bool ZTFile::writePackCopy() {
     return qv::replaceFileAtomically(packCopyPath(), bytes, &error);
 }
 
-bool ZTFile::pack() {
-    if (!isUsable() || isReadOnly() || !lock(false)) return false;
-    bool ok = isExclusive() || lockDictionary();
+// Runs a rewrite of the files in place (under both locks) with the copy beside them: when the
+// rewrite fails, or the process dies in it, the files go back to what the copy holds.
+bool ZTFile::underCopy(const std::function<bool()>& rewrite) {
     // The copy is taken from the disk: everything written so far must be there.
-    if (ok) ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0;
+    bool ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0;
     if (ok) {
         removeStaleTemporaries(packCopyPath());
         ok = writePackCopy();
     }
-    if (ok) ok = table4pack(rowTable_) == 0 && table4pack(dictTable_) == 0;
+    const bool copied = ok;
+    if (ok) ok = rewrite();
     if (ok) ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0;
-    // Only packed files that reached the disk let the copy go; otherwise it stays for the next
-    // locker to restore.
+    // Only rewritten files that reached the disk let the copy go.
     if (ok) {
         ok = unlink(packCopyPath().c_str()) == 0;
         syncFolder(packCopyPath());
     }
     if (!ok) {
         takeError();
-        // A pack that failed on its way leaves nothing half done behind.
-        if (hasPackCopy() && restorePackCopy() > 0)
+        if (copied && hasPackCopy() && restorePackCopy() > 0)
             for (table4* t : {rowTable_, dictTable_})
                 if (table4refresh(t) != 0) takeError();
     }
     rowsChanged_ = dictionaryChanged_ = true;
+    return ok;
+}
+
+bool ZTFile::pack() {
+    if (!isUsable() || isReadOnly() || !lock(false)) return false;
+    bool ok = (isExclusive() || lockDictionary()) && underCopy([this] {
+                  return table4pack(rowTable_) == 0 && table4pack(dictTable_) == 0;
+              });
+    if (!ok) takeError();
     return unlock() && ok;
 }
 
@@ -188,9 +198,9 @@ bool ZTFile::verifyTables() {
     if (!lock(false)) return false;
     // Killed writers leave tag entries of records beyond the count and keys of contents whose
     // bytes never reached the table: every tag is made again from the records.
-    bool ok = (isExclusive() || lockDictionary()) && table4reindex(rowTable_) == 0 &&
-              table4reindex(dictTable_) == 0;
+    bool ok = (isExclusive() || lockDictionary()) && underCopy([this] {
+                  return table4reindex(rowTable_) == 0 && table4reindex(dictTable_) == 0;
+              });
     if (!ok) takeError();
-    rowsChanged_ = dictionaryChanged_ = true;
     return unlock() && ok;
 }
