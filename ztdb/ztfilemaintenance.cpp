@@ -82,8 +82,10 @@ void ZTMaintenance::run() {
     if (m_pack && file->isUsable()) {
         packPass(rows);
     } else if (running_) {
-        // Index files made from the records now agree with them.
-        verified_ = file->rebuildIndexes();
+        // Index files made from the records now agree with them. Open indexes are made again in
+        // place under the lock, so that a database others have open can be checked as well;
+        // missing or foreign ones need the database to themselves.
+        verified_ = file->isUsable() ? file->verifyTables() : file->rebuildIndexes();
         if (!verified_) failed_ = true;
         step(uint32_t(rows));
     }

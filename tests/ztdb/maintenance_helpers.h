@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "support/dbcheck.h"
+#include "support/dbfixture.h"
+#include "xbase/temp_dir.h"
 #include "ztdb/ztmaintenance.h"
 
 struct MaintenanceResult {
@@ -90,4 +92,24 @@ inline std::string textOf(const dbcheck::Report& report, uint32_t chain) {
         if (zero != std::string::npos) break;
     }
     return text;
+}
+
+// A database of `members` records in one set, every record alive, with a long value on every
+// third and free rows and free chunks between them for a pack to take away.
+inline std::string writePackable(const TempDir& dir, uint32_t members) {
+    dbcheck::Fixture fx;
+    fx.counter(1004 + members + 1);
+    const uint32_t name = fx.field(1001, "Name");
+    fx.field(1002, "Notes");
+    fx.set(1003, "People", {name});
+    for (uint32_t r = 1004; r < 1004 + members; ++r) {
+        fx.value(r, 1001, 1, "Person " + std::to_string(r));
+        if (r % 3 == 0) fx.value(r, 1002, 1, std::string(40 + r % 50, char('a' + r % 26)));
+        fx.member(r, 1003);
+        if (r % 4 == 0) fx.freeRow();
+        if (r % 5 == 0) fx.chunks.push_back({0, 0, "", true});
+    }
+    const std::string base = dir.file("db");
+    EXPECT_TRUE(fx.write(base)) << fx.error;
+    return base;
 }

@@ -18,25 +18,6 @@
 
 namespace {
 
-// Every record alive, with free rows and free chunks for the pack to take away.
-std::string writePackable(const TempDir& dir) {
-    dbcheck::Fixture fx;
-    fx.counter(3000);
-    const uint32_t name = fx.field(1001, "Name");
-    fx.field(1002, "Notes");
-    fx.set(1003, "People", {name});
-    for (uint32_t r = 1004; r < 1404; ++r) {
-        fx.value(r, 1001, 1, "Person " + std::to_string(r));
-        if (r % 3 == 0) fx.value(r, 1002, 1, std::string(40 + r % 50, char('a' + r % 26)));
-        fx.member(r, 1003);
-        if (r % 4 == 0) fx.freeRow();
-        if (r % 5 == 0) fx.chunks.push_back({0, 0, "", true});
-    }
-    const std::string base = dir.file("db");
-    EXPECT_TRUE(fx.write(base)) << fx.error;
-    return base;
-}
-
 // What must survive: the live rows, and the text of every value they hold.
 struct Content {
     std::multiset<RowImage> rows;
@@ -87,7 +68,7 @@ void killAtEveryWrite(const std::function<bool(ZTFile&)>& work) {
         const bool half = step % 2 == 1;
         SCOPED_TRACE("write " + std::to_string(nth) + (half ? " cut in half" : ""));
         TempDir dir;
-        const std::string base = writePackable(dir);
+        const std::string base = writePackable(dir, 400);
         const Content before = contentOf(dbcheck::checkDatabase(base));
         const int code = runUntilWrite(base, nth, half, work);
         ASSERT_TRUE(code == 0 || code == file4exitCode) << code;
@@ -128,7 +109,7 @@ TEST(ZTFilePackProcesses, MaintenanceKilledAtAnyWriteLosesNothing) {
 TEST(ZTFilePackProcesses, AnotherOpenerRestoresAtItsNextLock) {
     DateOrderPin pin(false);
     TempDir dir;
-    const std::string base = writePackable(dir);
+    const std::string base = writePackable(dir, 400);
     const Content before = contentOf(dbcheck::checkDatabase(base));
     ZTFile mine(base.c_str());
     ASSERT_EQ(mine.open(3, false), 3u);
