@@ -142,8 +142,9 @@ class ZTFile : public ZTRefreshedBaseClass {
     // Removes the deleted rows of both tables under the locks; false when not done. A kill in
     // the middle loses nothing: the next opener or locker puts the files back as they were.
     bool pack();
-    // Checks both tables' lengths against their headers (repairing them as open with verify
-    // does) and makes every tag again from the records, under the lock.
+    // Checks both tables' lengths against their headers and the next-ID counter against the
+    // records (repairing them as open with verify does), and makes every tag again from the
+    // records, under the lock.
     bool verifyTables();
     // The copy a pack keeps while it works; whether one is there.
     std::string packCopyPath() const;

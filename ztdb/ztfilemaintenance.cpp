@@ -44,12 +44,14 @@ bool ZTMaintenance::step(uint32_t n) {
     return answer == kZTAnswerStop ? false : running_.load();
 }
 
-bool ZTMaintenance::yieldBetweenRows() {
+bool ZTMaintenance::yieldBetweenRows(ZTRec* rec) {
     const int yielded = yieldLock();
     if (yielded != 0) {
-        // Others may have written while the lock was away: no verdict of before holds.
+        // Others may have written while the lock was away: no verdict of before holds, and the
+        // cursor finds its place again.
         kept_.clear();
         removed_.clear();
+        rec->init(getThreadFile());
     }
     if (yielded < 0) failed_ = true;
     return yielded >= 0;
@@ -107,7 +109,7 @@ void ZTMaintenance::packPass(int32_t rows) {
         const int r = rec.checkRowRecord(recno, &kept_, &removed_, purge_);
         if (r < 0) break;  // the end of what can be read
         repairs_ += r;
-        if (!step(1) || !yieldBetweenRows()) break;
+        if (!step(1) || !yieldBetweenRows(&rec)) break;
     }
     // The purge runs after a stop as well: the records of trash sets go whatever came before.
     if (purge_ && !failed_) purge();
@@ -135,7 +137,7 @@ void ZTMaintenance::purge() {
         }
         last = rec.recordID;
         ++repairs_;
-        if (!yieldBetweenRows()) return;
+        if (!yieldBetweenRows(&rec)) return;
     }
 }
 
@@ -150,13 +152,13 @@ void ZTMaintenance::checkPass() {
     for (int32_t recno = 1; recno <= rows && running_; ++recno) {
         const int r = rec.repairRow(recno);
         if (r > 0) repairs_ += r;  // an unreadable row is passed over
-        if (!step(1) || !yieldBetweenRows()) break;
+        if (!step(1) || !yieldBetweenRows(&rec)) break;
     }
     const int32_t chunks = file->getDictionaryRowCount();
     for (int32_t recno = 1; recno <= chunks && running_; ++recno) {
         const int r = rec.checkChunk(recno);
         if (r > 0) repairs_ += r;
-        if (!step(1) || !yieldBetweenRows()) break;
+        if (!step(1) || !yieldBetweenRows(&rec)) break;
     }
     // The names are fixed even after a stop: they are quick, and a database with two sets of
     // one name confuses every list of sets.

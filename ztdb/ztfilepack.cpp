@@ -202,5 +202,8 @@ bool ZTFile::verifyTables() {
                   return table4reindex(rowTable_) == 0 && table4reindex(dictTable_) == 0;
               });
     if (!ok) takeError();
-    return unlock() && ok;
+    ok = unlock() && ok;
+    // The next-ID counter is checked against the records as an open with verify does.
+    if (ok) checkIDCounter();
+    return ok;
 }

@@ -65,7 +65,7 @@ class ZTMaintenance : public ZTThread {
     void purge();
     void checkPass();
     // Between rows under the lock: false when the work must end.
-    bool yieldBetweenRows();
+    bool yieldBetweenRows(ZTRec* rec);
 
     bool check_;
     bool purge_;

@@ -45,6 +45,8 @@ void ZTRec::init(ZTFile* file_) {
     freshRow_ = false;
     readFailed_ = false;
     entries_[0].row = entries_[1].row = 0;
+    endChain_ = 0;
+    endSeq_ = -1;
 }
 
 bool ZTRec::isValid() const {

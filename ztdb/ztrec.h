@@ -226,7 +226,8 @@ class ZTRec {
     int repairRow(int32_t recno);
     // Chunk recno of the dictionary: a chain that no row refers to goes whole; a free chunk is
     // marked deleted; a chunk of a chain in use that is marked deleted inside the chain's text
-    // is marked live again.
+    // is marked live again, a live one past its end becomes a free chunk. The cursor keeps the
+    // end of the chain it looked at last: init() after others may have written.
     int checkChunk(int32_t recno);
     // Row recno goes when its record is not alive: records below 1001 are; others when they
     // have a name of a set or field, a value of type 5, or membership of a set (with
@@ -271,6 +272,7 @@ class ZTRec {
     int compactPositions(uint32_t recordID, uint32_t typeID);
     int32_t chainEnd(uint32_t valueID);
     bool brokenChain(uint32_t valueID);
+    bool chainGone(uint32_t valueID);
     bool hasTiedRow(uint32_t recordID, uint32_t typeID);
 
     int32_t rowNumber_ = 0;    // the row in the row table; 0: not written yet
@@ -278,6 +280,9 @@ class ZTRec {
     uint8_t storedFlags_ = 1;  // F as stored
     bool freshRow_ = false;    // made by newRow: written with the key of the empty text
     bool readFailed_ = false;  // see readFailed()
+    // The end of the chain checkChunk looked at last (init forgets it).
+    uint32_t endChain_ = 0;
+    int32_t endSeq_ = -1;
     // The entries of ZTW1 and ZTW2 the cursor last reached: walks check that they move on.
     struct Entry {
         int32_t row = 0;

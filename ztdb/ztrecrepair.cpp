@@ -150,6 +150,14 @@ int ZTRec::repairRow(int32_t recno) {
     ZTStr text;
     bool readable = valueID != 0 && readChain(valueID, &text);
     const bool untied = isMemberRow() && !isLinkRow();
+    if (valueID != 0 && !readable && !isLinkRow() && chainGone(valueID)) {
+        // A chain whose chunks never reached the table (a writer killed before its count did):
+        // an untied row's text is known, any other value is lost and its row goes.
+        if (!untied) return deleteRow() ? repairs + 1 : -1;
+        if (!writeChain(valueID, kUntied, false)) return -1;
+        readable = readChain(valueID, &text);
+        ++repairs;
+    }
     if (readable && !isLinkRow() && brokenChain(valueID)) {
         // A chain with a gap or without its end: what reads of it becomes the whole value.
         if (!writeChain(valueID, text.text, false)) return -1;
@@ -228,7 +236,7 @@ int ZTRec::repairRow(int32_t recno) {
 }
 
 // The sequence of the chain's last chunk (the first holding a zero, or the last before a gap);
-// -1 when the chain has no first chunk or cannot be read.
+// -1 when the chain has no first chunk, -2 when the table cannot be read.
 int32_t ZTRec::chainEnd(uint32_t vid) {
     table4* d = file->getDictionaryTable();
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
@@ -244,8 +252,17 @@ int32_t ZTRec::chainEnd(uint32_t vid) {
         if (std::memchr(c + kChunkC, 0, width) != nullptr) break;
         rc = table4skip(d, 1);
     }
-    if (rc < 0) dropError(file);
+    if (rc < 0) {
+        dropError(file);
+        return -2;
+    }
     return last;
+}
+
+bool ZTRec::chainGone(uint32_t vid) {
+    table4* d = file->getDictionaryTable();
+    if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return dropError(file);
+    return chainEnd(vid) == -1;
 }
 
 bool ZTRec::brokenChain(uint32_t vid) {
@@ -296,14 +313,20 @@ int ZTRec::checkChunk(int32_t recno) {
     const bool used =
         rc != r4eof && digitsAt(table4recordBuffer(t) + RowColumns(file).e, 4) == chain;
     if (!used) return deleteChain(chain) ? 1 : -1;
-    if (!deleted) return 0;
-    // Marked deleted inside the text it holds: the next pack would cut the value.
-    if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return failed(file);
-    const int32_t end = chainEnd(chain);
-    if (end < 0 || int32_t(seq) > end) return 0;
+    if (endChain_ != chain) {
+        if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return failed(file);
+        endSeq_ = chainEnd(chain);
+        endChain_ = endSeq_ >= -1 ? chain : 0;
+    }
+    if (endSeq_ < 0) return 0;
+    const bool inside = int32_t(seq) <= endSeq_;
+    // Marked deleted inside the text it holds, the next pack would cut the value; live past
+    // its end (a shortening cut short), it is a leftover that no reader takes.
+    if (inside != deleted) return 0;
     if (table4go(d, recno) != 0) return failed(file);
     c = table4recordBuffer(d);
-    c[0] = kLive;
+    c[0] = inside ? kLive : kDeleted;
+    if (!inside) putDigits(c + kChunkA, 0, 4);
     if (table4write(d, recno, 0) != 0) return failed(file);
     file->markDictionaryChanged();
     return 1;
