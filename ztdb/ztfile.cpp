@@ -301,6 +301,20 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
         closeTables();
         return 0;
     }
+    // A pack killed on its way is undone before anything reads the tables; they are opened
+    // again so that every header is read from the restored files.
+    if (env_.readOnly == 0 && hasPackCopy()) {
+        bool restored = false;
+        if (exclusive) {
+            restored = restorePackCopy() >= 0;
+        } else if (lockRetry(rowTable_, false)) {
+            restored = restoreAfterKilledPack();
+            if (table4unlock(rowTable_) != 0) takeError();
+        }
+        closeTables();
+        if (!restored) return 0;
+        return openTables(mode, verify);
+    }
     bool repaired = false;
     if (verify) {
         for (table4* t : {rowTable_, dictTable_}) {
@@ -605,16 +619,7 @@ int ZTFile::refresh(ZTRefreshInfo*, void*) {
     return 0;
 }
 
-// ---- pack and the dictionary version ----
-
-bool ZTFile::pack() {
-    if (!isUsable() || isReadOnly() || !lock(false)) return false;
-    bool ok = isExclusive() || lockDictionary();
-    if (ok) ok = table4pack(rowTable_) == 0 && table4pack(dictTable_) == 0;
-    if (!ok) takeError();
-    rowsChanged_ = dictionaryChanged_ = true;
-    return unlock() && ok;
-}
+// ---- the dictionary version ----
 
 int32_t ZTFile::getDictionaryVersion() {
     if (!ZT_ASSERT(isOpen())) return 0;

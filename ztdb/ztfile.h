@@ -27,6 +27,7 @@
 // Open with verify also checks the next-ID counter of record 51 (under the no-wait lock; skipped
 // when another process holds it or a read fails): one not above every record ID is set again.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "xbase/xbase.h"
@@ -143,8 +144,16 @@ class ZTFile : public ZTRefreshedBaseClass {
 
     // Re-reads the headers (unless exclusive); 0 (no field cache yet).
     int refresh(ZTRefreshInfo* info, void* arg) override;
-    // Removes the deleted rows of both tables under the locks; false when not done.
+    // Removes the deleted rows of both tables under the locks; false when not done. A kill in
+    // the middle loses nothing: the next opener or locker puts the files back as they were.
     bool pack();
+    // Checks both tables' lengths against their headers and the next-ID counter against the
+    // records (repairing them as open with verify does), and makes every tag again from the
+    // records, under the lock.
+    bool verifyTables();
+    // The copy a pack keeps while it works; whether one is there.
+    std::string packCopyPath() const;
+    bool hasPackCopy() const;
     int32_t getDictionaryVersion();
     bool setDictionaryVersion(int32_t version);
 
@@ -356,6 +365,16 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool rebuildIndexOf(table4* table);
     bool createIndexes(table4* rows, table4* dictionary);
     bool waitForLock();
+    // Writes the copy of the four files (complete or not at all).
+    bool writePackCopy();
+    bool underCopy(const std::function<bool()>& rewrite);
+    // Writes a pack's copy back over the four files and removes it: 1 done, 0 no copy, -1 a
+    // copy that cannot be used or written back. The caller holds both tables' locks.
+    int restorePackCopy();
+    // Under the row table's lock: restores a copy found, with the dictionary's lock.
+    bool restoreAfterKilledPack();
+    // The first level of the lock found a copy: restores it, opens the tables again and locks.
+    bool reopenAfterRestore(bool noWait);
     // At open: a next-ID counter that is missing or not above every record ID is set again.
     void checkIDCounter();
     uint32_t highestRecordID();

@@ -44,6 +44,10 @@ bool ZTFile::lock(bool noWait) {
     if (isExclusive()) return true;
     if (fileLocked_ == 0) {
         if (!lockRetry(rowTable_, noWait)) return false;
+        // A packer killed before it finished left its copy: the files are put back first, and
+        // opened again, since what this process knows of the index files (their ends, their
+        // free blocks) may be the pack's.
+        if (!isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait);
         // Another process may have written anything since: no block or node of either table
         // that this process holds may be trusted. The headers need no re-reading here: under
         // the lock the library reads a table's count from the disk when it is first needed.
@@ -57,6 +61,23 @@ bool ZTFile::lock(bool noWait) {
         }
     }
     ++fileLocked_;
+    return true;
+}
+
+bool ZTFile::reopenAfterRestore(bool noWait) {
+    const bool restored = restoreAfterKilledPack();
+    if (table4unlock(rowTable_) != 0) takeError();
+    const uint32_t mode = openMode_ & 15;
+    const int32_t reads = fastNet_, restarts = readRestarts_;
+    const uint32_t access = access_;
+    closeTables();
+    openMode_ = openTables(mode, false);
+    fastNet_ = reads;
+    readRestarts_ = restarts;
+    access_ = access;
+    if (!restored || (openMode_ & 15) != mode || !lock(noWait)) return false;
+    // Readers elsewhere may hold blocks of the pack's files: the change counters move.
+    rowsChanged_ = dictionaryChanged_ = true;
     return true;
 }
 

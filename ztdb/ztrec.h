@@ -42,6 +42,7 @@
 // type, as each operation says), -1 at the end or on an error; the result is also left in the
 // database's last-status word. A failing operation leaves no lock behind.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -83,6 +84,18 @@ class ZTWriteLock {
   private:
     ZTFile* file_;
     bool held_;
+};
+
+// Record IDs already judged by ZTRec::checkRowRecord: at most 50, the oldest dropped first.
+class ZTIDCache {
+  public:
+    static constexpr size_t kSize = 50;
+    bool contains(uint32_t id) const;
+    void add(uint32_t id);
+    void clear() { ids_.clear(); }
+
+  private:
+    std::deque<uint32_t> ids_;
 };
 
 class ZTRec {
@@ -234,6 +247,26 @@ class ZTRec {
     // following link rows unless nested) with the condition. Returns the element's matched flag.
     bool testRecord(uint32_t recordID, CFilterElem* elem, bool nested);
 
+    // ---- maintenance: each the number of repairs made, -1 when the row cannot be read ----
+    // The rows and chunks are taken by record number; the caller holds the counted lock for
+    // the length of its pass (each check takes it as well when it is not held).
+
+    // Repairs row recno: a row of no record becomes a free row; a row of a record gets type 17
+    // for 0, its date value in the stored form, its key and flags as its value says, and is
+    // kept live. A duplicate of the next value of its record and type goes; positions of its
+    // record and type taken twice become ascending; a row whose value has no owner, a second
+    // owner in another record, and a membership row of a set without name go.
+    int repairRow(int32_t recno);
+    // Chunk recno of the dictionary: a chain that no row refers to goes whole; a free chunk is
+    // marked deleted; a chunk of a chain in use that is marked deleted inside the chain's text
+    // is marked live again, a live one past its end becomes a free chunk. The cursor keeps the
+    // end of the chain it looked at last: init() after others may have written.
+    int checkChunk(int32_t recno);
+    // Row recno goes when its record is not alive: records below 1001 are; others when they
+    // have a name of a set or field, a value of type 5, or membership of a set (with
+    // followSets, a set that is not a trash set). Verdicts are kept in the two caches.
+    int checkRowRecord(int32_t recno, ZTIDCache* kept, ZTIDCache* removed, bool followSets);
+
     // Ends a read that holds no counted lock: releases whatever the tables hold.
     void unlockTables();
     // Whether a read of this cursor failed on an error (not at an end) since init.
@@ -265,12 +298,24 @@ class ZTRec {
     int walkRecord(uint32_t recordID, CFilterElem* elem, bool follow, bool nested,
                    std::vector<uint32_t>* links);
     int typeStep(uint32_t typeID, bool follow, int found);
+    bool loadRow(int32_t recno);
+    bool recordAlive(uint32_t recordID, bool followSets);
+    bool hasRowOfType(uint32_t recordID, uint32_t typeID);
+    bool hasReferrers(uint32_t valueID, int32_t except);
+    int compactPositions(uint32_t recordID, uint32_t typeID);
+    int32_t chainEnd(uint32_t valueID);
+    bool brokenChain(uint32_t valueID);
+    bool chainGone(uint32_t valueID);
+    bool hasTiedRow(uint32_t recordID, uint32_t typeID);
 
     int32_t rowNumber_ = 0;    // the row in the row table; 0: not written yet
     int32_t walkRow_ = 0;      // the row a value-order walk goes on from (before following)
     uint8_t storedFlags_ = 1;  // F as stored
     bool freshRow_ = false;    // made by newRow: written with the key of the empty text
     bool readFailed_ = false;  // see readFailed()
+    // The end of the chain checkChunk looked at last (init forgets it).
+    uint32_t endChain_ = 0;
+    int32_t endSeq_ = -1;
     // The entries of ZTW1 and ZTW2 the cursor last reached: walks check that they move on.
     struct Entry {
         int32_t row = 0;

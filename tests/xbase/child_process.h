@@ -3,6 +3,7 @@
 // The child runs `body(in, out)`: it reads what the test sends from `in` and
 // answers on `out`, then exits without running the parent's destructors.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,6 +63,11 @@ class Child {
     Child& operator=(const Child&) = delete;
 
     void send(char c) { ASSERT_TRUE(writeValue(out_, c)); }
+    // Something the child sent (or its end) waits to be read.
+    bool ready() const {
+        pollfd p{in_, POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    }
     char receive() { return await(in_); }
     template <typename T>
     void sendValue(const T& value) {

@@ -166,6 +166,10 @@ std::atomic<bool> failArmed{false};
 std::atomic<int8_t> failKind{0};
 std::atomic<int32_t> failCountdown{0};
 
+// The process ends at the chosen write instead of failing it (file4exitAtWrite), after writing
+// all of it (0) or its first half (1).
+std::atomic<int> failEnds{-1};
+
 // True when this write is the one to fail.
 bool injectedFailure(const file4* f) {
     if (!failArmed.load(std::memory_order_relaxed)) return false;
@@ -176,13 +180,33 @@ bool injectedFailure(const file4* f) {
     return true;
 }
 
+// The write of a process told to end there: written (whole or half), then the process ends as a
+// kill would end it, with nothing flushed or closed.
+void endAtWrite(const file4* f, int32_t pos, const char* in, int32_t n) {
+    int32_t done = 0;
+    if (failEnds.load() == 1) n /= 2;
+    while (done < n) {
+        ssize_t put = pwrite(f->fd, in + done, n - done, off_t{pos} + done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<int32_t>(put);
+    }
+    _exit(file4exitCode);
+}
+
 }  // namespace
 
 void file4failWrite(int8_t kind, int32_t nth) {
     failArmed.store(false);
+    failEnds.store(-1);
     failKind.store(kind);
     failCountdown.store(nth);
     failArmed.store(nth > 0);
+}
+
+void file4exitAtWrite(int8_t kind, int32_t nth, bool half) {
+    file4failWrite(kind, nth);
+    failEnds.store(nth > 0 ? (half ? 1 : 0) : -1);
 }
 
 bool file4isOpen(const file4* f) {
@@ -341,7 +365,10 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
     if (f->fd < 0) return error4raiseText(f->env, e4write, E4LOC(90671), f->name);
     int32_t done = 0;
     auto* in = static_cast<const char*>(buffer);
-    if (injectedFailure(f)) n /= 2;
+    if (injectedFailure(f)) {
+        if (failEnds.load() >= 0) endAtWrite(f, pos, in, n);
+        n /= 2;
+    }
     while (done < n) {
         ssize_t put = pwrite(f->fd, in + done, n - done, off_t{pos} + done);
         if (put < 0 && errno == EINTR) continue;

@@ -152,3 +152,8 @@ void buffer4release(env4* env);
 // or failing disk does. Only that one write fails; 0 disarms. One setting for the process;
 // while disarmed it costs writes one test of a flag.
 void file4failWrite(int8_t kind, int32_t nth);
+// Test hook for crash safety: the nth write to disk of a file of `kind` (0: any kind) writes all
+// of its bytes (half: the first half) and then ends the process at once with file4exitCode, as
+// a kill between two writes (or in the middle of one) would. 0 disarms; file4failWrite resets it.
+void file4exitAtWrite(int8_t kind, int32_t nth, bool half);
+constexpr int file4exitCode = 86;
