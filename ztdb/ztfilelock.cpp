@@ -48,9 +48,11 @@ bool ZTFile::lock(bool noWait) {
         // opened again, since what this process knows of the index files (their ends, their
         // free blocks) may be the pack's.
         if (!isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait);
-        // Another process may have written anything since: no block or node of either table
-        // that this process holds may be trusted. The headers need no re-reading here: under
-        // the lock the library reads a table's count from the disk when it is first needed.
+        // Another process may have written anything since: no data block of either table
+        // that this process holds may be trusted, nor any index block or node, except those
+        // of an index just locked whose change counter has not moved. The headers need no
+        // re-reading here: under the lock the library reads a table's count from the disk
+        // when it is first needed.
         bool fresh = true;
         for (table4* t : {rowTable_, dictTable_})
             if (table4refresh(t) != 0) fresh = false;

@@ -10,6 +10,8 @@
 
 #include "child_process.h"
 #include "tree_file.h"
+#include "xbase/file/file4.h"
+#include "xbase/index/index4header.h"
 #include "xbase/table/env4release.h"
 
 namespace {
@@ -19,6 +21,22 @@ constexpr int kKeyLength = 12;
 // Every entry the writer ever makes: the key is a function of the record number.
 std::string keyOf(uint32_t record) {
     return padKey("K" + std::to_string((record * 7919u) % 100003u), kKeyLength);
+}
+
+// The one tag the tests use: K, of keyOf keys.
+std::vector<IndexImageTag> tagK() {
+    std::vector<IndexImageTag> tags(1);
+    tags[0].name = "K";
+    tags[0].keyLength = kKeyLength;
+    return tags;
+}
+
+// Adds the entries of records first to last under the index lock.
+void addUnderLock(TreeFile& f, uint32_t first, uint32_t last) {
+    ASSERT_EQ(index4lock(f.file, 1), 0);
+    for (uint32_t r = first; r <= last; r++)
+        ASSERT_EQ(tag4addKey(f.tag("K"), keyOf(r).data(), int32_t(r), 0), 0);
+    ASSERT_EQ(index4unlock(f.file, 1), 0);
 }
 
 bool stopAsked(int in) {
@@ -65,15 +83,9 @@ void writer(const std::string& path, uint32_t initial, int in, int out) {
 }
 
 TEST(TagProcesses, UnlockedReaderSeesOrderedExistingEntriesWhileAWriterWorks) {
-    std::vector<IndexImageTag> tags(1);
-    tags[0].name = "K";
-    tags[0].keyLength = kKeyLength;
     const uint32_t initial = 3000;
-    TreeFile f(tags, 1000000, 0);
-    ASSERT_EQ(index4lock(f.file, 1), 0);
-    for (uint32_t r = 1; r <= initial; r++)
-        ASSERT_EQ(tag4addKey(f.tag("K"), keyOf(r).data(), int32_t(r), 0), 0);
-    ASSERT_EQ(index4unlock(f.file, 1), 0);
+    TreeFile f(tagK(), 1000000, 0);
+    addUnderLock(f, 1, initial);
     tag4file* tag = f.tag("K");
 
     Child child([&](int in, int out) { writer(f.path, initial, in, out); });
@@ -141,6 +153,91 @@ TEST(TagProcesses, UnlockedReaderSeesOrderedExistingEntriesWhileAWriterWorks) {
     EXPECT_GT(changed, 10);  // the file did change under the reader
     // The writer left a sound file.
     f.reopen();
+    EXPECT_EQ(problemsOf(f.check()), "");
+}
+
+// A shared index file read and written through the block buffer, write-behind on.
+void bufferTreeFile(TreeFile& f) {
+    f.close();
+    f.env.readAhead = 1;
+    f.env.writeBehind = 1;
+    f.env.blockSize = 1024;
+    f.env.bufferMemory = 1 << 20;
+    ASSERT_EQ(buffer4start(&f.env), 0);
+    f.open();
+}
+
+// The change counter as the disk holds it.
+uint32_t counterOnDisk(const std::string& path) {
+    const std::string bytes = readWhole(path);
+    EXPECT_GE(bytes.size(), size_t(tag4headerPrefixSize));
+    tag4header h;
+    tag4headerDecodePrefix(reinterpret_cast<const uint8_t*>(bytes.data()), &h);
+    return h.changeCounter;
+}
+
+// Taking the index lock reads afresh only what another process may have changed: blocks
+// this process holds stay while the change counter stands, and go once another process
+// wrote, whose key is then found.
+TEST(TagProcesses, TheIndexLockKeepsBufferedBlocksUntilAnotherProcessWrites) {
+    TreeFile f(tagK(), 1000000, 0);
+    bufferTreeFile(f);
+    addUnderLock(f, 1, 2000);
+    const int32_t held = file4bufferedBlocks(&f.file->file);
+    ASSERT_GT(held, 4);
+
+    for (int round = 0; round < 2; round++) {
+        ASSERT_EQ(index4lock(f.file, 1), 0);
+        EXPECT_EQ(file4bufferedBlocks(&f.file->file), held) << "round " << round;
+        ASSERT_EQ(index4unlock(f.file, 1), 0);
+    }
+
+    const std::string added = keyOf(5000);
+    Child child([&](int, int out) {
+        env4 env;
+        (void)env4init(&env, env4version);
+        index4file* file = index4fileOpen(&env, nullptr, f.path.c_str(), nullptr);
+        bool ok = file != nullptr;
+        if (ok) {
+            file->recordCount = 1000000;
+            ok = index4lock(file, 1) == 0 &&
+                 tag4addKey(index4fileTag(file, "K"), added.data(), 5000, 0) == 0 &&
+                 index4unlock(file, 1) == 0;
+            ok = index4fileClose(file) == 0 && ok;
+        }
+        answer(out, ok ? 'k' : 'x');
+        (void)env4release(&env);
+    });
+    ASSERT_EQ(child.receive(), 'k');
+
+    ASSERT_EQ(index4lock(f.file, 1), 0);
+    EXPECT_EQ(file4bufferedBlocks(&f.file->file), 0);
+    EXPECT_EQ(tag4seek(f.tag("K"), added.data(), kKeyLength), 0);
+    EXPECT_EQ(tag4recordNumber(f.tag("K")), 5000);
+    ASSERT_EQ(index4unlock(f.file, 1), 0);
+    EXPECT_EQ(problemsOf(f.check()), "");
+}
+
+// Written back from the buffer, an index's nodes reach the disk before its change counter:
+// a write-back cut short leaves the old counter, so no reader trusts nodes never written.
+TEST(TagProcesses, TheChangeCounterReachesTheDiskAfterTheNodes) {
+    TreeFile f(tagK(), 1000000, 0);
+    bufferTreeFile(f);
+    addUnderLock(f, 1, 300);
+    const uint32_t before = counterOnDisk(f.path);
+
+    ASSERT_EQ(index4lock(f.file, 1), 0);
+    ASSERT_EQ(tag4addKey(f.tag("K"), keyOf(301).data(), 301, 0), 0);
+    file4failWrite(file4kindIndex, 1);
+    EXPECT_LT(index4unlock(f.file, 1), 0);
+    file4failWrite(0, 0);
+    EXPECT_EQ(counterOnDisk(f.path), before);
+
+    // Written again in full, everything arrives, the counter with it.
+    error4setCode(&f.env, 0);
+    ASSERT_EQ(index4lock(f.file, 1), 0);
+    ASSERT_EQ(index4unlock(f.file, 1), 0);
+    EXPECT_NE(counterOnDisk(f.path), before);
     EXPECT_EQ(problemsOf(f.check()), "");
 }
 

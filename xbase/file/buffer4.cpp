@@ -36,6 +36,8 @@ struct buffer4block {
     uint32_t useStamp;
     buffer4block* hashNext;
     buffer4block* hashPrev;
+    buffer4block* fileNext;  // the other blocks of the same file
+    buffer4block* filePrev;
     buffer4block* older;  // replacement list; the free list uses `newer` only
     buffer4block* newer;
     unsigned char* data;
@@ -61,12 +63,20 @@ buffer4block* find(const file4* f, int32_t pos) {
     return nullptr;
 }
 
+// A block is in its bucket and in its file's list exactly while it holds data of the
+// file: so dropping or writing back one file visits that file's blocks only.
 void hashInsert(buffer4state& s, buffer4block* b) {
     buffer4block*& head = s.hash[bucketOf(s, b->file, b->pos)];
     b->hashPrev = nullptr;
     b->hashNext = head;
     if (head != nullptr) head->hashPrev = b;
     head = b;
+    file4* f = b->file;
+    b->filePrev = nullptr;
+    b->fileNext = f->bufferBlocks;
+    if (f->bufferBlocks != nullptr) f->bufferBlocks->filePrev = b;
+    f->bufferBlocks = b;
+    ++f->bufferBlockCount;
 }
 
 void hashRemove(buffer4state& s, buffer4block* b) {
@@ -76,6 +86,23 @@ void hashRemove(buffer4state& s, buffer4block* b) {
         s.hash[bucketOf(s, b->file, b->pos)] = b->hashNext;
     if (b->hashNext != nullptr) b->hashNext->hashPrev = b->hashPrev;
     b->hashNext = b->hashPrev = nullptr;
+    file4* f = b->file;
+    if (b->filePrev != nullptr)
+        b->filePrev->fileNext = b->fileNext;
+    else
+        f->bufferBlocks = b->fileNext;
+    if (b->fileNext != nullptr) b->fileNext->filePrev = b->filePrev;
+    b->fileNext = b->filePrev = nullptr;
+    --f->bufferBlockCount;
+    if (b->changed) --f->bufferChangedCount;
+    b->changed = 0;
+}
+
+// Changed blocks are counted per file, so that writing back a file with none costs nothing.
+void setChanged(buffer4block* b, bool changed) {
+    if ((b->changed != 0) == changed) return;
+    b->changed = changed ? 1 : 0;
+    b->file->bufferChangedCount += changed ? 1 : -1;
 }
 
 void listRemove(buffer4state& s, buffer4block* b) {
@@ -224,14 +251,31 @@ int32_t validAt(const file4* f, int32_t pos) {
     return static_cast<int32_t>(std::clamp<int64_t>(v, 0, stateOf(f).blockSize));
 }
 
+// Writes back the first block of a file whose first bytes go last: the rest of the
+// block, then those bytes.
+int32_t writeFirstBlock(buffer4block* b) {
+    file4* f = b->file;
+    if (!f->onDisk && file4tempToDisk(f) < 0) return f->env->errorCode;
+    const int32_t head = std::min(f->lastBytes, b->valid);
+    const int32_t tail = b->valid - head;
+    if ((tail > 0 && file4writeLow(f, head, b->data + head, tail) != tail) ||
+        (head > 0 && file4writeLow(f, 0, b->data, head) != head))
+        return error4raiseText(f->env, e4write, E4LOC(92503), f->name);
+    setChanged(b, false);
+    return 0;
+}
+
 // Writes back the run of changed blocks of b's file that holds b, at most one
-// group long, in one transfer.
+// group long, in one transfer. The first block of a file whose first bytes go
+// last is never part of a longer run.
 int32_t writeRun(buffer4block* b) {
     file4* f = b->file;
+    if (f->lastBytes > 0 && b->pos == 0) return writeFirstBlock(b);
     buffer4state& s = stateOf(f);
     int32_t bs = s.blockSize;
+    const int32_t floor = f->lastBytes > 0 ? bs : 0;
     int32_t start = b->pos;
-    for (int k = 1; k < s.blocksPerGroup && start >= bs; ++k) {
+    for (int k = 1; k < s.blocksPerGroup && start - bs >= floor; ++k) {
         buffer4block* before = find(f, start - bs);
         if (before == nullptr || !before->changed || before->valid != bs) break;
         start -= bs;
@@ -249,7 +293,7 @@ int32_t writeRun(buffer4block* b) {
     if (!f->onDisk && file4tempToDisk(f) < 0) return f->env->errorCode;
     if (bytes > 0 && file4writeLow(f, start, s.writeBehindGroup, bytes) != bytes)
         return error4raiseText(f->env, e4write, E4LOC(92501), f->name);
-    for (buffer4block* at : run) at->changed = 0;
+    for (buffer4block* at : run) setChanged(at, false);
     return 0;
 }
 
@@ -391,16 +435,20 @@ int32_t forEachPiece(int32_t blockSize, int32_t pos, int32_t n, Piece piece) {
     return 0;
 }
 
+// The file's blocks (its changed ones only when asked) in file order.
 std::vector<buffer4block*> blocksOf(const file4* f, bool changedOnly) {
-    const buffer4state& s = stateOf(f);
     std::vector<buffer4block*> out;
-    for (int32_t i = 0; i < s.totalBlocks; ++i) {
-        buffer4block* b = &s.blocks[i];
-        if (b->file == f && (!changedOnly || b->changed)) out.push_back(b);
-    }
+    for (buffer4block* b = f->bufferBlocks; b != nullptr; b = b->fileNext)
+        if (!changedOnly || b->changed) out.push_back(b);
     std::sort(out.begin(), out.end(),
               [](const buffer4block* a, const buffer4block* b) { return a->pos < b->pos; });
     return out;
+}
+
+// Gives every block of the file back to the free list.
+void releaseAll(file4* f) {
+    buffer4state& s = stateOf(f);
+    while (f->bufferBlocks != nullptr) release(s, f->bufferBlocks);
 }
 
 int64_t availableMemory() {
@@ -491,8 +539,12 @@ void buffer4attach(env4* env, file4* f) {
 }
 
 int32_t buffer4writeBackFile(file4* f) {
-    if (f->bufferKind == 0) return 0;
-    for (buffer4block* b : blocksOf(f, true))
+    if (f->bufferKind == 0 || f->bufferChangedCount == 0) return 0;
+    std::vector<buffer4block*> changed = blocksOf(f, true);
+    // A first block whose first bytes go last goes after all the others.
+    if (f->lastBytes > 0 && !changed.empty() && changed.front()->pos == 0)
+        std::rotate(changed.begin(), changed.begin() + 1, changed.end());
+    for (buffer4block* b : changed)
         if (b->changed) {
             int32_t rc = writeRun(b);
             if (rc < 0) return rc;
@@ -504,7 +556,7 @@ int32_t buffer4dropFile(file4* f) {
     if (f->bufferKind == 0) return 0;
     int32_t rc = buffer4writeBackFile(f);
     if (rc < 0) return rc;
-    for (buffer4block* b : blocksOf(f, false)) release(stateOf(f), b);
+    releaseAll(f);
     return 0;
 }
 
@@ -519,7 +571,7 @@ int32_t buffer4detach(file4* f, bool discard) {
         }
         if (rc < 0) return rc;
     }
-    for (buffer4block* b : blocksOf(f, false)) release(stateOf(f), b);
+    releaseAll(f);
     f->bufferKind = 0;
     f->writeBehind = 0;
     if (f->onDisk) f->len = -1;
@@ -572,7 +624,7 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
             }
         }
         std::memcpy(b->data + off, in + done, take);
-        b->changed = 1;
+        setChanged(b, true);
         if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         b->valid = std::max(b->valid, off + take);
         classify(s, b);

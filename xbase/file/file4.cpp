@@ -456,6 +456,10 @@ int32_t file4dropBuffers(file4* f) {
     return 0;
 }
 
+int32_t file4bufferedBlocks(const file4* f) {
+    return f != nullptr && f->bufferKind != 0 ? f->bufferBlockCount : 0;
+}
+
 int32_t file4setReadAhead(file4* f, int on) {
     if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90696));
     if (error4pending(f->env)) return e4codeBase;

@@ -18,7 +18,8 @@
 // own minimum count and age limits, so that branch nodes outlive the stream
 // of data blocks and leaves. While buffered, a file's length lives
 // in the record; `file4dropBuffers` forgets both blocks and length so that
-// other processes' writes are read afresh.
+// other processes' writes are read afresh, at a cost in proportion to the
+// blocks the file has in the buffer, whatever the buffer's size.
 #include <cstdint>
 
 #include "xbase/core/fwd4.h"
@@ -53,7 +54,13 @@ struct file4 {
     double advanceRead;    // share of a group read ahead for this file (at most 1.0)
     int32_t advanceBytes;  // bytes this file likes read ahead (a data file: its record)
     void* owner;           // the table4file or index4file holding this file
-    uint64_t device;       // identity of the open file, for "already open" tests
+    int32_t lastBytes;     // the file's first bytes reach the disk after every other changed
+                           // byte (an index's root, free list and change counter: a reader that
+                           // sees a new counter finds the nodes it stands for); 0: any order
+    buffer4block* bufferBlocks;  // the blocks the buffer holds of this file, in no order
+    int32_t bufferBlockCount;
+    int32_t bufferChangedCount;  // of those, blocks changed since they were read or written
+    uint64_t device;             // identity of the open file, for "already open" tests
     uint64_t inode;
 };
 
@@ -100,6 +107,8 @@ bool file4isOpen(const file4* f);
 // the device to keep them (as file4flush does): 0 or the error.
 [[nodiscard]] int32_t file4writeBack(file4* f);
 [[nodiscard]] int32_t file4dropBuffers(file4* f);
+// How many blocks the buffer holds of the file (0 when unbuffered).
+int32_t file4bufferedBlocks(const file4* f);
 // Gives a temporary file that so far lives in the buffer its real file: 0 or
 // the error.
 [[nodiscard]] int32_t file4tempToDisk(file4* f);

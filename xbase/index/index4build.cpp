@@ -231,17 +231,19 @@ int32_t writeHeaders(index4file* f) {
         }
         return h;
     };
+    // The header holding the change counter last: a reader that sees the new counter finds
+    // the new tag headers.
     int32_t rc = 0;
-    if (f->directory != nullptr) {
-        rc = tag4headerEncode(headerOf(f->directory, true), bytes);
-        if (rc == 0) rc = file4write(&f->file, 0, bytes, tag4headerSize);
-    }
     forEachTag(f, [&](tag4file* t) {
         if (rc != 0) return;
         rc = tag4headerEncode(headerOf(t, false), bytes);
         if (rc < 0) rc = error4raiseText(f->env, e4tagInfo, E4LOC(92620), t->alias);
         if (rc == 0) rc = file4write(&f->file, int32_t(t->headerOffset), bytes, tag4headerSize);
     });
+    if (rc == 0 && f->directory != nullptr) {
+        rc = tag4headerEncode(headerOf(f->directory, true), bytes);
+        if (rc == 0) rc = file4write(&f->file, 0, bytes, tag4headerSize);
+    }
     return rc;
 }
 

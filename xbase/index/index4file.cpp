@@ -97,6 +97,12 @@ index4file* index4fileNew(env4* env, table4file* data) {
     return f;
 }
 
+void index4fileOpened(index4file* f) {
+    f->file.owner = f;
+    f->file.lastBytes = tag4headerPrefixSize;
+    f->useCount = 1;
+}
+
 int32_t index4fileAddTag(index4file* f, tag4file* t) {
     if (list4add(&f->tags, t) == 0) return 0;
     tag4fileFree(t);
@@ -135,8 +141,7 @@ index4file* index4fileOpen(env4* env, table4file* data, const char* path, const 
         pool4free(env->indexFilePool, f);
         return nullptr;
     }
-    f->file.owner = f;
-    f->useCount = 1;
+    index4fileOpened(f);
     f->fileLength = file4length(&f->file);
     tag4header h;
     if (f->fileLength < 0 || readHeader(f, 0, &h) < 0) {
@@ -313,28 +318,40 @@ int32_t index4lock(index4file* f, int32_t owner) {
     }
     int32_t rc = file4lock(&f->file, index4lockByte, 1);
     if (rc != 0) return rc;
-    // What others wrote is read afresh: buffered blocks, the counter, the free list, the
-    // file's length, and every tag's nodes when the counter moved.
-    rc = file4dropBuffers(&f->file);
+    // What a failed write-back left changed goes first, so that the counter read below is
+    // the newest.
+    if ((rc = file4writeBack(&f->file)) < 0) {
+        (void)file4unlock(&f->file, index4lockByte, 1);  // the error that stopped it is reported
+        return rc;
+    }
+    // What others wrote is read afresh: the counter, the free list, the file's length, and,
+    // when the counter moved, every tag's nodes and the buffered blocks. Every writer moves
+    // the counter and puts it on disk after the nodes, so an unmoved counter proves that the
+    // blocks this process read since it last saw that counter are what the disk holds. A
+    // file of another length, or an empty one (being created), proves nothing.
     uint8_t bytes[tag4headerPrefixSize];
-    int32_t got = 0;
-    if (rc == 0) {
-        got = file4readLow(&f->file, 0, bytes, sizeof bytes);
-        // An empty file is one being created: there is nothing to read afresh yet.
-        if (got < 0)
-            rc = got;
-        else if (got > 0 && got < int32_t(sizeof bytes))
-            rc = error4raiseText(env, e4index, E4LOC(92371), f->file.name);
+    const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
+    if (got < 0)
+        rc = got;
+    else if (got > 0 && got < int32_t(sizeof bytes))
+        rc = error4raiseText(env, e4index, E4LOC(92371), f->file.name);
+    tag4header h;
+    if (got == int32_t(sizeof bytes)) tag4headerDecodePrefix(bytes, &h);
+    const bool moved = got == 0 || h.changeCounter != f->versionOld;
+    const int32_t lengthSeen = f->file.len;  // as the buffer last knew it; -1 unknown
+    f->file.len = -1;
+    int32_t length = rc == 0 ? file4length(&f->file) : 0;
+    if (rc == 0 && length < 0) rc = length;
+    if (rc == 0 && (moved || length != lengthSeen)) {
+        rc = file4dropBuffers(&f->file);
+        if (rc == 0 && got > 0 && moved) rc = index4fileForget(f);
+        if (rc == 0) length = file4length(&f->file);
+        if (rc == 0 && length < 0) rc = length;
     }
     if (rc == 0 && got > 0) {
-        tag4header h;
-        tag4headerDecodePrefix(bytes, &h);
-        if (h.changeCounter != f->versionOld) rc = index4fileForget(f);
         f->versionOld = f->version = h.changeCounter;
         f->freeHead = h.freeHead;
-        const int32_t length = file4length(&f->file);
-        if (rc == 0 && length < 0) rc = length;
-        if (length >= 0) f->fileLength = length;
+        f->fileLength = length;
     }
     if (rc != 0) {
         (void)file4unlock(&f->file, index4lockByte, 1);  // the error that stopped it is reported

@@ -378,8 +378,7 @@ index4* index4create(table4* table, const char* name, const tag4def* defs) {
         index4fileFree(f);
         return nullptr;
     }
-    f->file.owner = f;
-    f->useCount = 1;
+    index4fileOpened(f);
     f->compound = 1;
     f->fileLength = 0;
     const std::string fileName = u4namePiece(path.c_str(), false, false);

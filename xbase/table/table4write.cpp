@@ -536,6 +536,9 @@ int32_t table4refresh(table4* t) {
     table4file* d = t->dataFile;
     int32_t rc = file4dropBuffers(&d->file);
     forEachIndexFile(d, [&](index4file* f) {
+        // An index this process holds locked was read afresh as far as needed when the lock
+        // was taken (index4lock), and nobody else has written it since.
+        if (f->lockOwner != 0 && f->file.accessMode == 0 && !f->file.isReadOnly) return;
         if (f->file.accessMode != 1 && rc == 0) rc = file4dropBuffers(&f->file);
         const int32_t r = index4fileForget(f);
         if (rc == 0 && r < 0) rc = r;

@@ -49,7 +49,9 @@
 [[nodiscard]] int32_t table4flush(table4* t);
 // Forgets the buffered blocks of the data file and its index files (those not
 // opened exclusive) and every tag's nodes, so that the next access reads the
-// disk. 0, or -1 when something could not be written back first.
+// disk. An index file whose lock this process holds is left as its lock left it
+// (read afresh when others had written it). 0, or -1 when something could not
+// be written back first.
 [[nodiscard]] int32_t table4refresh(table4* t);
 // Writes back a changed record and rebuilds every index file of the handle:
 // 0, 20 (a unique tag refused a key), 50 or an error (-120 read-only). The
