@@ -81,7 +81,9 @@ void killAtEveryWrite(const std::function<bool(ZTFile&)>& work) {
         }
         // Sound as soon as it is opened again, and so after a check as well.
         for (bool checked : {false, true}) {
-            if (checked) EXPECT_TRUE(maintain(base, false, true, false).started);
+            if (checked) {
+                EXPECT_TRUE(maintain(base, false, true, false).started);
+            }
             const dbcheck::Report after = dbcheck::checkDatabase(base);
             ASSERT_TRUE(after.sound()) << after.text();
             ASSERT_TRUE(contentOf(after) == before) << "records changed";
