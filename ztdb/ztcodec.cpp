@@ -225,8 +225,10 @@ bool unpackText(const char* encodedText, std::vector<char>* out) {
 
 uint32_t packBinary(const unsigned char* data, uint32_t n, ZTStr* out) {
     if (n >= kMaxPackedLength || (!data && n)) return 0;
-    size_t half = size_t(n) * 3 / 2;
-    size_t room = half >= 65525 ? 65530 : half + 6;
+    // Every byte codes in at most three halves, so this room always suffices: any bytes up to
+    // the longest length are stored (a coded form capped near 64 KiB refused random data
+    // longer than about 43,000 bytes).
+    const size_t room = size_t(n) * 3 / 2 + 6;
     std::string encoded(1, char(kKindBinary));
     unsigned char length[2];
     encodeShort255(n, length);
