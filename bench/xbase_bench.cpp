@@ -12,6 +12,24 @@
 // is printed at the end. Peak memory is measured in a child process per
 // engine so that one does not inflate the other.
 //
+// Both sides do the same work under the same terms:
+//   durability  a figure that writes ends each unit of work with the data on
+//               the device: the library flushes (syncs) where SQLite commits
+//               with synchronous=FULL, per row for shared appends, once for a
+//               load or a rebuild;
+//   locking     appends of many processes: the library's table opened shared
+//               with its locks per row, SQLite a write transaction per row;
+//               seeks, walks and rebuilds: the library's table opened
+//               exclusive, SQLite in exclusive locking mode inside one
+//               transaction;
+//   work        each row found is loaded whole: the library's record, all six
+//               of SQLite's columns;
+//   memory      --cache-kib holds every cache of each: SQLite's page cache;
+//               the library's block buffer (with its descriptors) plus its
+//               tags' node caches and, while rebuilding, the sort's memory.
+// Each figure makes the files it reads when they are missing, so that any
+// one can run alone (--benchmark_filter=Seek).
+//
 // Flags besides Google Benchmark's own: --rows=100000,1000000 --dir=PATH
 // --cache-kib=2048 (the cache memory given to each) --reps=3 (runs of each
 // timed figure; the ratio compares medians).
@@ -32,6 +50,8 @@
 #include <string>
 #include <vector>
 
+#include "xbase/index/sort4.h"
+#include "xbase/index/tag4.h"
 #include "xbase/xbase.h"
 
 namespace {
@@ -134,21 +154,35 @@ const tag4def kTags[] = {
     {nullptr, nullptr, nullptr, 0, 0},
 };
 
+constexpr int kTagCaches = 4;  // the three tags and the index file's directory of them
+constexpr int kLongestKey = 38;
+
+// What is left of the cache budget for the block buffer's blocks once the
+// tags' node caches, the buffer's own bookkeeping and, while rebuilding, the
+// sort are counted (never below 64 KiB).
+int32_t bufferBytes(env4& env, bool rebuilding) {
+    int64_t bytes = gCacheKiB * 1024 - int64_t{kTagCaches} * tag4cacheBytes();
+    if (rebuilding) bytes -= sort4memoryMost(&env, kLongestKey, 0) + env.memSizeSortBuffer;
+    env.bufferMemory = static_cast<int32_t>(std::max<int64_t>(bytes, 0));
+    bytes -= buffer4overheadBytes(&env);
+    return static_cast<int32_t>(std::max<int64_t>(bytes, 64 * 1024));
+}
+
 struct Xbase {
     env4 env{};
     table4* t = nullptr;
 
-    // Settings as the engine uses them: one lock attempt, read-ahead and
-    // write-behind for every file, block buffers started once the tables are
-    // open (as much memory as SQLite's page cache is given).
-    explicit Xbase(bool exclusive) {
+    // Settings as the engine uses them: one lock attempt (waiting while other
+    // processes hold it), read-ahead and write-behind for every file, block
+    // buffers started once the tables are open.
+    explicit Xbase(bool exclusive, bool rebuilding = false) {
         (void)env4init(&env, env4version);
         env.accessMode = exclusive ? 1 : 0;
         env.safety = 0;
         env.lockAttempts = 1;
         env.readAhead = 1;
         env.writeBehind = 1;
-        env.bufferMemory = static_cast<int32_t>(gCacheKiB * 1024);
+        env.bufferMemory = bufferBytes(env, rebuilding);
     }
     ~Xbase() {
         if (t) (void)table4close(t);
@@ -180,9 +214,16 @@ void fail(benchmark::State& state, const char* what, int code) {
 struct Sqlite {
     sqlite3* db = nullptr;
     explicit Sqlite(const std::string& path) {
-        sqlite3_open(path.c_str(), &db);
+        if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+            std::fprintf(stderr, "sqlite: cannot open %s\n", path.c_str());
+            std::abort();
+        }
         exec(("PRAGMA cache_size=-" + std::to_string(gCacheKiB)).c_str());
+        exec("PRAGMA synchronous=FULL");
     }
+    // Readers and rebuilds as the library's exclusive table: the file's lock
+    // taken once and kept.
+    void exclusive() { exec("PRAGMA locking_mode=EXCLUSIVE"); }
     ~Sqlite() { sqlite3_close(db); }
     void exec(const char* sql) {
         char* err = nullptr;
@@ -222,6 +263,59 @@ void bindRow(sqlite3_stmt* s, const Row& r) {
     sqlite3_bind_blob(s, 6, r.f(), 1, SQLITE_STATIC);
 }
 
+// Inserts one row: true when SQLite took it.
+bool insertRow(sqlite3_stmt* ins, const Row& r) {
+    bindRow(ins, r);
+    const bool done = sqlite3_step(ins) == SQLITE_DONE;
+    sqlite3_reset(ins);
+    return done;
+}
+
+// Reads every column of the current row, as the library loads its record.
+void readColumns(sqlite3_stmt* q) {
+    for (int c = 0; c < 6; ++c) {
+        benchmark::DoNotOptimize(sqlite3_column_blob(q, c));
+        benchmark::DoNotOptimize(sqlite3_column_bytes(q, c));
+    }
+}
+
+// --- files both figures start from ------------------------------------------
+
+// The library's table of the n rows, made (untimed) when it is missing.
+bool loadXbase(const std::string& base, long n) {
+    removeXbase(base);
+    Xbase x(true);
+    if (!x.create(base)) return false;
+    for (const Row& r : rowsFor(n))
+        if (x.append(r) != 0) return false;
+    return table4flush(x.t) == 0;
+}
+
+bool haveXbase(long n) {
+    const std::string base = pathFor("xb", n, "");
+    if (fs::exists(base + ".dbf") && fs::exists(base + ".cdx")) return true;
+    return loadXbase(base, n);
+}
+
+bool loadSqlite(const std::string& path, long n) {
+    fs::remove(path);
+    Sqlite s(path);
+    s.createSchema();
+    s.exec("BEGIN");
+    sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
+    bool ok = true;
+    for (const Row& r : rowsFor(n))
+        if (!(ok = insertRow(ins, r))) break;
+    sqlite3_finalize(ins);
+    s.exec(ok ? "COMMIT" : "ROLLBACK");
+    return ok;
+}
+
+bool haveSqlite(long n) {
+    const std::string path = pathFor("sq", n, ".db");
+    return fs::exists(path) || loadSqlite(path, n);
+}
+
 // --- results --------------------------------------------------------------
 
 // "figure/rows/engine" -> per second, one for each repetition
@@ -241,59 +335,40 @@ double since(Clock::time_point t0) {
 
 // --- benchmarks -----------------------------------------------------------
 
-// Appends with three tags into a new table opened exclusive, write-behind on.
-// The table is kept for the benchmarks that follow.
+// Appends with three tags into a new table opened exclusive, write-behind on,
+// synced once at the end; SQLite: one transaction, committed with
+// synchronous=FULL. The files are kept for the figures that follow.
 void XbaseAppendExclusive(benchmark::State& state) {
     const long n = state.range(0);
-    const auto& rows = rowsFor(n);
+    rowsFor(n);  // made before the clock starts
     const std::string base = pathFor("xb", n, "");
     for (auto _ : state) {
-        removeXbase(base);
         auto t0 = Clock::now();
-        {
-            Xbase x(true);
-            if (!x.create(base)) return fail(state, "create", x.env.errorCode);
-            for (const Row& r : rows)
-                if (int32_t rc = x.append(r); rc != 0) return fail(state, "append", rc);
-            if (int32_t rc = table4flush(x.t); rc != 0) return fail(state, "flush", rc);
-        }
+        if (!loadXbase(base, n)) return fail(state, "load", 0);
         record(state, "append exclusive", n, "xbase", n, since(t0));
     }
 }
 
 void SqliteAppendExclusive(benchmark::State& state) {
     const long n = state.range(0);
-    const auto& rows = rowsFor(n);
+    rowsFor(n);
     const std::string path = pathFor("sq", n, ".db");
     for (auto _ : state) {
-        fs::remove(path);
         auto t0 = Clock::now();
-        {
-            Sqlite s(path);
-            s.exec("PRAGMA synchronous=OFF");
-            s.createSchema();
-            s.exec("BEGIN");
-            sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
-            for (const Row& r : rows) {
-                bindRow(ins, r);
-                sqlite3_step(ins);
-                sqlite3_reset(ins);
-            }
-            sqlite3_finalize(ins);
-            s.exec("COMMIT");
-        }
+        if (!loadSqlite(path, n)) return fail(state, "load", 0);
         record(state, "append exclusive", n, "sqlite", n, since(t0));
     }
 }
 
 // Appends to a shared table of n rows, each as the engine writes between
 // processes: append (which takes the lock), flush the buffers to disk, unlock.
-// SQLite: a transaction per row with synchronous=NORMAL. A copy of the table
-// is used so that the later benchmarks see exactly n rows.
+// SQLite: a write transaction per row, committed with synchronous=FULL. A copy
+// of the table is used so that the later benchmarks see exactly n rows.
 void XbaseAppendShared(benchmark::State& state) {
     const long n = state.range(0);
     const auto extra = makeRows(kSharedAppends, 99);
     const std::string base = pathFor("xb", n, "");
+    if (!haveXbase(n)) return fail(state, "load", 0);
     const std::string copy = pathFor("xbcopy", n, "");
     for (auto _ : state) {
         fs::copy_file(base + ".dbf", copy + ".dbf", fs::copy_options::overwrite_existing);
@@ -318,19 +393,21 @@ void SqliteAppendShared(benchmark::State& state) {
     const auto extra = makeRows(kSharedAppends, 99);
     const std::string path = pathFor("sq", n, ".db");
     const std::string copy = pathFor("sqcopy", n, ".db");
+    if (!haveSqlite(n)) return fail(state, "load", 0);
     for (auto _ : state) {
         fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
         auto t0 = Clock::now();
         {
             Sqlite s(copy);
-            s.exec("PRAGMA synchronous=NORMAL");
             sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
             for (const Row& r : extra) {
                 s.exec("BEGIN IMMEDIATE");
-                bindRow(ins, r);
-                sqlite3_step(ins);
-                sqlite3_reset(ins);
+                const bool ok = insertRow(ins, r);
                 s.exec("COMMIT");
+                if (!ok) {
+                    sqlite3_finalize(ins);
+                    return fail(state, "insert", 0);
+                }
             }
             sqlite3_finalize(ins);
         }
@@ -351,6 +428,7 @@ void XbaseSeek(benchmark::State& state) {
     const long n = state.range(0);
     const auto& rows = rowsFor(n);
     const auto order = seekOrder(n);
+    if (!haveXbase(n)) return fail(state, "load", 0);
     Xbase x(true);
     if (!x.open(pathFor("xb", n, ""))) return fail(state, "open", x.env.errorCode);
     x.select("ZTW2");
@@ -367,15 +445,24 @@ void SqliteSeek(benchmark::State& state) {
     const long n = state.range(0);
     const auto& rows = rowsFor(n);
     const auto order = seekOrder(n);
+    if (!haveSqlite(n)) return fail(state, "load", 0);
     Sqlite s(pathFor("sq", n, ".db"));
+    s.exclusive();
     sqlite3_stmt* q = s.prepare("SELECT a,b,c,d,e,f FROM r WHERE a=?1 AND b=?2 AND c=?3 AND d=?4");
     for (auto _ : state) {
         auto t0 = Clock::now();
+        s.exec("BEGIN");
         for (long i : order) {
             bindKey(q, rows[i]);
-            if (sqlite3_step(q) != SQLITE_ROW) return fail(state, "seek", 0);
+            const bool found = sqlite3_step(q) == SQLITE_ROW;
+            if (found) readColumns(q);
             sqlite3_reset(q);
+            if (!found) {
+                sqlite3_finalize(q);
+                return fail(state, "seek", 0);
+            }
         }
+        s.exec("COMMIT");
         record(state, "seek", n, "sqlite", kSeeks, since(t0));
     }
     sqlite3_finalize(q);
@@ -384,13 +471,16 @@ void SqliteSeek(benchmark::State& state) {
 // A whole walk of ZTW1 in key order, loading every row.
 void XbaseWalk(benchmark::State& state) {
     const long n = state.range(0);
+    if (!haveXbase(n)) return fail(state, "load", 0);
     Xbase x(true);
     if (!x.open(pathFor("xb", n, ""))) return fail(state, "open", x.env.errorCode);
     x.select("ZTW1");
     for (auto _ : state) {
         auto t0 = Clock::now();
         long seen = 0;
-        for (int32_t rc = table4goTop(x.t); rc == 0; rc = table4skip(x.t, 1)) ++seen;
+        int32_t rc = table4goTop(x.t);
+        for (; rc == 0; rc = table4skip(x.t, 1)) ++seen;
+        if (rc != r4eof) return fail(state, "walk", rc);
         if (seen != n) return fail(state, "walk count", static_cast<int>(seen));
         record(state, "walk", n, "xbase", n, since(t0));
     }
@@ -398,38 +488,51 @@ void XbaseWalk(benchmark::State& state) {
 
 void SqliteWalk(benchmark::State& state) {
     const long n = state.range(0);
+    if (!haveSqlite(n)) return fail(state, "load", 0);
     Sqlite s(pathFor("sq", n, ".db"));
+    s.exclusive();
     sqlite3_stmt* q = s.prepare("SELECT a,b,c,d,e,f FROM r INDEXED BY ztw1 ORDER BY b,d,e,f");
     for (auto _ : state) {
         auto t0 = Clock::now();
         long seen = 0;
-        while (sqlite3_step(q) == SQLITE_ROW) {
-            benchmark::DoNotOptimize(sqlite3_column_blob(q, 0));
+        s.exec("BEGIN");
+        int rc;
+        while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+            readColumns(q);
             ++seen;
         }
         sqlite3_reset(q);
+        s.exec("COMMIT");
+        if (rc != SQLITE_DONE) {
+            sqlite3_finalize(q);
+            return fail(state, "walk", rc);
+        }
         if (seen != n) return fail(state, "walk count", static_cast<int>(seen));
         record(state, "walk", n, "sqlite", n, since(t0));
     }
     sqlite3_finalize(q);
 }
 
-// Rebuild of the three tags from the rows.
+// Rebuild of the three tags from the rows, synced at the end; SQLite: the
+// indexes dropped and made again in one transaction.
 void XbaseRebuild(benchmark::State& state) {
     const long n = state.range(0);
-    Xbase x(true);
+    if (!haveXbase(n)) return fail(state, "load", 0);
+    Xbase x(true, true);
     if (!x.open(pathFor("xb", n, ""))) return fail(state, "open", x.env.errorCode);
     for (auto _ : state) {
         auto t0 = Clock::now();
         if (int32_t rc = table4reindex(x.t); rc != 0) return fail(state, "reindex", rc);
+        if (int32_t rc = table4flush(x.t); rc != 0) return fail(state, "flush", rc);
         record(state, "rebuild", n, "xbase", n, since(t0));
     }
 }
 
 void SqliteRebuild(benchmark::State& state) {
     const long n = state.range(0);
+    if (!haveSqlite(n)) return fail(state, "load", 0);
     Sqlite s(pathFor("sq", n, ".db"));
-    s.exec("PRAGMA synchronous=OFF");
+    s.exclusive();
     for (auto _ : state) {
         auto t0 = Clock::now();
         s.exec("BEGIN");
@@ -510,7 +613,7 @@ int xbaseWork(long n) {
     const std::string base = pathFor("xbmem", n, "");
     removeXbase(base);
     {
-        Xbase x(true);
+        Xbase x(true, true);
         if (!x.create(base)) return 1;
         RowMaker maker(7);
         Row r;
@@ -519,11 +622,14 @@ int xbaseWork(long n) {
             if (x.append(r) != 0) return 1;
         }
         x.select("ZTW2");
-        everyNinetySeventh(n, [&](const Row& row) { (void)table4seekN(x.t, row.bytes, 38); });
+        bool found = true;
+        everyNinetySeventh(
+            n, [&](const Row& row) { found = found && table4seekN(x.t, row.bytes, 38) == 0; });
+        if (!found) return 1;
         x.select("ZTW1");
-        for (int32_t rc = table4goTop(x.t); rc == 0; rc = table4skip(x.t, 1)) {
-        }
-        if (table4reindex(x.t) != 0) return 1;
+        int32_t rc = table4goTop(x.t);
+        while (rc == 0) rc = table4skip(x.t, 1);
+        if (rc != r4eof || table4reindex(x.t) != 0 || table4flush(x.t) != 0) return 1;
     }
     removeXbase(base);
     return 0;
@@ -534,35 +640,41 @@ int sqliteWork(long n) {
     fs::remove(path);
     {
         Sqlite s(path);
-        s.exec("PRAGMA synchronous=OFF");
+        s.exclusive();
         s.createSchema();
         s.exec("BEGIN");
         sqlite3_stmt* ins = s.prepare("INSERT INTO r VALUES(?1,?2,?3,?4,?5,?6)");
         RowMaker maker(7);
         Row r;
-        for (long i = 0; i < n; ++i) {
+        bool ok = true;
+        for (long i = 0; i < n && ok; ++i) {
             maker.next(r);
-            bindRow(ins, r);
-            sqlite3_step(ins);
-            sqlite3_reset(ins);
+            ok = insertRow(ins, r);
         }
         sqlite3_finalize(ins);
         s.exec("COMMIT");
+        if (!ok) return 1;
         sqlite3_stmt* q = s.prepare("SELECT * FROM r WHERE a=?1 AND b=?2 AND c=?3 AND d=?4");
         everyNinetySeventh(n, [&](const Row& row) {
             bindKey(q, row);
-            sqlite3_step(q);
+            if (sqlite3_step(q) == SQLITE_ROW)
+                readColumns(q);
+            else
+                ok = false;
             sqlite3_reset(q);
         });
         sqlite3_finalize(q);
         q = s.prepare("SELECT * FROM r INDEXED BY ztw1 ORDER BY b,d,e,f");
-        while (sqlite3_step(q) == SQLITE_ROW) {
-        }
+        int rc;
+        while ((rc = sqlite3_step(q)) == SQLITE_ROW) readColumns(q);
         sqlite3_finalize(q);
+        if (!ok || rc != SQLITE_DONE) return 1;
+        s.exec("BEGIN");
         s.exec("DROP INDEX ztw1");
         s.exec("DROP INDEX ztw2");
         s.exec("DROP INDEX ztw3");
         s.createIndexes();
+        s.exec("COMMIT");
     }
     fs::remove(path);
     return 0;

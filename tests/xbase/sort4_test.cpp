@@ -124,6 +124,40 @@ class Sort4Test : public ::testing::Test {
     env4 env;
 };
 
+// What a caller counts in its memory budget holds while items go in and while they are
+// merged out, for small and large items and pools.
+TEST_F(Sort4Test, MemoryStaysWithinTheMostItStates) {
+    struct Case {
+        int32_t keyLen, poolBytes;
+    };
+    for (const Case c : {Case{4, 1024}, Case{38, 61440}, Case{200, 8192}}) {
+        SCOPED_TRACE(std::to_string(c.keyLen) + " / " + std::to_string(c.poolBytes));
+        env.memSizeSortPool = c.poolBytes;
+        const int64_t most = sort4memoryMost(&env, c.keyLen, 0);
+        sort4 s;
+        ASSERT_EQ(sort4init(&s, &env, c.keyLen, 0), 0);
+        int64_t held = 0;
+        auto note = [&] {
+            held = std::max(held, int64_t{s.blocks.nLink} * s.blockBytes +
+                                      int64_t{s.pointersMax} * int64_t(sizeof(char*)) + s.spoolLen);
+        };
+        // Enough items for several runs.
+        const std::vector<Item> items =
+            makeItems(3, 3 * (c.poolBytes / 4) + 7, c.keyLen, 0, 1000, Pattern::random);
+        for (const Item& item : items) {
+            ASSERT_EQ(sort4put(&s, item.record, item.key.data(), nullptr), 0);
+            note();
+        }
+        ASSERT_EQ(sort4getInit(&s), 0);
+        note();
+        EXPECT_GE(s.runs, 3);
+        EXPECT_GT(held, 0);
+        EXPECT_LE(held, most);
+        EXPECT_GT(held, most / 2);  // a bound so loose would waste the budget
+        sort4free(&s);
+    }
+}
+
 TEST_F(Sort4Test, HundredThousandKeysWithOneBlockSpillRunsAndMergeInKeyOrder) {
     std::vector<Item> items = makeItems(1, 100000, 10, 4, 5000, Pattern::random);
     SortResult r = runSort(&env, dir, items, 10, 4, 1);

@@ -341,6 +341,32 @@ TEST(TagMaintenance, WrittenLeavesReadTheSameInAnIndependentReader) {
     EXPECT_EQ(runIndexDump(f.path, "T", "char"), " 4\n 5\nAB 1\nAB X 2\nAB X 3\n");
 }
 
+// Keys added in key order (appends) fill the nodes they pass: the tag ends up with
+// about half the nodes of the same keys added in reverse order, which split every node
+// in halves, and the tree holds the same entries.
+TEST(TagMaintenance, KeysAddedInOrderLeaveFullNodes) {
+    const int32_t n = 4000;
+    int32_t nodes[2] = {};
+    std::vector<TreeEntry> entries[2];
+    for (int reverse : {0, 1}) {
+        SCOPED_TRACE(reverse);
+        TreeFile f({charTag("K", 12)}, uint32_t(n));
+        tag4file* tag = f.tag("K");
+        for (int32_t i = 1; i <= n; i++) {
+            const int32_t r = reverse ? n + 1 - i : i;
+            add(tag, padKey("K" + std::to_string(100000 + r), 12), r);
+        }
+        const index4checkReport report = f.check();
+        ASSERT_EQ(problemsOf(report), "");
+        EXPECT_GE(report.tags[0].levels, 3);
+        nodes[reverse] = f.file->fileLength / node4size;
+        entries[reverse] = walk(tag);
+    }
+    EXPECT_EQ(entries[0], entries[1]);
+    EXPECT_EQ(entries[0].size(), size_t(n));
+    EXPECT_LT(nodes[0] * 3, nodes[1] * 2) << nodes[0] << " against " << nodes[1];
+}
+
 TEST(TagMaintenance, ChangesNeedAWritableFileAndGoodArguments) {
     TreeFile f({charTag("K", 10)}, 10);
     tag4file* tag = f.tag("K");

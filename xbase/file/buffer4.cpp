@@ -678,6 +678,17 @@ void buffer4autoStart(env4* env) {
     if (buffer4start(env) != 0) s.blocked = 1;
 }
 
+int64_t buffer4overheadBytes(const env4* env) {
+    const int64_t blockSize =
+        std::max(env->blockSize - env->blockSize % file4sectorSize, int32_t{file4sectorSize});
+    const int64_t blocks = std::max<int64_t>(env->bufferMemory, 0) / blockSize + 1;
+    int64_t hashSize = 2;
+    while (hashSize <= blocks) hashSize *= 2;
+    const int64_t groupBytes = std::max<int64_t>(env->bufferGroupSize, blockSize);
+    return blocks * int64_t(sizeof(buffer4block)) + hashSize * int64_t(sizeof(buffer4block*)) +
+           2 * groupBytes;
+}
+
 int32_t buffer4start(env4* env) {
     if (!env4isLive(env)) return error4raise(env, e4struct, E4LOC(92510));
     if (error4pending(env)) return e4codeBase;

@@ -136,6 +136,10 @@ bool file4unlockLow(file4* f, int64_t position, int64_t length);
 // Starts the environment's block buffer with `bufferMemory` bytes: 0, -1 when
 // not even one group can be had, or an error.
 [[nodiscard]] int32_t buffer4start(env4* env);
+// The memory a buffer started with the environment's settings takes beside its
+// `bufferMemory` (block descriptors, the hash table, the transfer areas), at most,
+// so that a caller can count the whole buffer in a memory budget.
+int64_t buffer4overheadBytes(const env4* env);
 // Writes back and frees every block, detaches every file and keeps buffering
 // from starting by itself: 0 or -620 (nothing is freed then).
 [[nodiscard]] int32_t buffer4suspend(env4* env);

@@ -1,5 +1,6 @@
 #include "xbase/index/sort4.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -304,6 +305,18 @@ int32_t startMerge(sort4* s) {
 }
 
 }  // namespace
+
+int64_t sort4memoryMost(const env4* env, int32_t keyLen, int32_t infoLen) {
+    const int64_t poolBytes = env->memSizeSortPool;
+    const int64_t itemLen = int64_t{keyLen} + kRecordLen + infoLen;
+    if (itemLen <= 0 || poolBytes - kBlockHeader < itemLen) return 0;
+    const int64_t pointers = poolBytes / 4;
+    const int64_t perBlock = (poolBytes - kBlockHeader) / itemLen;
+    const int64_t blocks = (pointers + perBlock - 1) / perBlock;
+    const int64_t element = (poolBytes + mem4frameBytes + 7) / 8 * 8 + kBlockHeader;
+    return blocks * element + pointers * int64_t(sizeof(char*)) + mem4frameBytes +
+           std::max<int64_t>(env->memSizeSortBuffer, 0) + mem4frameBytes;
+}
 
 int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen) {
     if (sort == nullptr || env == nullptr) return error4raise(env, e4parmNull, E4LOC(91510));

@@ -75,6 +75,10 @@ struct sort4 {
 // block, or a pool size below 1024; -920 when no pointer array of at least
 // 256 entries can be had).
 [[nodiscard]] int32_t sort4init(sort4* sort, env4* env, int32_t keyLen, int32_t infoLen);
+// The most memory a sort of such items takes with the environment's settings while it holds
+// items (pool blocks, pointer array, spool), so that a caller can count it in a memory
+// budget; merging adds a few bytes per run.
+int64_t sort4memoryMost(const env4* env, int32_t keyLen, int32_t infoLen);
 // Adds an item (`info` may be null when infoLen is 0): 0 or an error (a run
 // that cannot be written in full is the write error; nothing is dropped).
 [[nodiscard]] int32_t sort4put(sort4* sort, int32_t record, const void* key, const void* info);

@@ -538,6 +538,10 @@ int32_t skipWithRetry(tag4file* t, int32_t n, int32_t* total) {
 
 }  // namespace
 
+int32_t tag4cacheBytes() {
+    return tag4cacheBlocks * int32_t(sizeof(block4) + mem4frameBytes);
+}
+
 // ---- shared with the edit and index modules ----
 
 void tag4entries::insert(int at, const uint8_t* key, uint32_t record, uint8_t trail,

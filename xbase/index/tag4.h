@@ -32,6 +32,10 @@ inline constexpr int tag4cacheBlocks = 80;  // nodes a tag keeps in memory, path
 inline constexpr int tag4hashSize = 128;    // buckets of a tag's blocks by node offset
 inline constexpr int tag4nameLength = 10;
 
+// The most memory one tag's node cache holds (every block full), so that a caller can count it
+// in a memory budget.
+int32_t tag4cacheBytes();
+
 // Duplicate-key codes of unique and candidate tags.
 inline constexpr int16_t tag4uniqueError = -340;     // error -340
 inline constexpr int16_t tag4uniqueRefuse = 20;      // not added, result 20

@@ -43,6 +43,14 @@ std::vector<int> partition(int n, int preferred, Fits fits) {
     return bounds;
 }
 
+// Where a node that no longer fits splits into two: `usual` (about half way), or, for the
+// last node of its level when the entry that made it overflow lies above that, just before
+// that entry. A tag filled in key order (appends) so leaves its nodes full instead of half
+// empty for good.
+int splitPoint(const uint8_t* node, int usual, int changed) {
+    return node4headerRead(node).right == node4none && changed > usual ? changed : usual;
+}
+
 bool readWidths(tag4file* t, const uint8_t* node, leaf4widths* out) {
     leaf4view leaf;
     leaf.attachTrusted(const_cast<uint8_t*>(node), t->keyLength, t->pad);
@@ -344,7 +352,8 @@ int32_t rewriteLevel(tag4file* t, int level, int preferred, const LastEntry& las
     e.erase(c);
     for (int i = 0; i < up.count(); i++)
         e.insert(c + i, up.key(i), up.records[size_t(i)], 0, up.children[size_t(i)]);
-    return rewriteLevel(t, level - 1, (e.count() + 1) / 2, parentLast);
+    const int at = splitPoint(t->tree->path[level - 1]->data, (e.count() + 1) / 2, c + 1);
+    return rewriteLevel(t, level - 1, at, parentLast);
 }
 
 int32_t checkChange(tag4file* t, const void* key, int32_t record, error4span<4> location) {
@@ -426,7 +435,7 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
     const int n = lv.count();
     if (n < 2) return 1;
     const int p = std::min(int(b->cursor), n);
-    const int keep = n - n / 2;
+    const int keep = splitPoint(left, n - n / 2, p);
     leaf4view::format(right, node4leaf, lv.widths());
     rv.attachTrusted(right, K, t->pad);
     for (leaf4iter it(lv, keep); !it.done(); it.next())
@@ -588,7 +597,7 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     // As a split moves the upper half of a full leaf: the new key joins the half that holds
     // its position.
     const int right = n / 2;
-    const int preferred = p < n - right ? n - right + 1 : n - right;
+    const int preferred = splitPoint(leaf->data, p < n - right ? n - right + 1 : n - right, p);
     rc = rewriteLevel(t, t->tree->depth - 1, preferred, last);
     tag4pathClear(t);
     return rc < 0 ? rc : 0;
