@@ -189,12 +189,30 @@ bool ZTFile::pack() {
     return unlock() && ok;
 }
 
+bool ZTFile::countsAgree() {
+    for (table4* t : {rowTable_, dictTable_}) {
+        table4file* d = t->dataFile;
+        const int32_t count =
+            file4dropBuffers(&d->file) == 0 ? table4recordCountLow(d, t->lockOwner) : -1;
+        const int32_t length = count >= 0 ? file4length(&d->file) : -1;
+        if (count < 0 || length < 0) {
+            takeError();
+            return false;
+        }
+        if (length < d->headerLen || (length - d->headerLen) / d->recordLen != count) return false;
+    }
+    return true;
+}
+
 bool ZTFile::verifyTables() {
     if (!ZT_ASSERT(isUsable()) || isReadOnly()) return false;
     // Lengths first: an append cut short leaves records the count does not reach, or a count
-    // that reaches past the records.
-    for (table4* t : {rowTable_, dictTable_})
-        if (checkRecordCount(t, false) == 2) return false;
+    // that reaches past the records. The repair is the one of an open with verify, which runs
+    // before the index files are open: the tables are opened again for it.
+    if (!countsAgree()) {
+        const uint32_t mode = openMode_ & 15;
+        if (openLockCount_ > 0 || (open(mode, true) & 15) != mode || !countsAgree()) return false;
+    }
     if (!lock(false)) return false;
     // Killed writers leave tag entries of records beyond the count and keys of contents whose
     // bytes never reached the table: every tag is made again from the records.
