@@ -368,6 +368,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     // Writes the copy of the four files (complete or not at all).
     bool writePackCopy();
     bool underCopy(const std::function<bool()>& rewrite);
+    // Both tables' lengths hold exactly the records their headers count.
+    bool countsAgree();
     // Writes a pack's copy back over the four files and removes it: 1 done, 0 no copy, -1 a
     // copy that cannot be used or written back. The caller holds both tables' locks.
     int restorePackCopy();

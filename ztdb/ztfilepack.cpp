@@ -22,9 +22,12 @@
 // leave other processes writing into files nobody opens any more.
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -46,6 +49,36 @@ bool writeAllAt(int fd, const char* data, size_t n) {
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         done += size_t(put);
+    }
+    return true;
+}
+
+// n bytes from the start of in to offset at of out: in the kernel where the file system can,
+// else through a buffer.
+bool copyBytes(int in, int out, off_t at, uint64_t n) {
+    off_t from = 0, to = at;
+    while (uint64_t(from) < n) {
+        const ssize_t moved = copy_file_range(in, &from, out, &to, size_t(n - uint64_t(from)), 0);
+        if (moved > 0) continue;
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved == 0) return false;  // the file is shorter than it was
+        break;                         // not offered here: the buffer does it
+    }
+    static constexpr size_t kBuffer = 1 << 20;
+    std::string buffer(kBuffer, '\0');
+    while (uint64_t(from) < n) {
+        const ssize_t got =
+            pread(in, buffer.data(), size_t(std::min<uint64_t>(kBuffer, n - uint64_t(from))), from);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = pwrite(out, buffer.data() + done, size_t(got - done), to + done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            done += put;
+        }
+        from += got;
+        to += got;
     }
     return true;
 }
@@ -137,20 +170,42 @@ bool ZTFile::restoreAfterKilledPack() {
     return ok;
 }
 
+// The copy goes to a temporary beside its final name, file by file in the kernel (no pass
+// through this process's memory), is synced, and only then takes its name.
 bool ZTFile::writePackCopy() {
-    std::string bytes(kCopyHeader, '\0');
-    std::memcpy(bytes.data(), kCopyMagic, 8);
-    for (int i = 0; i < 4; ++i) {
-        std::string file;
-        if (qv::readFileBounded(tablePath(kCopiedFiles[i]), size_t(1) << 33, &file) !=
-            qv::ReadFileResult::ok)
-            return false;
-        for (int b = 0; b < 8; ++b)
-            bytes[size_t(8 + 8 * i + b)] = char(uint64_t(file.size()) >> (8 * b));
-        bytes += file;
+    const std::string copy = packCopyPath();
+    std::string temporary = copy + qv::kTemporarySuffix + "XXXXXX";
+    const int out = mkstemp(temporary.data());
+    if (out < 0) return false;
+    int in[4] = {-1, -1, -1, -1};
+    uint64_t sizes[4] = {};
+    char header[kCopyHeader] = {};
+    std::memcpy(header, kCopyMagic, 8);
+    bool ok = true;
+    for (int i = 0; ok && i < 4; ++i) {
+        in[i] = ::open(tablePath(kCopiedFiles[i]).c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        ok = in[i] >= 0 && fstat(in[i], &st) == 0;
+        sizes[i] = ok ? uint64_t(st.st_size) : 0;
+        for (int b = 0; b < 8; ++b) header[8 + 8 * i + b] = char(sizes[i] >> (8 * b));
     }
-    std::string error;
-    return qv::replaceFileAtomically(packCopyPath(), bytes, &error);
+    ok = ok && writeAllAt(out, header, kCopyHeader);
+    off_t at = off_t(kCopyHeader);
+    for (int i = 0; ok && i < 4; ++i) {
+        ok = copyBytes(in[i], out, at, sizes[i]);
+        at += off_t(sizes[i]);
+    }
+    for (int fd : in)
+        if (fd >= 0) ::close(fd);
+    ok = ok && fsync(out) == 0;
+    ok = ::close(out) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), copy.c_str()) == 0;
+    if (!ok) {
+        (void)unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(copy);
+    return true;
 }
 
 // Runs a rewrite of the files in place (under both locks) with the copy beside them: when the
@@ -189,12 +244,30 @@ bool ZTFile::pack() {
     return unlock() && ok;
 }
 
+bool ZTFile::countsAgree() {
+    for (table4* t : {rowTable_, dictTable_}) {
+        table4file* d = t->dataFile;
+        const int32_t count =
+            file4dropBuffers(&d->file) == 0 ? table4recordCountLow(d, t->lockOwner) : -1;
+        const int32_t length = count >= 0 ? file4length(&d->file) : -1;
+        if (count < 0 || length < 0) {
+            takeError();
+            return false;
+        }
+        if (length < d->headerLen || (length - d->headerLen) / d->recordLen != count) return false;
+    }
+    return true;
+}
+
 bool ZTFile::verifyTables() {
     if (!ZT_ASSERT(isUsable()) || isReadOnly()) return false;
     // Lengths first: an append cut short leaves records the count does not reach, or a count
-    // that reaches past the records.
-    for (table4* t : {rowTable_, dictTable_})
-        if (checkRecordCount(t, false) == 2) return false;
+    // that reaches past the records. The repair is the one of an open with verify, which runs
+    // before the index files are open: the tables are opened again for it.
+    if (!countsAgree()) {
+        const uint32_t mode = openMode_ & 15;
+        if (openLockCount_ > 0 || (open(mode, true) & 15) != mode || !countsAgree()) return false;
+    }
     if (!lock(false)) return false;
     // Killed writers leave tag entries of records beyond the count and keys of contents whose
     // bytes never reached the table: every tag is made again from the records.

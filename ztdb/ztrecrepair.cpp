@@ -158,7 +158,11 @@ int ZTRec::repairRow(int32_t recno) {
         readable = readChain(valueID, &text);
         ++repairs;
     }
-    if (readable && !isLinkRow() && brokenChain(valueID)) {
+    // A text shorter than a chunk was read from a first chunk that holds its zero (or decoded
+    // whole): only longer ones can have lost a chunk.
+    const bool mayBeBroken =
+        readable && std::strlen(text.text) + 1 >= size_t(file->getLenDictionaryChunk());
+    if (mayBeBroken && !isLinkRow() && brokenChain(valueID)) {
         // A chain with a gap or without its end: what reads of it becomes the whole value.
         if (!writeChain(valueID, text.text, false)) return -1;
         ++repairs;

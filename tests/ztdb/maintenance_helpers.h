@@ -20,13 +20,14 @@ struct MaintenanceResult {
     bool failed = false;
 };
 
-// Runs the maintenance inline on the database at base, opened shared.
+// Runs the maintenance inline on the database at base, opened shared with whatever indexes
+// open (a pack only when they do).
 inline MaintenanceResult maintain(const std::string& base, bool pack, bool check, bool purge,
                                   const ZTMaintenance::RecordDeleter& deleter = {}) {
     ZTFile file(base.c_str());
     MaintenanceResult out;
-    if (file.open(3, false) != 3) return out;
-    ZTMaintenance job(&file, false, pack, check, purge, 1);
+    if (!(file.open(3, false) & kOpenTables)) return out;
+    ZTMaintenance job(&file, false, pack && file.isUsable(), check, purge, 1);
     if (deleter) job.setRecordDeleter(deleter);
     out.started = job.start(nullptr, nullptr);
     out.repairs = job.getRepairs();

@@ -245,6 +245,22 @@ TEST(ZTMaintenanceTest, APurgeWhoseDeleteFailsEndsWithAnError) {
     }
 }
 
+TEST(ZTMaintenanceTest, ACheckWithoutIndexesBuildsThemAndOpensThem) {
+    DateOrderPin pin(false);
+    TempDir dir;
+    const std::string base = writeDatabase(dir);
+    ASSERT_EQ(std::remove((base + ".IX").c_str()), 0);
+    ZTFile file(base.c_str());
+    ASSERT_EQ(file.open(3, false) & 3, 1u);
+    ZTMaintenance job(&file, false, false, true, false, 1);
+    ASSERT_TRUE(job.start(nullptr, nullptr));
+    EXPECT_FALSE(job.hasFailed());
+    EXPECT_TRUE(file.isUsable()) << "opened again with its indexes for the check";
+    file.close();
+    const dbcheck::Report after = dbcheck::checkDatabase(base);
+    EXPECT_TRUE(after.sound()) << after.text();
+}
+
 TEST(ZTMaintenanceTest, FilesItCannotWorkOn) {
     TempDir dir;
     const std::string base = writeDatabase(dir);
