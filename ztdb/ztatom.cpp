@@ -555,7 +555,7 @@ bool ZTAtom::recordPasses(uint32_t setID, ZTFilter* conditions, const char* owne
             if (elem && !probe.testRecord(record, elem, false)) return false;
         }
     }
-    if (ownerText) {
+    if (ownerText && *ownerText) {
         ZTStr owner, mark;
         if (file->getValue(kOwnerMark, record, &mark, false) &&
             file->getValue(kOwnerType, record, &owner, false) &&

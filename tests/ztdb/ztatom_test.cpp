@@ -152,6 +152,12 @@ TEST_F(AtomTest, SharedValuesAreLinkRows) {
     EXPECT_EQ(a.linkRecord, kR);
     EXPECT_EQ(a.linkField, kF);
     EXPECT_EQ(std::string(a.value.text), "owned");
+    ZTAtom owner(&file, ZTAtom::kModeKeysOnly);
+    ASSERT_EQ(owner.findOwnerRow(owned), 0);
+    EXPECT_EQ(owner.recordID, kR);
+    EXPECT_EQ(owner.typeID, kF);
+    EXPECT_EQ(owner.value.length, 0u);  // keys only
+    EXPECT_EQ(owner.findOwnerRow(owned + 100), -1);
     EXPECT_EQ(a.write(kR + 1, kF + 1, 1, nullptr, owned), ZTAtom::kWriteStored);
     EXPECT_EQ(rowsOf(file, kR + 1, kF + 1).size(), 1u);
     // Editing the owner's text shows through the link.

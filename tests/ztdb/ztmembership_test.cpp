@@ -58,6 +58,13 @@ TEST_F(MembershipTest, MembersAreTiedToTheirFirstFieldValues) {
     ZTArray<unsigned long> sets;
     EXPECT_EQ(file.getRecordSets(kR, &sets), 1u);
     EXPECT_EQ(sets[0], kPeople);
+    // Membership rows are walked in membership mode only.
+    ZTAtom values(&file, 0), rows(&file, ZTAtom::kModeMembers);
+    EXPECT_EQ(values.find(kR, kPeople, 0, "", nullptr, false), -1);
+    ASSERT_EQ(rows.find(kR, kPeople, 0, "", nullptr, false), 0);
+    EXPECT_EQ(rows.linkField, kName);
+    EXPECT_TRUE(rows.recordPasses(kPeople, nullptr, nullptr));
+    EXPECT_FALSE(rows.recordPasses(kEmpty, nullptr, nullptr));
     // Joining again changes nothing; a set without fields takes nobody.
     ASSERT_TRUE(file.addToSet(kR, kPeople, true));
     ASSERT_TRUE(file.addToSet(kR, kEmpty, true));
