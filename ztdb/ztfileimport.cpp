@@ -37,7 +37,8 @@ uint32_t ZTFile::prepareImport(const char* baseName, const char* header, ZTSet* 
                                uint32_t* dropped) {
     if (dropped) *dropped = 0;
     if (!ZT_ASSERT(fields != nullptr) || !ZT_ASSERT(isUsable() && !isReadOnly())) return 0;
-    if (!lock(false)) return 0;
+    ZTWriteLock lock(this);
+    if (!lock) return 0;
     // The set: the base name, else base02, base03 ... whichever is free first.
     uint32_t setID = 0;
     ZTStr setName;
@@ -55,10 +56,7 @@ uint32_t ZTFile::prepareImport(const char* baseName, const char* header, ZTSet* 
             setID = r == 2 ? id : 0;
             break;
         }
-        if (setID == 0) {
-            (void)unlock();
-            return 0;
-        }
+        if (setID == 0) return 0;
     }
     if (fields->getFile() != this)
         fields->init(this, 0);
@@ -98,7 +96,7 @@ uint32_t ZTFile::prepareImport(const char* baseName, const char* header, ZTSet* 
         fields->setID(setID);
         ok = fields->save(info);
     }
-    const bool published = unlock();
+    const bool published = lock.release();
     return ok && published ? setID : 0;
 }
 
@@ -144,7 +142,8 @@ uint32_t ZTFile::importRecord(const char* line, ZTSet* fields, uint32_t setID, u
         (void)flush();
         refreshTables(true);
     }
-    if (!lock(false)) return 0;
+    ZTWriteLock lock(this);
+    if (!lock) return 0;
     uint32_t record = 0, column = 0, position = 1;
     bool ok = true;
     std::string value;
@@ -167,7 +166,7 @@ uint32_t ZTFile::importRecord(const char* line, ZTSet* fields, uint32_t setID, u
         }
     }
     if (ok && record != 0 && setID != 0) ok = addToSet(record, setID, true);
-    const bool published = unlock();
+    const bool published = lock.release();
     if (record != 0 && info) info->add(this, record, 0, ZTRefreshItem::kAdded);
     return ok && published ? record : 0;
 }

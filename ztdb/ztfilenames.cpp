@@ -27,7 +27,8 @@ uint32_t ZTFile::addName(uint32_t nameID, const char* name, bool makeUnique) {
         lastError_ = kErrorEmptyName;
         return 0;
     }
-    if (!lock(false)) {
+    ZTWriteLock lock(this);
+    if (!lock) {
         lastError_ = kErrorWriteFailed;
         return 0;
     }
@@ -44,7 +45,7 @@ uint32_t ZTFile::addName(uint32_t nameID, const char* name, bool makeUnique) {
         made = newRecordID();
         if (made != 0 && !storeValueAt(this, made, nameID, 1, text.text, 0)) made = 0;
     }
-    const bool published = unlock();
+    const bool published = lock.release();
     if (existing != 0) {
         lastError_ = kErrorNameExists;
         return existing;
@@ -60,7 +61,8 @@ uint32_t ZTFile::addName(uint32_t nameID, const char* name, bool makeUnique) {
 bool ZTFile::storeName(uint32_t nameID, uint32_t recordID, const char* name) {
     if (!ZT_ASSERT(nameID && recordID && name) || !ZT_ASSERT(isUsable() && !isReadOnly()))
         return false;
-    if (!lock(false)) return false;
+    ZTWriteLock lock(this);
+    if (!lock) return false;
     ZTRec first(this);
     bool ok;
     if (first.seek(recordID, nameID, 0, "") == 0 && first.typeID == nameID && first.position != 1 &&
@@ -71,7 +73,7 @@ bool ZTFile::storeName(uint32_t nameID, uint32_t recordID, const char* name) {
     } else {
         ok = storeValueAt(this, recordID, nameID, 1, name, 0);
     }
-    return unlock() && ok;
+    return lock.release() && ok;
 }
 
 int ZTFile::storeSetName(uint32_t* setID, const char* name) {
@@ -80,7 +82,8 @@ int ZTFile::storeSetName(uint32_t* setID, const char* name) {
         deleteRecord(*setID, nullptr);
         return 0;
     }
-    if (!lock(false)) return 0;
+    ZTWriteLock lock(this);
+    if (!lock) return 0;
     int result = 0;
     if (const uint32_t named = findExactValue(this, kSetNameType, name); named != 0) {
         *setID = named;
@@ -94,12 +97,13 @@ int ZTFile::storeSetName(uint32_t* setID, const char* name) {
     } else if (hasValue(*setID, kSetNameType)) {
         result = storeName(kSetNameType, *setID, name) ? 4 : 0;
     }
-    return unlock() ? result : 0;
+    return lock.release() ? result : 0;
 }
 
 uint32_t ZTFile::renameDuplicateNames(uint32_t nameID) {
     if (!ZT_ASSERT(nameID != 0 && isUsable() && !isReadOnly())) return 0;
-    if (!lock(false)) return 0;
+    ZTWriteLock lock(this);
+    if (!lock) return 0;
     // Every name first, then the renames: a renamed value moves in value order.
     struct Name {
         uint32_t record;
@@ -133,6 +137,6 @@ uint32_t ZTFile::renameDuplicateNames(uint32_t nameID) {
         last.assign(folded.text);
         haveLast = true;
     }
-    (void)unlock();
+    (void)lock.release();
     return renamed;
 }

@@ -72,10 +72,11 @@ static bool deleteRowsOf(ZTFile* file, uint32_t recordID, uint32_t fieldID,
 bool ZTFile::deleteRecord(uint32_t recordID, ZTRefreshInfo* info) {
     if (!ZT_ASSERT(isUsable() && !isReadOnly())) return false;
     if (recordID == 0) return true;
-    if (!lock(false)) return false;
+    ZTWriteLock lock(this);
+    if (!lock) return false;
     std::vector<uint32_t> touched;
     const bool ok = deleteRowsOf(this, recordID, 0, &touched);
-    const bool published = unlock();
+    const bool published = lock.release();
     if (info) {
         info->add(this, recordID, 0, ZTRefreshItem::kRemoved);
         for (uint32_t other : touched) info->add(this, other, 0, ZTRefreshItem::kChanged);
@@ -86,10 +87,11 @@ bool ZTFile::deleteRecord(uint32_t recordID, ZTRefreshInfo* info) {
 bool ZTFile::deleteValues(uint32_t recordID, uint32_t fieldID, ZTRefreshInfo* info) {
     if (!ZT_ASSERT(isUsable() && !isReadOnly())) return false;
     if (recordID == 0 || fieldID == 0) return true;
-    if (!lock(false)) return false;
+    ZTWriteLock lock(this);
+    if (!lock) return false;
     std::vector<uint32_t> touched;
     const bool ok = deleteRowsOf(this, recordID, fieldID, &touched);
-    const bool published = unlock();
+    const bool published = lock.release();
     if (info) {
         info->add(this, recordID, fieldID, ZTRefreshItem::kRemoved);
         for (uint32_t other : touched) info->add(this, other, 0, ZTRefreshItem::kChanged);
@@ -100,7 +102,8 @@ bool ZTFile::deleteValues(uint32_t recordID, uint32_t fieldID, ZTRefreshInfo* in
 bool ZTFile::changeValueType(uint32_t recordID, uint32_t oldField, uint32_t newField) {
     if (!ZT_ASSERT(isUsable() && !isReadOnly())) return false;
     if (recordID == 0 || oldField == 0 || newField == 0 || oldField == newField) return true;
-    if (!lock(false)) return false;
+    ZTWriteLock lock(this);
+    if (!lock) return false;
     bool ok = true;
     for (int32_t left = std::max<int32_t>(getRowCount(), 0) + 1; ok && left > 0; --left) {
         ZTRec rec(this);
@@ -109,13 +112,14 @@ bool ZTFile::changeValueType(uint32_t recordID, uint32_t oldField, uint32_t newF
         rec.typeID = newField;
         ok = rec.writeRow();
     }
-    return unlock() && ok;
+    return lock.release() && ok;
 }
 
 uint32_t ZTFile::duplicateRecord(uint32_t recordID, uint32_t setID) {
     if (!ZT_ASSERT(isUsable() && !isReadOnly())) return 0;
     if (recordID == 0) return 0;
-    if (!lock(false)) return 0;
+    ZTWriteLock lock(this);
+    if (!lock) return 0;
     std::vector<RowCopy> rows;
     bool ok = true;
     {
@@ -140,7 +144,7 @@ uint32_t ZTFile::duplicateRecord(uint32_t recordID, uint32_t setID) {
         }
         if (ok && setID != 0) ok = addToSet(copy, setID, true);
     }
-    const bool published = unlock();
+    const bool published = lock.release();
     return ok && published ? copy : 0;
 }
 

@@ -123,14 +123,15 @@ bool ZTSet::save(ZTRefreshInfo* info) {
     if (!file_ || setID_ == 0) return false;
     if (!modified_) return true;
     if (!ZT_ASSERT(file_->isUsable() && !file_->isReadOnly())) return false;
-    if (!file_->lock(false)) return false;
+    ZTWriteLock lock(file_);
+    if (!lock) return false;
     bool ok = writeEntries();
     const uint32_t first = size ? data[0] : 0;
     if (ok && first != firstID_) {
         ok = file_->rebuildSetTies(setID_, first != 0);
         if (ok) firstID_ = first;
     }
-    ok = file_->unlock() && ok;
+    ok = lock.release() && ok;
     if (info) info->add(file_, setID_, 0, ZTRefreshItem::kChanged);
     if (ok) modified_ = false;
     return ok;
