@@ -335,19 +335,25 @@ void ZTSetDef::clear(bool) {
 
 int ZTSetDef::write(ZTRefreshInfo* ri, uint32_t* existingID, bool makeUnique) {
     if (!ZT_ASSERT(ztfile != nullptr)) return 0;
-    const int first = indexOf(kFieldName, 0);
-    const bool firstFieldChanged =
+    const int first = countValues(kFieldName) ? indexOf(kFieldName, 0) : -1;
+    bool firstFieldChanged =
         first >= 0 ? isValueModified(uint32_t(first)) : removedField(kFieldName);
     ZTWriteLock lock(ztfile);
     if (!lock) {
         lastResult = ZTFile::kErrorWriteFailed;
         return 0;
     }
+    // The stored first field is compared as well: when the first entry goes, the next one takes
+    // its place unchanged, and the members must follow it all the same.
+    const uint32_t before = isNew() ? 0 : ztfile->getSetFirstField(recordNumber);
     const int written = ZTNamedRecord::write(ri, existingID, makeUnique);
-    if (written && firstFieldChanged && recordNumber != 0) {
-        const int32_t result = lastResult;
-        ztfile->rebuildSetTies(recordNumber, ztfile->getSetFirstField(recordNumber) != 0);
-        lastResult = result;
+    if (written && !isNew()) {
+        const uint32_t after = ztfile->getSetFirstField(recordNumber);
+        if (firstFieldChanged || after != before) {
+            const int32_t result = lastResult;
+            ztfile->rebuildSetTies(recordNumber, after != 0);
+            lastResult = result;
+        }
     }
     return written;
 }

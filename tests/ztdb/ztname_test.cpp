@@ -216,6 +216,31 @@ TEST(ZTSetDefFields, AssignFieldsRewritesTheStoredRows) {
     EXPECT_TRUE(report.sound()) << report.text();
 }
 
+// Members sort by the set's first field: whichever way it changes, their ties follow.
+TEST(ZTSetDefFields, MembersFollowTheFirstField) {
+    Names db;
+    db.open();
+    ZTSetDef def(&db.file, db.file.getFieldCache());
+    def.read(1100);
+    ASSERT_TRUE(def.removeField(1001));  // Town becomes first, its value untouched
+    EXPECT_EQ(def.write(nullptr, nullptr, false), 1);
+    EXPECT_EQ(db.file.getSetFirstField(1100), 1002u);
+    EXPECT_EQ(textsOf(db.file, 2001, 1100), (std::vector<std::string>{"Oslo"}));
+
+    ASSERT_TRUE(def.addField(1001, 0));  // Name first again
+    EXPECT_EQ(def.write(nullptr, nullptr, false), 1);
+    EXPECT_EQ(textsOf(db.file, 2001, 1100), (std::vector<std::string>{"Ann"}));
+
+    // Every field gone: the members leave, as they do from any set without a first field.
+    for (uint32_t f = 1001; f <= 1005; ++f) ASSERT_TRUE(def.removeField(f)) << f;
+    EXPECT_EQ(def.getFieldCount(), 0u);
+    EXPECT_EQ(def.write(nullptr, nullptr, false), 1);
+    EXPECT_TRUE(rowsOf(db.file, 1100, kFieldList).empty());
+    EXPECT_TRUE(rowsOf(db.file, 2001, 1100).empty());
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
 // ---- names ----
 
 TEST(ZTNamedRecordNames, ANameAnotherFieldHasIsRefusedOrMadeUnique) {
