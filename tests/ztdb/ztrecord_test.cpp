@@ -220,6 +220,29 @@ TEST(RecordNew, PlaceholdersAloneStoreNothingOneValueMakesAMember) {
     expectSound(db);
 }
 
+TEST(RecordRefresh, ANoticeOfItsRecordReadsTheImageAgainUnlessModifiedOrItsOwn) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    ZTRecord shown(&db.file, &people, nullptr, nullptr),
+        edited(&db.file, &people, nullptr, nullptr), writer(&db.file, &people, nullptr, nullptr);
+    shown.read(kAnn);
+    ASSERT_STREQ(shown.getText(1), "Oslo");
+    edited.read(kAnn);
+    ASSERT_EQ(edited.getValueCount(), 4u);
+    ASSERT_TRUE(edited.setText(0, "Zed"));
+    writer.read(kAnn);
+    ASSERT_TRUE(writer.setText(1, "Rome"));
+    ZTRefreshInfo ri;
+    ASSERT_EQ(writer.write(&ri), 1);
+
+    EXPECT_EQ(writer.dispatchRefresh(&ri, nullptr), 0);  // its own change
+    EXPECT_NE(shown.dispatchRefresh(&ri, nullptr), 0);
+    EXPECT_STREQ(shown.getText(1), "Rome");
+    EXPECT_EQ(edited.dispatchRefresh(&ri, nullptr), 0);
+    EXPECT_STREQ(edited.getText(0), "Zed");
+    EXPECT_STREQ(edited.getText(1), "Oslo");  // kept as it was read
+}
+
 // ---- the view limit ----
 
 struct LongRecord : PeopleDatabase {
