@@ -246,8 +246,6 @@ bool ZTRecord::isValid() const {
 
 void ZTRecord::assign(const ZTRecord& other, bool asNewCopy) {
     if (&other == this) return;
-    // A new copy holds every value, past the view limit too, so nothing is lost or left behind.
-    if (asNewCopy) const_cast<ZTRecord&>(other).loadAllValues();
     structure = other.structure;
     values.assign(other.values);
     firstValueOnly = other.firstValueOnly;
@@ -269,6 +267,18 @@ void ZTRecord::assign(const ZTRecord& other, bool asNewCopy) {
         wholeRecord = other.wholeRecord;
         return;
     }
+    // A new copy holds every value, also those a view of other did not load: they come from
+    // the file, after other's own (perhaps edited) values.
+    if (other.moreValues && other.recordNumber != 0 && other.ztfile) {
+        ZTRecord rest(other.ztfile, &other.structure, fieldCache, fileCache);
+        rest.read(other.recordNumber, other.firstValueOnly != 0, other.structureOnly != 0,
+                  other.noPlaceholders != 0, other.fixedFirstOnly != 0);
+        rest.loadAllValues();
+        for (uint32_t k = other.values.size; k < rest.values.size; ++k) {
+            values.add(rest.values[k], true);
+            rest.values[k] = nullptr;  // now ours
+        }
+    }
     removedValues.clear();
     moreValues = 0;
     structureChanged = 0;
@@ -279,9 +289,10 @@ void ZTRecord::assign(const ZTRecord& other, bool asNewCopy) {
         ZTAtomCache* v = values[i];
         ZTStr text(0);
         text.assign(v->getText());
-        v->editedText = text;
-        v->modified = 1;
         v->isNew = 1;
+        // An empty value (a placeholder) stays one: only texts and links are stored.
+        v->modified = text.length != 0 || v->isLink() ? 1 : 0;
+        v->editedText = text;
         if (!v->isLink()) v->linkKey = 0;
         if (v->atom) v->atom->recordID = 0;
     }
@@ -533,7 +544,7 @@ bool ZTRecord::setText(uint32_t i, const char* text, bool internal) {
         const char* stored = v->atom ? v->atom->value.text : "";
         ZTStr given(0);
         given.assign(text);
-        if (v->isNew || storedLink || !given.equals(stored)) {
+        if (storedLink || !given.equals(stored)) {
             v->linkKey = 0;
             v->editedText = given;
             v->modified = 1;
@@ -548,18 +559,11 @@ bool ZTRecord::setText(uint32_t i, const char* text, bool internal) {
     }
     ZTSubRecord* linked = getLinkedRecord(i);
     if (!linked) return false;
-    int at = 0;
-    const uint32_t first = linked->getStructure().size ? linked->getStructure()[0] : 0;
-    for (uint32_t k = 0; linked->loadValues(k); ++k) {
-        ZTAtomCache* w = linked->values[k];
-        if (w->linkKey == v->linkKey && w->getFieldID() == first) {
-            at = int(k);
-            break;
-        }
-    }
+    const int found = linked->findLinkTarget(linkedFieldOf(v), v->linkKey);
+    const uint32_t at = found < 0 ? 0 : uint32_t(found);
     const uint32_t lifted = linked->getReadOnlyFields();
     linked->setReadOnlyFields(0);
-    const bool ok = linked->setText(uint32_t(at), text, false);
+    const bool ok = linked->setText(at, text, false);
     linked->setReadOnlyFields(lifted ? lifted : 1);
     if (!ok) return false;
     if (linked->isModified()) state = 'y';
@@ -967,37 +971,63 @@ ZTSubRecord* ZTRecord::getLinkedRecord(uint32_t i) {
     return v->linkedRecord;
 }
 
+uint32_t ZTRecord::linkedFieldOf(const ZTAtomCache* v) const {
+    if (v->atom && v->atom->linkField != 0) return v->atom->linkField;
+    const ZTSet& linkedStructure = v->linkedRecord ? v->linkedRecord->getStructure() : structure;
+    return linkedStructure.size ? linkedStructure[0] : 0;
+}
+
+int ZTRecord::findLinkTarget(uint32_t fieldID, uint32_t key) {
+    const int start = indexOf(fieldID, 0);
+    const int end = start < 0 ? -1 : lastIndexOf(fieldID, uint32_t(start));
+    for (int n = start; start >= 0 && n <= end; ++n)
+        if (values[uint32_t(n)]->linkKey == key) return n;
+    return -1;
+}
+
 int32_t ZTRecord::writeBackLinkedRecords(ZTRefreshInfo* ri) {
     int32_t result = 0;
     for (uint32_t k = 0; k < values.size; ++k) {
         ZTAtomCache* v = values[k];
         ZTSubRecord* linked = v->linkedRecord;
         if (!linked || linked->getRecordNumber() == recordNumber) continue;
+        const uint32_t field = linkedFieldOf(v);
+        bool stored = true;
         if (linked->isModified()) {
-            linked->writeBack(ri, false);
-            if (linked->getLastResult() > 0) result |= linked->getLastResult();
+            stored = linked->writeBack(ri, false) != 0;
+            if (stored && linked->getLastResult() > 0) result |= linked->getLastResult();
         }
-        const uint32_t first = linked->getStructure().size ? linked->getStructure()[0] : 0;
-        const int start = linked->indexOf(first, 0);
-        const int end = start < 0 ? -1 : linked->lastIndexOf(first, uint32_t(start));
+        // The linked record as stored now (this lock keeps others out): the last value of the
+        // linked field that holds this value's text.
         int found = -1;
-        for (int n = end; start >= 0 && n >= start; --n)
-            if (std::strcmp(linked->getText(uint32_t(n)), v->getText()) == 0) {
-                found = n;
-                break;
-            }
-        if (found >= 0) {
-            v->linkKey = linked->values[uint32_t(found)]->linkKey;
-        } else {
-            // The linked value no longer holds this text (another process edited it): the
-            // value keeps its text as plain text.
-            v->flags &= ~ZTAtomCache::kLinkFlag;
-            v->linkKey = 0;
-            v->linkRecordID = 0;
-            v->modified = 1;
-            v->editedText.assign(v->getText());
-            result |= kResultLinkBroken;
+        ZTRecord now(ztfile, nullptr, fieldCache, fileCache);
+        if (stored && linked->getRecordNumber() != 0) {
+            now.read(linked->getRecordNumber());
+            now.loadAllValues();
+            const int start = now.indexOf(field, 0);
+            const int end = start < 0 ? -1 : now.lastIndexOf(field, uint32_t(start));
+            for (int n = end; start >= 0 && n >= start; --n)
+                if (std::strcmp(now.values[uint32_t(n)]->getText(), v->getText()) == 0) {
+                    found = n;
+                    break;
+                }
         }
+        if (found >= 0) {
+            v->linkKey = now.values[uint32_t(found)]->linkKey;
+            continue;
+        }
+        // Another process changed or deleted the linked value: the value keeps its text, as
+        // plain text.
+        ZTStr text(0);
+        text.assign(v->getText());
+        delete v->linkedRecord;
+        v->linkedRecord = nullptr;
+        v->flags &= ~ZTAtomCache::kLinkFlag;
+        v->linkKey = 0;
+        v->linkRecordID = 0;
+        v->editedText = text;
+        v->modified = 1;
+        result |= kResultLinkBroken;
     }
     return result;
 }
@@ -1165,7 +1195,7 @@ int ZTRecord::moveValue(int32_t from, int32_t to, int wanted, ZTMoveRange* out) 
 
 void ZTRecord::rebuildStructure(int extraFixed) {
     if (structure.getID() == 0) return;
-    structureChanged = 1;
+    const ZTSet before = structure;
     state = 'y';
     const int64_t target = int64_t(structure.getFixedCount()) + extraFixed;
     uint32_t k = 0;
@@ -1197,4 +1227,9 @@ void ZTRecord::rebuildStructure(int extraFixed) {
                 structure.removeAt(structure.size - 1);
         }
     }
+    // A list that came out as it was is not saved again.
+    if (structure.equals(before) && structure.getFixedCount() == before.getFixedCount())
+        structure.setModified(before.isModified());
+    else
+        structureChanged = 1;
 }

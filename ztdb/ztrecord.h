@@ -257,6 +257,10 @@ class ZTRecord : public ZTRefreshedBaseClass {
     // The link operations' part of removeValue and setText.
     virtual void removeBackLink(uint32_t i);
     virtual ZTSubRecord* getLinkedRecord(uint32_t i);
+    // The field of the value a link value points to.
+    uint32_t linkedFieldOf(const ZTAtomCache* v) const;
+    // The index of the field's value whose value number is key; -1 when none.
+    int findLinkTarget(uint32_t fieldID, uint32_t key);
 
     // The record's rows are gone (checked under the lock).
     bool recordGone();
