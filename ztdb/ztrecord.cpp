@@ -7,6 +7,7 @@
 #include "ztdb/ztcache.h"
 #include "ztdb/ztfile.h"
 #include "ztdb/ztfilter.h"
+#include "ztdb/ztname.h"
 #include "ztdb/ztrec.h"
 
 // ---- ZTAtomCache ----
@@ -1032,30 +1033,44 @@ int32_t ZTRecord::writeBackLinkedRecords(ZTRefreshInfo* ri) {
     return result;
 }
 
-// ---- the field definitions (ztname) ----
+// ---- the field definitions ----
 
 ZTFieldCache* ZTRecord::makeFieldCache() {
-    return nullptr;
+    return new ZTFieldCache(ztfile, kFieldCacheSize);
 }
+
 void ZTRecord::dropFieldCache() {
+    delete fieldCache;
     fieldCache = nullptr;
 }
-void ZTRecord::rebindFieldCache() {}
-int ZTRecord::dispatchToFieldCache(ZTRefreshInfo*) {
-    return 0;
+
+void ZTRecord::rebindFieldCache() {
+    fieldCache->setFile(ztfile);
 }
+
+int ZTRecord::dispatchToFieldCache(ZTRefreshInfo* ri) {
+    return fieldCache ? fieldCache->dispatchRefresh(ri, nullptr) : 0;
+}
+
 ZTField* ZTRecord::getField(uint32_t i) {
-    (void)getValue(i);
-    return nullptr;
-}
-const char* ZTRecord::getFieldName(uint32_t i) {
     ZTAtomCache* v = getValue(i);
-    if (!v) return "";
-    ztfile->findFieldName(v->getFieldID(), &scratchName);
+    return v && fieldCache && fieldCache->isValid() ? fieldCache->getField(v->getFieldID())
+                                                    : nullptr;
+}
+
+const char* ZTRecord::getFieldName(uint32_t i) {
+    // The cache may drop the definition at its next miss: keep a copy of the name.
+    ZTField* field = getField(i);
+    scratchName.assign(field ? field->getName() : "");
     return scratchName.text;
 }
+
 bool ZTRecord::saveStructure(ZTRefreshInfo* ri) {
-    return structure.save(ri);
+    if (structure.getID() == 0) return true;  // a structure of no set has nowhere to go
+    ZTSetDef set(ztfile, fieldCache);
+    set.assignFields(&structure);
+    set.write(ri, nullptr, false);
+    return set.getLastResult() >= 0;
 }
 
 // ---- field order ----
