@@ -23,6 +23,15 @@ std::string canonicalPath(const char* path) {
 
 }  // namespace
 
+ZTField* ZTFieldCache::createRecord() {
+    // A definition needs no field cache of its own filled: it reads its own first values.
+    return new ZTField(getFile(), nullptr);
+}
+
+void ZTFieldCache::readRecord(ZTField* image, uint32_t recordID) {
+    image->read(recordID);
+}
+
 ZTFileCache::~ZTFileCache() {
     clear();
 }

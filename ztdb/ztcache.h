@@ -11,6 +11,10 @@
 // Subclasses say how an image is made and read; Record is a receiver of notices that can be
 // copied (operator= copies the images).
 //
+// ZTFieldCache: the field definitions (ZTField) of one database by field ID, a record cache
+// whose images are read with the first value of each type only. Every record image holds one
+// (its own of kFieldCacheSize unless one is given), and so does each ZTFile.
+//
 // ZTFileCache: the registry of open databases, one ZTFile per database with a use count. A
 // database is known by its canonical path: the real path of its row table (symbolic links, "."
 // and ".." resolved, letter case kept) without extension, or, while there is no row table, the
@@ -24,6 +28,7 @@
 #include "ztdb/ztarray.h"
 #include "ztdb/ztassert.h"
 #include "ztdb/ztfile.h"
+#include "ztdb/ztname.h"
 #include "ztdb/ztrefresh.h"
 #include "ztdb/ztstr.h"
 
@@ -126,6 +131,20 @@ class ZTRecordCache : public ZTRefreshedBaseClass {
 
     uint32_t maximum_ = 0;
     ZTFile* file_ = nullptr;  // not owned
+};
+
+class ZTFieldCache : public ZTRecordCache<ZTField> {
+  public:
+    ZTFieldCache(ZTFile* file, uint32_t maximum) : ZTRecordCache(file, maximum) {}
+    ZTFieldCache(const ZTFieldCache& other) = default;
+    ZTFieldCache& operator=(const ZTFieldCache& other) = default;
+
+    // The field's definition, read on a miss; use it at once (a later miss may delete it).
+    ZTField* getField(uint32_t fieldID) { return get(fieldID); }
+
+  protected:
+    ZTField* createRecord() override;
+    void readRecord(ZTField* image, uint32_t recordID) override;
 };
 
 // One entry of the registry; it owns its file.

@@ -12,6 +12,7 @@
 #include "platform/ofd_lock.h"
 #include "platform/share_mode.h"
 #include "ztdb/ztassert.h"
+#include "ztdb/ztcache.h"
 #include "ztdb/ztnames.h"
 
 namespace {
@@ -155,6 +156,7 @@ ZTFile::ZTFile(const char* name) {
 ZTFile::~ZTFile() {
     ZT_ASSERT(!fastNet_);
     ZT_ASSERT(!fileLocked_ && !complLocked_);
+    dropFieldCache();
     closeTables();
     // The environment is released whatever it still reports: the object goes.
     (void)env4release(&env_);
@@ -185,7 +187,18 @@ std::string ZTFile::canonicalBase(const char* name) {
     return folder + "/" + last.substr(0, dot);
 }
 
+void ZTFile::dropFieldCache() {
+    delete fieldCache_;
+    fieldCache_ = nullptr;
+}
+
+ZTFieldCache* ZTFile::getFieldCache() {
+    if (!fieldCache_) fieldCache_ = new ZTFieldCache(this, kFieldCacheSize);
+    return fieldCache_;
+}
+
 void ZTFile::setName(const char* name) {
+    dropFieldCache();
     if (isValid()) close();
     path_.clear();
     takePath(canonicalBase(name));
@@ -614,9 +627,9 @@ int32_t ZTFile::getDictionaryRowCount() {
     return n < 0 ? 0 : n;
 }
 
-int ZTFile::refresh(ZTRefreshInfo*, void*) {
+int ZTFile::refresh(ZTRefreshInfo* info, void* arg) {
     refreshTables(false);
-    return 0;
+    return fieldCache_ ? fieldCache_->dispatchRefresh(info, arg) : 0;
 }
 
 // ---- the dictionary version ----

@@ -55,6 +55,7 @@ class CCacheFindExecutable {
 };
 
 class ZTSet;
+class ZTFieldCache;
 
 // Bits of the open-mode word.
 constexpr uint32_t kOpenTables = 1;     // both tables open
@@ -142,7 +143,11 @@ class ZTFile : public ZTRefreshedBaseClass {
     void removeJob();
     bool isBusy() const { return openLockCount_ > 0; }
 
-    // Re-reads the headers (unless exclusive); 0 (no field cache yet).
+    // The field definitions of this database shared by its users, made on first use.
+    ZTFieldCache* getFieldCache();
+    static constexpr uint32_t kFieldCacheSize = 100;
+    // Re-reads the headers (unless exclusive), then hands the notice to the field cache; its
+    // answer (0 without one).
     int refresh(ZTRefreshInfo* info, void* arg) override;
     // Removes the deleted rows of both tables under the locks; false when not done. A kill in
     // the middle loses nothing: the next opener or locker puts the files back as they were.
@@ -356,6 +361,7 @@ class ZTFile : public ZTRefreshedBaseClass {
 
   private:
     void initEnvironment();
+    void dropFieldCache();
     void takePath(const std::string& base);
     void closeTables();
     uint32_t openTables(uint32_t mode, bool verify);
@@ -418,6 +424,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     ZTKeyLengths keyLengths_{};
     ZTLockWaitHook waitHook_ = nullptr;
     void* waitContext_ = nullptr;
+    ZTFieldCache* fieldCache_ = nullptr;  // owned
 };
 
 // Test hook for the failure paths of rename: from now on the nth move of a database file (1:

@@ -72,6 +72,14 @@ bool ZTSet::loadOnce(bool* readFailed) {
     return true;
 }
 
+uint32_t ZTSet::fixedCountFrom(const char* stored, uint32_t size) {
+    ZTStr text;
+    text.assign(stored);
+    bool notWhole = false;
+    const uint32_t n = text.toInt(&notWhole);
+    return !notWhole && n != 0 && n <= size ? n : size;
+}
+
 bool ZTSet::load() {
     if (!file_ || setID_ == 0) return false;
     if (!ZT_ASSERT(file_->isUsable())) return false;
@@ -81,13 +89,9 @@ bool ZTSet::load() {
         if (!readFailed) break;
     }
     firstID_ = size ? data[0] : 0;
-    fixedCount_ = size;
     ZTStr stored;
-    if (file_->getValue(kFixedCountType, setID_, &stored, false)) {
-        bool notWhole = false;
-        const uint32_t n = stored.toInt(&notWhole);
-        if (!notWhole && n != 0 && n <= size) fixedCount_ = n;
-    }
+    fixedCount_ = fixedCountFrom(
+        file_->getValue(kFixedCountType, setID_, &stored, false) ? stored.text : nullptr, size);
     modified_ = false;
     return true;
 }

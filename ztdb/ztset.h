@@ -75,6 +75,9 @@ class ZTSet : public ZTArray<uint32_t> {
     void cutAfterFixed() { truncate(fixedCount_); }
 
     uint32_t getFixedCount() const { return fixedCount_; }
+    // The fixed count that a stored type-44 text (null: none) gives a list of size entries: the
+    // number when the text reads wholly as one from 1 to size, else size.
+    static uint32_t fixedCountFrom(const char* stored, uint32_t size);
     // Clamped to the size; marks modified when it changes.
     void setFixedCount(uint32_t n);
     // kInFixedPart, kAfterFixedPart or kAbsent.

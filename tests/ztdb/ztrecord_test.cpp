@@ -1,0 +1,412 @@
+// Record images: lazy loading in record order, edits written back and read again, new records,
+// read-only and range errors, the view limit, and the field order.
+#include "ztdb/ztrecord.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ztrecord_helpers.h"
+
+using namespace recordtest;
+using Texts = std::vector<std::string>;
+
+namespace {
+
+// Notice flags of the item (file, record, field), 0 when it has none.
+uint32_t noticeFlags(const ZTRefreshInfo& ri, ZTFile& file, uint32_t record, uint32_t field) {
+    for (uint32_t i = 0; i < ri.count(); ++i)
+        if (ri.getFileID(i) == file.getFileID() && ri.getRecordID(i) == record &&
+            ri.getSubID(i) == field)
+            return ri.getFlags(i);
+    return 0;
+}
+
+TEST(RecordLoad, StructureFieldsFirstWithPlaceholdersThenOthersByIDReadLazily) {
+    NewDatabase db;
+    addValue(db.file, 1500, 300, 1, "three hundred");
+    addValue(db.file, 1500, 5, 1, "five");
+    addValue(db.file, 1500, 9, 1, "nine");
+    ZTSet structure(&db.file, 0);
+    structure.insert(9, 0);
+    structure.insert(1, 1);
+    structure.setFixedCount(2);
+
+    ZTRecord r(&db.file, &structure, nullptr, nullptr);
+    r.read(1500);
+    EXPECT_STREQ(r.getText(1), "");
+    EXPECT_EQ(r.getTypeID(1), 1u);
+    EXPECT_EQ(r.getLoadedCount(), 2u);  // only what was asked for
+    EXPECT_TRUE(r.hasMoreValues());
+
+    // Rows changed after the first values were read show in the values read later.
+    ZTFile other(db.base.c_str());
+    ASSERT_EQ(other.open(3, false), 3u);
+    ASSERT_TRUE(other.deleteValues(1500, 5, nullptr));
+    EXPECT_EQ(typesOf(r), (std::vector<uint32_t>{9, 1, 300}));
+    EXPECT_EQ(textsOf(r), (Texts{"nine", "", "three hundred"}));
+    EXPECT_FALSE(r.isModified());  // a placeholder is no change
+
+    ZTRecord all(&db.file, &structure, nullptr, nullptr);
+    all.read(1500, false, false, true);  // no placeholders
+    EXPECT_EQ(typesOf(all), (std::vector<uint32_t>{9, 300}));
+}
+
+TEST(RecordLoad, IndexLookupsFollowFieldRuns) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(kAnn);
+    EXPECT_EQ(r.indexOf(kNotes, 0), 2);
+    EXPECT_EQ(r.indexOf(kNotes, 3), 3);
+    EXPECT_EQ(r.indexOf(kTags, 0), -1);
+    EXPECT_EQ(r.lastIndexOf(kNotes, 0), 3);
+    EXPECT_EQ(r.lastIndexOf(kTown, 0), 1);
+    EXPECT_EQ(r.getSequence(3), 1);
+    EXPECT_EQ(r.getSequence(0), 0);
+    EXPECT_EQ(r.indexOfFieldName("NOTES", 0), 2);
+    EXPECT_EQ(r.indexOfFieldName("town", 2), -1);
+}
+
+TEST(RecordRange, OutsideTheValuesAndBelowTheReadOnlyCountNothingChanges) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(kAnn);
+    r.setReadOnlyFields(1);
+    EXPECT_EQ(r.getReadOnlyCount(), 1u);
+    r.setReadOnlyFields(2);
+    EXPECT_EQ(r.getReadOnlyCount(), 2u);  // Name and Town
+    r.setReadOnlyFields(9);
+    EXPECT_EQ(r.getReadOnlyCount(), 4u);  // fewer runs: every loaded value
+    r.setReadOnlyFields(1);
+
+    struct Case {
+        const char* what;
+        std::function<bool(ZTRecord&)> op;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {"setText read-only", [](ZTRecord& x) { return x.setText(0, "Bo"); }, -2},
+        {"remove read-only", [](ZTRecord& x) { return x.removeValue(0); }, -2},
+        {"insert read-only", [](ZTRecord& x) { return x.insertValue(0, kName, 0) >= 0; }, -2},
+        {"setText outside", [](ZTRecord& x) { return x.setText(4, "z"); }, -3},
+        {"remove outside", [](ZTRecord& x) { return x.removeValue(7); }, -3},
+        {"getText outside", [](ZTRecord& x) { return x.getText(4) != nullptr; }, -3},
+        {"type outside", [](ZTRecord& x) { return x.getTypeID(4) != 0; }, -3},
+    };
+    for (const Case& c : cases) {
+        r.setLastResult(0);
+        EXPECT_FALSE(c.op(r)) << c.what;
+        EXPECT_EQ(r.getLastResult(), c.code) << c.what;
+        EXPECT_FALSE(r.isModified()) << c.what;
+        EXPECT_EQ(textsOf(r), (Texts{"Ann", "Oslo", "a", "b"})) << c.what;
+    }
+    EXPECT_TRUE(r.isValueModified(4));
+    EXPECT_EQ(storedTexts(db.file, &people, kAnn), (Texts{"Ann", "Oslo", "a", "b"}));
+}
+
+TEST(RecordEdit, ChangesRemovalsAndInsertsAreStoredAndAnnounced) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(kAnn);
+    ASSERT_TRUE(r.setText(1, "Bergen"));
+    ASSERT_TRUE(r.removeValue(2));  // Notes "a"
+    // Three values of a new field, each inserted at position 1.
+    for (const char* t : {"t1", "t2", "t3"}) {
+        const int at = r.insertValue(ZTRecord::kNoIndex, kTags, 3);
+        ASSERT_GE(at, 0);
+        ASSERT_TRUE(r.setText(uint32_t(at), t));
+    }
+    // A value between Notes "b" and ... a new Notes value before it.
+    const int n = r.insertValue(2, kNotes, 0);
+    ASSERT_EQ(n, 2);
+    ASSERT_TRUE(r.setText(2, "before b"));
+    EXPECT_TRUE(r.isModified());
+
+    ZTRefreshInfo ri;
+    EXPECT_EQ(r.write(&ri), 1);
+    EXPECT_EQ(r.getLastResult() & ZTRecord::kResultStored, ZTRecord::kResultStored);
+    EXPECT_FALSE(r.isModified());
+    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kTown), (Texts{"Bergen"}));
+    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kNotes), (Texts{"before b", "b"}));
+    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kTags), (Texts{"t1", "t2", "t3"}));
+    EXPECT_EQ(atomtest::positionsOf(db.file, kAnn, kTags), (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kTown), ZTRefreshItem::kChanged);
+    EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kTags), ZTRefreshItem::kAdded);
+    // Notes: one value removed, one added.
+    EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kNotes),
+              ZTRefreshItem::kRemoved | ZTRefreshItem::kAdded);
+    EXPECT_EQ(storedTexts(db.file, &people, kAnn),
+              (Texts{"Ann", "Bergen", "before b", "b", "t1", "t2", "t3"}));
+    expectSound(db);
+}
+
+TEST(RecordEdit, RemovingAStoredValueDeletesItsRowAndAnnouncesIt) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(kAnn);
+    ASSERT_TRUE(r.removeValue(3));  // Notes "b"
+    ZTRefreshInfo ri;
+    EXPECT_EQ(r.write(&ri), 1);
+    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kNotes), (Texts{"a"}));
+    EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kNotes), ZTRefreshItem::kRemoved);
+    expectSound(db);
+}
+
+TEST(RecordEdit, EditsThatEndWhereTheyStartedWriteNothing) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    const FilesState before = filesState(db.base);
+
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(kAnn);
+    // Back to the stored text: not modified once the values are asked.
+    ASSERT_TRUE(r.setText(0, "Anna"));
+    ASSERT_TRUE(r.setText(0, "Ann"));
+    EXPECT_FALSE(r.isModified());
+    EXPECT_FALSE(r.isValueModified(0));
+    EXPECT_EQ(r.write(nullptr), 0);
+
+    // A new value removed again leaves nothing to delete.
+    const int at = r.insertValue(ZTRecord::kNoIndex, kTags, 3);
+    ASSERT_GE(at, 0);
+    ASSERT_TRUE(r.setText(uint32_t(at), "gone"));
+    ASSERT_TRUE(r.removeValue(uint32_t(at)));
+    ZTRefreshInfo ri;
+    r.write(&ri);
+    EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kTags), 0u);
+    EXPECT_EQ(filesState(db.base), before);
+}
+
+TEST(RecordNew, PlaceholdersAloneStoreNothingOneValueMakesAMember) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    const FilesState before = filesState(db.base);
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.clear();
+    EXPECT_EQ(typesOf(r), (std::vector<uint32_t>{kName, kTown}));
+    EXPECT_FALSE(r.isModified());
+    EXPECT_EQ(r.write(nullptr), 0);
+    EXPECT_EQ(r.getRecordNumber(), 0u);
+    ZTRefreshInfo ri;
+    EXPECT_EQ(r.writeBack(&ri, false), 1);
+    EXPECT_EQ(r.getRecordNumber(), 0u);
+    EXPECT_EQ(r.getLastResult(), ZTRecord::kResultNewStored);
+    EXPECT_EQ(filesState(db.base), before);
+
+    ASSERT_TRUE(r.setText(0, "Bob"));
+    EXPECT_EQ(r.write(&ri), 1);
+    const uint32_t bob = r.getRecordNumber();
+    EXPECT_GE(bob, 1001u);
+    EXPECT_NE(r.getLastResult() & ZTRecord::kResultNewStored, 0);
+    EXPECT_EQ(atomtest::textsOf(db.file, bob, kName), (Texts{"Bob"}));
+    EXPECT_TRUE(atomtest::textsOf(db.file, bob, kTown).empty());  // the empty placeholder
+    ZTArray<unsigned long> sets;
+    db.file.getRecordSets(bob, &sets);
+    EXPECT_GE(sets.find(kPeople), 0);
+    EXPECT_EQ(noticeFlags(ri, db.file, bob, kName), ZTRefreshItem::kAdded);
+
+    // A placeholder of a stored record given a text is stored as a new value.
+    ZTRecord again(&db.file, &people, nullptr, nullptr);
+    again.read(bob);
+    ASSERT_TRUE(again.setText(1, "Rome"));
+    EXPECT_EQ(again.write(nullptr), 1);
+    EXPECT_EQ(storedTexts(db.file, &people, bob), (Texts{"Bob", "Rome"}));
+    expectSound(db);
+}
+
+TEST(RecordRefresh, ANoticeOfItsRecordReadsTheImageAgainUnlessModifiedOrItsOwn) {
+    PeopleDatabase db;
+    ZTSet people = db.people();
+    ZTRecord shown(&db.file, &people, nullptr, nullptr),
+        edited(&db.file, &people, nullptr, nullptr), writer(&db.file, &people, nullptr, nullptr);
+    shown.read(kAnn);
+    ASSERT_STREQ(shown.getText(1), "Oslo");
+    edited.read(kAnn);
+    ASSERT_EQ(edited.getValueCount(), 4u);
+    ASSERT_TRUE(edited.setText(0, "Zed"));
+    writer.read(kAnn);
+    ASSERT_TRUE(writer.setText(1, "Rome"));
+    ZTRefreshInfo ri;
+    ASSERT_EQ(writer.write(&ri), 1);
+
+    EXPECT_EQ(writer.dispatchRefresh(&ri, nullptr), 0);  // its own change
+    EXPECT_NE(shown.dispatchRefresh(&ri, nullptr), 0);
+    EXPECT_STREQ(shown.getText(1), "Rome");
+    EXPECT_EQ(edited.dispatchRefresh(&ri, nullptr), 0);
+    EXPECT_STREQ(edited.getText(0), "Zed");
+    EXPECT_STREQ(edited.getText(1), "Oslo");  // kept as it was read
+}
+
+// ---- the view limit ----
+
+struct LongRecord : PeopleDatabase {
+    static constexpr uint32_t kLong = 1300;
+    static constexpr uint32_t kCount = 1200;
+    LongRecord() {
+        EXPECT_TRUE(file.lock(false));
+        addValue(file, kLong, kName, 1, "Long");
+        for (uint32_t n = 1; n < kCount; ++n)
+            addValue(file, kLong, kNotes, n, "n" + std::to_string(n));
+        EXPECT_TRUE(file.unlock());
+    }
+};
+
+TEST(RecordViewLimit, AViewShows500AndItsWriteBackKeepsEveryStoredValue) {
+    LongRecord db;
+    ZTSet people = db.people();
+    ZTRecord view(&db.file, &people, nullptr, nullptr);
+    view.read(LongRecord::kLong);
+    EXPECT_EQ(view.getValueCount(), ZTRecord::kViewLimit);
+    EXPECT_EQ(view.getText(ZTRecord::kViewLimit), nullptr);
+
+    // Town is a placeholder (index 1): Notes "n2" is value 3.
+    ASSERT_STREQ(view.getText(3), "n2");
+    ASSERT_TRUE(view.setText(3, "edited"));
+    EXPECT_EQ(view.write(nullptr), 1);
+    Texts notes = atomtest::textsOf(db.file, LongRecord::kLong, kNotes);
+    ASSERT_EQ(notes.size(), LongRecord::kCount - 1);
+    EXPECT_EQ(notes[1], "edited");
+    EXPECT_EQ(notes.back(), "n1199");
+    EXPECT_EQ(view.getValueCount(), ZTRecord::kViewLimit);
+
+    // An insert shifts the positions of the whole run, past the limit too.
+    const int at = view.insertValue(3, kNotes, 0);
+    ASSERT_EQ(at, 3);
+    ASSERT_TRUE(view.setText(3, "inserted"));
+    EXPECT_EQ(view.write(nullptr), 1);
+    notes = atomtest::textsOf(db.file, LongRecord::kLong, kNotes);
+    ASSERT_EQ(notes.size(), LongRecord::kCount);
+    EXPECT_EQ(notes[1], "inserted");
+    EXPECT_EQ(notes[2], "edited");
+    EXPECT_EQ(notes.back(), "n1199");
+    const std::vector<uint32_t> positions =
+        atomtest::positionsOf(db.file, LongRecord::kLong, kNotes);
+    for (size_t k = 1; k < positions.size(); ++k) ASSERT_LT(positions[k - 1], positions[k]);
+    expectSound(db);
+}
+
+TEST(RecordViewLimit, ANewCopyStoresEveryValue) {
+    LongRecord db;
+    ZTSet people = db.people();
+    ZTRecord view(&db.file, &people, nullptr, nullptr);
+    view.read(LongRecord::kLong);
+    ASSERT_EQ(view.getValueCount(), ZTRecord::kViewLimit);
+
+    ZTRecord copy(&db.file, &people, nullptr, nullptr);
+    copy.assign(view, true);
+    EXPECT_EQ(copy.write(nullptr), 1);
+    const uint32_t made = copy.getRecordNumber();
+    ASSERT_NE(made, 0u);
+    ASSERT_NE(made, LongRecord::kLong);
+    EXPECT_EQ(atomtest::textsOf(db.file, made, kNotes),
+              atomtest::textsOf(db.file, LongRecord::kLong, kNotes));
+    EXPECT_EQ(atomtest::textsOf(db.file, made, kName), (Texts{"Long"}));
+    EXPECT_EQ(view.getValueCount(), ZTRecord::kViewLimit);  // the view stays a view
+}
+
+// ---- field order ----
+
+// Record 1400: Name, Town, Notes c1 c2 c3, Zone; People lists Name and Town, Name fixed.
+struct OrderDatabase : PeopleDatabase {
+    static constexpr uint32_t kRec = 1400;
+    OrderDatabase() {
+        addValue(file, kRec, kName, 1, "A");
+        addValue(file, kRec, kTown, 1, "B");
+        for (uint32_t n = 1; n <= 3; ++n) addValue(file, kRec, kNotes, n, "c" + std::to_string(n));
+        addValue(file, kRec, kZone, 1, "Z");
+        ZTSet s(&file, kPeople);
+        EXPECT_TRUE(s.load());
+        s.setFixedCount(1);
+        EXPECT_TRUE(s.save(nullptr));
+    }
+};
+
+TEST(RecordOrder, MovesNeverLandInsideAnotherFieldsRun) {
+    struct Case {
+        int32_t from, to;
+        Texts order;
+        int result;
+    };
+    // A B c1 c2 c3 Z at 0..5.
+    const Case cases[] = {
+        {0, 3, {"B", "A", "c1", "c2", "c3", "Z"}, 1},   // A to c2, going down: before the run
+        {5, 3, {"A", "B", "c1", "c2", "c3", "Z"}, 5},   // Z to c2, going up: after the run
+        {5, 2, {"A", "B", "Z", "c1", "c2", "c3"}, 2},   // Z to c1: before the run
+        {3, 2, {"A", "B", "c2", "c1", "c3", "Z"}, 2},   // inside its own run: one value moves
+        {2, -1, {"A", "B", "Z", "c1", "c2", "c3"}, 3},  // past the end: the whole run
+    };
+    for (const Case& c : cases) {
+        OrderDatabase db;
+        ZTSet people = db.people();
+        ZTRecord r(&db.file, &people, nullptr, nullptr);
+        r.read(OrderDatabase::kRec);
+        ZTMoveRange range;
+        EXPECT_EQ(r.moveValue(c.from, c.to, 0, &range), c.result) << c.from << "->" << c.to;
+        EXPECT_EQ(textsOf(r), c.order) << c.from << "->" << c.to;
+        EXPECT_EQ(r.write(nullptr), 1);
+        EXPECT_EQ(storedTexts(db.file, &r.getStructure(), OrderDatabase::kRec), c.order)
+            << c.from << "->" << c.to;
+        expectSound(db);
+    }
+}
+
+TEST(RecordOrder, FixedCountChangesReachTheStoredSet) {
+    OrderDatabase db;
+    ZTSet people = db.people();
+    ASSERT_EQ(people.getFixedCount(), 1u);
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(OrderDatabase::kRec);
+    EXPECT_EQ(r.getFieldState(1), ZTRecord::kStateStructure);
+    EXPECT_EQ(r.setFieldState(1, ZTRecord::kStateFixed), ZTRecord::kStateFixed);
+    EXPECT_TRUE(r.isFixedField(1));
+    // Zone before Name, asked to be fixed: the structure gains it in front, and Notes, the last
+    // field, stays listed after the fixed ones.
+    ZTMoveRange range;
+    EXPECT_EQ(r.moveValue(5, 0, ZTRecord::kStateFixed, &range), 0);
+    EXPECT_EQ(range.count, 1);
+    EXPECT_EQ(r.write(nullptr), 1);
+    EXPECT_NE(r.getLastResult() & ZTRecord::kResultStructureSaved, 0);
+    ZTSet stored = db.people();
+    EXPECT_EQ(std::vector<uint32_t>(stored.data, stored.data + stored.size),
+              (std::vector<uint32_t>{kZone, kName, kTown, kNotes}));
+    EXPECT_EQ(stored.getFixedCount(), 3u);
+    EXPECT_EQ(storedTexts(db.file, &stored, OrderDatabase::kRec),
+              (Texts{"Z", "A", "B", "c1", "c2", "c3"}));
+}
+
+TEST(RecordOrder, LeavingTheStructureKeepsAFieldAboveTheNextFieldsID) {
+    OrderDatabase db;
+    ZTSet people = db.people();
+    {
+        // Town (1002) before Notes (1003): it may leave.
+        ZTRecord r(&db.file, &people, nullptr, nullptr);
+        r.read(OrderDatabase::kRec);
+        EXPECT_EQ(r.setFieldState(1, ZTRecord::kStateOutside), ZTRecord::kStateOutside);
+        EXPECT_EQ(r.write(nullptr), 1);
+        ZTSet stored = db.people();
+        EXPECT_EQ(std::vector<uint32_t>(stored.data, stored.data + stored.size),
+                  (std::vector<uint32_t>{kName}));
+    }
+    {
+        // Zone (1005) listed last, before Notes (1003): it cannot leave.
+        ZTSet s(&db.file, kPeople);
+        ASSERT_TRUE(s.load());
+        s.insert(kTown, 1);
+        s.insert(kZone, 2);
+        s.setFixedCount(1);
+        ASSERT_TRUE(s.save(nullptr));
+        ZTRecord r(&db.file, &s, nullptr, nullptr);
+        r.read(OrderDatabase::kRec);
+        ASSERT_EQ(typesOf(r), (std::vector<uint32_t>{kName, kTown, kZone, kNotes, kNotes, kNotes}));
+        EXPECT_EQ(r.setFieldState(2, ZTRecord::kStateOutside), ZTRecord::kStateStructure);
+        EXPECT_FALSE(r.isStructureChanged());
+    }
+}
+
+}  // namespace

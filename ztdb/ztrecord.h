@@ -1,0 +1,311 @@
+#pragma once
+// ZTRecord: the in-memory image of one record, its values in record order (the structure's fields
+// in structure order, then every other field by ascending ID; one field's values always stand
+// together in one run). Values are read lazily, a few rows at a time, inside read brackets; edits
+// stay in the image until write back stores the changed, new and removed values under one
+// counted lock, so another process sees the record either before or after, never half written.
+//
+// An image a view shows holds at most kViewLimit values (further values stay in the file, are
+// not shown and are not rewritten). Paths that need the whole record (copies, the position pass
+// of write back) read past that limit with loadAllValues.
+//
+// ZTAtomCache: one value of an image, the stored row (a ZTAtom) plus what was changed in it.
+//
+// lastResult: after a value operation its error code (kErrorReadOnly, kErrorRange), after write
+// back its result bits (kResult*), or kErrorRecordGone when another process deleted the record
+// meanwhile and nothing was written.
+#include <cstdint>
+
+#include "ztdb/ztarray.h"
+#include "ztdb/ztatom.h"
+#include "ztdb/ztrefresh.h"
+#include "ztdb/ztset.h"
+#include "ztdb/ztstr.h"
+
+class ZTFile;
+class ZTFilter;
+class ZTField;
+class ZTFieldCache;
+class ZTFileCache;
+class ZTRecord;
+class ZTSubRecord;
+
+class ZTAtomCache {
+  public:
+    static constexpr uint32_t kLinkFlag = 128;
+    static constexpr uint32_t kNotNoted = 0xFFFFFFFFu;
+
+    ZTAtomCache();
+    // Takes ownership of the atom and copies its position, value number, flags and link target.
+    ZTAtomCache(ZTAtom* atom, bool inStructure);
+    // A deep copy (copyFrom without sharing).
+    ZTAtomCache(const ZTAtomCache& other);
+    ZTAtomCache& operator=(const ZTAtomCache& other);
+    virtual ~ZTAtomCache();
+
+    // An empty value without atom, outside the structure.
+    void reset();
+    // Copies every member; without shareAtom the atom and the linked record are fresh copies,
+    // with it the pointers are taken over as they are (other must then give them up).
+    void copyFrom(const ZTAtomCache& other, bool shareAtom);
+
+    bool isModified() const;
+    bool isLink() const { return (flags & kLinkFlag) != 0; }
+    // The edited text while modified, else the stored text ("" without atom).
+    const char* getText() const;
+    uint32_t getFieldID() const;
+    // Whether the 'l' and 'r' tags of the text differ from the ones first noted (the first call
+    // notes them).
+    bool externalLinkChanged();
+
+    // Stores the value as (recordID, field, position); recordID 0 creates a record that joins
+    // setID. The atom's write result (ZTAtom::kWrite*); afterwards the value is the stored one.
+    virtual int write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri);
+
+    ZTAtom* atom = nullptr;                    // owned
+    ZTSubRecord* linkedRecord = nullptr;       // owned; made on demand by the link operations
+    uint32_t thisFID = 0;                      // this database's number in the linked database
+    uint32_t backLinkTypeID = 0;               // field of the back value to make there
+    uint32_t firstExternalFile = kNotNoted;    // the 'l' tag when first looked at
+    uint32_t firstExternalRecord = kNotNoted;  // the 'r' tag when first looked at
+    uint32_t position = 0;
+    uint32_t linkRecordID = 0;
+    uint32_t linkKey = 0;
+    int32_t kind = -1;
+    uint32_t flags = 0;
+    ZTStr editedText;
+    uint32_t backLink = 0;
+    uint32_t isNew = 0;
+    uint32_t outsideStructure = 1;
+    uint32_t modified = 0;
+};
+
+// What moveValue moved: the first index moved, the target index, the number of values moved.
+struct ZTMoveRange {
+    int32_t first = 0;
+    int32_t target = 0;
+    int32_t count = 0;
+};
+
+class ZTRecord : public ZTRefreshedBaseClass {
+  public:
+    // The most values an image loads for showing.
+    static constexpr uint32_t kViewLimit = 500;
+    // The field definitions a record image caches when it makes its own field cache.
+    static constexpr uint32_t kFieldCacheSize = 100;
+    // lastResult codes of value operations.
+    static constexpr int32_t kErrorReadOnly = -2;
+    static constexpr int32_t kErrorRange = -3;
+    // Write back found the record deleted by another process: nothing was written.
+    static constexpr int32_t kErrorRecordGone = -10;
+    // Result bits of write back.
+    static constexpr int32_t kResultStructureSaved = 1;
+    static constexpr int32_t kResultNewStored = 2;
+    static constexpr int32_t kResultStored = 4;
+    static constexpr int32_t kResultValueDropped = 8;
+    // A linked value no longer held its text: the link was broken, the text kept.
+    static constexpr int32_t kResultLinkBroken = 16;
+    // readOnlyFields: every value.
+    static constexpr uint32_t kAllReadOnly = 0xFFFFFFFFu;
+    static constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
+    // Field states (ZTSet::locate).
+    static constexpr int kStateFixed = 1;
+    static constexpr int kStateStructure = 2;
+    static constexpr int kStateOutside = 3;
+    // Option bits.
+    static constexpr uint32_t kOptionTitle = 1;
+    static constexpr uint32_t kOptionModifiedStamp = 2;
+    static constexpr uint32_t kOptionCreatedStamp = 4;
+
+    // Unbound: no file, no caches, moreValues 1.
+    ZTRecord();
+    ZTRecord(ZTFile* file, const ZTSet* structure, ZTFieldCache* fieldCache,
+             ZTFileCache* fileCache);
+    ZTRecord(ZTFile* file, uint32_t fieldID, ZTFieldCache* fieldCache, ZTFileCache* fileCache);
+    // Shares other's caches unless other owns them (then this image makes its own), and copies
+    // its values (assign, not as a new copy).
+    ZTRecord(const ZTRecord& other);
+    ZTRecord& operator=(const ZTRecord& other);
+    ~ZTRecord() override;
+
+    // ---- virtual operations ----
+
+    // A notice: a modified image ignores it; an affected one reads itself again.
+    int refresh(ZTRefreshInfo* ri, void* arg) override;
+    virtual void initWithField(ZTFile* file, uint32_t fieldID, ZTFieldCache* fieldCache,
+                               ZTFileCache* fileCache);
+    // Binds the image to the file with a copy of the structure (null: empty). A cache given
+    // replaces an owned one; with none given an owned one is kept (emptied), else one is made.
+    virtual void init(ZTFile* file, const ZTSet* structure, ZTFieldCache* fieldCache,
+                      ZTFileCache* fileCache);
+    // Binds the image to a stored record; nothing is read yet.
+    virtual void read(uint32_t recordNumber, bool firstValueOnly = false,
+                      bool structureOnly = false, bool noPlaceholders = false,
+                      bool fixedFirstOnly = false);
+    // A new record with an empty placeholder per fixed field (unless noPlaceholders).
+    virtual void clear(bool noPlaceholders = false);
+    // writeBack when modified, then the notice goes to the field cache. writeBack's result, 0
+    // when nothing was modified.
+    virtual int write(ZTRefreshInfo* ri);
+    // Unless internal: kErrorRange, kErrorReadOnly (false, nothing changed).
+    virtual bool setText(uint32_t i, const char* text, bool internal = false);
+    // Stores the image under one counted lock. 1, or 0 when the record was deleted by another
+    // process (lastResult kErrorRecordGone) or the lock could not be had.
+    virtual int writeBack(ZTRefreshInfo* ri, bool noBackLinks);
+
+    // ---- binding ----
+
+    bool isValid() const;
+    ZTFile* getFile() const { return ztfile; }
+    ZTFieldCache* getFieldCache() const { return fieldCache; }
+    ZTFileCache* getFileCache() const { return fileCache; }
+    const ZTSet& getStructure() const { return structure; }
+    ZTSet& getStructure() { return structure; }
+    ZTRecord* getParent() const { return parent; }
+    void setParent(ZTRecord* p) { parent = p; }
+    uint32_t getOptions() const { return options; }
+    void setOptions(uint32_t o) { options = o; }
+    int32_t getLastResult() const { return lastResult; }
+    void setLastResult(int32_t r) { lastResult = r; }
+    // Copies the other image's structure and values; asNewCopy makes every value new and the
+    // record new, reading the whole of other first.
+    void assign(const ZTRecord& other, bool asNewCopy);
+
+    // ---- reading ----
+
+    // Makes value i available; true when it exists.
+    bool loadValues(uint32_t i);
+    // Loads every value past the view limit (for paths that need the whole record).
+    void loadAllValues();
+    // Loads every value (up to the view limit) and returns their number.
+    uint32_t getValueCount();
+    uint32_t getLoadedCount() const { return values.size; }
+    bool hasMoreValues() const { return moreValues != 0; }
+
+    uint32_t getRecordNumber() const { return recordNumber; }
+    uint32_t getTypeID(uint32_t i);
+    const char* getText(uint32_t i);
+    uint32_t getTextLength(uint32_t i);
+    const char* getFieldName(uint32_t i);
+    ZTField* getField(uint32_t i);
+    bool isValueModified(uint32_t i);
+    ZTStr* getValueTag(uint32_t i, char tag, ZTStr* out);
+    uint32_t getValueTagInt(uint32_t i, char tag);
+    int indexOf(uint32_t fieldID, uint32_t start = 0);
+    int lastIndexOf(uint32_t fieldID, uint32_t start = 0);
+    int indexOfFieldName(const char* name, uint32_t start = 0);
+    int getSequence(uint32_t i);
+    // The value itself (loading up to i); null out of range.
+    ZTAtomCache* getValue(uint32_t i);
+
+    // ---- changing values ----
+
+    // Inserts an empty value of the field (~0: the neighbouring value's field) at the position
+    // (~0 or past the end: at the end). State 0: worked out from the neighbours. Its index or -1.
+    int insertValue(uint32_t position, uint32_t fieldID, int state);
+    bool removeValue(uint32_t i);
+    void setReadOnlyFields(uint32_t n);
+    void setReadOnlyCount(uint32_t n) { readOnlyCount = n; }
+    uint32_t getReadOnlyFields() const { return readOnlyFields; }
+    uint32_t getReadOnlyCount() const { return readOnlyCount; }
+    // For a list row whose atom is the reference: values that fail the filter (or the reference)
+    // are replaced by later stored values of their field.
+    void matchValues(uint32_t i, ZTFilter* filter, const ZTAtom* reference);
+
+    bool isModified();
+    bool isNew() const { return recordNumber == 0; }
+    bool isStructureChanged() const { return structureChanged != 0; }
+    bool isLink(uint32_t i);
+
+    // ---- field order ----
+
+    // kStateFixed, kStateStructure or kStateOutside; 0 with kErrorRange.
+    int getFieldState(uint32_t i);
+    bool isFixedField(uint32_t i) { return getFieldState(i) == kStateFixed; }
+    // The field's state afterwards.
+    int setFieldState(uint32_t i, int state);
+    // to -1: the end. The moved value's new index, -1 on refusal.
+    int moveValue(int32_t from, int32_t to, int state, ZTMoveRange* out);
+    // Makes the structure follow the record's field runs (only with a set ID).
+    void rebuildStructure(int extraFixed);
+
+  protected:
+    // The value's index range of a field (first, last); for an absent field where it would go.
+    void findFieldRange(uint32_t fieldID, uint32_t position, uint32_t* first, uint32_t* last);
+    bool loadNextValue();
+    bool firstStoredValue(ZTAtom* atom);
+    bool nextStoredValue(ZTAtom* atom, const ZTAtom* last, bool nextFieldOnly);
+    // lastResult 0, or kErrorRange / kErrorReadOnly (false) for value i.
+    bool checkWritable(uint32_t i);
+    // Field state of the value at i, or the fallback when it does not exist.
+    int stateAt(uint32_t i, int fallback);
+    int moveStateFor(uint32_t target, int requested);
+    // The run of the field around value i: first and last index.
+    void runOf(uint32_t i, uint32_t* first, uint32_t* last);
+    void discardValues();
+    void setState(char s) { state = s; }
+
+    // Write-back steps that the link operations and stamps fill.
+    // Step 3: creation and modification stamps and the title.
+    virtual void writeBackStamps(bool wasModified);
+    // Step 6: old back values of removed values and changed external links.
+    virtual void writeBackOldLinks();
+    // Step 7: linked records are written before the lock; their result bits.
+    virtual int32_t writeBackLinkedRecords(ZTRefreshInfo* ri);
+    // Step 9: back values of new and moved external links (under the lock).
+    virtual void writeBackNewLinks();
+    // The link operations' part of removeValue and setText.
+    virtual void removeBackLink(uint32_t i);
+    virtual ZTSubRecord* getLinkedRecord(uint32_t i);
+    // The field of the value a link value points to.
+    uint32_t linkedFieldOf(const ZTAtomCache* v) const;
+    // The index of the field's value whose value number is key; -1 when none.
+    int findLinkTarget(uint32_t fieldID, uint32_t key);
+
+    // The record's rows are gone (checked under the lock).
+    bool recordGone();
+    // Write-back step 4: each field's values get ascending positions.
+    void renumberRuns();
+    // Write-back step 5: the structure stored as its set's field list.
+    bool saveStructure(ZTRefreshInfo* ri);
+    // The field cache an image makes, drops, re-binds and hands notices to.
+    ZTFieldCache* makeFieldCache();
+    void dropFieldCache();
+    void rebindFieldCache();
+    int dispatchToFieldCache(ZTRefreshInfo* ri);
+
+    ZTArrayP2<ZTAtomCache*, ZTAtomCache> removedValues;
+    ZTArrayP2<ZTAtomCache*, ZTAtomCache> values;
+    ZTArray<unsigned long> includedFields;
+    ZTArray<unsigned long> excludedFields;
+    ZTRecord* parent = nullptr;
+    uint32_t firstValueOnly = 0;
+    uint32_t fixedFirstOnly = 0;
+    uint32_t moreValues = 1;
+    uint32_t structureChanged = 0;
+    uint32_t noPlaceholders = 0;
+    uint32_t structureOnly = 0;
+    uint32_t setIDCache = 0;
+    uint32_t options = 0;
+    uint32_t recordNumber = 0;
+    uint32_t readOnlyFields = 0;
+    uint32_t readOnlyCount = 0;
+    char state = 'n';
+    ZTFieldCache* fieldCache = nullptr;
+    ZTFileCache* fileCache = nullptr;
+    ZTSet structure;
+    int32_t lastResult = 0;
+    ZTFile* ztfile = nullptr;
+    uint32_t ownsFieldCache = 0;
+    uint32_t ownsFileCache = 0;
+    uint32_t firstUnchecked = kNoIndex;
+    // Loading beyond kViewLimit is allowed (set while a whole-record path loads).
+    uint32_t wholeRecord = 0;
+    ZTStr scratchName;  // what getFieldName returns
+};
+
+// The image of a record that a link value points to; the link operations extend it.
+class ZTSubRecord : public ZTRecord {
+  public:
+    using ZTRecord::ZTRecord;
+};
