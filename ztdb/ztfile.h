@@ -255,6 +255,10 @@ class ZTFile : public ZTRefreshedBaseClass {
     void collectTiedSets(uint32_t recordID, uint32_t fieldID, ZTArray<unsigned long>* sets);
     // Re-ties every member of S to its first field; without hasFirstField every member leaves.
     bool rebuildSetTies(uint32_t setID, bool hasFirstField);
+    // R's membership rows of S written again when they are not exactly one tie per value of S's
+    // first field (or one "?" without such a value): 1 rewritten, 0 right already or S has no
+    // first field, -1 when the lock or a write failed.
+    int repairMemberTies(uint32_t recordID, uint32_t setID);
     // {field ID, flag byte of its first row} for each field of R, in field order.
     struct RowType {
         uint32_t fieldID;

@@ -19,7 +19,10 @@ ZTMaintenance::ZTMaintenance(ZTFile* file, bool threaded, bool pack, bool check,
       m_pack(pack),
       check_(check),
       purge_(purge),
-      progressMode_(progressMode) {}
+      progressMode_(progressMode),
+      deleteRecord_([](ZTFile* f, uint32_t id) { return f->deleteRecord(id, nullptr); }),
+      renameDuplicateNames_(
+          [](ZTFile* f, uint32_t type) { return int32_t(f->renameDuplicateNames(type)); }) {}
 
 ZTMaintenance::~ZTMaintenance() {
     waitForEnd();  // the thread may still be in run, which uses the members below

@@ -61,6 +61,14 @@ bool tiesAreRight(ZTFile* file, uint32_t record, uint32_t set, uint32_t field) {
     return wanted.empty() ? untied == 1 && tied.empty() : untied == 0 && tied == wanted;
 }
 
+// The record's membership rows of the set written again when they are not exactly the ties to
+// its values of the first field: 0 when they were right, 1 when rewritten, -1 on a failure.
+int retieIfWrong(ZTFile* file, uint32_t record, uint32_t set, uint32_t first) {
+    if (tiesAreRight(file, record, set, first)) return 0;
+    return file->deleteMembership(record, set) && file->writeMembership(record, set, first) ? 1
+                                                                                            : -1;
+}
+
 }  // namespace
 
 uint32_t ZTFile::getSetFirstField(uint32_t setID) {
@@ -204,11 +212,24 @@ bool ZTFile::rebuildSetTies(uint32_t setID, bool hasFirstField) {
     }
     bool ok = true;
     for (uint32_t record : members) {
-        if (hasFirstField && tiesAreRight(this, record, setID, first)) continue;
-        ok = deleteMembership(record, setID) && ok;
-        if (hasFirstField) ok = writeMembership(record, setID, first) && ok;
+        if (!hasFirstField) {
+            ok = deleteMembership(record, setID) && ok;
+            continue;
+        }
+        ok = retieIfWrong(this, record, setID, first) >= 0 && ok;
     }
     return lock.release() && ok;
+}
+
+int ZTFile::repairMemberTies(uint32_t recordID, uint32_t setID) {
+    if (!ZT_ASSERT(isUsable() && !isReadOnly())) return -1;
+    if (recordID == 0 || setID == 0) return 0;
+    ZTWriteLock lock(this);
+    if (!lock) return -1;
+    const uint32_t first = getSetFirstField(setID);
+    // Without a first field there is nothing to tie to: the rows are left as they are.
+    const int r = first == 0 ? 0 : retieIfWrong(this, recordID, setID, first);
+    return lock.release() ? r : -1;
 }
 
 void ZTFile::getRowTypes(uint32_t recordID, ZTArray<RowType>* list) {

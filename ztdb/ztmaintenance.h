@@ -18,9 +18,9 @@
 // 1) or the units done. Long locked passes give the lock up for a moment every 2 seconds and
 // then forget what they judged under it.
 //
-// Deleting a whole record and renaming duplicate names are supplied by the caller (setters
-// below); without them the purge and the name fixes are left out, their progress units still
-// counted.
+// The purge deletes records with ZTFile::deleteRecord and the name fixes are
+// ZTFile::renameDuplicateNames; the setters below put others in their place (a test's failing
+// delete, for one).
 #include <cstdint>
 #include <functional>
 
@@ -47,6 +47,7 @@ class ZTMaintenance : public ZTThread {
     // Counts n units done and reports them; false when the job should stop.
     bool step(uint32_t n);
 
+    // An empty function leaves the step out (its progress units still counted).
     void setRecordDeleter(RecordDeleter deleter) { deleteRecord_ = std::move(deleter); }
     void setNameFixer(NameFixer fixer) { renameDuplicateNames_ = std::move(fixer); }
 

@@ -236,6 +236,13 @@ int ZTRec::repairRow(int32_t recno) {
         if (!loadRow(recno)) return -1;
         return deleteRow() ? repairs + 1 : -1;
     }
+    if (isMemberRow()) {
+        // A tie that went missing (or a value that never got one) is written again with the
+        // record's other membership rows of the set.
+        const int retied = file->repairMemberTies(recordID, typeID);
+        if (retied < 0) return -1;
+        repairs += retied;
+    }
     return repairs;
 }
 

@@ -1,5 +1,6 @@
 // Crash safety: a writer process changes a shared database (new records with short and long
-// values, edits, more values, links, deletions of values and of whole records) and, after each
+// values, edits, more values, links, joining and leaving a set, deletions of values and of whole
+// records) and, after each
 // operation has returned, appends what it changed to a journal. It is ended at a random moment
 // (SIGKILL) or at its Nth write, whole or cut in half; sometimes the maintenance that follows is
 // ended the same way. Then the database is opened with verify and maintained (check, in some
@@ -31,10 +32,11 @@
 
 namespace {
 
-constexpr uint32_t kSet = 1003;    // first field Name, which the writer never uses: members "?"
-constexpr uint32_t kShort = 1002;  // short values
-constexpr uint32_t kLong = 1004;   // values over several chunks
-constexpr uint32_t kLinks = 1005;  // links to other records' short values
+constexpr uint32_t kSet = 1003;      // first field Name, which the writer never uses: members "?"
+constexpr uint32_t kShort = 1002;    // short values
+constexpr uint32_t kLong = 1004;     // values over several chunks
+constexpr uint32_t kLinks = 1005;    // links to other records' short values
+constexpr uint32_t kTiedSet = 1006;  // first field Long: a member is tied to its long value
 constexpr uint32_t kFirstWritten = 1100;
 
 // One row of a record as the test compares it.
@@ -96,9 +98,10 @@ std::string writeStart(const TempDir& dir) {
     fx.counter(kFirstWritten);
     const uint32_t name = fx.field(1001, "Name");
     fx.field(kShort, "Short");
-    fx.field(kLong, "Long");
+    const uint32_t longName = fx.field(kLong, "Long");
     fx.field(kLinks, "Ref");
     fx.set(kSet, "People", {name});
+    fx.set(kTiedSet, "Readers", {longName});
     const std::string base = dir.file("db");
     EXPECT_TRUE(fx.write(base)) << fx.error;
     return base;
@@ -185,7 +188,7 @@ class Writer {
 bool Writer::step(int op) {
     std::vector<uint32_t> records;
     for (const auto& [r, state] : model_) records.push_back(r);
-    const uint32_t kind = records.size() < 3 ? 0 : pick(7);
+    const uint32_t kind = records.size() < 3 ? 0 : pick(8);
     if (kind == 0) {
         // A new record: a short and a long value and its membership.
         if (!file_.lock(false)) return false;
@@ -194,7 +197,7 @@ bool Writer::step(int op) {
         begin(op, {r});
         const std::string s = text(op, false), l = text(op, true);
         bool ok = addValue(file_, r, kShort, 1, s) && addValue(file_, r, kLong, 1, l) &&
-                  addValue(file_, r, kSet, ZTRec::kNoPosition, "?", 0x41);
+                  file_.addToSet(r, kSet, true);
         if (!file_.unlock() || !ok) return false;
         model_[r] = {
             {kShort, 1, false, s}, {kLong, 1, false, l}, {kSet, ZTRec::kNoPosition, false, "?"}};
@@ -217,6 +220,9 @@ bool Writer::step(int op) {
         const bool ok = rowAt(rec, r, type, position) && rec.writeValue(t.c_str());
         if (!file_.unlock() || !ok) return false;
         replace(r, type, position, Entry{type, position, false, t});
+        // A member of the tied set sees its long value's new text through its tie.
+        if (type == kLong && position == 1 && has(r, kTiedSet, ZTRec::kNoPosition))
+            replace(r, kTiedSet, ZTRec::kNoPosition, Entry{kTiedSet, ZTRec::kNoPosition, true, t});
         // The records linking to a short value see its new text.
         for (const auto& [from, target] : links_)
             if (type == kShort && target == std::make_pair(r, position))
@@ -271,15 +277,26 @@ bool Writer::step(int op) {
         commit(op, touched);
         return true;
     }
+    if (kind == 6) {
+        // Joins the tied set, or leaves it.
+        const bool join = !has(r, kTiedSet, ZTRec::kNoPosition);
+        begin(op, touched);
+        if (!file_.addToSet(r, kTiedSet, join)) return false;
+        if (join) {
+            std::string longText;
+            for (const Entry& e : model_[r])
+                if (e.type == kLong && e.position == 1) longText = e.text;
+            model_[r].insert({kTiedSet, ZTRec::kNoPosition, true, longText});
+        } else {
+            replace(r, kTiedSet, ZTRec::kNoPosition, std::nullopt);
+        }
+        commit(op, touched);
+        return true;
+    }
     // A whole record, when nothing links to it.
     if (linked(r)) return true;
     begin(op, touched);
-    if (!file_.lock(false)) return false;
-    ZTRec rec(&file_);
-    bool ok = true;
-    for (int left = 100; ok && left > 0 && rec.seek(r, 0, 0, nullptr) == 0; --left)
-        ok = rec.deleteRow();
-    if (!file_.unlock() || !ok) return false;
+    if (!file_.deleteRecord(r, nullptr)) return false;
     model_[r].clear();
     for (auto it = links_.begin(); it != links_.end();)
         it = it->first.first == r ? links_.erase(it) : std::next(it);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "assert_capture.h"
@@ -209,14 +210,40 @@ TEST(ZTMaintenanceTest, ThePackRemovesTrashAndDeadRecordsAndKeepsTheRest) {
     ASSERT_TRUE(before.sound()) << before.text();
     // 1006 belongs to no set, 1009 only to a trash set: neither is alive once the trash goes.
     const std::set<uint32_t> gone = {1006, 1007, 1008, 1009};
-    const MaintenanceResult done =
-        maintain(base, true, true, true, [](ZTFile* f, uint32_t r) { return deleteRowsOf(f, r); });
+    const MaintenanceResult done = maintain(base, true, true, true);  // the engine's delete
     EXPECT_TRUE(done.started);
     EXPECT_FALSE(done.failed);
     const dbcheck::Report after = dbcheck::checkDatabase(base);
     EXPECT_TRUE(after.sound()) << after.text();
     EXPECT_EQ(liveRows(after, {}), liveRows(before, gone));
     for (const dbcheck::StoredRow& r : after.rows) EXPECT_FALSE(r.deleted) << "packed away";
+}
+
+TEST(ZTMaintenanceTest, TheCheckGivesDuplicateSetAndFieldNamesSuffixes) {
+    DateOrderPin pin(false);
+    TempDir dir;
+    dbcheck::Sound sound;
+    sound.fx.set(1007, "people", {sound.townField});
+    sound.fx.field(1008, "TOWN");
+    const std::string base = dir.file("db");
+    ASSERT_TRUE(sound.fx.write(base)) << sound.fx.error;
+    const MaintenanceResult done = maintain(base, false, true, false);
+    EXPECT_TRUE(done.started);
+    EXPECT_FALSE(done.failed);
+    ZTFile file(base.c_str());
+    ASSERT_EQ(file.open(3, false), 3u);
+    for (const auto& [type, first, second] : {std::tuple{ZTFile::kSetNameType, 1003u, 1007u},
+                                              std::tuple{ZTFile::kFieldNameType, 1002u, 1008u}}) {
+        ZTStr a, b;
+        ASSERT_TRUE(file.getName(type, first, &a));
+        ASSERT_TRUE(file.getName(type, second, &b));
+        a.fold(nullptr);
+        b.fold(nullptr);
+        EXPECT_FALSE(a.equals(b.text)) << a.text << " and " << b.text;
+    }
+    file.close();
+    const dbcheck::Report after = dbcheck::checkDatabase(base);
+    EXPECT_TRUE(after.sound()) << after.text();
 }
 
 TEST(ZTMaintenanceTest, APurgeWhoseDeleteFailsEndsWithAnError) {
