@@ -50,6 +50,9 @@ int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
     if (got < node4size || tag4trusted(t)) return got;
     uint8_t again[node4size];
     for (int read = 0; read < kSteadyReads; read++) {
+        // Two reads of a mix agree while the writer is held up halfway (preempted, say):
+        // the next read comes after any write in progress has ended.
+        file4awaitWrite(file, offset);
         const int32_t rc = file4readLow(file, offset, again, node4size);
         if (rc < node4size) return rc;
         if (std::memcmp(again, data, node4size) == 0) return node4size;
