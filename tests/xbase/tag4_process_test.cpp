@@ -1,17 +1,22 @@
 // A writer process changes a tag under the index lock in bursts while this process reads it
 // without the lock: the reader never sees keys out of order, never returns an entry that
 // never existed, and every walk and seek ends.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "child_process.h"
 #include "tree_file.h"
 #include "xbase/file/file4.h"
 #include "xbase/index/index4header.h"
+#include "xbase/index/node4.h"
 #include "xbase/table/env4release.h"
 
 namespace {
@@ -154,6 +159,81 @@ TEST(TagProcesses, UnlockedReaderSeesOrderedExistingEntriesWhileAWriterWorks) {
     // The writer left a sound file.
     f.reopen();
     EXPECT_EQ(problemsOf(f.check()), "");
+}
+
+// A key that states its record number, so that any mix of two entries shows.
+std::string serialKey(uint32_t record) {
+    return padKey("R" + std::to_string(record), kKeyLength);
+}
+
+// A whole index file whose tag K holds, in its one leaf, the serial keys of `count`
+// records from `first` on.
+std::string oneLeafFile(uint32_t first, uint32_t count) {
+    TreeFile f(tagK(), 1000000, 0);
+    EXPECT_EQ(index4lock(f.file, 1), 0);
+    for (uint32_t r = first; r < first + count; r++)
+        EXPECT_EQ(tag4addKey(f.tag("K"), serialKey(r).data(), int32_t(r), 0), 0);
+    EXPECT_EQ(index4unlock(f.file, 1), 0);
+    f.close();
+    return readWhole(f.path);
+}
+
+// A read that overlaps a write of the same node may return part of each version, and such
+// a mix can pass every check of the node. Here a thread keeps rewriting a tag's only leaf
+// with one of two versions that differ in their entries (near the node's start) and in the
+// first key's bytes (near its end), while this thread, without the lock, reads it afresh
+// and walks it again and again: every walk sees one version whole.
+TEST(TagProcesses, AnUnlockedReaderNeverSeesPartOfEachVersionOfANodeBeingWritten) {
+    const std::string a = oneLeafFile(10000, 40), b = oneLeafFile(20000, 40);
+    ASSERT_EQ(a.size(), b.size());
+    std::vector<size_t> differ;
+    for (size_t at = 0; at + node4size <= a.size(); at += node4size)
+        if (a.compare(at, node4size, b, at, node4size) != 0) differ.push_back(at);
+    ASSERT_EQ(differ.size(), 1u) << "the two files differ in their leaf alone";
+    const off_t leaf = off_t(differ[0]);
+
+    TreeFile f(tagK(), 1000000, 0);
+    f.close();
+    writeWhole(f.path, a);
+    f.open();
+    tag4file* tag = f.tag("K");
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> failedWrites{0};
+    std::thread writer([&] {
+        const int fd = ::open(f.path.c_str(), O_WRONLY);
+        if (fd < 0) {
+            failedWrites++;
+            return;
+        }
+        // Each version a few times over, so that most reads meet no change of version.
+        while (!stop)
+            for (const std::string* version : {&a, &b})
+                for (int i = 0; i < 8; i++)
+                    if (pwrite(fd, version->data() + leaf, node4size, leaf) != node4size)
+                        failedWrites++;
+        ::close(fd);
+    });
+    int mixed = 0, whole = 0, gaveUp = 0;
+    for (int round = 0; round < 4000; round++) {
+        ASSERT_EQ(index4fileForget(f.file), 0);
+        const std::vector<TreeEntry> seen = walk(tag);
+        if (f.env.errorCode < 0) {
+            gaveUp++;
+            error4setCode(&f.env, 0);
+            continue;
+        }
+        bool sound = seen.size() == 40;
+        for (const TreeEntry& e : seen)
+            sound = sound && e.first == serialKey(e.second) &&
+                    e.second / 10000 == seen[0].second / 10000;
+        (sound ? whole : mixed)++;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(failedWrites, 0);
+    EXPECT_EQ(mixed, 0) << whole << " whole, " << gaveUp << " gave up";
+    EXPECT_GT(whole, 0);
 }
 
 // A shared index file read and written through the block buffer, write-behind on.

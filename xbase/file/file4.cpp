@@ -315,6 +315,12 @@ int32_t file4close(file4* f) {
     return env->errorCode < 0 ? -1 : 0;
 }
 
+void file4awaitWrite(file4* f, int32_t pos) {
+    // A search for data takes the file's inode lock, which a write holds while it copies
+    // its bytes in (ext4, btrfs, tmpfs); the answer itself is of no use here.
+    if (f != nullptr && f->fd >= 0) (void)lseek(f->fd, off_t{pos}, SEEK_DATA);
+}
+
 int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n) {
     if (f == nullptr || buffer == nullptr || pos < 0 || n < 0)
         return error4raise(f == nullptr ? nullptr : f->env, e4parmNull, E4LOC(90650));

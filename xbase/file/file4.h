@@ -92,6 +92,9 @@ bool file4isOpen(const file4* f);
 // Reads from disk, past the buffer: bytes read (short at the end), -1 while an
 // error is pending, or the error.
 [[nodiscard]] int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n);
+// Waits, where the file system lets a reader do so, until a write to the file that another
+// process or thread has in progress ends.
+void file4awaitWrite(file4* f, int32_t pos);
 // Reads through the buffer when the file uses it.
 [[nodiscard]] int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n);
 // As file4read, but fewer than n bytes is -70.

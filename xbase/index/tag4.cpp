@@ -35,6 +35,32 @@ void sleepBeforeRetry(int attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Reads of one node, past the first, that an unlocked reader makes for two that agree.
+constexpr int kSteadyReads = 4;
+
+// Reads the node at `offset`: node4size, fewer bytes (suspect), or an error. A process
+// without the index lock may read a node while another process writes the same bytes, and
+// a read that overlaps a write may return part of each version: entries of one with key
+// bytes of the other, which can pass every check and decode into keys no one wrote. Such
+// a reader reads the node again from the disk until two reads agree; one that keeps
+// changing is suspect. A reader holding the lock, or of an unshared file, reads once.
+int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
+    file4* file = &t->indexFile->file;
+    const int32_t got = file4read(file, offset, data, node4size);
+    if (got < node4size || tag4trusted(t)) return got;
+    uint8_t again[node4size];
+    for (int read = 0; read < kSteadyReads; read++) {
+        // Two reads of a mix agree while the writer is held up halfway (preempted, say):
+        // the next read comes after any write in progress has ended.
+        file4awaitWrite(file, offset);
+        const int32_t rc = file4readLow(file, offset, again, node4size);
+        if (rc < node4size) return rc;
+        if (std::memcmp(again, data, node4size) == 0) return node4size;
+        std::memcpy(data, again, node4size);
+    }
+    return 0;
+}
+
 bool validChild(uint32_t offset) {
     return offset >= uint32_t(tag4headerSize) && offset % node4size == 0 &&
            offset <= uint32_t(INT32_MAX) - node4size;
@@ -587,7 +613,7 @@ int32_t tag4blockGet(tag4file* t, int32_t offset, bool fresh, block4** out, bool
         std::memset(b->data, 0, node4size);
         b->changed = 1;
     } else {
-        const int32_t got = file4read(&t->indexFile->file, offset, b->data, node4size);
+        const int32_t got = readNode(t, offset, b->data);
         if (got < 0) return got;
         if (got < node4size || checkNode(t, b->data) != 0) return tag4suspect;
         b->changed = 0;
