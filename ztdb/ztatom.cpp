@@ -419,8 +419,11 @@ int ZTAtom::findNextValue(const ZTAtom* source, int step, bool follow) {
     // The walk goes on from the row it stood on (a followed link's own row): the check finds
     // the row reached, the walk keeps its place.
     const ZTAtom walked(*this);
-    if (reposition(true) != 0) return done(-1);
-    ZTFileAtom::copyFrom(walked);
+    // Finding the row again costs a seek; a row nobody wrote since it was read is still there.
+    if (!rowUnchanged()) {
+        if (reposition(true) != 0) return done(-1);
+        ZTFileAtom::copyFrom(walked);
+    }
     const uint32_t fieldID = typeID;
     if (step == 0) {
         if (accept(false, false, 1) == 0) return 0;

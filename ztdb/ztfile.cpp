@@ -268,6 +268,7 @@ void ZTFile::closeTables() {
     dictTag_ = nullptr;
     rowBuffer_ = dictBuffer_ = nullptr;
     rowsChanged_ = dictionaryChanged_ = false;
+    ++localChanges_;
     fileLocked_ = 0;
     complLocked_ = false;
     fastNet_ = 0;

@@ -194,7 +194,16 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool lockDictionary();
     void setLockWaitHook(ZTLockWaitHook hook, void* context);
     int32_t getLockDepth() const { return fileLocked_; }
-    void markRowsChanged() { rowsChanged_ = true; }
+    void markRowsChanged() {
+        rowsChanged_ = true;
+        ++localChanges_;
+    }
+    // Moves with every counted lock this process takes and every row it writes or reopens:
+    // a row read since it last moved may have gone only through another process's write.
+    uint64_t localChanges() const { return localChanges_; }
+    // True when no other process changed the row index since this process last read its change
+    // counter (one read of the counter; always true when nobody else can write).
+    bool rowIndexUnchanged();
     void markDictionaryChanged() { dictionaryChanged_ = true; }
 
     // The row cursor's state (ztrec.h): the result of the last row operation (-1 failed), and
@@ -419,6 +428,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool rowsChanged_ = false;
     bool dictionaryChanged_ = false;
     int32_t fileLocked_ = 0;
+    uint64_t localChanges_ = 0;
     bool complLocked_ = false;
     int32_t fastNet_ = 0;
     int32_t readRestarts_ = 0;

@@ -41,6 +41,7 @@ bool ZTFile::lockRetry(table4* table, bool noWait) {
 
 bool ZTFile::lock(bool noWait) {
     if (!ZT_ASSERT(isUsable())) return false;
+    ++localChanges_;
     if (isExclusive()) return true;
     if (fileLocked_ == 0) {
         if (!lockRetry(rowTable_, noWait)) return false;
@@ -148,6 +149,13 @@ void ZTFile::beginRead() {
 // The change counters of both indexes as this process last read them. The library reads them
 // at every seek of a reader without the lock and renews its view of an index that moved, but
 // not the data files' blocks this process holds.
+bool ZTFile::rowIndexUnchanged() {
+    if (!isUsable()) return false;
+    const int32_t rc = index4versionCheck(rowIndex_->indexFile, 0);
+    if (rc < 0) takeError();
+    return rc == 0;
+}
+
 uint64_t ZTFile::seenChanges() const {
     if (!isUsable() || isExclusive() || fileLocked_ != 0) return 0;
     return uint64_t(rowIndex_->indexFile->versionOld) << 32 | dictIndex_->indexFile->versionOld;

@@ -71,8 +71,30 @@ void ZTRec::unpack() {
 }
 
 // unpack, noting the entry of the tag (1 ZTW1, 2 ZTW2) the row was reached through.
+ZTRec::ReadStamp ZTRec::stampNow() const {
+    ReadStamp s;
+    s.row = rowNumber_;
+    s.recordID = recordID;
+    s.typeID = typeID;
+    s.position = position;
+    s.valueID = valueID;
+    s.flags = flags;
+    s.seen = file->seenChanges();
+    s.local = file->localChanges();
+    return s;
+}
+
+// The row this cursor stands on is there as it was read: nothing was written since, by this
+// process or (as the row index's change counter shows) by another.
+bool ZTRec::rowUnchanged() {
+    if (!isValid() || rowNumber_ < 1 || readFailed_) return false;
+    const ReadStamp now = stampNow();
+    return now == stamp_ && file->rowIndexUnchanged() && file->seenChanges() == stamp_.seen;
+}
+
 void ZTRec::unpackAt(int tagNo) {
     unpack();
+    stamp_ = stampNow();
     Entry& e = entries_[tagNo - 1];
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
     const uint8_t* key = tag4key(tf);
@@ -124,6 +146,7 @@ void ZTRec::copyFrom(const ZTRec& other) {
     readFailed_ = other.readFailed_;
     entries_[0] = other.entries_[0];
     entries_[1] = other.entries_[1];
+    stamp_ = other.stamp_;
 }
 
 const char* ZTRec::rowKey() const {

@@ -272,6 +272,9 @@ class ZTRec {
     // Whether a read of this cursor failed on an error (not at an end) since init.
     bool readFailed() const { return readFailed_; }
     void noteReadFailure() { readFailed_ = true; }
+    // The row stood on is there as it was read: nothing was written since, by this process
+    // or (one read of the row index's change counter) by another. False when unsure.
+    bool rowUnchanged();
     bool lock(bool noWait) { return ZT_ASSERT(isValid()) && file->lock(noWait); }
     bool unlock() { return ZT_ASSERT(isValid()) && file->unlock(); }
 
@@ -323,6 +326,17 @@ class ZTRec {
         char key[256];
     };
     Entry entries_[2];
+    // The row last unpacked and the database's state when it was read: while neither moved,
+    // the row is still there as read.
+    struct ReadStamp {
+        int32_t row = 0;
+        uint32_t recordID = 0, typeID = 0, position = 0, valueID = 0;
+        uint8_t flags = 0;
+        uint64_t seen = 0, local = 0;
+        bool operator==(const ReadStamp&) const = default;
+    };
+    ReadStamp stamp_;
+    ReadStamp stampNow() const;
 };
 
 // The cursor with its value text.

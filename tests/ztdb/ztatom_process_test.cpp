@@ -95,4 +95,53 @@ TEST(AtomProcesses, ValueOrderWalksWhileAnotherProcessWrites) {
     EXPECT_TRUE(report.sound()) << report.text();
 }
 
+// A walk goes on from the row it stands on only while that row is there: emptied by another
+// cursor of this process or by another process, the next step ends the walk; a write
+// elsewhere leaves the walk going.
+TEST(AtomProcesses, AWalkStepChecksItsRowAfterAnyWrite) {
+    DateOrderPin pin(false);
+    signal(SIGPIPE, SIG_IGN);
+    struct Case {
+        const char* name;
+        bool otherProcess;
+        uint32_t field;  // the field the write empties
+        int next;        // the step after it
+    };
+    const Case cases[] = {
+        {"this process, the row", false, kField, -1},
+        {"this process, elsewhere", false, kField + 1, 0},
+        {"another process, the row", true, kField, -1},
+        {"another process, elsewhere", true, kField + 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NewDatabase db(3, false);
+        {
+            ZTAtom w(&db.file, 0);
+            for (uint32_t n = 0; n < 4; ++n)
+                for (uint32_t f : {kField, kField + 1})
+                    ASSERT_EQ(w.write(1001 + n, f, 1, valueText(n).c_str(), 0, true), 2);
+        }
+        ZTAtom a(&db.file, 0);
+        ASSERT_EQ(a.findValue(kField, "", false, false, false, 0), 0);
+        ASSERT_EQ(a.findNextValue(&a, 1, false), 0);
+        const uint32_t target = a.recordID;
+        if (c.otherProcess) {
+            Child child([&](int, int out) {
+                ZTFile mine(db.base.c_str());
+                if (mine.open(3, false) != 3) _exit(2);
+                ZTAtom w(&mine, 0);
+                answer(out, w.write(target, c.field, 1, "") == ZTAtom::kWriteRemoved ? 'y' : 'n');
+                mine.close();
+            });
+            ASSERT_EQ(child.receive(), 'y');
+        } else {
+            ZTAtom w(&db.file, 0);
+            ASSERT_EQ(w.write(target, c.field, 1, ""), ZTAtom::kWriteRemoved);
+        }
+        EXPECT_EQ(a.findNextValue(&a, 1, false), c.next);
+        if (c.next == 0) EXPECT_NE(a.recordID, target);
+    }
+}
+
 }  // namespace

@@ -568,6 +568,7 @@ int32_t buffer4detach(file4* f, bool discard) {
             rc = file4tempToDisk(f);
             if (rc == 0 && f->len > 0 && ftruncate(f->fd, f->len) != 0)
                 rc = error4raiseText(f->env, e4lenSet, E4LOC(92502), f->name);
+            if (rc == 0) file4noteLength(f);
         }
         if (rc < 0) return rc;
     }

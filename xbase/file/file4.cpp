@@ -68,6 +68,10 @@ int32_t finishOpen(file4* f, env4* env, const char* name, int copyName) {
     f->onDisk = 1;
     f->len = -1;
     f->diskEnd = -1;
+    // Whatever made or changed the file before this handle: the first flush syncs it all.
+    f->unsynced = 1;
+    f->lengthUnsynced = 1;
+    f->syncedLength = -1;
     if (f->kind == 0) f->kind = file4kindOther;
     bool shared = f->accessMode == 0;
     f->readAhead = env->readAhead > 0 || (env->readAhead < 0 && (f->isReadOnly || !shared));
@@ -94,6 +98,7 @@ void resetRecord(file4* f, int8_t kind) {
     f->fd = -1;
     f->len = -1;
     f->diskEnd = -1;
+    f->syncedLength = -1;
     f->kind = kind;
 }
 
@@ -382,6 +387,7 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
         done += static_cast<int32_t>(put);
     }
     if (f->diskEnd >= 0) f->diskEnd = std::max(f->diskEnd, pos + done);
+    if (done > 0) file4noteWrite(f, int64_t{pos} + done);
     return done;
 }
 
@@ -428,6 +434,7 @@ int32_t file4setLength(file4* f, int32_t length) {
     }
     if (ftruncate(f->fd, length) != 0)
         return error4raiseText(f->env, e4lenSet, E4LOC(90688), f->name);
+    file4noteLength(f);
     if (f->diskEnd >= 0) f->diskEnd = length;
     return 0;
 }
@@ -441,8 +448,30 @@ int32_t file4flush(file4* f) {
         if (rc < 0) return rc;
     }
     if (!f->onDisk) return 0;  // a temporary file never needs to survive a crash
-    if (fsync(f->fd) != 0) return error4raiseText(f->env, e4bufFlush, E4LOC(90691), f->name);
+    // A file this handle left alone since its last sync has nothing of ours to sync. Bytes
+    // within the length last synced in full need only the data (fdatasync); a length that may
+    // have moved goes with the inode's other metadata (fsync).
+    if (!f->unsynced) return 0;
+    const bool full = f->lengthUnsynced || f->syncedLength < 0;
+    if ((full ? fsync(f->fd) : fdatasync(f->fd)) != 0)
+        return error4raiseText(f->env, e4bufFlush, E4LOC(90691), f->name);
+    f->unsynced = 0;
+    if (full) {
+        struct stat st {};
+        f->syncedLength = fstat(f->fd, &st) == 0 ? int64_t{st.st_size} : -1;
+        f->lengthUnsynced = 0;
+    }
     return 0;
+}
+
+void file4noteWrite(file4* f, int64_t end) {
+    f->unsynced = 1;
+    if (f->syncedLength < 0 || end > f->syncedLength) f->lengthUnsynced = 1;
+}
+
+void file4noteLength(file4* f) {
+    f->unsynced = 1;
+    f->lengthUnsynced = 1;
 }
 
 int32_t file4writeBack(file4* f) {

@@ -62,6 +62,9 @@ struct file4 {
     int32_t bufferChangedCount;  // of those, blocks changed since they were read or written
     uint64_t device;             // identity of the open file, for "already open" tests
     uint64_t inode;
+    int8_t unsynced;        // this handle wrote since its last sync (or has never synced)
+    int8_t lengthUnsynced;  // and the length may differ from what the last full sync stored
+    int64_t syncedLength;   // the length at the last full sync; -1 unknown
 };
 
 struct file4seqReader {
@@ -106,6 +109,10 @@ void file4awaitWrite(file4* f, int32_t pos);
 [[nodiscard]] int32_t file4length(file4* f);
 [[nodiscard]] int32_t file4setLength(file4* f, int32_t length);
 [[nodiscard]] int32_t file4flush(file4* f);
+// What the next flush must sync after a write that reached the disk up to `end`, or after the
+// length was set. Every write of the descriptor goes through these.
+void file4noteWrite(file4* f, int64_t end);
+void file4noteLength(file4* f);
 // Writes the file's changed blocks held by write-behind to disk, without asking
 // the device to keep them (as file4flush does): 0 or the error.
 [[nodiscard]] int32_t file4writeBack(file4* f);
