@@ -38,6 +38,7 @@ class TreeWriter {
         if (rc == node4noRoom) {
             if ((rc = finishLeaf()) != 0) return rc;
             leaf4view::format(levels_[0].node, node4leaf, widths_);
+            leafAttached_ = false;  // a new leaf, and the levels may have moved in memory
             rc = appendToLeaf(key, record, trail);
             if (rc == node4noRoom) rc = error4raise(tag_->env, e4info, E4LOC(92601));
         }
@@ -82,11 +83,17 @@ class TreeWriter {
         std::vector<int32_t> written;
     };
 
+    // One view stays on the filling leaf: it keeps the last key it appended, so each append
+    // compares with it directly instead of validating the leaf and rebuilding that key from
+    // the leaf's first entry (which made filling a leaf quadratic in its entries). It is
+    // attached again whenever the leaf was formatted anew.
     int32_t appendToLeaf(const uint8_t* key, uint32_t record, int trail) {
-        leaf4view leaf;
-        if (leaf.attach(levels_[0].node, tag_->keyLength, tag_->pad) != 0)
-            return error4raise(tag_->env, e4info, E4LOC(92602));
-        return leaf.append(key, record, trail);
+        if (!leafAttached_) {
+            if (leaf_.attach(levels_[0].node, tag_->keyLength, tag_->pad) != 0)
+                return error4raise(tag_->env, e4info, E4LOC(92602));
+            leafAttached_ = true;
+        }
+        return leaf_.append(key, record, trail);
     }
 
     // Adds the last key written, over `child`, to the branch filling at `level`: the
@@ -143,6 +150,8 @@ class TreeWriter {
     std::vector<Level> levels_;
     std::vector<uint8_t> lastKey_;
     uint32_t lastRecord_ = 0;
+    leaf4view leaf_;
+    bool leafAttached_ = false;
 };
 
 template <typename Each>
