@@ -140,7 +140,9 @@ TEST(AtomProcesses, AWalkStepChecksItsRowAfterAnyWrite) {
             ASSERT_EQ(w.write(target, c.field, 1, ""), ZTAtom::kWriteRemoved);
         }
         EXPECT_EQ(a.findNextValue(&a, 1, false), c.next);
-        if (c.next == 0) EXPECT_NE(a.recordID, target);
+        if (c.next == 0) {
+            EXPECT_NE(a.recordID, target);
+        }
     }
 }
 
