@@ -7,30 +7,16 @@
 
 #include "ztdb/ztatom.h"
 #include "ztrec_helpers.h"
+#include "ztvalue_helpers.h"
 
 namespace atomtest {
 
-struct Row {
-    uint32_t position;
-    uint8_t flags;
-    uint32_t value;
-    std::string text;
-};
-
 // The record's rows of the type in record order (membership rows too), with their texts.
-inline std::vector<Row> rowsOf(ZTFile& file, uint32_t record, uint32_t type) {
-    std::vector<Row> rows;
-    ZTRec rec(&file);
-    ZTStr text;
-    for (int r = rec.seek(record, type, 0, ""); r == 0 && rec.typeID == type; r = rec.skip(1)) {
-        if (!rec.readChain(rec.valueID, &text)) text.clear();
-        rows.push_back({rec.position, rec.flags, rec.valueID, text.text});
-    }
-    return rows;
-}
+using Row = ::StoredValue;
+using ::rowsOf;
 
 // The texts of the record's own values of the type (membership rows left out), by position.
-inline std::vector<std::string> textsOf(ZTFile& file, uint32_t record, uint32_t type) {
+inline std::vector<std::string> ownTextsOf(ZTFile& file, uint32_t record, uint32_t type) {
     std::vector<std::string> texts;
     for (const Row& r : rowsOf(file, record, type))
         if (!(r.flags & ZTRec::kFlagMember)) texts.push_back(r.text);

@@ -64,7 +64,7 @@ struct Model {
             byPosition.erase(q);
         }
     }
-    std::vector<std::string> textsOf(uint32_t record, uint32_t field) const {
+    std::vector<std::string> ownTextsOf(uint32_t record, uint32_t field) const {
         std::vector<std::string> out;
         auto it = values.find({record, field});
         if (it != values.end())
@@ -76,7 +76,7 @@ struct Model {
         auto it = members.find(set);
         if (it == members.end()) return out;
         for (uint32_t r : it->second) {
-            std::vector<std::string> tied = textsOf(r, firstField.at(set));
+            std::vector<std::string> tied = ownTextsOf(r, firstField.at(set));
             if (tied.empty()) out.insert({r, "?"});
             for (const std::string& t : tied) out.insert({r, t});
         }
@@ -284,7 +284,7 @@ class AtomModel {
             for (int x = a.find(r, f, 0, "", nullptr, false); x == 0 && got.size() < 100;
                  x = a.findNext(&a, 1, nullptr, false))
                 got.push_back(a.value.text);
-            EXPECT_EQ(got, model_.textsOf(r, f)) << "record " << r << " field " << f;
+            EXPECT_EQ(got, model_.ownTextsOf(r, f)) << "record " << r << " field " << f;
         }
     }
     void expectDisplayOrder(uint32_t r) {
@@ -295,7 +295,7 @@ class AtomModel {
         structure.setFixedCount(0);
         std::vector<std::string> want;
         for (uint32_t f : {kFields[2], kFields[0], kFields[1], kFields[3]})
-            for (const std::string& t : model_.textsOf(r, f)) want.push_back(t);
+            for (const std::string& t : model_.ownTextsOf(r, f)) want.push_back(t);
         for (int direction : {1, -1}) {
             std::vector<std::string> got;
             ZTAtom a(&file_, 0);

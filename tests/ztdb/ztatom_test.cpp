@@ -37,10 +37,10 @@ TEST_F(AtomTest, WriteResults) {
     ZTAtom a(&file, 0);
     EXPECT_EQ(a.write(kR, kF, 1, "alpha"), ZTAtom::kWriteAdded);
     EXPECT_EQ(a.write(kR, kF, 1, "alpha"), ZTAtom::kWriteStored);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"alpha"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"alpha"}));
 
     EXPECT_EQ(a.write(kR, kF, 1, "beta"), ZTAtom::kWriteChanged);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"beta"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"beta"}));
     EXPECT_EQ(a.write(kR, kF, 2, "gamma", 0, true), ZTAtom::kWriteAdded);
 
     // The cursor's own value moves to a free position of its field.
@@ -50,20 +50,20 @@ TEST_F(AtomTest, WriteResults) {
     ASSERT_EQ(a.write(kR, kF, 1, "beta"), ZTAtom::kWriteChanged);
     // A position that holds a value is written over: positions stay unique.
     ASSERT_EQ(a.write(kR, kF, 2, "beta"), ZTAtom::kWriteChanged);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"beta", "beta"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"beta", "beta"}));
     ASSERT_EQ(a.write(kR, kF, 2, "gamma"), ZTAtom::kWriteChanged);
     // A cursor that is not on the row still writes over the value at the position.
     ZTAtom other(&file, 0);
     EXPECT_EQ(other.write(kR, kF, 1, "delta"), ZTAtom::kWriteChanged);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"delta", "gamma"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"delta", "gamma"}));
 
     EXPECT_EQ(a.write(kR, kF, 1, ""), ZTAtom::kWriteRemoved);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"gamma"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"gamma"}));
 
     EXPECT_EQ(a.write(0, kF, 1, "new record"), ZTAtom::kWriteCreated);
     EXPECT_GE(a.recordID, 1001u);
     EXPECT_NE(a.recordID, kR);
-    EXPECT_EQ(textsOf(file, a.recordID, kF), (std::vector<std::string>{"new record"}));
+    EXPECT_EQ(ownTextsOf(file, a.recordID, kF), (std::vector<std::string>{"new record"}));
 
     dbcheck::Report report = db.check();
     EXPECT_TRUE(report.sound()) << report.text();
@@ -108,11 +108,11 @@ TEST_F(AtomTest, AnEmptyWriteRemovesOnlyTheTarget) {
     EXPECT_EQ(a.write(kR + 2, kF, 1, ""), ZTAtom::kWriteRemoved);
     EXPECT_EQ(a.write(kR, kF, 2, ""), ZTAtom::kWriteRemoved);
     EXPECT_EQ(a.write(kR + 1, kF + 1, 1, ""), ZTAtom::kWriteRemoved);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"keep me"}));
-    EXPECT_EQ(textsOf(file, kR + 1, kF), (std::vector<std::string>{"and me"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"keep me"}));
+    EXPECT_EQ(ownTextsOf(file, kR + 1, kF), (std::vector<std::string>{"and me"}));
     // Another record's value is written as its own, the cursor's row left alone.
     EXPECT_EQ(a.write(kR + 1, kF, 2, "more"), ZTAtom::kWriteAdded);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{"keep me"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{"keep me"}));
 }
 
 TEST_F(AtomTest, BadWritesChangeNothing) {
@@ -136,7 +136,7 @@ TEST_F(AtomTest, OddValuesAreStoredAsGiven) {
     const std::string big(100000, 'q');
     ASSERT_EQ(a.write(kR, kF, 1, high.c_str()), 2);
     ASSERT_EQ(a.write(kR, kF, 2, big.c_str(), 0, true), 2);
-    EXPECT_EQ(textsOf(file, kR, kF), (std::vector<std::string>{high, big}));
+    EXPECT_EQ(ownTextsOf(file, kR, kF), (std::vector<std::string>{high, big}));
     ASSERT_EQ(a.find(kR, kF, 2, "", nullptr, false), 0);
     EXPECT_EQ(std::string(a.value.text), big);
     dbcheck::Report report = db.check();
@@ -162,7 +162,7 @@ TEST_F(AtomTest, SharedValuesAreLinkRows) {
     EXPECT_EQ(rowsOf(file, kR + 1, kF + 1).size(), 1u);
     // Editing the owner's text shows through the link.
     ASSERT_EQ(a.write(kR, kF, 1, "renamed"), ZTAtom::kWriteChanged);
-    EXPECT_EQ(textsOf(file, kR + 1, kF + 1), (std::vector<std::string>{"renamed"}));
+    EXPECT_EQ(ownTextsOf(file, kR + 1, kF + 1), (std::vector<std::string>{"renamed"}));
     dbcheck::Report report = db.check();
     EXPECT_TRUE(report.sound()) << report.text();
 }
@@ -465,7 +465,7 @@ TEST_F(AtomTest, FindOrAddFieldName) {
     EXPECT_EQ(id, colour);
     EXPECT_EQ(a.findOrAddFieldName(colour, "Color", &id), 4);
     EXPECT_EQ(id, colour);
-    EXPECT_EQ(textsOf(file, colour, 1), (std::vector<std::string>{"Color"}));
+    EXPECT_EQ(ownTextsOf(file, colour, 1), (std::vector<std::string>{"Color"}));
 }
 
 // ---- binary values ----

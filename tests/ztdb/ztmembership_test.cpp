@@ -120,7 +120,7 @@ TEST_F(MembershipTest, ANewFirstFieldReTiesEveryMember) {
     EXPECT_TRUE(membersInOrder(file, kPeople).empty());
     ZTArray<unsigned long> sets;
     EXPECT_EQ(file.getRecordSets(kR, &sets), 0u);
-    EXPECT_EQ(textsOf(file, kR, kName), (std::vector<std::string>{"n0"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kName), (std::vector<std::string>{"n0"}));
 }
 
 TEST_F(MembershipTest, SavingAFieldListReTiesThroughTheSet) {
@@ -162,7 +162,7 @@ TEST_F(MembershipTest, LeavingSets) {
     ASSERT_TRUE(file.addToSet(kR, kPeople, true));
     ASSERT_TRUE(file.removeFromAllSets(kR, &info));
     EXPECT_EQ(file.getRecordSets(kR, &sets), 0u);
-    EXPECT_EQ(textsOf(file, kR, kName), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(ownTextsOf(file, kR, kName), (std::vector<std::string>{"a"}));
     // Leaving works for a set without fields too.
     ASSERT_TRUE(file.addToSet(kR, kEmpty, false));
     expectSound();
@@ -192,8 +192,8 @@ TEST_F(MembershipTest, AValueThatGoesTakesTheLinksAndTiesOfOthersAlong) {
     for (uint32_t r : {kR, kR + 1, kR + 2}) ASSERT_TRUE(file.addToSet(r, kPeople, true));
     EXPECT_EQ(membersInOrder(file, kPeople).size(), 4u);
     ASSERT_EQ(put(kR, kName, 1, ""), 0);
-    EXPECT_TRUE(textsOf(file, kR + 1, kName).empty());
-    EXPECT_EQ(textsOf(file, kR + 2, kName), (std::vector<std::string>{"Bo"}));
+    EXPECT_TRUE(ownTextsOf(file, kR + 1, kName).empty());
+    EXPECT_EQ(ownTextsOf(file, kR + 2, kName), (std::vector<std::string>{"Bo"}));
     EXPECT_EQ(membersInOrder(file, kPeople), (Members{{kR, "?"}, {kR + 1, "?"}, {kR + 2, "Bo"}}));
     expectSound();
 }

@@ -131,9 +131,9 @@ TEST(RecordEdit, ChangesRemovalsAndInsertsAreStoredAndAnnounced) {
     EXPECT_EQ(r.write(&ri), 1);
     EXPECT_EQ(r.getLastResult() & ZTRecord::kResultStored, ZTRecord::kResultStored);
     EXPECT_FALSE(r.isModified());
-    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kTown), (Texts{"Bergen"}));
-    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kNotes), (Texts{"before b", "b"}));
-    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kTags), (Texts{"t1", "t2", "t3"}));
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, kAnn, kTown), (Texts{"Bergen"}));
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, kAnn, kNotes), (Texts{"before b", "b"}));
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, kAnn, kTags), (Texts{"t1", "t2", "t3"}));
     EXPECT_EQ(atomtest::positionsOf(db.file, kAnn, kTags), (std::vector<uint32_t>{1, 2, 3}));
     EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kTown), ZTRefreshItem::kChanged);
     EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kTags), ZTRefreshItem::kAdded);
@@ -153,7 +153,7 @@ TEST(RecordEdit, RemovingAStoredValueDeletesItsRowAndAnnouncesIt) {
     ASSERT_TRUE(r.removeValue(3));  // Notes "b"
     ZTRefreshInfo ri;
     EXPECT_EQ(r.write(&ri), 1);
-    EXPECT_EQ(atomtest::textsOf(db.file, kAnn, kNotes), (Texts{"a"}));
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, kAnn, kNotes), (Texts{"a"}));
     EXPECT_EQ(noticeFlags(ri, db.file, kAnn, kNotes), ZTRefreshItem::kRemoved);
     expectSound(db);
 }
@@ -204,8 +204,8 @@ TEST(RecordNew, PlaceholdersAloneStoreNothingOneValueMakesAMember) {
     const uint32_t bob = r.getRecordNumber();
     EXPECT_GE(bob, 1001u);
     EXPECT_NE(r.getLastResult() & ZTRecord::kResultNewStored, 0);
-    EXPECT_EQ(atomtest::textsOf(db.file, bob, kName), (Texts{"Bob"}));
-    EXPECT_TRUE(atomtest::textsOf(db.file, bob, kTown).empty());  // the empty placeholder
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, bob, kName), (Texts{"Bob"}));
+    EXPECT_TRUE(atomtest::ownTextsOf(db.file, bob, kTown).empty());  // the empty placeholder
     ZTArray<unsigned long> sets;
     db.file.getRecordSets(bob, &sets);
     EXPECT_GE(sets.find(kPeople), 0);
@@ -269,7 +269,7 @@ TEST(RecordViewLimit, AViewShows500AndItsWriteBackKeepsEveryStoredValue) {
     ASSERT_STREQ(view.getText(3), "n2");
     ASSERT_TRUE(view.setText(3, "edited"));
     EXPECT_EQ(view.write(nullptr), 1);
-    Texts notes = atomtest::textsOf(db.file, LongRecord::kLong, kNotes);
+    Texts notes = atomtest::ownTextsOf(db.file, LongRecord::kLong, kNotes);
     ASSERT_EQ(notes.size(), LongRecord::kCount - 1);
     EXPECT_EQ(notes[1], "edited");
     EXPECT_EQ(notes.back(), "n1199");
@@ -280,7 +280,7 @@ TEST(RecordViewLimit, AViewShows500AndItsWriteBackKeepsEveryStoredValue) {
     ASSERT_EQ(at, 3);
     ASSERT_TRUE(view.setText(3, "inserted"));
     EXPECT_EQ(view.write(nullptr), 1);
-    notes = atomtest::textsOf(db.file, LongRecord::kLong, kNotes);
+    notes = atomtest::ownTextsOf(db.file, LongRecord::kLong, kNotes);
     ASSERT_EQ(notes.size(), LongRecord::kCount);
     EXPECT_EQ(notes[1], "inserted");
     EXPECT_EQ(notes[2], "edited");
@@ -304,9 +304,9 @@ TEST(RecordViewLimit, ANewCopyStoresEveryValue) {
     const uint32_t made = copy.getRecordNumber();
     ASSERT_NE(made, 0u);
     ASSERT_NE(made, LongRecord::kLong);
-    EXPECT_EQ(atomtest::textsOf(db.file, made, kNotes),
-              atomtest::textsOf(db.file, LongRecord::kLong, kNotes));
-    EXPECT_EQ(atomtest::textsOf(db.file, made, kName), (Texts{"Long"}));
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, made, kNotes),
+              atomtest::ownTextsOf(db.file, LongRecord::kLong, kNotes));
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, made, kName), (Texts{"Long"}));
     EXPECT_EQ(view.getValueCount(), ZTRecord::kViewLimit);  // the view stays a view
 }
 
