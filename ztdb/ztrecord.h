@@ -386,19 +386,19 @@ class ZTRecord : public ZTRefreshedBaseClass {
     // Back values noted during write back, made or dropped once the lock is released.
     struct PendingBackLink {
         bool drop = false;
-        uint32_t fileRef = 0;  // 'l': the other database
-        uint32_t record = 0;   // 'r': the other record
-        uint32_t typeID = 0;   // the back value's field
-        uint32_t thisFID = 0;  // this database in the other one (0: look it up)
-        uint32_t target = 0;   // drop: the 'x' record; make: the linked record
-        uint32_t appendNew = 0;
+        uint32_t fileRef = 0;          // 'l': the other database
+        uint32_t record = 0;           // 'r': the other record
+        uint32_t typeID = 0;           // the back value's field
+        uint32_t thisFID = 0;          // this database in the other one (0: look it up)
+        uint32_t target = 0;           // drop: the 'x' record; make: the linked record
         ZTAtomCache* value = nullptr;  // make: the value whose back link it is
     };
     int changeMembership(uint32_t setID, ZTRefreshInfo* ri, bool add);
     // Runs the noted back values; kResultBackLinkSkipped when one was skipped.
     int32_t writeBackPendingLinks(ZTRefreshInfo* ri);
     bool runBackLink(const PendingBackLink& p, ZTRefreshInfo* ri, ZTFileCache* registry);
-    PendingBackLink backLinkOf(ZTAtomCache* v);
+    // What to make for the value's external link, or with drop what to drop for its first-seen one.
+    PendingBackLink backLinkOf(ZTAtomCache* v, bool drop);
     std::vector<PendingBackLink> pendingBackLinks;
     int32_t backLinkResult = 0;
 };

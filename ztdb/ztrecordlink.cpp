@@ -175,6 +175,8 @@ ZTSubRecord* ZTRecord::linkTo(uint32_t i, uint32_t recID, uint32_t fieldID, uint
         const int at = sub->insertValue(kNoIndex, fieldID, 0);
         if (at < 0 || !sub->setText(uint32_t(at), text.text, false)) return nullptr;
         target = uint32_t(at);
+    } else if (sub->getTypeID(j) != fieldID) {
+        return nullptr;  // the record has no such value of the field
     }
     if (!linkToRecordValue(i, sub.get(), target, makeValue ? text.text : nullptr)) return nullptr;
     sub->setReadOnlyFields(1);
@@ -318,16 +320,24 @@ int ZTRecord::findBackLinkValue(uint32_t thisFID, uint32_t recordID) {
     return -1;
 }
 
-ZTRecord::PendingBackLink ZTRecord::backLinkOf(ZTAtomCache* v) {
+ZTRecord::PendingBackLink ZTRecord::backLinkOf(ZTAtomCache* v, bool drop) {
     PendingBackLink p;
+    p.drop = drop;
+    p.thisFID = v->thisFID;
+    if (drop) {
+        // The link as it was first seen, and the target its stored row names.
+        p.fileRef = v->firstExternalFile;
+        p.record = v->firstExternalRecord;
+        p.typeID = kBackValueField;
+        p.target = v->atom ? v->atom->linkRecord : 0;
+        return p;
+    }
     const char* text = v->getText();
     p.fileRef = tagOf(text, kFileTag);
     p.record = tagOf(text, kRecordTag);
     p.typeID = v->backLinkTypeID ? v->backLinkTypeID : kBackValueField;
-    p.thisFID = v->thisFID;
     if (v->isLink())
         p.target = v->linkedRecord ? v->linkedRecord->getRecordNumber() : v->linkRecordID;
-    p.appendNew = v->backLink;
     p.value = v;
     return p;
 }
@@ -336,17 +346,8 @@ void ZTRecord::writeBackOldLinks(ZTRefreshInfo*) {
     pendingBackLinks.clear();
     backLinkResult = 0;
     auto noteDrop = [this](ZTAtomCache* v) {
-        const uint32_t file = v->firstExternalFile;
-        if (file != 0 && file != ZTAtomCache::kNotNoted) {
-            PendingBackLink p;
-            p.drop = true;
-            p.fileRef = file;
-            p.record = v->firstExternalRecord;
-            p.typeID = kBackValueField;
-            p.thisFID = v->thisFID;
-            p.target = v->atom ? v->atom->linkRecord : 0;
-            pendingBackLinks.push_back(p);
-        }
+        if (v->firstExternalFile != 0 && v->firstExternalFile != ZTAtomCache::kNotNoted)
+            pendingBackLinks.push_back(backLinkOf(v, true));
         v->firstExternalFile = ZTAtomCache::kNotNoted;
         v->firstExternalRecord = ZTAtomCache::kNotNoted;
     };
@@ -364,7 +365,7 @@ void ZTRecord::writeBackNewLinks(ZTRefreshInfo*) {
     for (uint32_t k = 0; k < values.size; ++k) {
         ZTAtomCache* v = values[k];
         if ((v->backLink || v->isExternalLinkMoved()) && v->hasExternalLink())
-            pendingBackLinks.push_back(backLinkOf(v));
+            pendingBackLinks.push_back(backLinkOf(v, false));
     }
 }
 
@@ -385,7 +386,7 @@ void ZTRecord::updateBackLinks(ZTRefreshInfo* ri, ZTFileCache* registry) {
     for (uint32_t k = 0; k < values.size; ++k) {
         ZTAtomCache* v = values[k];
         if ((v->backLink || v->isExternalLinkMoved()) && v->hasExternalLink())
-            runBackLink(backLinkOf(v), ri, registry);
+            runBackLink(backLinkOf(v, false), ri, registry);
     }
 }
 
@@ -393,17 +394,8 @@ void ZTRecord::removeBackLinkOf(ZTAtomCache* value, ZTRefreshInfo* ri, ZTFileCac
     if (!registry) registry = fileCache;
     ZTFileCache* fc = registry;
     if (!ZT_ASSERT(fc) || !value) return;
-    const uint32_t file = value->firstExternalFile;
-    if (file != 0 && file != ZTAtomCache::kNotNoted) {
-        PendingBackLink p;
-        p.drop = true;
-        p.fileRef = file;
-        p.record = value->firstExternalRecord;
-        p.typeID = kBackValueField;
-        p.thisFID = value->thisFID;
-        p.target = value->atom ? value->atom->linkRecord : 0;
-        runBackLink(p, ri, registry);
-    }
+    if (value->firstExternalFile != 0 && value->firstExternalFile != ZTAtomCache::kNotNoted)
+        runBackLink(backLinkOf(value, true), ri, registry);
     value->firstExternalFile = ZTAtomCache::kNotNoted;
     value->firstExternalRecord = ZTAtomCache::kNotNoted;
 }
