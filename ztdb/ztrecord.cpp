@@ -916,7 +916,7 @@ int ZTRecord::writeBack(ZTRefreshInfo* ri, bool noBackLinks) {
     }
     if (!lock.release()) failed = true;
     // Back values in other records are written only now: never two databases' locks at once.
-    if (!noBackLinks) result |= writeBackPendingLinks(ri);
+    if (!noBackLinks && !failed) result |= writeBackPendingLinks(ri);
     if (ri) acceptRefresh(ri);
     if (failed) {
         // What could not be stored stays in the image as changed.

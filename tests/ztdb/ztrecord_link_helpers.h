@@ -47,6 +47,13 @@ struct TwoDatabases {
         text.setTag('e', "ZT");
         addValue(in, kRef, 33, 1, text.text);
     }
+    // The text of the database's reference (null: the reference is removed).
+    static void rewriteReference(ZTFile& in, const char* text) {
+        ZTRecord ref(&in, nullptr, nullptr, nullptr);
+        ref.read(kRef);
+        EXPECT_TRUE(text ? ref.setText(0, text) : ref.removeValue(0));
+        EXPECT_EQ(ref.write(nullptr), 1);
+    }
     // The back values (field 35) of B's record.
     std::vector<std::string> backValues(uint32_t record) { return textsOf(b, record, 35); }
     // R's first value of Tags, made when missing.

@@ -415,35 +415,23 @@ TEST(RecordBackValues, AnUnreachableDatabaseIsSkippedAndTheRecordStored) {
                 why = ZTRecord::kBackLinkNoDatabase;
                 break;
             }
-            case kNoReference: {
-                ZTRecord ref(&db.b, nullptr, nullptr, nullptr);
-                ref.read(TwoDatabases::kRef);
-                ASSERT_TRUE(ref.removeValue(0));
-                ASSERT_EQ(ref.write(nullptr), 1);
+            case kNoReference:
+                TwoDatabases::rewriteReference(db.b, nullptr);
                 why = ZTRecord::kBackLinkUnknown;
                 break;
-            }
             case kNoRecord:
                 target = 1999;
                 why = ZTRecord::kBackLinkNoRecord;
                 break;
-            case kOldPathAndCase: {
+            case kOldPathAndCase:
                 // An old reference: a Windows path in other letters, found by its file name in
                 // this database's folder, and left as it is.
-                ZTRecord ref(&db.a, nullptr, nullptr, nullptr);
-                ref.read(TwoDatabases::kRef);
-                ASSERT_TRUE(ref.setText(0, "C:\\DATA\\BETA.ZT"));
-                ASSERT_EQ(ref.write(nullptr), 1);
+                TwoDatabases::rewriteReference(db.a, "C:\\DATA\\BETA.ZT");
                 break;
-            }
-            case kOldPathBack: {
+            case kOldPathBack:
                 // B knows A by an old reference only: that is the reference its back value names.
-                ZTRecord ref(&db.b, nullptr, nullptr, nullptr);
-                ref.read(TwoDatabases::kRef);
-                ASSERT_TRUE(ref.setText(0, "d:\\old\\Alpha"));
-                ASSERT_EQ(ref.write(nullptr), 1);
+                TwoDatabases::rewriteReference(db.b, "d:\\old\\Alpha");
                 break;
-            }
         }
         ZTRecord r(&db.a, nullptr, nullptr, nullptr);
         r.read(TwoDatabases::kR);
