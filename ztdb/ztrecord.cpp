@@ -979,7 +979,6 @@ int ZTRecord::refresh(ZTRefreshInfo* ri, void* arg) {
 
 // ---- hooks the link operations and stamps fill ----
 
-void ZTRecord::writeBackStamps(bool) {}
 
 uint32_t ZTRecord::linkedFieldOf(const ZTAtomCache* v) const {
     if (v->atom && v->atom->linkField != 0) return v->atom->linkField;
