@@ -201,6 +201,26 @@ TEST(RecordLinks, LinkToValueTakesThatValueOfItsRun) {
     expectSound(db);
 }
 
+TEST(RecordLinks, ANewTargetValueIsMadeInTheLinkedRecord) {
+    LinkedPlace db;
+    ZTRecord ann(&db.file, nullptr, nullptr, nullptr);
+    ann.read(kAnn);
+    const uint32_t i = uint32_t(ann.indexOf(kNotes, 0));
+    ZTSubRecord* sub = ann.linkTo(i, LinkedPlace::kPlace, kZone, 0, true);
+    ASSERT_NE(sub, nullptr);
+    EXPECT_EQ(ann.getLinkedRecord(i), sub);
+    EXPECT_STREQ(ann.getText(i), "a");
+    ASSERT_EQ(ann.write(nullptr), 1);
+    EXPECT_EQ(atomtest::ownTextsOf(db.file, LinkedPlace::kPlace, kZone),
+              std::vector<std::string>{"a"});
+    const auto rows = rowsOf(db.file, kAnn, kNotes);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].value, rowsOf(db.file, LinkedPlace::kPlace, kZone)[0].value);
+    EXPECT_NE(rows[0].flags & ZTAtomCache::kLinkFlag, 0);
+    EXPECT_EQ(rows[1].text, "b");
+    expectSound(db);
+}
+
 TEST(RecordLinks, ErrorCodesOfTheLinkOperations) {
     LinkedPlace db;
     ZTRecord r(&db.file, nullptr, nullptr, nullptr);
