@@ -21,7 +21,7 @@ ZTAtomCache::ZTAtomCache(ZTAtom* atom_, bool inStructure) : atom(atom_) {
         flags = atom->flags;
         linkRecordID = atom->linkRecord;
         // A stored value's external link keeps its back value in the back-value field.
-        backLinkTypeID = 35;
+        backLinkTypeID = ZTRecord::kBackValueField;
     }
     outsideStructure = inStructure ? 0 : 1;
 }

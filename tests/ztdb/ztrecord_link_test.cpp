@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -414,14 +415,23 @@ TEST(RecordBackValues, ALoadedValueThatIsAlsoALinkIsLinkedAgain) {
 }
 
 TEST(RecordBackValues, AnUnreachableDatabaseIsSkippedAndTheRecordStored) {
-    enum Damage { kMissing, kUnreadable, kNoReference, kNoRecord, kOldPathAndCase, kOldPathBack };
-    for (Damage damage :
-         {kMissing, kUnreadable, kNoReference, kNoRecord, kOldPathAndCase, kOldPathBack}) {
+    enum Damage {
+        kMissing,
+        kUnreadable,
+        kHeldElsewhere,
+        kNoReference,
+        kNoRecord,
+        kOldPathAndCase,
+        kOldPathBack
+    };
+    for (Damage damage : {kMissing, kUnreadable, kHeldElsewhere, kNoReference, kNoRecord,
+                          kOldPathAndCase, kOldPathBack}) {
         SCOPED_TRACE(int(damage));
         TwoDatabases db;
         AssertCapture asserts;
         uint32_t target = TwoDatabases::kS;
         int32_t why = 0;
+        std::unique_ptr<ZTFile> holder;
         switch (damage) {
             case kMissing:
                 db.b.close();
@@ -435,6 +445,13 @@ TEST(RecordBackValues, AnUnreachableDatabaseIsSkippedAndTheRecordStored) {
                 why = ZTRecord::kBackLinkNoDatabase;
                 break;
             }
+            case kHeldElsewhere:
+                // Another opener holds B for itself.
+                db.b.close();
+                holder = std::make_unique<ZTFile>(db.baseB.c_str());
+                ASSERT_EQ(holder->open(7, false), 7u);
+                why = ZTRecord::kBackLinkNoDatabase;
+                break;
             case kNoReference:
                 TwoDatabases::rewriteReference(db.b, nullptr);
                 why = ZTRecord::kBackLinkUnknown;
