@@ -422,10 +422,11 @@ TEST(RecordBackValues, AnUnreachableDatabaseIsSkippedAndTheRecordStored) {
         kNoReference,
         kNoRecord,
         kOldPathAndCase,
-        kOldPathBack
+        kOldPathBack,
+        kCallerHoldsTheLock
     };
     for (Damage damage : {kMissing, kUnreadable, kHeldElsewhere, kNoReference, kNoRecord,
-                          kOldPathAndCase, kOldPathBack}) {
+                          kOldPathAndCase, kOldPathBack, kCallerHoldsTheLock}) {
         SCOPED_TRACE(int(damage));
         TwoDatabases db;
         AssertCapture asserts;
@@ -469,12 +470,21 @@ TEST(RecordBackValues, AnUnreachableDatabaseIsSkippedAndTheRecordStored) {
                 // B knows A by an old reference only: that is the reference its back value names.
                 TwoDatabases::rewriteReference(db.b, "d:\\old\\Alpha");
                 break;
+            case kCallerHoldsTheLock:
+                // With A still locked, waiting for B could wait for ever: B is not waited for.
+                ASSERT_TRUE(db.a.lock(false));
+                why = ZTRecord::kBackLinkBusy;
+                break;
         }
         ZTRecord r(&db.a, nullptr, nullptr, nullptr);
         r.read(TwoDatabases::kR);
         const uint32_t i = TwoDatabases::tagsOf(r);
         ASSERT_TRUE(r.setBackLink(i, TwoDatabases::kRef, target, 1, 35, 0));
         ASSERT_EQ(r.write(nullptr), 1);
+        if (damage == kCallerHoldsTheLock) {
+            EXPECT_TRUE(db.backValues(TwoDatabases::kS).empty());
+            ASSERT_TRUE(db.a.unlock());
+        }
         EXPECT_EQ(textsOf(db.a, TwoDatabases::kR, kTags),
                   std::vector<std::string>{externalText(TwoDatabases::kRef, target)});
         EXPECT_EQ(r.getBackLinkResult(), why);
