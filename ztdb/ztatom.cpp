@@ -226,14 +226,21 @@ int ZTAtom::find(uint32_t recordID_, uint32_t fieldID, uint32_t position_, const
     const bool mayPlace = structure && position_ == 0 && (!key || !*key);
     if (recordID_ == 0) return mayPlace && placeholder(0, fieldID, structure) ? 0 : -1;
     ZTReadBracket bracket(file);
-    int r = seek(recordID_, fieldID, position_, key ? key : "");
+    if (seek(recordID_, fieldID, position_, key ? key : "") == 0 &&
+        acceptFrom(recordID_, fieldID, linksOnly) == 0)
+        return 0;
+    done(-1);
+    return mayPlace && placeholder(recordID_, fieldID, structure) ? 0 : -1;
+}
+
+int ZTAtom::acceptFrom(uint32_t recordID_, uint32_t fieldID, bool linksOnly) {
+    int r = 0;
     for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
         if (recordID != recordID_ || typeID != fieldID) break;
         if (accept(true, linksOnly, 2) == 0) return 0;
         r = skip(1);
     }
-    done(-1);
-    return mayPlace && placeholder(recordID_, fieldID, structure) ? 0 : -1;
+    return done(-1);
 }
 
 int ZTAtom::findNext(const ZTAtom* source, int direction, ZTSet* structure, bool linksOnly) {
@@ -242,7 +249,8 @@ int ZTAtom::findNext(const ZTAtom* source, int direction, ZTSet* structure, bool
     const uint32_t record = recordID, field = typeID;
     const bool emptySource = value.length == 0;
     ZTReadBracket bracket(file);
-    int r = reposition(true);
+    // Finding the row again costs a seek; a row nobody wrote since it was read is still there.
+    int r = rowUnchanged() ? 0 : reposition(true);
     if (direction == 0) {
         if (r == 0 && accept(true, linksOnly, 2) == 0) return 0;
         done(-1);
@@ -316,22 +324,32 @@ int ZTAtom::nextInRecord(const ZTAtom* source, int direction, ZTSet* structure, 
     ZTReadBracket bracket(file);
 
     if (direction >= 0) {
-        if (!nextFieldOnly && field != 0 && findNext(this, direction, placing, false) == 0)
-            return 0;
+        // A step that ran off the field's rows stands on the row after them, where a seek of
+        // the next field of the record would land.
+        bool standing = false;
+        if (!nextFieldOnly && field != 0) {
+            if (findNext(this, direction, placing, false) == 0) return 0;
+            standing = rowNumber() >= 1 && !readFailed() && recordID == record && typeID > field &&
+                       rowUnchanged();
+        }
         const int at = structureIndex(structure, field);
         const bool structurePhase = structure && (field == 0 || at >= 0);
         if (structurePhase) {
+            standing = false;
             for (uint32_t i = field == 0 ? 0 : uint32_t(at + 1); i < structure->size; ++i)
                 if (valueOrPlaceholder(structure->data[i], false)) return 0;
         }
         if (structureOnly || record == 0) return done(-1);
         uint32_t f = structurePhase ? 0 : field;
         if (!only && lowField != 0 && f < lowField - 1) f = lowField - 1;
+        standing = standing && f == field;
         for (int left = file->getRowCount() + 1; left > 0 && f < top; --left) {
-            if (seek(record, f + 1, 0, "") != 0) break;
+            if (!standing && seek(record, f + 1, 0, "") != 0) break;
+            standing = false;
             f = typeID;
             if (!only && f > highField) break;
-            if (takes(f) && find(record, f, 0, "", nullptr, false) == 0) return 0;
+            // The seek stands on the field's first row.
+            if (takes(f) && acceptFrom(record, f, false) == 0) return 0;
         }
         return done(-1);
     }
