@@ -54,6 +54,29 @@ bool equalsIgnoringCase(const char* a, const char* b) {
     return *p == *q;
 }
 
+// The bound of a walk through the rows: as many steps as the table counts rows, plus one (more
+// means a damaged order). The count is read only when a walk goes on past the first row it
+// meets, which most never do.
+class WalkBound {
+  public:
+    explicit WalkBound(ZTFile* file) : file_(file) {}
+    bool more() {
+        if (left_ < 0) {
+            if (first_) {
+                first_ = false;
+                return true;
+            }
+            left_ = file_->getRowCount();
+        }
+        return left_-- > 0;
+    }
+
+  private:
+    ZTFile* file_;
+    int32_t left_ = -1;
+    bool first_ = true;
+};
+
 }  // namespace
 
 // ---- construction ----
@@ -235,7 +258,7 @@ int ZTAtom::find(uint32_t recordID_, uint32_t fieldID, uint32_t position_, const
 
 int ZTAtom::acceptFrom(uint32_t recordID_, uint32_t fieldID, bool linksOnly) {
     int r = 0;
-    for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
+    for (WalkBound left(file); r == 0 && left.more();) {
         if (recordID != recordID_ || typeID != fieldID) break;
         if (accept(true, linksOnly, 2) == 0) return 0;
         r = skip(1);
@@ -269,7 +292,7 @@ int ZTAtom::findNext(const ZTAtom* source, int direction, ZTSet* structure, bool
         // On the row itself, or (when it went) on the row after it.
         r = skip(step);
     }
-    for (int left = file->getRowCount() + 1; r >= 0 && left > 0; --left) {
+    for (WalkBound left(file); r >= 0 && left.more();) {
         if (recordID != record || typeID != field) break;
         if (accept(true, linksOnly, 2) == 0) return 0;
         r = skip(step);
@@ -289,7 +312,7 @@ int ZTAtom::findLast(uint32_t recordID_, uint32_t fieldID, bool fromEnd, ZTSet* 
         else
             r = seek(recordID_ + 1, 0, 0, "");
         r = r < 0 ? goLast() : skip(-1);
-        for (int left = file->getRowCount() + 1; r >= 0 && left > 0; --left) {
+        for (WalkBound left(file); r >= 0 && left.more();) {
             if (recordID != recordID_ || typeID != fieldID) break;
             if (accept(true, false, 2) == 0) return 0;
             r = skip(-1);
@@ -343,7 +366,7 @@ int ZTAtom::nextInRecord(const ZTAtom* source, int direction, ZTSet* structure, 
         uint32_t f = structurePhase ? 0 : field;
         if (!only && lowField != 0 && f < lowField - 1) f = lowField - 1;
         standing = standing && f == field;
-        for (int left = file->getRowCount() + 1; left > 0 && f < top; --left) {
+        for (WalkBound left(file); left.more() && f < top;) {
             if (!standing && seek(record, f + 1, 0, "") != 0) break;
             standing = false;
             f = typeID;
@@ -361,7 +384,7 @@ int ZTAtom::nextInRecord(const ZTAtom* source, int direction, ZTSet* structure, 
     if (!structureOnly && at < 0 && record != 0) {
         uint64_t f = atEnd ? uint64_t(kFieldSentinel) : field;
         if (!only && highField != 0xFFFFFFFFu && f > uint64_t(highField) + 1) f = highField + 1;
-        for (int left = file->getRowCount() + 1; left > 0; --left) {
+        for (WalkBound left(file); left.more();) {
             int r = f > top ? seek(record + 1, 0, 0, "") : seek(record, uint32_t(f), 0, "");
             r = r < 0 ? goLast() : skip(-1);
             if (r < 0 || recordID != record) break;
@@ -387,7 +410,7 @@ int ZTAtom::walkValues(uint32_t fieldID, int r, int step, bool follow, bool exac
     const size_t lenKey = size_t(file->getLenKey());
     if (exact) file->makeKey(text ? text : "", key, true, false, false, false);
     ZTStr stored;
-    for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
+    for (WalkBound left(file); r == 0 && left.more();) {
         if (!follow && typeID != fieldID) break;
         if (exact) {
             const char* d = rowKey();
