@@ -74,8 +74,7 @@ std::string sqlitePath() {
 }
 
 void removeDatabases() {
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2"}) fs::remove(base() + ext);
-    for (const char* ext : {"", "-wal", "-shm", "-journal"}) fs::remove(sqlitePath() + ext);
+    qvbench::removeDatabaseFiles(base());
 }
 
 // A new database with the import's fields and set, and for every field after the first a set
@@ -333,28 +332,17 @@ void printRatios() {
 
 int main(int argc, char** argv) {
     gOptions.sets = 1;
-    std::vector<char*> rest;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* flag) { return arg.substr(std::strlen(flag)); };
-        if (arg.rfind("--records=", 0) == 0)
-            gOptions.records = uint32_t(std::stoul(value("--records=")));
-        else if (arg.rfind("--shared-records=", 0) == 0)
-            gSharedRecords = uint32_t(std::stoul(value("--shared-records=")));
-        else if (arg.rfind("--reps=", 0) == 0)
-            gReps = std::max(1, std::stoi(value("--reps=")));
-        else if (arg.rfind("--cache-kib=", 0) == 0)
-            gCacheKiB = std::max(64, std::stoi(value("--cache-kib=")));
-        else if (arg.rfind("--dir=", 0) == 0)
-            gDir = value("--dir=");
-        else
-            rest.push_back(argv[i]);
-    }
+    std::string dir;
+    const std::vector<char*> rest = qvbench::takeFlags(
+        argc, argv,
+        {qvbench::countFlag("--records", &gOptions.records),
+         qvbench::countFlag("--shared-records", &gSharedRecords),
+         qvbench::numberFlag("--reps", &gReps, 1),
+         qvbench::numberFlag("--cache-kib", &gCacheKiB, 64), qvbench::textFlag("--dir", &dir)});
     gSharedRecords = std::min(gSharedRecords, gOptions.records);
-    const bool ownDir = gDir.empty();
-    if (ownDir) gDir = qvbench::makeScratchFolder();
-    if (gDir.empty()) return 1;
-    fs::create_directories(gDir);
+    const qvbench::BenchFolder folder(dir);
+    if (!folder.ok()) return 1;
+    gDir = folder.path();
     const BenchGenerator gen(gOptions);
     for (uint32_t f = 0; f < gOptions.fields; ++f) gHeader += (f ? "\t" : "") + gen.fieldName(f);
     gLines.reserve(gOptions.records);
@@ -368,6 +356,5 @@ int main(int argc, char** argv) {
                          {"walk/sqlite", walkSqlite}},
                         gReps);
     printRatios();
-    if (ownDir) fs::remove_all(gDir);
     return 0;
 }

@@ -81,13 +81,10 @@ bool deleteTenth(const BenchGenerator& gen, std::string* error) {
 }
 
 bool prepare(const BenchGenerator& gen) {
-    const std::string stamp = gDir + "/stamp";
     const std::string wanted =
         std::to_string(gOptions.seed) + " " + std::to_string(gOptions.records) + " m1";
-    std::string have;
-    std::getline(std::ifstream(stamp), have);
-    if (have == wanted) return true;
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite"}) fs::remove(pristine() + ext);
+    if (qvbench::builtAlready(gDir, wanted)) return true;
+    qvbench::removeDatabaseFiles(pristine());
     std::string error;
     sqlite3* db = nullptr;
     bool ok = qvbench::writeBenchDatabase(gen, pristine(), &error) &&
@@ -99,7 +96,7 @@ bool prepare(const BenchGenerator& gen) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return false;
     }
-    std::ofstream(stamp) << wanted << "\n";
+    qvbench::noteBuilt(gDir, wanted);
     return true;
 }
 
@@ -186,23 +183,14 @@ void printRatios() {
 
 int main(int argc, char** argv) {
     gOptions.records = 100000;
-    std::vector<char*> rest;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* flag) { return arg.substr(std::strlen(flag)); };
-        if (arg.rfind("--records=", 0) == 0)
-            gOptions.records = uint32_t(std::stoul(value("--records=")));
-        else if (arg.rfind("--reps=", 0) == 0)
-            gReps = std::max(1, std::stoi(value("--reps=")));
-        else if (arg.rfind("--dir=", 0) == 0)
-            gDir = value("--dir=");
-        else
-            rest.push_back(argv[i]);
-    }
-    const bool ownDir = gDir.empty();
-    if (ownDir) gDir = qvbench::makeScratchFolder();
-    if (gDir.empty()) return 1;
-    fs::create_directories(gDir);
+    std::string dir;
+    const std::vector<char*> rest = qvbench::takeFlags(
+        argc, argv,
+        {qvbench::countFlag("--records", &gOptions.records),
+         qvbench::numberFlag("--reps", &gReps, 1), qvbench::textFlag("--dir", &dir)});
+    const qvbench::BenchFolder folder(dir);
+    if (!folder.ok()) return 1;
+    gDir = folder.path();
     const BenchGenerator gen(gOptions);
     if (!prepare(gen)) return 1;
     qvbench::runFigures(rest,
@@ -212,6 +200,5 @@ int main(int argc, char** argv) {
                          {"reindex/sqlite", reindexSqlite}},
                         gReps);
     printRatios();
-    if (ownDir) fs::remove_all(gDir);
     return 0;
 }

@@ -75,15 +75,11 @@ std::vector<NameQuery> gNameQueries;
 
 // The databases, built unless a previous run left them for the same options.
 bool prepare(const BenchGenerator& gen) {
-    const std::string stamp = gDir + "/stamp";
     const std::string wanted = std::to_string(gOptions.seed) + " " +
                                std::to_string(gOptions.records) + " " +
                                std::to_string(gOptions.extraFieldNames) + " 1";
-    std::string have;
-    std::getline(std::ifstream(stamp), have);
-    if (have == wanted) return true;
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm"})
-        fs::remove(base() + ext);
+    if (qvbench::builtAlready(gDir, wanted)) return true;
+    qvbench::removeDatabaseFiles(base());
     std::string error;
     auto t0 = std::chrono::steady_clock::now();
     if (!qvbench::writeBenchDatabase(gen, base(), &error)) {
@@ -103,7 +99,7 @@ bool prepare(const BenchGenerator& gen) {
     std::fprintf(stderr, "built in %.0f s (ours) and %.0f s (SQLite)\n",
                  std::chrono::duration<double>(t1 - t0).count(),
                  std::chrono::duration<double>(t2 - t1).count());
-    std::ofstream(stamp) << wanted << "\n";
+    qvbench::noteBuilt(gDir, wanted);
     return true;
 }
 
@@ -230,32 +226,20 @@ void printRatios() {
 
 int main(int argc, char** argv) {
     gOptions.extraFieldNames = 10000 - gOptions.fields;
-    std::vector<char*> rest;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* flag) { return arg.substr(std::strlen(flag)); };
-        if (arg.rfind("--records=", 0) == 0)
-            gOptions.records = uint32_t(std::stoul(value("--records=")));
-        else if (arg.rfind("--names=", 0) == 0)
-            gOptions.extraFieldNames =
-                uint32_t(std::max<long>(0, std::stol(value("--names=")) - long(gOptions.fields)));
-        else if (arg.rfind("--queries=", 0) == 0)
-            gQueries = std::max(1L, std::stol(value("--queries=")));
-        else if (arg.rfind("--reps=", 0) == 0)
-            gReps = std::max(1, std::stoi(value("--reps=")));
-        else if (arg.rfind("--cache-kib=", 0) == 0)
-            gCacheKiB = std::max(64, std::stoi(value("--cache-kib=")));
-        else if (arg == "--exclusive")
-            gExclusive = true;
-        else if (arg.rfind("--dir=", 0) == 0)
-            gDir = value("--dir=");
-        else
-            rest.push_back(argv[i]);
-    }
-    const bool ownDir = gDir.empty();
-    if (ownDir) gDir = qvbench::makeScratchFolder();
-    if (gDir.empty()) return 1;
-    fs::create_directories(gDir);
+    std::string dir;
+    const qvbench::Flag names{"--names", [](const std::string& v) {
+                                  gOptions.extraFieldNames = uint32_t(
+                                      std::max<long>(0, std::stol(v) - long(gOptions.fields)));
+                              }};
+    const std::vector<char*> rest = qvbench::takeFlags(
+        argc, argv,
+        {qvbench::countFlag("--records", &gOptions.records), names,
+         qvbench::numberFlag("--queries", &gQueries, 1L), qvbench::numberFlag("--reps", &gReps, 1),
+         qvbench::numberFlag("--cache-kib", &gCacheKiB, 64),
+         qvbench::switchFlag("--exclusive", &gExclusive), qvbench::textFlag("--dir", &dir)});
+    const qvbench::BenchFolder folder(dir);
+    if (!folder.ok()) return 1;
+    gDir = folder.path();
     const BenchGenerator gen(gOptions);
     if (!prepare(gen)) return 1;
     makeQueries(gen);
@@ -266,6 +250,5 @@ int main(int argc, char** argv) {
                          {"findName/sqlite", findNameSqlite}},
                         gReps);
     printRatios();
-    if (ownDir) fs::remove_all(gDir);
     return 0;
 }

@@ -84,14 +84,10 @@ std::string seededSqlite() {
 
 // The seeded databases with the wide records added, built unless a previous run left them.
 bool prepareSeeded(const BenchGenerator& gen) {
-    const std::string stamp = gDir + "/stamp";
     const std::string wanted =
         std::to_string(gOptions.seed) + " " + std::to_string(gOptions.records) + " wide 1";
-    std::string have;
-    std::getline(std::ifstream(stamp), have);
-    if (have == wanted) return true;
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm"})
-        fs::remove(seededBase() + ext);
+    if (qvbench::builtAlready(gDir, wanted)) return true;
+    qvbench::removeDatabaseFiles(seededBase());
     std::string error;
     if (!qvbench::writeBenchDatabase(gen, seededBase(), &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -132,7 +128,7 @@ bool prepareSeeded(const BenchGenerator& gen) {
         std::fprintf(stderr, "the wide records could not be added\n");
         return false;
     }
-    std::ofstream(stamp) << wanted << "\n";
+    qvbench::noteBuilt(gDir, wanted);
     return true;
 }
 
@@ -325,31 +321,19 @@ void printFigures() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> rest;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* flag) { return arg.substr(std::strlen(flag)); };
-        if (arg.rfind("--records=", 0) == 0)
-            gOptions.records = uint32_t(std::stoul(value("--records=")));
-        else if (arg.rfind("--new-records=", 0) == 0)
-            gNewRecords = uint32_t(std::max(1L, std::stol(value("--new-records="))));
-        else if (arg.rfind("--loads=", 0) == 0)
-            gLoads = std::max(1L, std::stol(value("--loads=")));
-        else if (arg.rfind("--reps=", 0) == 0)
-            gReps = std::max(1, std::stoi(value("--reps=")));
-        else if (arg.rfind("--cache-kib=", 0) == 0)
-            gCacheKiB = std::max(64, std::stoi(value("--cache-kib=")));
-        else if (arg == "--exclusive")
-            gExclusive = true;
-        else if (arg.rfind("--dir=", 0) == 0)
-            gDir = value("--dir=");
-        else
-            rest.push_back(argv[i]);
-    }
-    const bool ownDir = gDir.empty();
-    if (ownDir) gDir = qvbench::makeScratchFolder();
-    if (gDir.empty()) return 1;
-    fs::create_directories(gDir);
+    std::string dir;
+    long newRecords = gNewRecords;
+    const std::vector<char*> rest = qvbench::takeFlags(
+        argc, argv,
+        {qvbench::countFlag("--records", &gOptions.records),
+         qvbench::numberFlag("--new-records", &newRecords, 1L),
+         qvbench::numberFlag("--loads", &gLoads, 1L), qvbench::numberFlag("--reps", &gReps, 1),
+         qvbench::numberFlag("--cache-kib", &gCacheKiB, 64),
+         qvbench::switchFlag("--exclusive", &gExclusive), qvbench::textFlag("--dir", &dir)});
+    gNewRecords = uint32_t(newRecords);
+    const qvbench::BenchFolder folder(dir);
+    if (!folder.ok()) return 1;
+    gDir = folder.path();
     const BenchGenerator gen(gOptions);
     if (!prepareSeeded(gen)) return 1;
     qvbench::runFigures(rest,
@@ -361,9 +345,6 @@ int main(int argc, char** argv) {
     printFigures();
     // The written databases are scratch; the seeded ones stay in a folder given with --dir.
     for (int k = 0; k < gWriteRun; ++k)
-        for (const char* ext :
-             {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm"})
-            fs::remove(gDir + "/write" + std::to_string(k) + ext);
-    if (ownDir) fs::remove_all(gDir);
+        qvbench::removeDatabaseFiles(gDir + "/write" + std::to_string(k));
     return 0;
 }

@@ -54,6 +54,29 @@ bool equalsIgnoringCase(const char* a, const char* b) {
     return *p == *q;
 }
 
+// The bound of a walk through the rows: as many steps as the table counts rows, plus one (more
+// means a damaged order). The count is read only when a walk goes on past the first row it
+// meets, which most never do.
+class WalkBound {
+  public:
+    explicit WalkBound(ZTFile* file) : file_(file) {}
+    bool more() {
+        if (left_ < 0) {
+            if (first_) {
+                first_ = false;
+                return true;
+            }
+            left_ = file_->getRowCount();
+        }
+        return left_-- > 0;
+    }
+
+  private:
+    ZTFile* file_;
+    int32_t left_ = -1;
+    bool first_ = true;
+};
+
 }  // namespace
 
 // ---- construction ----
@@ -226,14 +249,21 @@ int ZTAtom::find(uint32_t recordID_, uint32_t fieldID, uint32_t position_, const
     const bool mayPlace = structure && position_ == 0 && (!key || !*key);
     if (recordID_ == 0) return mayPlace && placeholder(0, fieldID, structure) ? 0 : -1;
     ZTReadBracket bracket(file);
-    int r = seek(recordID_, fieldID, position_, key ? key : "");
-    for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
+    if (seek(recordID_, fieldID, position_, key ? key : "") == 0 &&
+        acceptFrom(recordID_, fieldID, linksOnly) == 0)
+        return 0;
+    done(-1);
+    return mayPlace && placeholder(recordID_, fieldID, structure) ? 0 : -1;
+}
+
+int ZTAtom::acceptFrom(uint32_t recordID_, uint32_t fieldID, bool linksOnly) {
+    int r = 0;
+    for (WalkBound left(file); r == 0 && left.more();) {
         if (recordID != recordID_ || typeID != fieldID) break;
         if (accept(true, linksOnly, 2) == 0) return 0;
         r = skip(1);
     }
-    done(-1);
-    return mayPlace && placeholder(recordID_, fieldID, structure) ? 0 : -1;
+    return done(-1);
 }
 
 int ZTAtom::findNext(const ZTAtom* source, int direction, ZTSet* structure, bool linksOnly) {
@@ -242,7 +272,8 @@ int ZTAtom::findNext(const ZTAtom* source, int direction, ZTSet* structure, bool
     const uint32_t record = recordID, field = typeID;
     const bool emptySource = value.length == 0;
     ZTReadBracket bracket(file);
-    int r = reposition(true);
+    // Finding the row again costs a seek; a row nobody wrote since it was read is still there.
+    int r = rowUnchanged() ? 0 : reposition(true);
     if (direction == 0) {
         if (r == 0 && accept(true, linksOnly, 2) == 0) return 0;
         done(-1);
@@ -261,7 +292,7 @@ int ZTAtom::findNext(const ZTAtom* source, int direction, ZTSet* structure, bool
         // On the row itself, or (when it went) on the row after it.
         r = skip(step);
     }
-    for (int left = file->getRowCount() + 1; r >= 0 && left > 0; --left) {
+    for (WalkBound left(file); r >= 0 && left.more();) {
         if (recordID != record || typeID != field) break;
         if (accept(true, linksOnly, 2) == 0) return 0;
         r = skip(step);
@@ -281,7 +312,7 @@ int ZTAtom::findLast(uint32_t recordID_, uint32_t fieldID, bool fromEnd, ZTSet* 
         else
             r = seek(recordID_ + 1, 0, 0, "");
         r = r < 0 ? goLast() : skip(-1);
-        for (int left = file->getRowCount() + 1; r >= 0 && left > 0; --left) {
+        for (WalkBound left(file); r >= 0 && left.more();) {
             if (recordID != recordID_ || typeID != fieldID) break;
             if (accept(true, false, 2) == 0) return 0;
             r = skip(-1);
@@ -316,22 +347,32 @@ int ZTAtom::nextInRecord(const ZTAtom* source, int direction, ZTSet* structure, 
     ZTReadBracket bracket(file);
 
     if (direction >= 0) {
-        if (!nextFieldOnly && field != 0 && findNext(this, direction, placing, false) == 0)
-            return 0;
+        // A step that ran off the field's rows stands on the row after them, where a seek of
+        // the next field of the record would land.
+        bool standing = false;
+        if (!nextFieldOnly && field != 0) {
+            if (findNext(this, direction, placing, false) == 0) return 0;
+            standing = rowNumber() >= 1 && !readFailed() && recordID == record && typeID > field &&
+                       rowUnchanged();
+        }
         const int at = structureIndex(structure, field);
         const bool structurePhase = structure && (field == 0 || at >= 0);
         if (structurePhase) {
+            standing = false;
             for (uint32_t i = field == 0 ? 0 : uint32_t(at + 1); i < structure->size; ++i)
                 if (valueOrPlaceholder(structure->data[i], false)) return 0;
         }
         if (structureOnly || record == 0) return done(-1);
         uint32_t f = structurePhase ? 0 : field;
         if (!only && lowField != 0 && f < lowField - 1) f = lowField - 1;
-        for (int left = file->getRowCount() + 1; left > 0 && f < top; --left) {
-            if (seek(record, f + 1, 0, "") != 0) break;
+        standing = standing && f == field;
+        for (WalkBound left(file); left.more() && f < top;) {
+            if (!standing && seek(record, f + 1, 0, "") != 0) break;
+            standing = false;
             f = typeID;
             if (!only && f > highField) break;
-            if (takes(f) && find(record, f, 0, "", nullptr, false) == 0) return 0;
+            // The seek stands on the field's first row.
+            if (takes(f) && acceptFrom(record, f, false) == 0) return 0;
         }
         return done(-1);
     }
@@ -343,7 +384,7 @@ int ZTAtom::nextInRecord(const ZTAtom* source, int direction, ZTSet* structure, 
     if (!structureOnly && at < 0 && record != 0) {
         uint64_t f = atEnd ? uint64_t(kFieldSentinel) : field;
         if (!only && highField != 0xFFFFFFFFu && f > uint64_t(highField) + 1) f = highField + 1;
-        for (int left = file->getRowCount() + 1; left > 0; --left) {
+        for (WalkBound left(file); left.more();) {
             int r = f > top ? seek(record + 1, 0, 0, "") : seek(record, uint32_t(f), 0, "");
             r = r < 0 ? goLast() : skip(-1);
             if (r < 0 || recordID != record) break;
@@ -369,7 +410,7 @@ int ZTAtom::walkValues(uint32_t fieldID, int r, int step, bool follow, bool exac
     const size_t lenKey = size_t(file->getLenKey());
     if (exact) file->makeKey(text ? text : "", key, true, false, false, false);
     ZTStr stored;
-    for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
+    for (WalkBound left(file); r == 0 && left.more();) {
         if (!follow && typeID != fieldID) break;
         if (exact) {
             const char* d = rowKey();

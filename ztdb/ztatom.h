@@ -173,6 +173,9 @@ class ZTAtom : public ZTFileAtom {
                   std::vector<ZTRec::Sharer>* dependents);
     // Makes the atom the placeholder of the field when the structure holds it in its fixed part.
     bool placeholder(uint32_t recordID, uint32_t fieldID, ZTSet* structure);
+    // From the row the cursor stands on: the first acceptable row of (record, field) in record
+    // order (0), or -1 (the tables released) when the record's rows of the field end first.
+    int acceptFrom(uint32_t recordID, uint32_t fieldID, bool linksOnly);
     // Ends a search: releases the table locks and returns result.
     int done(int result);
     void clearRow();

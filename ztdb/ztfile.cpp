@@ -616,7 +616,7 @@ ZTFile* ZTFile::duplicate(uint32_t mode) {
 
 int32_t ZTFile::getRowCount() {
     if (!ZT_ASSERT(isOpen())) return 0;
-    int32_t n = table4recordCount(rowTable_);
+    int32_t n = readRowCount();
     if (n < 0) takeError();
     return n < 0 ? 0 : n;
 }

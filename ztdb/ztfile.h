@@ -115,6 +115,10 @@ class ZTFile : public ZTRefreshedBaseClass {
 
     int32_t getRowCount();
     int32_t getDictionaryRowCount();
+    // The row table's count as a reader's walk bound: read from the disk once per read bracket
+    // of a shared, unlocked database (again after a write or a restarted read); negative with
+    // the error left pending when it cannot be read.
+    int32_t readRowCount();
 
     const char* getFullPath() const { return path_.c_str(); }
     const char* getTitle() const;
@@ -381,6 +385,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool layoutFits();
     bool openIndexes();
     void startBuffering();
+    // Holds (or lets go of) this process's view of both indexes for a read bracket.
+    void holdViews(bool hold);
     bool rebuildIndexOf(table4* table);
     bool createIndexes(table4* rows, table4* dictionary);
     bool waitForLock();
@@ -432,6 +438,9 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool complLocked_ = false;
     int32_t fastNet_ = 0;
     int32_t readRestarts_ = 0;
+    // readRowCount's count of the current read bracket, valid while localChanges_ is countAt_.
+    int32_t bracketCount_ = -1;
+    uint64_t countAt_ = 0;
     int32_t lenKey_ = 0;
     int32_t lenDictionaryChunk_ = 0;
     int32_t lenID_ = 0;

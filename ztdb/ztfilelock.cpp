@@ -141,9 +141,33 @@ void ZTFile::refreshTables(bool force) {
         if (table4recordCount(t) < 0) takeError();
 }
 
+// The outermost bracket holds this process's view of both indexes: their change counters are
+// read at the first seek that needs each and trusted for the rest of the bracket, as is the
+// row count. A change of another process within the bracket is seen at the next bracket, or
+// at once where a read breaks on it (recoverRead asks for fresh checks).
 void ZTFile::beginRead() {
     if (!ZT_ASSERT(isUsable()) || isExclusive()) return;
-    if (fastNet_++ == 0) readRestarts_ = 0;
+    if (fastNet_++ > 0) return;
+    readRestarts_ = 0;
+    holdViews(true);
+}
+
+void ZTFile::holdViews(bool hold) {
+    for (index4* ix : {rowIndex_, dictIndex_})
+        if (ix) index4viewHold(ix->indexFile, hold ? 1 : 0);
+    bracketCount_ = -1;
+}
+
+int32_t ZTFile::readRowCount() {
+    if (!rowTable_) return -1;
+    const bool held = fastNet_ > 0 && fileLocked_ == 0 && isUsable() && !isExclusive();
+    if (held && bracketCount_ >= 0 && countAt_ == localChanges_) return bracketCount_;
+    const int32_t n = table4recordCount(rowTable_);
+    if (held && n >= 0) {
+        bracketCount_ = n;
+        countAt_ = localChanges_;
+    }
+    return n;
 }
 
 // The change counters of both indexes as this process last read them. The library reads them
@@ -178,6 +202,9 @@ bool ZTFile::recoverRead() {
     ++readRestarts_;
     if (pause > 0) sleepFor(nullptr, pause);
     takeError();
+    for (index4* ix : {rowIndex_, dictIndex_})
+        if (ix) index4viewRecheck(ix->indexFile);
+    bracketCount_ = -1;
     if (buffer4suspend(&env_) != 0) {
         takeError();
         return false;
@@ -194,5 +221,6 @@ void ZTFile::endRead() {
     if (fastNet_ > 0 && --fastNet_ == 0) {
         takeError();
         readRestarts_ = 0;
+        holdViews(false);
     }
 }

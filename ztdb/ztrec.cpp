@@ -109,7 +109,7 @@ void ZTRec::unpackAt(int tagNo) {
 
 // The most rows a walk can meet: more means the order is damaged.
 int32_t ZTRec::rowBound() const {
-    return std::max<int32_t>(table4recordCount(file->getRowTable()), 0) + 1;
+    return std::max<int32_t>(file->readRowCount(), 0) + 1;
 }
 
 // A step of n entries from the row `base` in the tag went the way asked. An index that

@@ -38,6 +38,15 @@ class IndexTest : public testing::Test {
         return table4create(&env_, dir_.file(name).c_str(), fields, nullptr);
     }
 
+    // A table of LAST (C 20) with the tag NAME on it, opened shared.
+    table4* makeSharedNameTable(const char* name) {
+        static const field4def fields[] = {{"LAST", 'C', 20, 0, 0}, {nullptr, 0, 0, 0, 0}};
+        static const tag4def tags[] = {{"NAME", "LAST", nullptr, 0, 0},
+                                       {nullptr, nullptr, nullptr, 0, 0}};
+        env_.accessMode = 0;
+        return table4create(&env_, dir_.file(name).c_str(), fields, tags);
+    }
+
     void append(table4* t, const std::string& last, const std::string& city, double amount) {
         std::string record = blankRecord(t);
         putField(t, record, "LAST", last);
@@ -401,11 +410,7 @@ namespace {
 
 // Another process's change makes the selected tag stand again where it stood.
 TEST_F(IndexTest, RefreshKeepsTheSelectedTagsPlace) {
-    static const field4def fields[] = {{"LAST", 'C', 20, 0, 0}, {nullptr, 0, 0, 0, 0}};
-    static const tag4def tags[] = {{"NAME", "LAST", nullptr, 0, 0},
-                                   {nullptr, nullptr, nullptr, 0, 0}};
-    env_.accessMode = 0;
-    table4* t = table4create(&env_, dir_.file("moving").c_str(), fields, tags);
+    table4* t = makeSharedNameTable("moving");
     ASSERT_NE(t, nullptr) << env_.errorCode;
     auto* index = static_cast<index4*>(list4first(&t->indexes));
     tag4file* name = index4fileTag(index->indexFile, "NAME");
@@ -436,6 +441,55 @@ TEST_F(IndexTest, RefreshKeepsTheSelectedTagsPlace) {
     EXPECT_EQ(tag4recordNumber(name), 200);
     EXPECT_EQ(keyText(tag4key(name), 20), padKey("N1200", 20));
     EXPECT_EQ(walk(name).size(), 800u);
+    EXPECT_EQ(table4close(t), 0);
+}
+
+// A reader's held view: once checked it is trusted without reading the counter, and every way
+// out of the hold (its end, a recheck, the end of this process's own lock) reads it again.
+TEST_F(IndexTest, AHeldViewSeesAnotherProcesssChangeOnceTheHoldEnds) {
+    table4* t = makeSharedNameTable("held");
+    ASSERT_NE(t, nullptr) << env_.errorCode;
+    index4file* f = static_cast<index4*>(list4first(&t->indexes))->indexFile;
+    int32_t next = 1;
+    // Another process adds a key under the lock.
+    auto otherWrites = [&] {
+        const int32_t r = next++;
+        const pid_t pid = fork();
+        if (pid == 0) {
+            env4 env;
+            (void)env4init(&env, env4version);
+            index4file* o = index4fileOpen(&env, nullptr, f->file.name, nullptr);
+            const bool ok =
+                o != nullptr && index4lock(o, 1) == 0 &&
+                tag4addKey(index4fileTag(o, "NAME"), padKey("K", 20).data(), r, 0) == 0 &&
+                index4fileClose(o) == 0;
+            _exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    };
+
+    index4viewHold(f, 1);
+    EXPECT_EQ(index4versionCheck(f, 1), 0);  // checked: the view is current
+    otherWrites();
+    EXPECT_EQ(index4versionCheck(f, 1), 0);  // trusted while held
+    index4viewRecheck(f);
+    EXPECT_EQ(index4versionCheck(f, 0), 1);  // a move not adopted is still seen
+    EXPECT_EQ(index4versionCheck(f, 1), 1);
+    EXPECT_EQ(index4versionCheck(f, 1), 0);
+
+    otherWrites();
+    index4viewHold(f, 0);
+    EXPECT_EQ(index4versionCheck(f, 1), 1);
+
+    index4viewHold(f, 1);
+    EXPECT_EQ(index4versionCheck(f, 1), 0);
+    ASSERT_EQ(index4lock(f, t->lockOwner), 0);
+    ASSERT_EQ(index4unlock(f, t->lockOwner), 0);
+    otherWrites();
+    EXPECT_EQ(index4versionCheck(f, 1), 1);  // the lock's end ended what the view knew
+    index4viewHold(f, 0);
     EXPECT_EQ(table4close(t), 0);
 }
 

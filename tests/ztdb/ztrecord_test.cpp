@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ztdb/ztfilter.h"
 #include "ztrecord_helpers.h"
 
 using namespace recordtest;
@@ -407,6 +408,133 @@ TEST(RecordOrder, LeavingTheStructureKeepsAFieldAboveTheNextFieldsID) {
         EXPECT_EQ(r.setFieldState(2, ZTRecord::kStateOutside), ZTRecord::kStateStructure);
         EXPECT_FALSE(r.isStructureChanged());
     }
+}
+
+// Record 1300 of People: Name "Bo" and "Robert", Town "Rome", Notes "apple", "banana", "cherry",
+// Tags "x"; record 1301: Name "Cy" only (its Town a placeholder).
+struct ListedRecords : PeopleDatabase {
+    static constexpr uint32_t kRec = 1300;
+    static constexpr uint32_t kBare = 1301;
+    ListedRecords() {
+        addValue(file, kRec, kName, 1, "Bo");
+        addValue(file, kRec, kName, 2, "Robert");
+        addValue(file, kRec, kTown, 1, "Rome");
+        addValue(file, kRec, kNotes, 1, "apple");
+        addValue(file, kRec, kNotes, 2, "banana");
+        addValue(file, kRec, kNotes, 3, "cherry");
+        addValue(file, kRec, kTags, 1, "x");
+        addValue(file, kBare, kName, 1, "Cy");
+    }
+};
+
+// A list row's atom: the field and the text the row stands for.
+ZTAtom rowAtom(ZTFile& file, uint32_t field, const char* text) {
+    ZTAtom a(&file, 0);
+    a.typeID = field;
+    a.value.assign(text);
+    return a;
+}
+
+TEST(RecordMatch, AFailingValueGivesWayToTheFieldsNextPassingValueElseStays) {
+    ListedRecords db;
+    ZTSet people = db.people();
+    struct Case {
+        const char* condition;
+        Texts shown;
+        uint32_t notesPosition;
+    };
+    const Case cases[] = {
+        {"cherry", {"Bo", "Rome", "cherry", "x"}, 3},
+        {"ban", {"Bo", "Rome", "banana", "x"}, 2},
+        {"apple", {"Bo", "Rome", "apple", "x"}, 1},
+        {"zzz", {"Bo", "Rome", "apple", "x"}, 1},  // none passes: the first stays
+    };
+    for (const Case& c : cases) {
+        ZTFilter filter(db.file.getKeyLengths());
+        filter.setCondition(kNotes, c.condition);
+        ZTRecord r(&db.file, &people, nullptr, nullptr);
+        r.read(ListedRecords::kRec, true);  // as a list reads: the first value of each field
+        r.matchValues(3, &filter, nullptr);
+        EXPECT_EQ(textsOf(r), c.shown) << c.condition;
+        EXPECT_EQ(r.getValue(2)->position, c.notesPosition) << c.condition;
+        EXPECT_FALSE(r.isModified()) << c.condition;
+    }
+
+    // The value shown in place of the first is that stored row: an edit rewrites it alone.
+    ZTFilter filter(db.file.getKeyLengths());
+    filter.setCondition(kNotes, "cherry");
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(ListedRecords::kRec, true);
+    r.matchValues(2, &filter, nullptr);
+    ASSERT_TRUE(r.setText(2, "CHERRY"));
+    EXPECT_EQ(r.write(nullptr), 1);
+    EXPECT_EQ(storedTexts(db.file, &people, ListedRecords::kRec),
+              (Texts{"Bo", "Robert", "Rome", "apple", "banana", "CHERRY", "x"}));
+    expectSound(db);
+}
+
+TEST(RecordMatch, TheRowsOwnFieldAndTheSetsFirstFieldMustHoldTheRowsTextExactly) {
+    ListedRecords db;
+    ZTSet people = db.people();
+    ZTFilter filter(db.file.getKeyLengths());
+    filter.setCondition(kTags, "zzz");  // fails "x", which has no other value to give way to
+    struct Case {
+        uint32_t field;
+        const char* text;
+        Texts shown;
+    };
+    const Case cases[] = {
+        {kNotes, "banana", {"Bo", "Rome", "banana", "x"}},
+        {kNotes, "BANANA", {"Bo", "Rome", "apple", "x"}},  // exactly: no value is "BANANA"
+        {kNotes, "banan", {"Bo", "Rome", "apple", "x"}},
+        {kPeople, "Robert", {"Robert", "Rome", "apple", "x"}},  // a row of the set: its name
+        {kName, "Robert", {"Robert", "Rome", "apple", "x"}},
+    };
+    for (const Case& c : cases) {
+        const ZTAtom row = rowAtom(db.file, c.field, c.text);
+        ZTRecord r(&db.file, &people, nullptr, nullptr);
+        r.read(ListedRecords::kRec, true);
+        r.matchValues(3, &filter, &row);
+        EXPECT_EQ(textsOf(r), c.shown) << c.field << " " << c.text;
+    }
+}
+
+TEST(RecordMatch, OnlyValuesNotYetCheckedAreExaminedEmptyOnesPassAndAMissingOneIsOutOfRange) {
+    ListedRecords db;
+    ZTSet people = db.people();
+    ZTFilter filter(db.file.getKeyLengths());
+    filter.setCondition(kNotes, "cherry");
+    filter.setCondition(kTown, "Paris");
+
+    ZTRecord r(&db.file, &people, nullptr, nullptr);
+    r.read(ListedRecords::kRec, true);
+    r.matchValues(0, &filter, nullptr);
+    EXPECT_EQ(r.getLoadedCount(), 1u);
+    // Town fails and has no other value; Notes, loaded now, is examined from here on.
+    r.matchValues(2, &filter, nullptr);
+    EXPECT_EQ(textsOf(r), (Texts{"Bo", "Rome", "cherry", "x"}));
+    // What was examined is not examined again, even under another condition.
+    filter.setCondition(kNotes, "apple");
+    r.matchValues(2, &filter, nullptr);
+    EXPECT_STREQ(r.getText(2), "cherry");
+
+    r.setLastResult(0);
+    r.matchValues(9, &filter, nullptr);
+    EXPECT_EQ(r.getLastResult(), ZTRecord::kErrorRange);
+    EXPECT_EQ(textsOf(r), (Texts{"Bo", "Rome", "cherry", "x"}));
+
+    // The placeholder of a fixed field without a value passes any condition.
+    ZTRecord bare(&db.file, &people, nullptr, nullptr);
+    bare.read(ListedRecords::kBare, true);
+    bare.matchValues(1, &filter, nullptr);
+    EXPECT_EQ(textsOf(bare), (Texts{"Cy", ""}));
+    EXPECT_EQ(bare.getLastResult(), 0);
+
+    // A new image has nothing stored to match.
+    ZTRecord fresh(&db.file, &people, nullptr, nullptr);
+    fresh.clear(false);
+    fresh.matchValues(0, &filter, nullptr);
+    EXPECT_EQ(fresh.getLastResult(), 0);
 }
 
 }  // namespace

@@ -272,6 +272,7 @@ int32_t index4versionWrite(index4file* f) {
 int32_t index4versionCheck(index4file* f, int adopt) {
     if (error4pending(f->env)) return e4codeBase;
     if (f->lockOwner != 0 || f->file.accessMode != 0) return 0;
+    if (f->viewHeld && f->viewChecked) return 0;
     uint8_t bytes[tag4headerPrefixSize];
     const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
     if (got < 0) return got;
@@ -279,12 +280,27 @@ int32_t index4versionCheck(index4file* f, int adopt) {
         return error4raiseText(f->env, e4index, E4LOC(92360), f->file.name);
     tag4header h;
     tag4headerDecodePrefix(bytes, &h);
-    if (h.changeCounter == f->versionOld) return 0;
+    if (h.changeCounter == f->versionOld) {
+        f->viewChecked = f->viewHeld;
+        return 0;
+    }
+    // A move that is not adopted stays to be seen by the next check.
     if (adopt) {
         f->versionOld = f->version = h.changeCounter;
         f->freeHead = h.freeHead;
+        f->viewChecked = f->viewHeld;
     }
     return 1;
+}
+
+void index4viewHold(index4file* f, int hold) {
+    if (f == nullptr) return;
+    f->viewHeld = hold ? 1 : 0;
+    f->viewChecked = 0;
+}
+
+void index4viewRecheck(index4file* f) {
+    if (f != nullptr) f->viewChecked = 0;
 }
 
 int32_t index4fileForget(index4file* f) {
@@ -367,6 +383,8 @@ int32_t index4unlock(index4file* f, int32_t owner) {
     const int32_t rc = index4update(f);
     const int32_t released = needsSystemLock(f) ? file4unlock(&f->file, index4lockByte, 1) : 0;
     f->lockOwner = 0;
+    // Others may write from now on.
+    f->viewChecked = 0;
     return rc < 0 ? rc : released;
 }
 

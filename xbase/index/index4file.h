@@ -37,6 +37,8 @@ struct index4file {
     int32_t fileLength;    // where index4extend appends
     int32_t lockOwner;     // 0 when the index lock is free
     uint32_t recordCount;  // without a data file: the record count leaf widths follow
+    int8_t viewHeld;       // index4viewHold: the change counter is read once while held
+    int8_t viewChecked;    // it was read (and found unmoved, or adopted) while held
 };
 
 // Opens an index file and reads its directory and tag headers. `name` is a path; a single-
@@ -68,8 +70,16 @@ void index4versionAdvance(index4file* file);
 [[nodiscard]] int32_t index4versionWrite(index4file* file);
 // Rereads the counter past the block buffers: 1 when another process changed the file
 // (adopting the new value and free-list head when `adopt`), 0 when not, or an error.
-// Always 0 while this process holds the index lock or the file is not shared.
+// Always 0 while this process holds the index lock or the file is not shared, and while a
+// held view was checked already (see index4viewHold).
 [[nodiscard]] int32_t index4versionCheck(index4file* file, int adopt);
+// A reader without the lock holds its view of the file (hold 1) for a span of reads in which
+// it asks for no newer one: the first check of the counter in the span reads it, and every
+// later one takes the view as current, without a read of the disk, until the span ends (hold
+// 0) or index4viewRecheck. A suspect node is still read again as always. Ending the index
+// lock makes the next check read the counter again.
+void index4viewHold(index4file* file, int hold);
+void index4viewRecheck(index4file* file);
 
 // ---- locking and writing back ----
 
