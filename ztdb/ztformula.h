@@ -109,8 +109,7 @@ class ZTRecordFinder {
 // condition.
 class ZTSetOrderFinder : public ZTRecordFinder {
   public:
-    uint32_t findRecord(ZTFile* file, uint32_t setID, uint32_t fieldID,
-                        const char* value) override;
+    uint32_t findRecord(ZTFile* file, uint32_t setID, uint32_t fieldID, const char* value) override;
 };
 
 // What the evaluator needs of links: following a record's link and reading a stored record.
