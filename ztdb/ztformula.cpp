@@ -172,9 +172,49 @@ ZTFormulaLinks gFileLinks;
 
 // ---- record finder ----
 
+namespace {
+
+// Whether the record is a member of the set.
+bool isMember(ZTFile* file, uint32_t recordID, uint32_t setID) {
+    ZTAtom rows(file, ZTAtom::kModeMembers | ZTAtom::kModeKeysOnly);
+    return rows.find(recordID, setID, 0, "", nullptr, false) == 0 && rows.recordID == recordID &&
+           rows.typeID == setID;
+}
+
+}  // namespace
+
 uint32_t ZTSetOrderFinder::findRecord(ZTFile* file, uint32_t setID, uint32_t fieldID,
                                       const char* value) {
     if (!file || !file->isUsable() || !setID || !fieldID || !value || !*value) return 0;
+    // The records that hold the value at all, through the field's value index: the rows of the
+    // value's key whose text is the value. Usually none or one, which settles it at once.
+    std::unordered_set<uint32_t> holders;
+    {
+        char key[256];
+        file->makeKey(value, key, true, false, false, false);
+        const size_t lenKey = size_t(file->getLenKey());
+        ZTReadBracket bracket(file);
+        // The row cursor, not a value cursor: a link row stays where it stands in the index
+        // (its key is the linked text's) instead of being replaced by its owner.
+        ZTRec rows(file);
+        ZTStr text;
+        for (int r = rows.seekInType(fieldID, value, false, false, false); r == 0;
+             r = rows.skipInType(1, false, false)) {
+            // The seek lands on the first row of the key without its tail: rows before the
+            // value's own key are passed over.
+            const char* d = rows.rowKey();
+            const int order = d ? std::memcmp(d, key, lenKey) : 1;
+            if (rows.typeID != fieldID || order > 0) break;
+            if (order == 0 && rows.readChain(rows.valueID, &text) && headOf(text.text) == value)
+                holders.insert(rows.recordID);
+        }
+    }
+    if (holders.empty()) return 0;
+    if (holders.size() == 1) {
+        const uint32_t only = *holders.begin();
+        return isMember(file, only, setID) ? only : 0;
+    }
+    // Several: the first of them in set order, each tested with the exact condition.
     CFilterElem exact(fieldID, file->getKeyLengths());
     exact.setExact(value);
     std::unordered_set<uint32_t> tested;
@@ -184,7 +224,7 @@ uint32_t ZTSetOrderFinder::findRecord(ZTFile* file, uint32_t setID, uint32_t fie
          r = members.findNextValue(&members, 1, false)) {
         if (members.typeID != setID) break;
         const uint32_t record = members.recordID;
-        if (!tested.insert(record).second) continue;
+        if (!holders.count(record) || !tested.insert(record).second) continue;
         exact.reset();
         for (int v = values.find(record, fieldID, 0, "", nullptr, false); v == 0;
              v = values.findNext(&values, 1, nullptr, false)) {

@@ -106,7 +106,9 @@ class ZTRecordFinder {
 };
 
 // Walks the set's members in set order and tests each one's values of the field with an exact
-// condition.
+// condition. The records that hold the value at all are found first through the field's value
+// index: with none the answer is 0, with one it is that record when it is a member, and only
+// with several is the set walked (testing those records alone).
 class ZTSetOrderFinder : public ZTRecordFinder {
   public:
     uint32_t findRecord(ZTFile* file, uint32_t setID, uint32_t fieldID, const char* value) override;

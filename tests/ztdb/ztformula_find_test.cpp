@@ -62,6 +62,11 @@ TEST_F(FormulaFindTest, FindsTheExactValueWhateverItHolds) {
     // Only members count: Smith has a name but is in no set.
     EXPECT_EQ(db.eval("findrecord(\"Cities\", \"Name\", \"Smith\")"), "1516");
     EXPECT_EQ(db.eval("findrecord(\"Countries\", \"Name\", \"Smith\")"), "0");
+    EXPECT_EQ(db.eval("findrecord(\"Countries\", \"Name\", \"Paris\")"), "0");
+    // A linked value is found by the text it shows.
+    EXPECT_EQ(db.eval("findrecord(\"Countries\", \"Capital\", \"Paris\")"),
+              std::to_string(kFrance));
+    EXPECT_EQ(db.eval("findrecord(\"Cities\", \"Capital\", \"Paris\")"), "0");
 }
 
 TEST_F(FormulaFindTest, TheFirstMatchInSetOrderWins) {
