@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "ztdb/ztatom.h"
 #include "ztdb/ztdatetime.h"
@@ -174,11 +173,34 @@ ZTFormulaLinks gFileLinks;
 
 namespace {
 
-// Whether the record is a member of the set.
-bool isMember(ZTFile* file, uint32_t recordID, uint32_t setID) {
-    ZTAtom rows(file, ZTAtom::kModeMembers | ZTAtom::kModeKeysOnly);
-    return rows.find(recordID, setID, 0, "", nullptr, false) == 0 && rows.recordID == recordID &&
-           rows.typeID == setID;
+// Where a member stands in its set's order: the first of its membership rows in the value
+// index of the set (key, then value number, then flags, as the index orders them).
+struct SetPlace {
+    std::string key;
+    uint32_t valueID = 0;
+    uint8_t flags = 0;
+    bool before(const SetPlace& o) const {
+        if (int c = key.compare(o.key)) return c < 0;
+        if (valueID != o.valueID) return valueID < o.valueID;
+        return flags < o.flags;
+    }
+};
+
+// The record's place in the set; false when it is no member.
+bool placeInSet(ZTFile* file, uint32_t recordID, uint32_t setID, SetPlace* place) {
+    const size_t lenKey = size_t(file->getLenKey());
+    ZTReadBracket bracket(file);
+    ZTRec rows(file);
+    bool member = false;
+    for (int r = rows.seek(recordID, setID, 0, ""); r == 0; r = rows.skip(1)) {
+        if (rows.recordID != recordID || rows.typeID != setID) break;
+        const char* d = rows.rowKey();
+        if (!rows.isMemberRow() || !d) continue;
+        SetPlace here{std::string(d, lenKey), rows.valueID, rows.flags};
+        if (!member || here.before(*place)) *place = here;
+        member = true;
+    }
+    return member;
 }
 
 }  // namespace
@@ -186,9 +208,11 @@ bool isMember(ZTFile* file, uint32_t recordID, uint32_t setID) {
 uint32_t ZTSetOrderFinder::findRecord(ZTFile* file, uint32_t setID, uint32_t fieldID,
                                       const char* value) {
     if (!file || !file->isUsable() || !setID || !fieldID || !value || !*value) return 0;
-    // The records that hold the value at all, through the field's value index: the rows of the
-    // value's key whose text is the value. Usually none or one, which settles it at once.
-    std::unordered_set<uint32_t> holders;
+    CFilterElem exact(fieldID, file->getKeyLengths());
+    exact.setExact(value);
+    // The records whose field holds the value: the rows of the value's key in the field's value
+    // index, each tested with the exact condition.
+    std::vector<uint32_t> holders;
     {
         char key[256];
         file->makeKey(value, key, true, false, false, false);
@@ -205,34 +229,22 @@ uint32_t ZTSetOrderFinder::findRecord(ZTFile* file, uint32_t setID, uint32_t fie
             const char* d = rows.rowKey();
             const int order = d ? std::memcmp(d, key, lenKey) : 1;
             if (rows.typeID != fieldID || order > 0) break;
-            if (order == 0 && rows.readChain(rows.valueID, &text) && headOf(text.text) == value)
-                holders.insert(rows.recordID);
+            if (order < 0 || !rows.readChain(rows.valueID, &text)) continue;
+            exact.reset();
+            if (exact.test(headOf(text.text).c_str(), true, true)) holders.push_back(rows.recordID);
         }
     }
-    if (holders.empty()) return 0;
-    if (holders.size() == 1) {
-        const uint32_t only = *holders.begin();
-        return isMember(file, only, setID) ? only : 0;
-    }
-    // Several: the first of them in set order, each tested with the exact condition.
-    CFilterElem exact(fieldID, file->getKeyLengths());
-    exact.setExact(value);
-    std::unordered_set<uint32_t> tested;
-    ZTAtom members(file, ZTAtom::kModeMembers | ZTAtom::kModeKeysOnly);
-    ZTAtom values(file, 0);
-    for (int r = members.findValue(setID, "", false, false, false, 0); r == 0;
-         r = members.findNextValue(&members, 1, false)) {
-        if (members.typeID != setID) break;
-        const uint32_t record = members.recordID;
-        if (!holders.count(record) || !tested.insert(record).second) continue;
-        exact.reset();
-        for (int v = values.find(record, fieldID, 0, "", nullptr, false); v == 0;
-             v = values.findNext(&values, 1, nullptr, false)) {
-            if (values.recordID != record || values.typeID != fieldID) break;
-            if (exact.test(headOf(values.value.text).c_str(), true, true)) return record;
+    // Of the holders that are members, the one that comes first in the set's order.
+    uint32_t best = 0;
+    SetPlace bestPlace, place;
+    for (uint32_t record : holders) {
+        if (record == best || !placeInSet(file, record, setID, &place)) continue;
+        if (!best || place.before(bestPlace)) {
+            best = record;
+            bestPlace = place;
         }
     }
-    return 0;
+    return best;
 }
 
 // ---- link steps ----
@@ -268,7 +280,7 @@ bool ZTFormulaLinks::storeResult(ZTRecord* record, uint32_t i, const char* text)
 class ZTExpression::Run {
   public:
     Run(ZTExpression* e, ZTRecord* record, uint32_t valueIndex)
-        : e_(e), record_(record), valueIndex_(valueIndex) {
+        : e_(e), record_(record && record->getFile() ? record : nullptr), valueIndex_(valueIndex) {
         file_ = record && record->getFile() ? record->getFile() : e->file_;
         finder_ = e->finder_ ? e->finder_ : &gSetOrderFinder;
         links_ = e->links_ ? e->links_ : &gFileLinks;
@@ -386,7 +398,9 @@ class ZTExpression::Run {
             return -1;
         }
         const uint64_t i = uint64_t(first) + index;
-        if (i >= record_->getValueCount() || record_->getTypeID(uint32_t(i)) != field) return -1;
+        if (i > 0xFFFFFFFEu || !record_->loadValues(uint32_t(i)) ||
+            record_->getTypeID(uint32_t(i)) != field)
+            return -1;
         return int(i);
     }
 
@@ -750,7 +764,7 @@ ZTExpression* ZTFormula::addExpr(const char* code, int mode, uint32_t field) {
 }
 
 uint32_t ZTFormula::apply(ZTRecord* record, uint32_t currentField) {
-    if (!record) return 0;
+    if (!record || !record->getFile()) return 0;
     ZTFormulaLinks* links = links_ ? links_ : &gFileLinks;
     uint32_t set = 0;
     for (ZTExpression* e : expressions_) {

@@ -105,10 +105,10 @@ class ZTRecordFinder {
                                 const char* value) = 0;
 };
 
-// Walks the set's members in set order and tests each one's values of the field with an exact
-// condition. The records that hold the value at all are found first through the field's value
-// index: with none the answer is 0, with one it is that record when it is a member, and only
-// with several is the set walked (testing those records alone).
+// The first record in the set's order whose field holds the value: the records holding it are
+// found through the field's value index and tested with an exact condition, and of those that
+// are members the one whose first membership row comes first in the set's index wins, so no
+// lookup walks the set.
 class ZTSetOrderFinder : public ZTRecordFinder {
   public:
     uint32_t findRecord(ZTFile* file, uint32_t setID, uint32_t fieldID, const char* value) override;

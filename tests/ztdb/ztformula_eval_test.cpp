@@ -179,6 +179,13 @@ TEST_F(FormulaEvalTest, BadCodeGivesAnErrorNeverAReadOutsideIt) {
         e.evaluate(&out, nullptr, c.formula.c_str(), 0, 0);
         EXPECT_EQ(std::string(out.text), c.result) << c.formula;
     }
+    // An image bound to no database has no values to read.
+    ZTRecord unbound;
+    e.evaluate(&out, &unbound, "s00041001vo", 0, 0);
+    EXPECT_STREQ(out.text, "##ERROR");
+    ZTFormula f;
+    f.addExpr("s0001xo", ZTExpression::kModeReplace, 1001);
+    EXPECT_EQ(f.apply(&unbound, 0), 0u);
 }
 
 // Code that inserts a copy of itself: it pushes its body T, the marker "@@" (built by a concat,

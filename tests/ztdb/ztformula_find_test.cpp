@@ -77,6 +77,16 @@ TEST_F(FormulaFindTest, TheFirstMatchInSetOrderWins) {
         addValue(db.file, id, kMayor, 1, mayor);
     }
     EXPECT_EQ(db.eval("findrecord(\"Cities\", \"Mayor\", \"Twin\")"), "1701");
+    // Members of one name stand in the order of their rows; the first of them is found.
+    for (uint32_t id : {1710u, 1711u, 1712u}) {
+        city(id, "Same");
+        addValue(db.file, id, kMayor, 1, "Tie");
+    }
+    uint32_t first = 0;
+    for (const auto& [record, text] : atomtest::membersInOrder(db.file, kCities))
+        if (text == "Same" && !first) first = record;
+    ASSERT_NE(first, 0u);
+    EXPECT_EQ(db.eval("findrecord(\"Cities\", \"Mayor\", \"Tie\")"), std::to_string(first));
     // A record with several values of the field is found by any of them.
     addValue(db.file, kOslo, kMayor, 2, "Second");
     EXPECT_EQ(db.eval("findrecord(\"Cities\", \"Mayor\", \"Second\")"), std::to_string(kOslo));
