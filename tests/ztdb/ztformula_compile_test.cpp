@@ -1,6 +1,7 @@
 // The formula compiler: formulas against the code they compile to, or the error they give.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,32 @@ TEST_F(FormulaCompileTest, DeepNestingIsRefusedNotRecursedInto) {
     // Within the bound all compile.
     const uint32_t n = ZTTranslator::kMaxDepth - 1;
     EXPECT_EQ(db.compile(std::string(n, '(') + "1" + std::string(n, ')')), "s00011");
+}
+
+TEST_F(FormulaCompileTest, RandomTextCompilesOrFailsAndItsCodeRuns) {
+    // Pieces of formulas thrown together: each compiles to code or gives an error code, and what
+    // compiles runs to some text without reading outside it.
+    const char* pieces[] = {
+        "(", ")",  ",",   "\"",     "\\",     "+",     "-",   ">",    "<",    "=",    "#",
+        "&", "|",  "*",   "/",      "->",     "a",     "b",   "name", "1",    "2.5",  "x",
+        " ", "if", "mid", "concat", "direct", "round", "len", "now",  "\xE9", "\x01", "upper"};
+    std::mt19937 rng(116);
+    ZTRecord smith(&db.file, nullptr, nullptr, nullptr);
+    smith.read(kSmith);
+    for (int i = 0; i < 3000; ++i) {
+        std::string text;
+        const int n = int(rng() % 12);
+        for (int k = 0; k < n; ++k) text += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+        ZTTranslator t(&db.file);
+        const char* code = nullptr;
+        const int r = t.translate(text.c_str(), &code);
+        ASSERT_GE(r, 0) << text;
+        ASSERT_LE(r, ZTTranslator::kErrorTrailing) << text;
+        if (r != 0) continue;
+        ZTExpression e;
+        ZTStr out;
+        e.evaluate(&out, &smith, (std::string(code) + "o").c_str(), 0, 0);
+    }
 }
 
 TEST_F(FormulaCompileTest, WithoutADatabaseNamesAreUnknown) {
