@@ -955,7 +955,6 @@ int ZTRecord::refresh(ZTRefreshInfo* ri, void* arg) {
 
 // ---- hooks the link operations and stamps fill ----
 
-void ZTRecord::writeBackStamps(bool) {}
 void ZTRecord::writeBackOldLinks() {}
 void ZTRecord::writeBackNewLinks() {}
 void ZTRecord::removeBackLink(uint32_t) {}

@@ -229,6 +229,88 @@ class ZTRecord : public ZTRefreshedBaseClass {
     // Makes the structure follow the record's field runs (only with a set ID).
     void rebuildStructure(int extraFixed);
 
+    // ---- attributes, display texts, title and stamps ----
+    //
+    // A value's own attributes live in its 'a' section as entries: byte 4, the attribute number
+    // in decimal, byte 4, then the attribute's text up to the next byte 4 or the section's end.
+    // A field's attributes are values of the attribute's type in the field's definition.
+
+    // Predefined fields.
+    static constexpr uint32_t kFieldTitle = 34;
+    static constexpr uint32_t kFieldSetLink = 36;
+    static constexpr uint32_t kFieldTitleTemplate = 37;
+    static constexpr uint32_t kFieldCreated = 38;
+    static constexpr uint32_t kFieldModified = 39;
+    // Attributes.
+    static constexpr uint32_t kAttrDocument = 102;
+    static constexpr uint32_t kAttrWebAddress = 103;
+    static constexpr uint32_t kAttrMailAddress = 104;
+    static constexpr uint32_t kAttrChoices = 219;  // labels; number 0 takes kAttrChoiceDefault
+    static constexpr uint32_t kAttrFlags = 220;    // labels chosen by the bits of the number
+    static constexpr uint32_t kAttrChoiceDefault = 223;
+    static constexpr uint32_t kAttrNoTitle = 234;  // no text for titles and summaries
+    // Where hasValueAttr and getValueAttr look (bits).
+    static constexpr uint32_t kAttrOwn = 1;
+    static constexpr uint32_t kAttrOfField = 2;
+    // Display kinds (kind -1 in a value: not worked out yet).
+    static constexpr int kKindText = 0;
+    static constexpr int kKindLink = 1;
+    static constexpr int kKindCheckNumber = 2;
+    static constexpr int kKindDate = 3;
+    static constexpr int kKindNumber = 4;
+    static constexpr int kKindDocument = 5;
+    static constexpr int kKindWebAddress = 6;
+    static constexpr int kKindMailAddress = 7;
+
+    // Own attributes first (mode bit kAttrOwn), then the field's (kAttrOfField).
+    bool hasValueAttr(uint32_t i, uint32_t attr, uint32_t mode);
+    // out gets the attribute's text; false (out empty) when neither place holds it.
+    bool getValueAttr(uint32_t i, uint32_t attr, ZTStr* out, uint32_t mode);
+    // The value's 'a' section only; kErrorRange out of range.
+    bool hasOwnAttr(uint32_t i, uint32_t attr);
+    bool getOwnAttr(uint32_t i, uint32_t attr, ZTStr* out);
+    // The first entry of the attribute in an 'a' section: its start, its length up to the next
+    // byte 4 (or the end) and where its text starts. False when the marker does not occur.
+    static bool findAttr(const ZTStr& section, uint32_t attr, uint32_t* start, uint32_t* length,
+                         uint32_t* textStart);
+    // The entry marker of the attribute: byte 4, the number, byte 4.
+    static ZTStr* formatAttrKey(uint32_t attr, ZTStr* out);
+
+    // kKind*, worked out once per value (0 with kErrorRange out of range).
+    int getValueKind(uint32_t i);
+    // The kind a text has by its form: number, check number, date, document name, else 0.
+    int classifyText(const char* text);
+    // The value's head; formatted shows a date in the user's day/month order.
+    ZTStr* getDisplayText(uint32_t i, ZTStr* out, bool formatted);
+    // The value's head, or withLabels the field's choice labels that its number selects.
+    ZTStr* getChoiceText(uint32_t i, ZTStr* out, bool withLabels);
+    // The choice texts of the first n values that give one, joined by ", ".
+    ZTStr* getSummary(ZTStr* out, uint32_t n);
+
+    // The record's set: the cached one, else the record its field-36 link points to, else 0.
+    uint32_t getSetID();
+    // The title the record would have now.
+    ZTStr* computeTitle(ZTStr* out);
+    // The first title value gets the text (added when missing; an empty title adds nothing).
+    bool setTitle(const char* text);
+    bool updateTitle(ZTStr* out);
+    bool refreshTitle();
+    // *index (and *rec, when given: this image) := the field's first value; without one and
+    // unless noAdd a value is added outside the structure. True when an index results.
+    bool findOrAddValue(uint32_t fieldID, ZTRecord** rec, int* index, bool noAdd);
+    // The field's first value gets the text, which must be a date or time, or with none the
+    // local time now. False, nothing changed, for another text.
+    bool setStamp(uint32_t fieldID, const char* text);
+    bool stampCreated(const char* text = nullptr) { return setStamp(kFieldCreated, text); }
+    bool stampModified(const char* text = nullptr) { return setStamp(kFieldModified, text); }
+
+  protected:
+    // Value i, or null with kErrorRange (also for an image bound to no file).
+    ZTAtomCache* valueOrRange(uint32_t i);
+    // Adds an empty value of the field outside the structure, at its place by field ID; the
+    // structure is left as it was. Its index or -1.
+    int addOutsideValue(uint32_t fieldID);
+
   protected:
     // The value's index range of a field (first, last); for an absent field where it would go.
     void findFieldRange(uint32_t fieldID, uint32_t position, uint32_t* first, uint32_t* last);
