@@ -250,8 +250,7 @@ uint32_t ZTSetOrderFinder::findRecord(ZTFile* file, uint32_t setID, uint32_t fie
 // ---- link steps ----
 
 uint32_t ZTFormulaLinks::linkTarget(ZTRecord* record, uint32_t i) {
-    ZTAtomCache* v = record ? record->getValue(i) : nullptr;
-    return v && v->isLink() ? v->linkRecordID : 0;
+    return record ? record->getLinkID(i) : 0;
 }
 
 uint32_t ZTFormulaLinks::storedLinkTarget(ZTFile* file, uint32_t recordID, uint32_t fieldID) {
@@ -271,7 +270,7 @@ bool ZTFormulaLinks::storedText(ZTFile* file, uint32_t recordID, uint32_t fieldI
 }
 
 bool ZTFormulaLinks::storeResult(ZTRecord* record, uint32_t i, const char* text) {
-    return record && record->setText(i, text, true);
+    return record && record->setValue(i, text, true);
 }
 
 // ---- the run ----

@@ -23,8 +23,9 @@ bool ZTRecord::computeValue(uint32_t i, const char* formula) {
     // The value's own attributes stay with it: its formula may be one of them.
     ZTStr attributes;
     getValueTag(i, 'a', &attributes);
-    if (attributes.length && std::strncmp(result.text, "##", 2) != 0)
-        result.setTag('a', attributes);
+    const bool directive = std::strncmp(result.text, "##LINKTO:", 9) == 0 ||
+                           std::strncmp(result.text, "##KEEP", 6) == 0;
+    if (attributes.length && !directive) result.setTag('a', attributes);
     // An error is stored as the value, as the user would see it computed.
     return ZTFormulaLinks().storeResult(this, i, result.text);
 }

@@ -10,8 +10,8 @@ using namespace formulatest;
 
 namespace {
 
-constexpr uint32_t kShout = 1009;  // attribute 108: upper(name)
-constexpr uint32_t kEcho = 1010;   // attribute 108: upper(c)
+constexpr uint32_t kShout = 1009;   // attribute 108: upper(name)
+constexpr uint32_t kEcho = 1010;    // attribute 108: upper(c)
 constexpr uint32_t kBroken = 1011;  // attribute 108: upper(   (does not compile)
 constexpr uint32_t kFails = 1012;   // attribute 108: 7/0
 
@@ -36,9 +36,8 @@ class FormulaRecordTest : public ::testing::Test {
 
     std::vector<std::string> texts(ZTRecord& r, uint32_t field) {
         std::vector<std::string> out;
-        for (int i = r.indexOf(field); i >= 0 && uint32_t(i) < r.getValueCount() &&
-                                       r.getTypeID(uint32_t(i)) == field;
-             ++i)
+        for (int i = r.indexOf(field);
+             i >= 0 && uint32_t(i) < r.getValueCount() && r.getTypeID(uint32_t(i)) == field; ++i)
             out.push_back(r.getText(uint32_t(i)));
         return out;
     }
@@ -71,7 +70,11 @@ TEST_F(FormulaRecordTest, AValuesOwnFormulaStaysWithItsResult) {
     // Value d of Smith carries its own formula a*b in its attribute section.
     ZTStr text;
     text.assign("old");
-    text.setTag('a', "\4" "108" "\4" "a*b");
+    text.setTag('a',
+                "\4"
+                "108"
+                "\4"
+                "a*b");
     addValue(db.file, kSmith, kD, 1, text.text);
     smith.read(kSmith);
     const uint32_t d = uint32_t(smith.indexOf(kD));
@@ -84,6 +87,39 @@ TEST_F(FormulaRecordTest, AValuesOwnFormulaStaysWithItsResult) {
     ASSERT_TRUE(smith.setText(uint32_t(smith.indexOf(kA)), "10"));
     ASSERT_TRUE(smith.recompute(d));
     EXPECT_STREQ(smith.getValueTag(d, 0, &head)->text, "20");
+    // An error is the result, and the formula stays for when the operand is mended.
+    ASSERT_TRUE(smith.setText(uint32_t(smith.indexOf(kA)), "x"));
+    ASSERT_TRUE(smith.recompute(d));
+    EXPECT_STREQ(smith.getValueTag(d, 0, &head)->text, kFormulaError);
+    ASSERT_TRUE(smith.setText(uint32_t(smith.indexOf(kA)), "3"));
+    ASSERT_TRUE(smith.recompute(d));
+    EXPECT_STREQ(smith.getValueTag(d, 0, &head)->text, "6");
+}
+
+TEST_F(FormulaRecordTest, ALinkDirectiveResultMakesALink) {
+    // Shout's result becomes a link to France's name; autolink relinks Smith's Country.
+    const uint32_t shout = uint32_t(smith.indexOf(kShout));
+    ASSERT_TRUE(smith.computeValue(shout, "link(1300, \"Name\")"));
+    EXPECT_EQ(smith.getLinkID(shout), kFrance);
+    ZTFormula formula;
+    ZTTranslator t(&db.file);
+    const char* code = nullptr;
+    ASSERT_EQ(t.translate("autolink(\"Countries\", \"\", \"Norway\")", &code), 0);
+    formula.addExpr((std::string(code) + "o").c_str(), ZTExpression::kModeReplace, kCountry);
+    EXPECT_EQ(formula.apply(&smith, 0), 1u);
+    ASSERT_EQ(smith.write(nullptr), 1);
+    ZTRecord fresh(&db.file, nullptr, nullptr, nullptr);
+    fresh.read(kSmith);
+    EXPECT_EQ(fresh.getLinkID(uint32_t(fresh.indexOf(kShout))), kFrance);
+    EXPECT_STREQ(fresh.getText(uint32_t(fresh.indexOf(kShout))), "France");
+    EXPECT_EQ(fresh.getLinkID(uint32_t(fresh.indexOf(kCountry))), kNorway);
+    ZTStr out;
+    EXPECT_TRUE(fresh.evalFormula("country->capital->mayor", &out, 0));
+    EXPECT_STREQ(out.text, "Lae");
+    // A directive to no record changes nothing.
+    const uint32_t d = uint32_t(fresh.indexOf(kFails));
+    EXPECT_TRUE(fresh.computeValue(d, "link(0, \"Name\")"));
+    EXPECT_EQ(fresh.getLinkID(d), 0u);
 }
 
 TEST_F(FormulaRecordTest, EvalFormulaAndEvalCode) {
