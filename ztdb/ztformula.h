@@ -124,8 +124,8 @@ class ZTFormulaLinks {
     virtual uint32_t storedLinkTarget(ZTFile* file, uint32_t recordID, uint32_t fieldID);
     // The text of the stored record's first value of the field; false when it has none.
     virtual bool storedText(ZTFile* file, uint32_t recordID, uint32_t fieldID, ZTStr* out);
-    // Stores a formula's result as value i of the image (a link directive makes a link where
-    // the image supports it); false when refused.
+    // Stores a formula's result as value i of the image through ZTRecord::setValue (a link
+    // directive makes a link, any other text ends one); false when refused.
     virtual bool storeResult(ZTRecord* record, uint32_t i, const char* text);
 };
 
