@@ -330,6 +330,7 @@ class ZTRecord : public ZTRefreshedBaseClass {
     static constexpr uint32_t kAttrFlags = 220;    // labels chosen by the bits of the number
     static constexpr uint32_t kAttrChoiceDefault = 223;
     static constexpr uint32_t kAttrNoTitle = 234;  // no text for titles and summaries
+    static constexpr uint32_t kAttrFormula = 108;  // the formula that computes the value
     // Where hasValueAttr and getValueAttr look (bits).
     static constexpr uint32_t kAttrOwn = 1;
     static constexpr uint32_t kAttrOfField = 2;
@@ -384,6 +385,23 @@ class ZTRecord : public ZTRefreshedBaseClass {
     bool setStamp(uint32_t fieldID, const char* text);
     bool stampCreated(const char* text = nullptr) { return setStamp(kFieldCreated, text); }
     bool stampModified(const char* text = nullptr) { return setStamp(kFieldModified, text); }
+
+    // ---- formulas ----
+
+    // Value i has a formula (kAttrFormula, its own or its field's).
+    bool isComputed(uint32_t i);
+    // Value i computed from its formula. False without a formula, out of range or read-only
+    // (lastResult), or when the formula does not compile: the value then stays as it was.
+    bool recompute(uint32_t i);
+    bool computeValue(uint32_t i, const char* formula);
+    // The formula compiled against the record's database and run with the value index sequence;
+    // false (out empty) when it does not compile.
+    bool evalFormula(const char* formula, ZTStr* out, uint32_t sequence);
+    // Compiled code (ending in the output opcode) run against this record; the evaluation's
+    // result (false: a field read found no value at the index).
+    bool evalCode(const char* code, ZTStr* out, uint32_t sequence);
+    // Every value recomputed; true when any was set.
+    bool recomputeAll();
 
   protected:
     // Value i, or null with kErrorRange (also for an image bound to no file).

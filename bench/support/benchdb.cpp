@@ -193,7 +193,9 @@ BenchRecord BenchGenerator::record(uint32_t index) const {
         if (f != 0 && d.unit() >= options_.presence) continue;
         const uint32_t n = d.unit() < options_.multiValued ? 2 + d.below(2) : 1;
         for (uint32_t p = 1; p <= n; ++p) {
-            if (f != 0 && index > 0 && d.unit() < options_.links) {
+            const bool mayLink =
+                options_.linkingFields == 0 || (options_.linkingFields >> f & 1) != 0;
+            if (f != 0 && index > 0 && d.unit() < options_.links && mayLink) {
                 const uint32_t target = d.below(index);
                 rec.values.push_back({f, p, nameOf(target), recordID(target)});
             } else {

@@ -29,6 +29,7 @@ struct BenchOptions {
     double presence = 0.8;         // chance that a record has a value of a field (the first: 1)
     double multiValued = 0.2;      // chance that a field present holds 2 or 3 values
     double links = 0.05;           // share of values that link to an earlier record's name
+    uint32_t linkingFields = 0;    // bit f: field f may link (0: every field but the first)
 };
 
 struct BenchValue {
