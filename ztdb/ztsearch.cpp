@@ -231,6 +231,7 @@ bool ZTSearch::query(const char* text, uint32_t sortingField, uint32_t setMember
         useScroll_ = useScroll;
         recordOrder_ = sortingField_ == kRecordOrder;
         sortCondition_ = true;
+        rowsExamined_.store(0);
         if (startPosition > 0 && startPosition < kStartCodes) {
             startCode_ = kStartRecord;
             startRecord_ = startPosition;
@@ -365,22 +366,32 @@ uint32_t ZTSearch::getFirstRecordSeen() {
 
 // ---- the request ----
 
-void ZTSearch::requestedRange(int64_t first, int64_t last, int32_t margin, int64_t* reqFirst,
-                              int64_t* reqLast) {
+void ZTSearch::requestedRange(int64_t first, int64_t last, int32_t margin, int32_t capacity,
+                              int64_t* reqFirst, int64_t* reqLast) {
     const int64_t s = std::max<int64_t>(10, margin);
     *reqFirst = ((first - margin - s + 1) / s) * s;
     *reqLast = ((margin + last + s - 1) / s) * s;
+    // A range wider than the window is fetched forward only, so rows asked for behind the
+    // window would never come: of the margins, keep what the window holds around the rows.
+    if (*reqLast - *reqFirst >= int64_t(capacity) - 1 && last - first < int64_t(capacity) - 1) {
+        const int64_t room = int64_t(capacity) - 2 - (last - first);
+        *reqFirst = std::max(*reqFirst, first - room / 2);
+        *reqLast = std::min(*reqLast, *reqFirst + int64_t(capacity) - 2);
+    }
 }
 
 bool ZTSearch::requestSatisfied(int d) const {
-    return rowState(d > 0 ? reqLast_.load() : reqFirst_.load()) != kRowNotLoaded;
+    const int64_t row = d > 0 ? reqLast_.load() : reqFirst_.load();
+    // Rows asked for before the window are reached backward, not forward.
+    if (d > 0 && !rows_.empty() && row < int64_t(first_)) return true;
+    return rowState(row) != kRowNotLoaded;
 }
 
 int ZTSearch::makeAvailable(int32_t first, int32_t last) {
     if (!ZT_ASSERT(isValid()) || !ZT_ASSERT(isQueryStarted())) return 0;
     if (last < first) return 0;
     int64_t reqFirst, reqLast;
-    requestedRange(first, last, margin_, &reqFirst, &reqLast);
+    requestedRange(first, last, margin_, capacity_, &reqFirst, &reqLast);
     bool restart = false;
     {
         Guard guard(this);
@@ -388,7 +399,7 @@ int ZTSearch::makeAvailable(int32_t first, int32_t last) {
         if (threaded_ && isActive()) {
             // The worker rechecks the request under this lock before it ends, so a request
             // made while it runs is never lost; only one it has already passed restarts it.
-            const bool previousDone = rowState(reqLast_.load()) != kRowNotLoaded;
+            const bool previousDone = requestSatisfied(1);
             reqFirst_.store(reqFirst);
             reqLast_.store(reqLast);
             if (!previousDone || rowState(reqLast) != kRowNotLoaded) return 0;
@@ -580,6 +591,7 @@ bool ZTSearch::formulaAccepts(uint32_t recordID) {
 }
 
 int ZTSearch::judge(ZTAtom* atom, int w) {
+    rowsExamined_.fetch_add(1);
     bool sortOn = sortCondition_;
     if (sortOn && !recordOrder_) {
         char made[256];

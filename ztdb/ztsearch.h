@@ -195,6 +195,8 @@ class ZTSearch : public ZTRefreshedBaseClass {
     bool usesScroll() const { return useScroll_; }
     // The record of the first row accepted since the window was last emptied (0 none).
     uint32_t getFirstRecordSeen();
+    // The value rows the walks have judged since the query started.
+    uint64_t getRowsExamined() const { return rowsExamined_.load(); }
 
     // The search's lock (threaded searches only; re-entrant).
     void lock();
@@ -202,9 +204,10 @@ class ZTSearch : public ZTRefreshedBaseClass {
     // What waits call instead of sleeping on their condition variable (null: sleep).
     void setWaitHook(ZTLockWaitHook hook, void* context);
 
-    // The window arithmetic: the rows a request for first .. last asks for.
-    static void requestedRange(int64_t first, int64_t last, int32_t margin, int64_t* reqFirst,
-                               int64_t* reqLast);
+    // The window arithmetic: the rows a request for first .. last asks for (rounded out to
+    // multiples of max(10, margin) plus the margin, as much of it as a window of capacity holds).
+    static void requestedRange(int64_t first, int64_t last, int32_t margin, int32_t capacity,
+                               int64_t* reqFirst, int64_t* reqLast);
     // The row count estimate from a span of rows and of scroll positions; -1 when none.
     static int32_t estimateCount(int64_t rows, double span);
 
@@ -292,6 +295,7 @@ class ZTSearch : public ZTRefreshedBaseClass {
     uint32_t startRecord_ = 0;
     bool sortCondition_ = true;  // the sort field's own condition and bound apply
     uint32_t firstSeen_ = 0;
+    std::atomic<uint64_t> rowsExamined_{0};
 
     // Worker.
     bool threaded_ = false;

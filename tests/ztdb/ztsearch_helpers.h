@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <set>
@@ -137,6 +138,44 @@ struct GeneratedDatabase {
         for (const dbcheck::FixtureRow& r : fx.rows)
             if (!r.deleted && r.a == record && r.b == set && (r.f & 0x40)) return true;
         return false;
+    }
+};
+
+// Records kFirstRecord + i named "n0000", "n0001" ... in a shuffled ID order, each with a Date
+// and every third with the tag "red"; all members of People.
+struct NamesDatabase {
+    TempDir dir;
+    std::string base;
+    dbcheck::Fixture fx;
+    std::unique_ptr<ZTFile> file;
+    std::vector<uint32_t> byName;  // record IDs in name order
+
+    explicit NamesDatabase(uint32_t count, const std::string& sameName = "") {
+        std::vector<uint32_t> order(count);
+        for (uint32_t i = 0; i < count; ++i) order[i] = i;
+        std::shuffle(order.begin(), order.end(), std::mt19937(7));
+        fx.counter(kFirstRecord + count + 10);
+        const uint32_t nameName = fx.field(kName, "Name");
+        fx.field(kAmount, "Amount");
+        fx.field(kDate, "Date");
+        fx.field(kTags, "Tags");
+        fx.set(kPeople, "People", {nameName});
+        fx.set(kByAmount, "ByAmount", {fx.field(kLink, "Friend")});
+        byName.resize(count);
+        char name[16];
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint32_t r = kFirstRecord + order[i];
+            std::snprintf(name, sizeof name, "n%04u", i);
+            fx.value(r, kName, 1, sameName.empty() ? name : sameName);
+            fx.value(r, kDate, 1, "2021-01-1" + std::to_string(i % 10));
+            if (i % 3 == 0) fx.value(r, kTags, 1, "red");
+            fx.member(r, kPeople);
+            byName[i] = r;
+        }
+        base = dir.file("names");
+        EXPECT_TRUE(fx.write(base)) << fx.error;
+        file = std::make_unique<ZTFile>(base.c_str());
+        EXPECT_EQ(file->open(3, false), 3u);
     }
 };
 
