@@ -96,6 +96,25 @@ void CFilterElem::parse(const char* text) {
     }
 }
 
+void CFilterElem::setExact(const char* value) {
+    std::string copy = value ? value : "";  // value may be our own condition
+    clear();
+    condition.assign(copy.c_str());
+    if (condition.length == 0) return;
+    ZTFilterKey key{};
+    key.joiner = '+';  // as a lone quoted word parses
+    key.textKey = newKeyPair();
+    key.numericKey = key.textKey + lengths.lenKey + 1;
+    makeKey(lengths, condition.text, key.textKey, true, true, false, true);
+    if (guessValueType(lengths, condition.text) != kValueText)
+        makeKey(lengths, condition.text, key.numericKey, true, true, false, false);
+    key.quoteOffset = 0;
+    key.quoteLength = condition.length;
+    hasQuoted = true;
+    add(key, true);
+    noteBounds(0, condition.text);
+}
+
 void CFilterElem::addWord(uint32_t start, uint32_t end, int prefix, int joiner) {
     if (start == end && prefix != '#') return;
     std::string word(condition.text + start, end - start);

@@ -69,6 +69,9 @@ class CFilterElem : public ZTArray<ZTFilterKey> {
 
     // Replaces the words by those of text.
     void parse(const char* text);
+    // Replaces the words by one that holds only for a value whose text is exactly value, made
+    // without parsing: any byte of value, quotes and operators included, is compared as it is.
+    void setExact(const char* value);
 
     // Starts the test of a record: matched when every word is a '-' or '#' word (a record
     // without values passes them), undecided, no '&' word seen.

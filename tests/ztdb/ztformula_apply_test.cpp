@@ -1,0 +1,106 @@
+// ZTFormula::apply: expressions with a target field and a mode applied to a record image.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ztformula_helpers.h"
+
+using namespace formulatest;
+
+namespace {
+
+// Notes every result stored (value index, text) and stores it as the default does.
+class NotingLinks : public ZTFormulaLinks {
+  public:
+    bool storeResult(ZTRecord* record, uint32_t i, const char* text) override {
+        stored.push_back({i, text});
+        return ZTFormulaLinks::storeResult(record, i, text);
+    }
+    std::vector<std::pair<uint32_t, std::string>> stored;
+};
+
+class FormulaApplyTest : public ::testing::Test {
+  protected:
+    FormulaDatabase db;
+    ZTRecord smith{&db.file, nullptr, nullptr, nullptr};
+    NotingLinks links;
+    ZTFormula formula;
+
+    void SetUp() override {
+        smith.read(kSmith);
+        formula.setLinks(&links);
+    }
+
+    std::string code(const char* text) {
+        ZTTranslator t(&db.file);
+        const char* c = nullptr;
+        EXPECT_EQ(t.translate(text, &c), 0) << text;
+        return std::string(c) + "o";
+    }
+
+    // The texts of field c, stored, read again from the file.
+    std::vector<std::string> storedC() {
+        EXPECT_GT(smith.write(nullptr), 0);
+        ZTRecord fresh(&db.file, nullptr, nullptr, nullptr);
+        fresh.read(kSmith);
+        std::vector<std::string> texts;
+        for (int i = fresh.indexOf(kC);
+             i >= 0 && uint32_t(i) < fresh.getValueCount() && fresh.getTypeID(uint32_t(i)) == kC;
+             ++i)
+            texts.push_back(fresh.getText(uint32_t(i)));
+        return texts;
+    }
+
+    using Stored = std::vector<std::pair<uint32_t, std::string>>;
+};
+
+TEST_F(FormulaApplyTest, ReplaceEvaluatesOncePerValueOfTheField) {
+    const uint32_t first = uint32_t(smith.indexOf(kC));
+    formula.addExpr(code("upper(c) + len(name)").c_str(), ZTExpression::kModeReplace, kC);
+    EXPECT_EQ(formula.apply(&smith, kC), 3u);
+    EXPECT_EQ(links.stored, (Stored{{first, "X5"}, {first + 1, "Y5"}, {first + 2, "Z5"}}));
+    EXPECT_EQ(storedC(), (std::vector<std::string>{"X5", "Y5", "Z5"}));
+}
+
+TEST_F(FormulaApplyTest, AppendAddsOneValuePerValueOfTheField) {
+    formula.addExpr(code("concat(c, \"!\")").c_str(), ZTExpression::kModeAppend, kC);
+    EXPECT_EQ(formula.apply(&smith, kC), 3u);
+    ASSERT_EQ(links.stored.size(), 3u);
+    EXPECT_EQ(links.stored[0].second, "x!");
+    EXPECT_EQ(links.stored[2].second, "z!");
+    EXPECT_EQ(storedC(), (std::vector<std::string>{"x", "y", "z", "x!", "y!", "z!"}));
+}
+
+TEST_F(FormulaApplyTest, EmptyClearsTheFirstValueOrEveryValueOfTheCurrentField) {
+    formula.addExpr("", ZTExpression::kModeEmpty, kC);
+    EXPECT_EQ(formula.apply(&smith, 0), 1u);
+    formula.apply(&smith, kB);
+    EXPECT_EQ(links.stored.size(), 2u);
+    EXPECT_EQ(storedC(), (std::vector<std::string>{"y", "z"}));
+    smith.read(kSmith);
+    links.stored.clear();
+    EXPECT_EQ(formula.apply(&smith, kC), 2u);
+    EXPECT_EQ(storedC(), std::vector<std::string>{});
+}
+
+TEST_F(FormulaApplyTest, EveryExpressionRunsOnItsOwnTarget) {
+    // A target without values is evaluated once; mode 3 then has no value to store into.
+    formula.addExpr(code("upper(name)").c_str(), ZTExpression::kModeReplace, kName);
+    formula.addExpr(code("a*b").c_str(), ZTExpression::kModeReplace, kD);
+    formula.addExpr(code("a*b").c_str(), ZTExpression::kModeAppend, kD);
+    EXPECT_EQ(formula.apply(&smith, 0), 2u);
+    ASSERT_EQ(links.stored.size(), 2u);
+    EXPECT_EQ(links.stored[0].second, "SMITH");
+    EXPECT_EQ(links.stored[1].second, "14");
+    // Expressions added from outside stay theirs; cleared, the formula applies nothing.
+    ZTExpression own(code("\"x\"").c_str(), ZTExpression::kModeReplace, kA);
+    formula.add(&own);
+    formula.clear();
+    EXPECT_EQ(formula.size(), 0u);
+    EXPECT_EQ(formula.apply(&smith, 0), 0u);
+    EXPECT_STREQ(own.getCode(), code("\"x\"").c_str());
+}
+
+}  // namespace
