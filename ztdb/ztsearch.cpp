@@ -216,7 +216,7 @@ bool ZTSearch::query(const char* text, uint32_t sortingField, uint32_t setMember
     if (!ZT_ASSERT((setMember == 0) == (setFirstField == 0))) return false;
     if (text == nullptr) text = "";
 
-    resultSetQuery(text, option != 0, setIDs);
+    resultSetQuery(text, sortingField, setMember, setFirstField, option != 0, setIDs);
     {
         Guard guard(this);
         queryText_.assign(text);

@@ -249,7 +249,8 @@ class ZTSearch : public ZTRefreshedBaseClass {
     void resultMake();
     void resultFree();
     void resultReset();
-    void resultSetQuery(const char* text, bool option, const ZTArray<uint32_t>* setIDs);
+    void resultSetQuery(const char* text, uint32_t sortingField, uint32_t setMember,
+                        uint32_t setFirstField, bool option, const ZTArray<uint32_t>* setIDs);
     void resultDropList();
 
     // Database.

@@ -48,6 +48,14 @@ const std::vector<QueryCase>& queryCases() {
         {field(kDate) + ">2021-05-01", {{kDate, ">2021-05-01"}}, kDate},
         {"", {}, 0, kByAmount},
         {field(kName) + "s", {{kName, "s"}}, kName, kByAmount},
+        // Formula conditions, after the first '=' outside quotes.
+        {"=Amount>50", {}, kName, 0, {}, "Amount>50"},
+        {field(kTags) + "red=len(Name)>4", {{kTags, "red"}}, kName, 0, {}, "len(Name)>4"},
+        {field(kName) + "e=Amount", {{kName, "e"}}, kName, 0, {}, "Amount"},
+        {"=Amount>100", {}, ZTSearch::kRecordOrder, 0, {}, "Amount>100"},
+        {"=Amount<20", {}, 0, kPeople, {}, "Amount<20"},
+        {field(kName) + "\"=\"=1", {{kName, "\"=\""}}, kName, 0, {}, "1"},
+        {field(kName) + "m=Nofield>1", {{kName, "m"}}, kName, 0, {}, "Nofield>1"},
         // Bad input: an open quote, an open group, a long condition.
         {field(kName) + "\"ab", {{kName, "\"ab"}}, kName},
         {field(kName) + "e(" + std::to_string(kTags), {{kName, "e(1004"}}, kName},
@@ -150,7 +158,9 @@ TEST_P(SearchOracle, LocateKeepsEveryTestButTheSortCondition) {
                     ++at;
                 expectSameRows(others, got, false, -at, true, what);
             } else if (filter.isTrivial()) {
-                expectSameRows(others, got, false, 0, false, what);
+                // A single word that nothing matches: the walk goes on past its bound, when it
+                // has one that a value passes; a word whose range holds every value never ends.
+                if (!got.empty()) expectSameRows(others, got, false, 0, false, what);
             } else {
                 EXPECT_TRUE(got.empty()) << what;
             }
