@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "assert_capture.h"
+#include "ztdb/ztresult.h"
 #include "ztsearch_helpers.h"
 
 using namespace searchtest;
@@ -366,6 +367,58 @@ TEST(SearchRefresh, UnwatchedChangeNamesTheRowEvenWhenItDoesNotReact) {
     EXPECT_EQ(plain.dispatchRefresh(&info, &out), 0);
     EXPECT_EQ(out.low, 2);  // the row is named all the same
     EXPECT_EQ(out.status, 0);
+}
+
+// With a formula condition any change of a record may change whether it matches.
+TEST(SearchRefresh, FormulaConditionRequeriesOnAnyItem) {
+    NamesDatabase db(10);
+    ZTSearch search(db.file.get(), false, 0, 100);
+    ASSERT_TRUE(
+        search.query("=len(Tags)>0", kName, 0, 0, nullptr, nullptr, 10, 0, nullptr, false, 0));
+    EXPECT_EQ(search.getRecordID(0), db.byName[0]);
+    EXPECT_EQ(search.getRecordID(1), db.byName[3]);
+    ZTRefreshInfo info;
+    info.add(db.file.get(), db.byName[1], kDate, 3);
+    ZTSearchRefreshInfo out;
+    EXPECT_EQ(search.dispatchRefresh(&info, &out), 1);
+    EXPECT_EQ(out.status, ZTSearchRefreshInfo::kRequery);
+}
+
+// ---- the own result description ----
+
+TEST(SearchResult, DescribesTheQueryAndTheRowsSeen) {
+    NamesDatabase db(40);
+    ZTArray<uint32_t> sets;
+    sets.add(kPeople, true);
+    const std::string text = group(kTags) + "red";
+    ZTSearch search(db.file.get(), true, 0, 100);
+    ASSERT_TRUE(search.query(text.c_str(), kName, 0, 0, nullptr, nullptr, 5, 1, &sets, false, 0));
+    waitIdle(search);
+    ZTResult partial(nullptr, false);
+    search.getResult(&partial);
+    EXPECT_EQ(partial.getFile(), db.file.get());
+    EXPECT_STREQ(partial.getText(), text.c_str());
+    EXPECT_EQ(partial.getSortingField(), kName);
+    EXPECT_TRUE(partial.getOption());
+    ASSERT_EQ(partial.getQueryIDs().size, 1u);
+    EXPECT_FALSE(partial.hasIDList());  // not complete: the rows are kept, not explicit
+    EXPECT_EQ(partial.getIDCount(), 0u);
+
+    search.makeAvailable(-20, 40);
+    waitIdle(search);
+    ZTResult whole(nullptr, false);
+    search.getResult(&whole);
+    ASSERT_TRUE(whole.hasIDList());
+    ASSERT_EQ(whole.getIDCount(), 14u);
+    for (uint32_t i = 0; i < 14; ++i) EXPECT_EQ(whole.getListID(i), db.byName[i * 3]);
+
+    // The same query again from the description, here in descending order.
+    ZTSearch again(db.file.get(), false, 0, 100);
+    again.setDescending(true);
+    ASSERT_TRUE(again.queryResult(&whole, nullptr, nullptr, 0, false, 0));
+    again.makeAvailable(-20, 40);
+    ASSERT_EQ(again.getRecordCount(), 14);
+    EXPECT_EQ(again.getRecordID(0), db.byName[39]);
 }
 
 // ---- databases that cannot be shared ----
