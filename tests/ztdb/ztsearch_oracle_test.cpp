@@ -67,14 +67,16 @@ const std::vector<QueryCase>& queryCases() {
 struct Mode {
     bool threaded;
     bool descending;
+    bool reseek = false;  // forward steps find the row again by its value
 };
 
-const Mode kModes[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+const Mode kModes[] = {{false, false}, {false, true},        {true, false},
+                       {true, true},   {false, false, true}, {true, false, true}};
 
 std::string describe(const QueryCase& q, const Mode& m) {
     return "query '" + q.text.substr(0, 40) + "' sort " + std::to_string(q.sortingField) + " set " +
            std::to_string(q.setMember) + (m.threaded ? " threaded" : " inline") +
-           (m.descending ? " descending" : " ascending");
+           (m.descending ? " descending" : " ascending") + (m.reseek ? " re-seeking" : "");
 }
 
 // Runs the query over the whole result (both directions from the start) and reads the window.
@@ -82,6 +84,7 @@ std::vector<WindowRow> runWhole(GeneratedDatabase& db, const QueryCase& q, const
                                 uint32_t start, bool* complete) {
     ZTSearch search(db.file.get(), m.threaded, 0, 1000000);
     search.setDescending(m.descending);
+    if (m.reseek) search.setReseek(true);
     ZTArray<uint32_t> sets;
     for (uint32_t s : q.querySets) sets.add(s, true);
     EXPECT_TRUE(search.query(q.text.c_str(), q.sortingField, q.setMember, 0, goOn, nullptr, 0, 0,

@@ -488,8 +488,9 @@ TEST(SearchThreads, RequestAtTheEndOfARunIsNotLost) {
         static uint32_t entry(uint32_t code, uintptr_t, uintptr_t, void* context) {
             auto* self = static_cast<Late*>(context);
             // The first run has passed its last check: rows before the start are asked for now.
-            if (code == ZTSearch::kCodeFinished && self->runs++ == 0)
+            if (code == ZTSearch::kCodeFinished && self->runs++ == 0) {
                 EXPECT_EQ(self->search->makeAvailable(-30, 5), 0);  // the worker picks it up
+            }
             return 0;
         }
     };
