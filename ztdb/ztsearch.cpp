@@ -1,6 +1,7 @@
 #include "ztdb/ztsearch.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -779,7 +780,8 @@ int32_t ZTSearch::getRecordCount() {
     if (!useScroll_ || minimum_ == -1.0 || maximum_ == -1.0 || last - first < 10) return -1;
     const double low = getScrollPos(int32_t(first));
     const double high = getScrollPos(int32_t(last));
-    return estimateCount(last - first, high - low);
+    // Positions fall along a descending window: its span counts all the same.
+    return estimateCount(last - first, std::fabs(high - low));
 }
 
 double ZTSearch::getScrollPos(int32_t row) {

@@ -279,26 +279,31 @@ TEST(SearchScroll, EstimateRoundsToOneDigit) {
 TEST(SearchScroll, PositionsEstimatesAndScrollTo) {
     NamesDatabase db(1000);
     for (bool threaded : {false, true}) {
-        ZTSearch search(db.file.get(), threaded, 0, 400);
-        ASSERT_TRUE(search.query("", kName, 0, 0, nullptr, nullptr, 1, 0, nullptr, true, 0));
-        waitIdle(search);
-        EXPECT_EQ(search.getRecordCount(), -1);  // fewer than 10 rows
-        search.makeAvailable(0, 99);
-        waitIdle(search);
-        EXPECT_EQ(search.getScrollPos(0), 0.0);
-        EXPECT_EQ(search.getRecordCount(), 1000);
-        EXPECT_EQ(search.getScrollPos(5000), -1.0);
+        for (bool descending : {false, true}) {
+            const std::string what = std::string(threaded ? "threaded" : "inline") +
+                                     (descending ? " descending" : " ascending");
+            ZTSearch search(db.file.get(), threaded, 0, 400);
+            search.setDescending(descending);
+            ASSERT_TRUE(search.query("", kName, 0, 0, nullptr, nullptr, 1, 0, nullptr, true, 0));
+            waitIdle(search);
+            EXPECT_EQ(search.getRecordCount(), -1) << what;  // fewer than 10 rows
+            search.makeAvailable(0, 99);
+            waitIdle(search);
+            EXPECT_EQ(search.getScrollPos(0), descending ? 1.0 : 0.0) << what;
+            EXPECT_EQ(search.getRecordCount(), 1000) << what;
+            EXPECT_EQ(search.getScrollPos(5000), -1.0) << what;
 
-        search.scrollTo(0.5, 20);
-        waitIdle(search);
-        const std::string at = search.getRowValue(0) ? search.getRowValue(0) : "";
-        EXPECT_GE(at, "n0450") << threaded;
-        EXPECT_LE(at, "n0550") << threaded;
+            search.scrollTo(0.5, 20);
+            waitIdle(search);
+            const std::string at = search.getRowValue(0) ? search.getRowValue(0) : "";
+            EXPECT_GE(at, "n0450") << what;
+            EXPECT_LE(at, "n0550") << what;
 
-        search.scrollTo(1.0, 20);
-        waitIdle(search);
-        EXPECT_STREQ(search.getRowValue(0), "n0999");
-        EXPECT_EQ(search.getScrollPos(0), 1.0);
+            search.scrollTo(1.0, 20);
+            waitIdle(search);
+            EXPECT_STREQ(search.getRowValue(0), "n0999") << what;
+            EXPECT_EQ(search.getScrollPos(0), 1.0) << what;
+        }
     }
 }
 
