@@ -266,6 +266,11 @@ int32_t ZTFieldList::query(ZTFile* file, const char* text, int32_t n) {
     return ZTValList::query(file, 1, text, n);
 }
 
+int32_t ZTFieldList::query(ZTFile* file, const char* text, uint32_t kind, int32_t n) {
+    kind_ = kind;
+    return query(file, text, n);
+}
+
 // ---- ZTScan ----
 
 ZTScan::ZTScan(ZTFile* file, bool threaded, bool unique, bool keepIDs, uint32_t maximum)

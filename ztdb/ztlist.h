@@ -136,6 +136,12 @@ class ZTFieldList : public ZTNameList {
     using ZTNameList::ZTNameList;
     // The field definitions by name, filtered by the text.
     int32_t query(ZTFile* file, const char* text, int32_t n);
+    // The form the list controls call: the kind word is kept (getKind) and selects nothing.
+    int32_t query(ZTFile* file, const char* text, uint32_t kind, int32_t n);
+    uint32_t getKind() const { return kind_; }
+
+  private:
+    uint32_t kind_ = 0;
 };
 
 class ZTScan : public ZTSearch {

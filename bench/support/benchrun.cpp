@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace qvbench {
 
@@ -11,6 +14,20 @@ std::string makeScratchFolder() {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qvbenchXXXXXX";
     return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+std::string benchFolder(const std::string& dir, bool* scratch) {
+    *scratch = dir.empty();
+    if (*scratch) return makeScratchFolder();
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    return error ? std::string() : dir;
+}
+
+bool flagValue(const std::string& arg, const char* flag, std::string* value) {
+    if (arg.rfind(flag, 0) != 0) return false;
+    *value = arg.substr(std::strlen(flag));
+    return true;
 }
 
 void runFigures(std::vector<char*> args, const std::vector<std::pair<const char*, FigureFn>>& runs,

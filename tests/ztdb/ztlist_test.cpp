@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "batch_standin.h"
+#include "ztdb/ztformula.h"
 #include "ztdb/ztrecord.h"
 #include "ztfile_helpers.h"
 
@@ -335,6 +336,26 @@ TEST(ZTScanTest, ScrollModeReportsPercentOfTheRange) {
     EXPECT_EQ(got.front().second, 0u);
     EXPECT_EQ(got.back().second, 100u);
     for (size_t i = 1; i < got.size(); ++i) EXPECT_LE(got[i - 1].second, got[i].second);
+}
+
+TEST(ZTScanTest, TheFormulaRecordFinderAgreesWithAScanOfTheQuotedValue) {
+    PeopleDatabase db({{1010, {"Zed", "Anna"}},
+                       {1011, {"anna"}},
+                       {1012, {"Anna", "Bob"}},
+                       {1013, {"Annabel"}},
+                       {1014, {"\xC9ve"}},
+                       {1015, {"Eve"}}});
+    ZTSetOrderFinder finder;
+    for (const char* value : {"Anna", "anna", "Annabel", "Ann", "Bob", "\xC9ve", "Eve", "Nobody"}) {
+        ZTScan scan(&db.file, false, true, true, 1);
+        Reports reports;
+        const std::string text = "(" + std::to_string(kName) + ")\"" + value + "\"";
+        ASSERT_TRUE(scan.query(text.c_str(), 0, kPeople, 0, &Reports::callback, &reports, 0,
+                               nullptr, 0, 0));
+        std::vector<uint32_t> found = reports.scannedIDs();
+        EXPECT_EQ(finder.findRecord(&db.file, kPeople, kName, value), found.empty() ? 0 : found[0])
+            << value;
+    }
 }
 
 // ---- ZTBrowse ----
