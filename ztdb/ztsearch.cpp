@@ -102,6 +102,11 @@ void ZTSearch::waitStep(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
+bool ZTSearch::onWorkerThread() {
+    std::lock_guard<std::mutex> guard(stateLock_);
+    return thread_.get_id() == std::this_thread::get_id();
+}
+
 bool ZTSearch::isActive() {
     std::lock_guard<std::mutex> guard(stateLock_);
     return active_;
@@ -403,7 +408,8 @@ int ZTSearch::makeAvailable(int32_t first, int32_t last) {
             const bool previousDone = requestSatisfied(1);
             reqFirst_.store(reqFirst);
             reqLast_.store(reqLast);
-            if (!previousDone || rowState(reqLast) != kRowNotLoaded) return 0;
+            // A callback asking on the worker's own thread cannot wait for that thread.
+            if (!previousDone || rowState(reqLast) != kRowNotLoaded || onWorkerThread()) return 0;
             restart = true;
         } else {
             reqFirst_.store(reqFirst);

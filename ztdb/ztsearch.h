@@ -246,6 +246,7 @@ class ZTSearch : public ZTRefreshedBaseClass {
     void clearWindow();
     void freeAtoms();
     void waitUntilIdle();
+    bool onWorkerThread();
     void waitStep(std::unique_lock<std::mutex>& lock);
     uint8_t atomMode() const;
     // The own result description.

@@ -484,31 +484,36 @@ TEST(SearchThreads, EveryRequestedRowArrives) {
 }
 
 // A request made after the worker's last look at the requested rows, just before its thread
-// ends, is still served by that worker.
+// ends, is still served by that worker: rows before the window, and rows after it asked for on
+// the worker's own thread (which cannot restart itself).
 TEST(SearchThreads, RequestAtTheEndOfARunIsNotLost) {
     NamesDatabase db(100);
     struct Late {
         ZTSearch* search = nullptr;
+        int32_t first = 0, last = 0;
         std::atomic<int> runs{0};
         static uint32_t entry(uint32_t code, uintptr_t, uintptr_t, void* context) {
             auto* self = static_cast<Late*>(context);
-            // The first run has passed its last check: rows before the start are asked for now.
             if (code == ZTSearch::kCodeFinished && self->runs++ == 0) {
-                EXPECT_EQ(self->search->makeAvailable(-30, 5), 0);  // the worker picks it up
+                EXPECT_EQ(self->search->makeAvailable(self->first, self->last), 0);
             }
             return 0;
         }
     };
-    Late late;
-    ZTSearch search(db.file.get(), true, 0, 100);
-    late.search = &search;
-    ASSERT_TRUE(
-        search.query("", kName, 0, 0, Late::entry, &late, 10, 0, nullptr, false, db.byName[50]));
-    ASSERT_TRUE(eventually([&] { return late.runs.load() >= 1; }));
-    waitIdle(search);
-    EXPECT_EQ(late.runs.load(), 2);
-    for (int32_t row = -30; row <= 10; ++row)
-        ASSERT_EQ(search.getRecordID(row), db.byName[size_t(50 + row)]) << row;
+    for (const auto& asked : {std::pair<int32_t, int32_t>{-30, 5}, {35, 45}}) {
+        Late late;
+        late.first = asked.first;
+        late.last = asked.second;
+        ZTSearch search(db.file.get(), true, 0, 100);
+        late.search = &search;
+        ASSERT_TRUE(search.query("", kName, 0, 0, Late::entry, &late, 10, 0, nullptr, false,
+                                 db.byName[50]));
+        ASSERT_TRUE(eventually([&] { return late.runs.load() >= 1; }));
+        waitIdle(search);
+        EXPECT_EQ(late.runs.load(), 2);
+        for (int32_t row = asked.first; row <= asked.second; ++row)
+            ASSERT_EQ(search.getRecordID(row), db.byName[size_t(50 + row)]) << row;
+    }
 }
 
 // The stand-in callback never blocks the worker, however slowly its messages are read.
