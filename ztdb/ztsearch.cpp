@@ -604,7 +604,12 @@ bool ZTSearch::passesTests(ZTAtom* atom, bool withSortCondition) {
         for (uint32_t i = 0; i < filter_.size; ++i) {
             CFilterElem* elem = filter_.data[i];
             if (!elem) continue;
-            if (!withSortCondition && !recordOrder_ && elem->fieldID == sortingField_) continue;
+            if (!recordOrder_ && elem->fieldID == sortingField_) {
+                if (!withSortCondition) continue;
+                // The row's own value matched the condition: without words that other values
+                // could break ('-', '#'), the record passes it too, and its values need no walk.
+                if (elem->notCount == 0 && elem->hashCount == 0 && !elem->all) continue;
+            }
             if (!probe.testRecord(record, elem, false)) {
                 probe.unlockTables();
                 return false;
