@@ -535,6 +535,9 @@ int ZTSearch::position(ZTAtom* atom, int d, int w, Walk* walk) {
                     const uint32_t field = setOrderSet_ ? setOrderSet_ : sortingField_;
                     r = atom->find(startRecord_, field, 0, "", nullptr, false);
                     if (r == 0 && atom->recordID != startRecord_) r = -1;
+                    // Found through the records' order: its place in the values' order is what
+                    // a scroll position reads.
+                    if (r == 0 && useScroll_) r = atom->findNextValue(atom, 0, option_ != 0);
                 }
                 if (r != 0) r = seek(atom, w);
                 if (startCode_ == kStartRecord) startCode_ = 0;

@@ -307,6 +307,17 @@ TEST(SearchScroll, PositionsEstimatesAndScrollTo) {
     }
 }
 
+// A walk started at a record knows that record's place among the values.
+TEST(SearchScroll, StartRecordHasItsPlaceInTheRange) {
+    NamesDatabase db(1000);
+    ZTSearch search(db.file.get(), false, 0, 400);
+    ASSERT_TRUE(
+        search.query("", kName, 0, 0, nullptr, nullptr, 20, 0, nullptr, true, db.byName[250]));
+    ASSERT_EQ(search.getRecordID(0), db.byName[250]);
+    EXPECT_NEAR(search.getScrollPos(0), 0.25, 0.01);
+    EXPECT_NEAR(search.getScrollPos(10), 0.26, 0.01);
+}
+
 TEST(SearchScroll, SingleRowHasPositionZero) {
     NamesDatabase db(30);
     ZTSearch search(db.file.get(), false, 0, 50);
