@@ -52,6 +52,11 @@ class ZTGlobalMem {
     const char* getString();
     bool getStr(ZTStr* out);
 
+    // Reads start again at the first byte, with no failure noted.
+    void rewind() {
+        readPos_ = 0;
+        readFailed_ = false;
+    }
     bool readFailed() const { return readFailed_; }
     uint32_t size() const { return size_; }
     uint32_t writePosition() const { return writePos_; }

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace qvbench {
 
@@ -82,6 +84,20 @@ void removeDatabaseFiles(const std::string& base) {
     for (const char* ext :
          {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm", ".sqlite-journal"})
         fs::remove(base + ext, ec);
+}
+
+std::string benchFolder(const std::string& dir, bool* scratch) {
+    *scratch = dir.empty();
+    if (*scratch) return makeScratchFolder();
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    return error ? std::string() : dir;
+}
+
+bool flagValue(const std::string& arg, const char* flag, std::string* value) {
+    if (arg.rfind(flag, 0) != 0) return false;
+    *value = arg.substr(std::strlen(flag));
+    return true;
 }
 
 void runFigures(std::vector<char*> args, const std::vector<std::pair<const char*, FigureFn>>& runs,
