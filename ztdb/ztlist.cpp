@@ -64,6 +64,12 @@ ZTAtom* ZTList::addRow(ZTAtom* atom, int direction) {
     // Called on the worker under the lock: only pointers move here; a record leaving the window
     // waits in spare_ for findRow, on the reading thread, to bind it again.
     const int32_t before = windowCount();
+    if (records_.size() != size_t(before)) {
+        // The window was emptied without clearRows: no record may stand beside another row.
+        for (ZTRecord* record : records_)
+            if (record != nullptr) spare_.push_back(record);
+        records_.assign(size_t(before), nullptr);
+    }
     ZTAtom* next = ZTSearch::addRow(atom, direction);
     const bool dropped = windowCount() == before;
     if (direction > 0) {
