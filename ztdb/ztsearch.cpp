@@ -1,6 +1,7 @@
 #include "ztdb/ztsearch.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -216,7 +217,7 @@ bool ZTSearch::query(const char* text, uint32_t sortingField, uint32_t setMember
     if (!ZT_ASSERT((setMember == 0) == (setFirstField == 0))) return false;
     if (text == nullptr) text = "";
 
-    resultSetQuery(text, option != 0, setIDs);
+    resultSetQuery(text, sortingField, setMember, setFirstField, option != 0, setIDs);
     {
         Guard guard(this);
         queryText_.assign(text);
@@ -497,8 +498,7 @@ int ZTSearch::position(ZTAtom* atom, int d, int w, Walk* walk) {
     }();
     if (hasRows) {
         if (recordOrder_) return atom->stepRecord(atom->recordID, w);
-        if (reseek_ && w > 0)
-            return atom->findValue(atom->typeID, atom->value.text, false, option_ != 0, true, 0);
+        if (reseek_ && w > 0) return reseekAfter(atom);
         return atom->findNextValue(atom, w, option_ != 0);
     }
     if (startValue_ != -1.0) {
@@ -557,6 +557,35 @@ int ZTSearch::position(ZTAtom* atom, int d, int w, Walk* walk) {
         return r;
     }
     return seek(atom, phase);
+}
+
+// Finds the row after the atom's row by its value: the row itself again (then one step on), or,
+// when it is gone, the first row that sorts after it. Stepping from a found value could never
+// tell the row itself from the others of the same value.
+int ZTSearch::reseekAfter(ZTAtom* atom) {
+    const int32_t lenKey = file_->getLenKey();
+    char left[512], here[512];
+    file_->makeKey(atom->value.text, left, true, false, false, false);
+    const uint32_t record = atom->recordID, type = atom->typeID, position = atom->position;
+    const uint32_t valueID = atom->valueID;
+    const uint8_t flags = atom->flags;
+    const ZTStr text(atom->value);
+    const uint32_t field = setOrderSet_ ? setOrderSet_ : sortingField_;
+    int r = atom->findValue(field, text.text, false, option_ != 0, false, 0);
+    while (r == 0) {
+        file_->makeKey(atom->value.text, here, true, false, false, false);
+        const int order = std::memcmp(here, left, size_t(lenKey));
+        if (order > 0) return 0;
+        if (order == 0) {
+            if (atom->recordID == record && atom->typeID == type && atom->position == position &&
+                atom->valueID == valueID && atom->flags == flags)
+                return atom->findNextValue(atom, 1, option_ != 0);
+            if (atom->valueID > valueID || (atom->valueID == valueID && atom->flags > flags))
+                return 0;
+        }
+        r = atom->findNextValue(atom, 1, option_ != 0);
+    }
+    return r;
 }
 
 bool ZTSearch::passesTests(ZTAtom* atom, bool withSortCondition) {
@@ -751,7 +780,8 @@ int32_t ZTSearch::getRecordCount() {
     if (!useScroll_ || minimum_ == -1.0 || maximum_ == -1.0 || last - first < 10) return -1;
     const double low = getScrollPos(int32_t(first));
     const double high = getScrollPos(int32_t(last));
-    return estimateCount(last - first, high - low);
+    // Positions fall along a descending window: its span counts all the same.
+    return estimateCount(last - first, std::fabs(high - low));
 }
 
 double ZTSearch::getScrollPos(int32_t row) {

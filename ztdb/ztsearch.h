@@ -59,6 +59,8 @@ struct ZTSearchRefreshInfo {
     }
 };
 
+// A derived search whose overrides the worker calls (addRow, notify) interrupts the worker first
+// in its own destructor: the worker may still be inside them.
 class ZTSearch : public ZTRefreshedBaseClass {
   public:
     // Callback codes.
@@ -169,7 +171,7 @@ class ZTSearch : public ZTRefreshedBaseClass {
     // not known or the row is not in the window. Scroll mode only.
     double getScrollPos(int32_t row);
     // Starts a walk again at that place of the range of sort values. Scroll mode only.
-    void scrollTo(double fraction, int32_t rowsWanted);
+    void scrollTo(double fraction, int32_t rowsWanted = 0);
     // Appends the record IDs of the window rows from the row up to but excluding window index
     // min(to, count); false when the row is not in the window.
     bool getRowIDs(int32_t row, int32_t to, ZTArray<uint32_t>* ids);
@@ -234,6 +236,7 @@ class ZTSearch : public ZTRefreshedBaseClass {
     void fetch(int d);
     int position(ZTAtom* atom, int d, int w, Walk* walk);
     int seek(ZTAtom* atom, int x);
+    int reseekAfter(ZTAtom* atom);
     // 0 accepted, 1 rejected, 2 the direction is finished.
     int judge(ZTAtom* atom, int w);
     bool passesTests(ZTAtom* atom, bool withSortCondition);
@@ -249,7 +252,8 @@ class ZTSearch : public ZTRefreshedBaseClass {
     void resultMake();
     void resultFree();
     void resultReset();
-    void resultSetQuery(const char* text, bool option, const ZTArray<uint32_t>* setIDs);
+    void resultSetQuery(const char* text, uint32_t sortingField, uint32_t setMember,
+                        uint32_t setFirstField, bool option, const ZTArray<uint32_t>* setIDs);
     void resultDropList();
 
     // Database.

@@ -1,5 +1,6 @@
 #include "ztdb/ztsearchformula.h"
 
+#include "ztdb/ztformula.h"
 #include "ztdb/ztrecord.h"
 
 ZTSearchFormula::ZTSearchFormula() = default;
@@ -7,22 +8,36 @@ ZTSearchFormula::~ZTSearchFormula() = default;
 
 void ZTSearchFormula::clear() {
     code_.clear();
+    expression_.reset();
     record_.reset();
     file_ = nullptr;
 }
 
-// No formula language is linked in yet: a formula never compiles, so a query's text after '='
-// gives no condition.
 bool ZTSearchFormula::compile(ZTFile* file, const char* text) {
     clear();
-    (void)file;
-    (void)text;
-    return false;
+    if (file == nullptr) return false;
+    ZTTranslator translator(file);
+    const char* code = nullptr;
+    if (translator.translate(text ? text : "", &code) != ZTTranslator::kOk || code == nullptr ||
+        *code == 0)
+        return false;
+    code_.assign(code);
+    code_.insert(ZTStr::kEnd, "o");
+    file_ = file;
+    return true;
 }
 
 bool ZTSearchFormula::accepts(uint32_t recordID) {
-    (void)recordID;
-    return isEmpty();
+    if (isEmpty()) return true;
+    if (!record_) record_ = std::make_unique<ZTRecord>(file_, nullptr, nullptr, nullptr);
+    if (!expression_) {
+        expression_ = std::make_unique<ZTExpression>();
+        expression_->setFile(file_);
+    }
+    record_->read(recordID);
+    ZTStr out;
+    (void)expression_->evaluate(&out, record_.get(), code_.text, 0, 0);
+    return isTrue(out.text);
 }
 
 bool ZTSearchFormula::isTrue(const char* result) {

@@ -8,6 +8,7 @@
 #include "ztdb/ztstr.h"
 
 class ZTFile;
+class ZTExpression;
 class ZTRecord;
 
 class ZTSearchFormula {
@@ -32,5 +33,6 @@ class ZTSearchFormula {
   private:
     ZTStr code_;  // with the output opcode
     ZTFile* file_ = nullptr;
-    std::unique_ptr<ZTRecord> record_;
+    std::unique_ptr<ZTRecord> record_;  // the record under test, on the search's file
+    std::unique_ptr<ZTExpression> expression_;
 };

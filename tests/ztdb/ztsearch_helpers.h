@@ -20,7 +20,9 @@
 #include "xbase/temp_dir.h"
 #include "ztdb/ztfile.h"
 #include "ztdb/ztfilter.h"
+#include "ztdb/ztformula.h"
 #include "ztdb/ztrec.h"
+#include "ztdb/ztrecord.h"
 #include "ztdb/ztsearch.h"
 
 namespace searchtest {
@@ -186,7 +188,28 @@ struct QueryCase {
     uint32_t sortingField;
     uint32_t setMember = 0;
     std::vector<uint32_t> querySets = {};
+    std::string formula = "";  // the formula condition, when it compiles
 };
+
+// Whether the formula makes the record a non-zero decimal integer (compiled and run apart from
+// the search, on the caller's database).
+inline bool formulaHolds(ZTFile* file, const std::string& formula, uint32_t record) {
+    ZTTranslator translator(file);
+    const char* code = nullptr;
+    if (translator.translate(formula.c_str(), &code) != ZTTranslator::kOk || !code || !*code)
+        return true;  // no condition
+    const std::string run = std::string(code) + "o";
+    ZTRecord image(file, nullptr, nullptr, nullptr);
+    image.read(record);
+    ZTExpression expression;
+    expression.setFile(file);
+    ZTStr out;
+    expression.evaluate(&out, &image, run.c_str(), 0, 0);
+    std::string text = out.text;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.erase(0, 1);
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    return text.find_first_not_of('0') != std::string::npos;
+}
 
 // Filter-then-sort: every row of the sort order, kept when it passes the query's tests
 // (withSort: also the sort field's own condition).
@@ -215,6 +238,7 @@ inline std::vector<IndexRow> bruteForce(GeneratedDatabase& db, const QueryCase& 
             for (uint32_t s : q.querySets) any = any || db.isMember(row.record, s);
             pass = any;
         }
+        if (pass && !q.formula.empty()) pass = formulaHolds(db.file.get(), q.formula, row.record);
         if (pass) out.push_back(row);
     }
     return out;

@@ -48,6 +48,14 @@ const std::vector<QueryCase>& queryCases() {
         {field(kDate) + ">2021-05-01", {{kDate, ">2021-05-01"}}, kDate},
         {"", {}, 0, kByAmount},
         {field(kName) + "s", {{kName, "s"}}, kName, kByAmount},
+        // Formula conditions, after the first '=' outside quotes.
+        {"=Amount>50", {}, kName, 0, {}, "Amount>50"},
+        {field(kTags) + "red=len(Name)>4", {{kTags, "red"}}, kName, 0, {}, "len(Name)>4"},
+        {field(kName) + "e=Amount", {{kName, "e"}}, kName, 0, {}, "Amount"},
+        {"=Amount>100", {}, ZTSearch::kRecordOrder, 0, {}, "Amount>100"},
+        {"=Amount<20", {}, 0, kPeople, {}, "Amount<20"},
+        {field(kName) + "\"=\"=1", {{kName, "\"=\""}}, kName, 0, {}, "1"},
+        {field(kName) + "m=Nofield>1", {{kName, "m"}}, kName, 0, {}, "Nofield>1"},
         // Bad input: an open quote, an open group, a long condition.
         {field(kName) + "\"ab", {{kName, "\"ab"}}, kName},
         {field(kName) + "e(" + std::to_string(kTags), {{kName, "e(1004"}}, kName},
@@ -59,14 +67,16 @@ const std::vector<QueryCase>& queryCases() {
 struct Mode {
     bool threaded;
     bool descending;
+    bool reseek = false;  // forward steps find the row again by its value
 };
 
-const Mode kModes[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+const Mode kModes[] = {{false, false}, {false, true},        {true, false},
+                       {true, true},   {false, false, true}, {true, false, true}};
 
 std::string describe(const QueryCase& q, const Mode& m) {
     return "query '" + q.text.substr(0, 40) + "' sort " + std::to_string(q.sortingField) + " set " +
            std::to_string(q.setMember) + (m.threaded ? " threaded" : " inline") +
-           (m.descending ? " descending" : " ascending");
+           (m.descending ? " descending" : " ascending") + (m.reseek ? " re-seeking" : "");
 }
 
 // Runs the query over the whole result (both directions from the start) and reads the window.
@@ -74,6 +84,7 @@ std::vector<WindowRow> runWhole(GeneratedDatabase& db, const QueryCase& q, const
                                 uint32_t start, bool* complete) {
     ZTSearch search(db.file.get(), m.threaded, 0, 1000000);
     search.setDescending(m.descending);
+    if (m.reseek) search.setReseek(true);
     ZTArray<uint32_t> sets;
     for (uint32_t s : q.querySets) sets.add(s, true);
     EXPECT_TRUE(search.query(q.text.c_str(), q.sortingField, q.setMember, 0, goOn, nullptr, 0, 0,
@@ -150,7 +161,9 @@ TEST_P(SearchOracle, LocateKeepsEveryTestButTheSortCondition) {
                     ++at;
                 expectSameRows(others, got, false, -at, true, what);
             } else if (filter.isTrivial()) {
-                expectSameRows(others, got, false, 0, false, what);
+                // A single word that nothing matches: the walk goes on past its bound, when it
+                // has one that a value passes; a word whose range holds every value never ends.
+                if (!got.empty()) expectSameRows(others, got, false, 0, false, what);
             } else {
                 EXPECT_TRUE(got.empty()) << what;
             }

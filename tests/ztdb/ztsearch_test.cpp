@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "assert_capture.h"
+#include "ztdb/ztresult.h"
 #include "ztsearch_helpers.h"
 
 using namespace searchtest;
@@ -278,26 +279,31 @@ TEST(SearchScroll, EstimateRoundsToOneDigit) {
 TEST(SearchScroll, PositionsEstimatesAndScrollTo) {
     NamesDatabase db(1000);
     for (bool threaded : {false, true}) {
-        ZTSearch search(db.file.get(), threaded, 0, 400);
-        ASSERT_TRUE(search.query("", kName, 0, 0, nullptr, nullptr, 1, 0, nullptr, true, 0));
-        waitIdle(search);
-        EXPECT_EQ(search.getRecordCount(), -1);  // fewer than 10 rows
-        search.makeAvailable(0, 99);
-        waitIdle(search);
-        EXPECT_EQ(search.getScrollPos(0), 0.0);
-        EXPECT_EQ(search.getRecordCount(), 1000);
-        EXPECT_EQ(search.getScrollPos(5000), -1.0);
+        for (bool descending : {false, true}) {
+            const std::string what = std::string(threaded ? "threaded" : "inline") +
+                                     (descending ? " descending" : " ascending");
+            ZTSearch search(db.file.get(), threaded, 0, 400);
+            search.setDescending(descending);
+            ASSERT_TRUE(search.query("", kName, 0, 0, nullptr, nullptr, 1, 0, nullptr, true, 0));
+            waitIdle(search);
+            EXPECT_EQ(search.getRecordCount(), -1) << what;  // fewer than 10 rows
+            search.makeAvailable(0, 99);
+            waitIdle(search);
+            EXPECT_EQ(search.getScrollPos(0), descending ? 1.0 : 0.0) << what;
+            EXPECT_EQ(search.getRecordCount(), 1000) << what;
+            EXPECT_EQ(search.getScrollPos(5000), -1.0) << what;
 
-        search.scrollTo(0.5, 20);
-        waitIdle(search);
-        const std::string at = search.getRowValue(0) ? search.getRowValue(0) : "";
-        EXPECT_GE(at, "n0450") << threaded;
-        EXPECT_LE(at, "n0550") << threaded;
+            search.scrollTo(0.5, 20);
+            waitIdle(search);
+            const std::string at = search.getRowValue(0) ? search.getRowValue(0) : "";
+            EXPECT_GE(at, "n0450") << what;
+            EXPECT_LE(at, "n0550") << what;
 
-        search.scrollTo(1.0, 20);
-        waitIdle(search);
-        EXPECT_STREQ(search.getRowValue(0), "n0999");
-        EXPECT_EQ(search.getScrollPos(0), 1.0);
+            search.scrollTo(1.0, 20);
+            waitIdle(search);
+            EXPECT_STREQ(search.getRowValue(0), "n0999") << what;
+            EXPECT_EQ(search.getScrollPos(0), 1.0) << what;
+        }
     }
 }
 
@@ -368,6 +374,58 @@ TEST(SearchRefresh, UnwatchedChangeNamesTheRowEvenWhenItDoesNotReact) {
     EXPECT_EQ(out.status, 0);
 }
 
+// With a formula condition any change of a record may change whether it matches.
+TEST(SearchRefresh, FormulaConditionRequeriesOnAnyItem) {
+    NamesDatabase db(10);
+    ZTSearch search(db.file.get(), false, 0, 100);
+    ASSERT_TRUE(
+        search.query("=len(Tags)>0", kName, 0, 0, nullptr, nullptr, 10, 0, nullptr, false, 0));
+    EXPECT_EQ(search.getRecordID(0), db.byName[0]);
+    EXPECT_EQ(search.getRecordID(1), db.byName[3]);
+    ZTRefreshInfo info;
+    info.add(db.file.get(), db.byName[1], kDate, 3);
+    ZTSearchRefreshInfo out;
+    EXPECT_EQ(search.dispatchRefresh(&info, &out), 1);
+    EXPECT_EQ(out.status, ZTSearchRefreshInfo::kRequery);
+}
+
+// ---- the own result description ----
+
+TEST(SearchResult, DescribesTheQueryAndTheRowsSeen) {
+    NamesDatabase db(40);
+    ZTArray<uint32_t> sets;
+    sets.add(kPeople, true);
+    const std::string text = group(kTags) + "red";
+    ZTSearch search(db.file.get(), true, 0, 100);
+    ASSERT_TRUE(search.query(text.c_str(), kName, 0, 0, nullptr, nullptr, 5, 1, &sets, false, 0));
+    waitIdle(search);
+    ZTResult partial(nullptr, false);
+    search.getResult(&partial);
+    EXPECT_EQ(partial.getFile(), db.file.get());
+    EXPECT_STREQ(partial.getText(), text.c_str());
+    EXPECT_EQ(partial.getSortingField(), kName);
+    EXPECT_TRUE(partial.getOption());
+    ASSERT_EQ(partial.getQueryIDs().size, 1u);
+    EXPECT_FALSE(partial.hasIDList());  // not complete: the rows are kept, not explicit
+    EXPECT_EQ(partial.getIDCount(), 0u);
+
+    search.makeAvailable(-20, 40);
+    waitIdle(search);
+    ZTResult whole(nullptr, false);
+    search.getResult(&whole);
+    ASSERT_TRUE(whole.hasIDList());
+    ASSERT_EQ(whole.getIDCount(), 14u);
+    for (uint32_t i = 0; i < 14; ++i) EXPECT_EQ(whole.getListID(i), db.byName[i * 3]);
+
+    // The same query again from the description, here in descending order.
+    ZTSearch again(db.file.get(), false, 0, 100);
+    again.setDescending(true);
+    ASSERT_TRUE(again.queryResult(&whole, nullptr, nullptr, 0, false, 0));
+    again.makeAvailable(-20, 40);
+    ASSERT_EQ(again.getRecordCount(), 14);
+    EXPECT_EQ(again.getRecordID(0), db.byName[39]);
+}
+
 // ---- databases that cannot be shared ----
 
 TEST(SearchThreads, ExclusiveDatabaseIsSearchedInline) {
@@ -423,6 +481,34 @@ TEST(SearchThreads, EveryRequestedRowArrives) {
         for (int32_t r = first; r <= first + 40; r += 8)
             ASSERT_EQ(search.getRecordID(r), db.byName[size_t(r)]) << r;
     }
+}
+
+// A request made after the worker's last look at the requested rows, just before its thread
+// ends, is still served by that worker.
+TEST(SearchThreads, RequestAtTheEndOfARunIsNotLost) {
+    NamesDatabase db(100);
+    struct Late {
+        ZTSearch* search = nullptr;
+        std::atomic<int> runs{0};
+        static uint32_t entry(uint32_t code, uintptr_t, uintptr_t, void* context) {
+            auto* self = static_cast<Late*>(context);
+            // The first run has passed its last check: rows before the start are asked for now.
+            if (code == ZTSearch::kCodeFinished && self->runs++ == 0) {
+                EXPECT_EQ(self->search->makeAvailable(-30, 5), 0);  // the worker picks it up
+            }
+            return 0;
+        }
+    };
+    Late late;
+    ZTSearch search(db.file.get(), true, 0, 100);
+    late.search = &search;
+    ASSERT_TRUE(
+        search.query("", kName, 0, 0, Late::entry, &late, 10, 0, nullptr, false, db.byName[50]));
+    ASSERT_TRUE(eventually([&] { return late.runs.load() >= 1; }));
+    waitIdle(search);
+    EXPECT_EQ(late.runs.load(), 2);
+    for (int32_t row = -30; row <= 10; ++row)
+        ASSERT_EQ(search.getRecordID(row), db.byName[size_t(50 + row)]) << row;
 }
 
 // The stand-in callback never blocks the worker, however slowly its messages are read.
