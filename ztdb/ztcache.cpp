@@ -1,6 +1,10 @@
 #include "ztdb/ztcache.h"
 
+#include <dirent.h>
+#include <strings.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -84,7 +88,37 @@ ZTFile* ZTFileCache::openRelated(ZTFile* file, uint32_t databaseRecordID, uint32
     ZTStr name, extension;
     if (!file->getDatabaseRecordName(databaseRecordID, &name, &extension) || name.length == 0)
         return nullptr;
-    return open(name.text, mode);
+    const std::string path = resolveReference(file, name.text);
+    return path.empty() ? nullptr : open(path.c_str(), mode);
+}
+
+std::string ZTFileCache::resolveReference(ZTFile* file, const char* name) {
+    if (!name || !*name) return "";
+    const bool drive = ((name[0] | 32) >= 'a' && (name[0] | 32) <= 'z') && name[1] == ':';
+    if (!drive && !std::strchr(name, '\\')) return name;
+    // Never rewritten: the old reference is only read, by its file name.
+    std::string stem = name;
+    const size_t cut = stem.find_last_of("\\/:");
+    if (cut != std::string::npos) stem.erase(0, cut + 1);
+    const size_t dot = stem.find('.', 1);
+    if (dot != std::string::npos) stem.erase(dot);
+    if (stem.empty() || !file || !file->isValid()) return "";
+    ZTStr folder;
+    file->getFolder(&folder);
+    std::string found;
+    if (DIR* d = opendir(folder.text)) {
+        while (dirent* e = readdir(d)) {
+            const char* n = e->d_name;
+            const size_t len = std::strlen(n);
+            if (len == stem.size() + 3 && strncasecmp(n, stem.c_str(), stem.size()) == 0 &&
+                strcasecmp(n + stem.size(), ".zt") == 0) {
+                found = std::string(folder.text) + "/" + std::string(n, stem.size());
+                break;
+            }
+        }
+        closedir(d);
+    }
+    return found;
 }
 
 int ZTFileCache::release(ZTFile* file) {

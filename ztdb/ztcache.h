@@ -23,6 +23,7 @@
 // matched by one release; the last release, clear or the destructor deletes the file.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "ztdb/ztarray.h"
@@ -181,6 +182,10 @@ class ZTFileCache : public ZTRefreshedBaseClass {
     // otherwise. Any other ID: the database that the file's database record names (open); null
     // when there is no such record or the file cannot be read.
     ZTFile* openRelated(ZTFile* file, uint32_t databaseRecordID, uint32_t mode);
+    // The path a database reference of the file names: a POSIX path as it is; an old reference
+    // holding a Windows path (drive, '\\') names the database of that file name in the file's own
+    // folder, found without regard to case. Empty when it resolves to nothing.
+    static std::string resolveReference(ZTFile* file, const char* name);
     // One use fewer; the last deletes the entry and its file. 1, or 0 when not registered.
     int release(ZTFile* file);
     // The registered file of the database, or null; no use is counted.

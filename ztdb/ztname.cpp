@@ -169,24 +169,6 @@ int ZTNamedRecord::findValue(uint32_t fieldID, uint32_t linkedID, int start) {
     return -1;
 }
 
-bool ZTNamedRecord::linkValue(uint32_t i, uint32_t recordID, uint32_t fieldID) {
-    ZTAtomCache* v = getValue(i);
-    if (!v || recordID == 0) return false;
-    ZTAtom target(ztfile, 0);
-    if (target.find(recordID, fieldID, 0, nullptr, nullptr, false) != 0 ||
-        target.recordID != recordID || target.typeID != fieldID || target.valueID == 0)
-        return false;
-    // Shares the target's value number: the stored row becomes a link row to it.
-    v->linkKey = target.valueID;
-    v->linkRecordID = target.isLinkRow() ? target.linkRecord : recordID;
-    v->flags |= ZTAtomCache::kLinkFlag;
-    v->editedText.assign(target.value.text);
-    v->modified = 1;
-    v->kind = -1;
-    setState('y');
-    return true;
-}
-
 int ZTNamedRecord::addLink(uint32_t fieldID, uint32_t recordID, int offset) {
     if (!ZT_ASSERT(isValid())) return 0;
     if (findValue(fieldID, recordID, -1) >= 0) return 0;
@@ -201,7 +183,7 @@ int ZTNamedRecord::addLink(uint32_t fieldID, uint32_t recordID, int offset) {
         i = insertValue(at, fieldID, structure.locate(fieldID));
     }
     if (i < 0) return 0;
-    if (!linkValue(uint32_t(i), recordID, fieldID)) {
+    if (!setLink(uint32_t(i), recordID, fieldID, 0, nullptr)) {
         if (!placeholder) removeValue(uint32_t(i));
         return 0;
     }
@@ -270,12 +252,6 @@ uint32_t ZTNamedRecord::getExtraFields(ZTArray<unsigned long>* out, bool append)
     return out->size;
 }
 
-bool ZTNamedRecord::removedField(uint32_t fieldID) const {
-    for (uint32_t i = 0; i < removedValues.size; ++i)
-        if (removedValues[i]->getFieldID() == fieldID) return true;
-    return false;
-}
-
 uint32_t ZTNamedRecord::findOrCreateLinkedSet(uint32_t a, uint32_t b, bool create, const char* name,
                                               ZTRefreshInfo* ri) {
     if (!ZT_ASSERT(isValid())) return 0;
@@ -337,7 +313,7 @@ int ZTSetDef::write(ZTRefreshInfo* ri, uint32_t* existingID, bool makeUnique) {
     if (!ZT_ASSERT(ztfile != nullptr)) return 0;
     const int first = countValues(kFieldName) ? indexOf(kFieldName, 0) : -1;
     bool firstFieldChanged =
-        first >= 0 ? isValueModified(uint32_t(first)) : removedField(kFieldName);
+        first >= 0 ? isValueModified(uint32_t(first)) : isRemovedField(kFieldName);
     ZTWriteLock lock(ztfile);
     if (!lock) {
         lastResult = ZTFile::kErrorWriteFailed;

@@ -123,11 +123,6 @@ class ZTNamedRecord : public ZTRecord {
                                    ZTRefreshInfo* ri);
 
   protected:
-    // Makes value i a new link to the record's first value of the type; false when the record
-    // has none.
-    bool linkValue(uint32_t i, uint32_t recordID, uint32_t fieldID);
-    // A removed value (to be deleted at the next write) belongs to the field.
-    bool removedField(uint32_t fieldID) const;
     // The values of the field's run: first index (-1 when none) and count.
     int runOf(uint32_t fieldID, uint32_t* count);
 };

@@ -20,6 +20,8 @@ ZTAtomCache::ZTAtomCache(ZTAtom* atom_, bool inStructure) : atom(atom_) {
         linkKey = atom->valueID;
         flags = atom->flags;
         linkRecordID = atom->linkRecord;
+        // A stored value's external link keeps its back value in the back-value field.
+        backLinkTypeID = ZTRecord::kBackValueField;
     }
     outsideStructure = inStructure ? 0 : 1;
 }
@@ -247,7 +249,32 @@ bool ZTRecord::isValid() const {
 
 void ZTRecord::assign(const ZTRecord& other, bool asNewCopy) {
     if (&other == this) return;
+    ZTRefreshedBaseClass::operator=(other);
+    ztfile = other.ztfile;
+    recordNumber = other.recordNumber;
     structure = other.structure;
+    // An owned cache is not shared: the copy gets its own, the field cache filled from other's.
+    if (other.ownsFieldCache && other.fieldCache) {
+        if (!ownsFieldCache || !fieldCache) {
+            fieldCache = makeFieldCache();
+            ownsFieldCache = fieldCache ? 1 : 0;
+        }
+        if (fieldCache) *fieldCache = *other.fieldCache;
+    } else if (fieldCache != other.fieldCache) {
+        if (ownsFieldCache) dropFieldCache();
+        fieldCache = other.fieldCache;
+        ownsFieldCache = 0;
+    }
+    if (other.ownsFileCache) {
+        if (!ownsFileCache || !fileCache) {
+            fileCache = new ZTFileCache();
+            ownsFileCache = 1;
+        }
+    } else if (fileCache != other.fileCache) {
+        if (ownsFileCache) delete fileCache;
+        fileCache = other.fileCache;
+        ownsFileCache = 0;
+    }
     values.assign(other.values);
     firstValueOnly = other.firstValueOnly;
     fixedFirstOnly = other.fixedFirstOnly;
@@ -257,15 +284,15 @@ void ZTRecord::assign(const ZTRecord& other, bool asNewCopy) {
     options = other.options;
     readOnlyFields = other.readOnlyFields;
     readOnlyCount = other.readOnlyCount;
+    lastResult = other.lastResult;
     parent = other.parent;
+    moreValues = other.moreValues;
+    structureChanged = other.structureChanged;
+    firstUnchecked = other.firstUnchecked;
+    wholeRecord = other.wholeRecord;
     if (!asNewCopy) {
         removedValues.assign(other.removedValues);
-        moreValues = other.moreValues;
-        structureChanged = other.structureChanged;
-        recordNumber = other.recordNumber;
         state = other.state;
-        firstUnchecked = other.firstUnchecked;
-        wholeRecord = other.wholeRecord;
         return;
     }
     // A new copy holds every value, also those a view of other did not load: they come from
@@ -282,21 +309,16 @@ void ZTRecord::assign(const ZTRecord& other, bool asNewCopy) {
     }
     removedValues.clear();
     moreValues = 0;
-    structureChanged = 0;
-    recordNumber = 0;
     firstUnchecked = kNoIndex;
     wholeRecord = 1;
     for (uint32_t i = 0; i < values.size; ++i) {
         ZTAtomCache* v = values[i];
-        ZTStr text(0);
-        text.assign(v->getText());
         v->isNew = 1;
-        // An empty value (a placeholder) stays one: only texts and links are stored.
-        v->modified = text.length != 0 || v->isLink() ? 1 : 0;
-        v->editedText = text;
+        // The copy's rows are new: a link shares its target's value number, nothing else does.
         if (!v->isLink()) v->linkKey = 0;
-        if (v->atom) v->atom->recordID = 0;
+        if (v->atom) v->atom->valueID = 0;
     }
+    setRecordNumber(0);
     state = values.size ? 'y' : 'n';
 }
 
@@ -526,7 +548,7 @@ void ZTRecord::runOf(uint32_t i, uint32_t* first, uint32_t* last) {
 
 bool ZTRecord::isLink(uint32_t i) {
     ZTAtomCache* v = getValue(i);
-    return v && v->isLink();
+    return v && (v->linkedRecord || v->isLink());
 }
 
 bool ZTRecord::setText(uint32_t i, const char* text, bool internal) {
@@ -839,9 +861,9 @@ int ZTRecord::writeBack(ZTRefreshInfo* ri, bool noBackLinks) {
         structureChanged = 0;
         result |= kResultStructureSaved;
     }
-    if (!noBackLinks) writeBackOldLinks();
+    if (!noBackLinks) writeBackOldLinks(ri);
     result |= writeBackLinkedRecords(ri);
-    if (!noBackLinks) writeBackNewLinks();
+    if (!noBackLinks) writeBackNewLinks(ri);
     const uint32_t setID = structure.getID();
     if (recordNumber == 0) {
         uint32_t first = 0;
@@ -893,6 +915,8 @@ int ZTRecord::writeBack(ZTRefreshInfo* ri, bool noBackLinks) {
         moreValues = 1;
     }
     if (!lock.release()) failed = true;
+    // Back values in other records are written only now: never two databases' locks at once.
+    if (!noBackLinks && !failed) result |= writeBackPendingLinks(ri);
     if (ri) acceptRefresh(ri);
     if (failed) {
         // What could not be stored stays in the image as changed.
@@ -955,22 +979,6 @@ int ZTRecord::refresh(ZTRefreshInfo* ri, void* arg) {
 
 // ---- hooks the link operations and stamps fill ----
 
-void ZTRecord::writeBackStamps(bool) {}
-void ZTRecord::writeBackOldLinks() {}
-void ZTRecord::writeBackNewLinks() {}
-void ZTRecord::removeBackLink(uint32_t) {}
-
-ZTSubRecord* ZTRecord::getLinkedRecord(uint32_t i) {
-    ZTAtomCache* v = getValue(i);
-    if (!v || !v->isLink() || v->linkRecordID == 0) return nullptr;
-    if (!v->linkedRecord) {
-        auto linked = std::make_unique<ZTSubRecord>(ztfile, nullptr, fieldCache, fileCache);
-        linked->setParent(this);
-        linked->read(v->linkRecordID);
-        v->linkedRecord = linked.release();
-    }
-    return v->linkedRecord;
-}
 
 uint32_t ZTRecord::linkedFieldOf(const ZTAtomCache* v) const {
     if (v->atom && v->atom->linkField != 0) return v->atom->linkField;

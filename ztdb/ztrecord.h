@@ -15,6 +15,7 @@
 // back its result bits (kResult*), or kErrorRecordGone when another process deleted the record
 // meanwhile and nothing was written.
 #include <cstdint>
+#include <vector>
 
 #include "ztdb/ztarray.h"
 #include "ztdb/ztatom.h"
@@ -57,6 +58,17 @@ class ZTAtomCache {
     // Whether the 'l' and 'r' tags of the text differ from the ones first noted (the first call
     // notes them).
     bool externalLinkChanged();
+
+    // ---- links ----
+    // on: the value links to the target row (its value number and record), showing text, or
+    // the target's stored text when text is null; modified. Off: the link data are cleared.
+    void setLinkTarget(bool on, const ZTAtom* target, const char* text);
+    // Deletes the owned linked record and keeps the given one.
+    void setLinkedRecord(ZTSubRecord* sub);
+    // The text holds both an 'l' (database reference) and an 'r' (record) section.
+    bool hasExternalLink() const;
+    // A link with an external link whose stored row shares another value number than linkKey.
+    bool isExternalLinkMoved() const;
 
     // Stores the value as (recordID, field, position); recordID 0 creates a record that joins
     // setID. The atom's write result (ZTAtom::kWrite*); afterwards the value is the stored one.
@@ -217,6 +229,75 @@ class ZTRecord : public ZTRefreshedBaseClass {
     bool isStructureChanged() const { return structureChanged != 0; }
     bool isLink(uint32_t i);
 
+    // ---- links, back values, directives, set membership ----
+    // lastResult codes of the link operations.
+    static constexpr int32_t kErrorSubRecord = -5;        // not available on a sub-record
+    static constexpr int32_t kErrorHasExternalLink = -6;  // the value has an external link
+    static constexpr int32_t kErrorIsLink = -7;           // the value is a link
+    static constexpr int32_t kErrorNoExternalLink = -8;   // the value has no external link
+    static constexpr int32_t kErrorNotLinked = -9;        // external link, but no link
+    // attachToSet / detachFromSet on a record that is not stored yet.
+    static constexpr int32_t kErrorNotStored = -11;
+    // Write back stored the record but left a back value in another record unmade or undropped;
+    // getBackLinkResult says why.
+    static constexpr int32_t kResultBackLinkSkipped = 32;
+    // getBackLinkResult codes.
+    static constexpr int32_t kBackLinkNoDatabase = -21;  // missing, unreadable or no such reference
+    static constexpr int32_t kBackLinkNotWritable = -22;  // read-only, or its write failed
+    static constexpr int32_t kBackLinkUnknown = -23;      // it holds no reference to this database
+    static constexpr int32_t kBackLinkNoRecord = -24;     // the other record does not exist
+    // The caller still holds this database's lock: another database is not waited for.
+    static constexpr int32_t kBackLinkBusy = -25;
+    // Predefined fields.
+    static constexpr uint32_t kDatabaseReferenceField = 33;
+    static constexpr uint32_t kBackValueField = 35;
+
+    // The link bit of the stored value (0 with kErrorRange).
+    bool isStoredLink(uint32_t i);
+    uint32_t getLinkID(uint32_t i);
+    uint32_t getLinkFieldID(uint32_t i);
+    // The value's linked record, made on first use (linkID 0: getLinkID, fieldID 0:
+    // getLinkFieldID, file null: this record's). Null with kErrorRange, or for no link.
+    ZTSubRecord* getLinkedRecord(uint32_t i, ZTFile* file, uint32_t linkID = 0,
+                                 uint32_t fieldID = 0);
+    virtual ZTSubRecord* getLinkedRecord(uint32_t i);
+    // Makes value i a link into record recID: to its value j, or with makeValue to a new value of
+    // fieldID there holding value i's text. The sub-record, owned by the value; null when refused.
+    ZTSubRecord* linkTo(uint32_t i, uint32_t recID, uint32_t fieldID, uint32_t j, bool makeValue);
+    ZTSubRecord* linkToValue(uint32_t i, const ZTRecord* rec, uint32_t j, bool makeValue);
+    // Value i links to rec's value j (same file). 1, or 0 when refused.
+    int linkToRecordValue(uint32_t i, const ZTRecord* rec, uint32_t j, const char* text);
+    // Links value i to value j of record recID (j 0: its first value; else j must be of fieldID).
+    int setLink(uint32_t i, uint32_t recID, uint32_t fieldID, uint32_t j, const char* text);
+    bool unlink(uint32_t i);
+    int clearLink(uint32_t i);
+    int indexOfLinkKey(uint32_t linkKey, uint32_t fieldID);
+
+    bool hasExternalLink(uint32_t i);
+    bool setBackLink(uint32_t i, uint32_t fileRef, uint32_t recordID, uint32_t backLink,
+                     uint32_t backLinkTypeID, uint32_t thisFID);
+    virtual bool removeBackLink(uint32_t i);
+    bool unlinkExternal(uint32_t i);
+    int findBackLinkValue(uint32_t thisFID, uint32_t recordID);
+    // Makes the back values of new and moved external links now (registry null: the record's).
+    void updateBackLinks(ZTRefreshInfo* ri, ZTFileCache* registry);
+    // Drops the back value that the value's first-seen external link had.
+    void removeBackLinkOf(ZTAtomCache* value, ZTRefreshInfo* ri, ZTFileCache* registry);
+    // Why the last write back skipped a back value (0: none skipped).
+    int32_t getBackLinkResult() const { return backLinkResult; }
+
+    // Sets value i from a computed text: "##LINKTO:record,field" links it, "##KEEP" keeps it,
+    // any other text replaces it (ending a link).
+    bool setValue(uint32_t i, const char* text, bool internal);
+
+    // Membership written at once. 0, or -1 (lastResult kErrorNotStored, kErrorWriteFailed).
+    int attachToSet(uint32_t setID, ZTRefreshInfo* ri);
+    int detachFromSet(uint32_t setID, ZTRefreshInfo* ri);
+
+    // Every value's row and removed value's row gets record n; every value is modified.
+    void setRecordNumber(uint32_t n);
+    bool isRemovedField(uint32_t fieldID) const;
+
     // ---- field order ----
 
     // kStateFixed, kStateStructure or kStateOutside; 0 with kErrorRange.
@@ -228,6 +309,88 @@ class ZTRecord : public ZTRefreshedBaseClass {
     int moveValue(int32_t from, int32_t to, int state, ZTMoveRange* out);
     // Makes the structure follow the record's field runs (only with a set ID).
     void rebuildStructure(int extraFixed);
+
+    // ---- attributes, display texts, title and stamps ----
+    //
+    // A value's own attributes live in its 'a' section as entries: byte 4, the attribute number
+    // in decimal, byte 4, then the attribute's text up to the next byte 4 or the section's end.
+    // A field's attributes are values of the attribute's type in the field's definition.
+
+    // Predefined fields.
+    static constexpr uint32_t kFieldTitle = 34;
+    static constexpr uint32_t kFieldSetLink = 36;
+    static constexpr uint32_t kFieldTitleTemplate = 37;
+    static constexpr uint32_t kFieldCreated = 38;
+    static constexpr uint32_t kFieldModified = 39;
+    // Attributes.
+    static constexpr uint32_t kAttrDocument = 102;
+    static constexpr uint32_t kAttrWebAddress = 103;
+    static constexpr uint32_t kAttrMailAddress = 104;
+    static constexpr uint32_t kAttrChoices = 219;  // labels; number 0 takes kAttrChoiceDefault
+    static constexpr uint32_t kAttrFlags = 220;    // labels chosen by the bits of the number
+    static constexpr uint32_t kAttrChoiceDefault = 223;
+    static constexpr uint32_t kAttrNoTitle = 234;  // no text for titles and summaries
+    // Where hasValueAttr and getValueAttr look (bits).
+    static constexpr uint32_t kAttrOwn = 1;
+    static constexpr uint32_t kAttrOfField = 2;
+    // Display kinds (kind -1 in a value: not worked out yet).
+    static constexpr int kKindText = 0;
+    static constexpr int kKindLink = 1;
+    static constexpr int kKindCheckNumber = 2;
+    static constexpr int kKindDate = 3;
+    static constexpr int kKindNumber = 4;
+    static constexpr int kKindDocument = 5;
+    static constexpr int kKindWebAddress = 6;
+    static constexpr int kKindMailAddress = 7;
+
+    // Own attributes first (mode bit kAttrOwn), then the field's (kAttrOfField).
+    bool hasValueAttr(uint32_t i, uint32_t attr, uint32_t mode);
+    // out gets the attribute's text; false (out empty) when neither place holds it.
+    bool getValueAttr(uint32_t i, uint32_t attr, ZTStr* out, uint32_t mode);
+    // The value's 'a' section only; kErrorRange out of range.
+    bool hasOwnAttr(uint32_t i, uint32_t attr);
+    bool getOwnAttr(uint32_t i, uint32_t attr, ZTStr* out);
+    // The first entry of the attribute in an 'a' section: its start, its length up to the next
+    // byte 4 (or the end) and where its text starts. False when the marker does not occur.
+    static bool findAttr(const ZTStr& section, uint32_t attr, uint32_t* start, uint32_t* length,
+                         uint32_t* textStart);
+    // The entry marker of the attribute: byte 4, the number, byte 4.
+    static ZTStr* formatAttrKey(uint32_t attr, ZTStr* out);
+
+    // kKind*, worked out once per value (0 with kErrorRange out of range).
+    int getValueKind(uint32_t i);
+    // The kind a text has by its form: number, check number, date, document name, else 0.
+    int classifyText(const char* text);
+    // The value's head; formatted shows a date in the user's day/month order.
+    ZTStr* getDisplayText(uint32_t i, ZTStr* out, bool formatted);
+    // The value's head, or withLabels the field's choice labels that its number selects.
+    ZTStr* getChoiceText(uint32_t i, ZTStr* out, bool withLabels);
+    // The choice texts of the first n values that give one, joined by ", ".
+    ZTStr* getSummary(ZTStr* out, uint32_t n);
+
+    // The record's set: the cached one, else the record its field-36 link points to, else 0.
+    uint32_t getSetID();
+    // The title the record would have now.
+    ZTStr* computeTitle(ZTStr* out);
+    // The first title value gets the text (added when missing; an empty title adds nothing).
+    bool setTitle(const char* text);
+    bool updateTitle(ZTStr* out);
+    bool refreshTitle();
+    // *index (and *rec, when given: this image) := the field's first value; without one and
+    // unless noAdd a value is added outside the structure. True when an index results.
+    bool findOrAddValue(uint32_t fieldID, ZTRecord** rec, int* index, bool noAdd);
+    // The field's first value gets the text, which must be a date or time, or with none the
+    // local time now. False, nothing changed, for another text.
+    bool setStamp(uint32_t fieldID, const char* text);
+    bool stampCreated(const char* text = nullptr) { return setStamp(kFieldCreated, text); }
+    bool stampModified(const char* text = nullptr) { return setStamp(kFieldModified, text); }
+
+  protected:
+    // Value i, or null with kErrorRange (also for an image bound to no file).
+    ZTAtomCache* valueOrRange(uint32_t i);
+    // Adds an empty value of the field outside the structure, at its place by field ID; the
+    // structure is left as it was. Its index or -1.
+    int addOutsideValue(uint32_t fieldID);
 
   protected:
     // The value's index range of a field (first, last); for an absent field where it would go.
@@ -248,15 +411,14 @@ class ZTRecord : public ZTRefreshedBaseClass {
     // Write-back steps that the link operations and stamps fill.
     // Step 3: creation and modification stamps and the title.
     virtual void writeBackStamps(bool wasModified);
-    // Step 6: old back values of removed values and changed external links.
-    virtual void writeBackOldLinks();
+    // Step 6: old back values of removed values and changed external links (noted here, dropped
+    // once the lock is released).
+    virtual void writeBackOldLinks(ZTRefreshInfo* ri);
     // Step 7: linked records are written before the lock; their result bits.
     virtual int32_t writeBackLinkedRecords(ZTRefreshInfo* ri);
-    // Step 9: back values of new and moved external links (under the lock).
-    virtual void writeBackNewLinks();
-    // The link operations' part of removeValue and setText.
-    virtual void removeBackLink(uint32_t i);
-    virtual ZTSubRecord* getLinkedRecord(uint32_t i);
+    // Step 9: back values of new and moved external links (noted under the lock, made once it
+    // is released).
+    virtual void writeBackNewLinks(ZTRefreshInfo* ri);
     // The field of the value a link value points to.
     uint32_t linkedFieldOf(const ZTAtomCache* v) const;
     // The index of the field's value whose value number is key; -1 when none.
@@ -302,10 +464,31 @@ class ZTRecord : public ZTRefreshedBaseClass {
     // Loading beyond kViewLimit is allowed (set while a whole-record path loads).
     uint32_t wholeRecord = 0;
     ZTStr scratchName;  // what getFieldName returns
+
+    // Back values noted during write back, made or dropped once the lock is released.
+    struct PendingBackLink {
+        bool drop = false;
+        uint32_t fileRef = 0;          // 'l': the other database
+        uint32_t record = 0;           // 'r': the other record
+        uint32_t typeID = 0;           // the back value's field
+        uint32_t thisFID = 0;          // this database in the other one (0: look it up)
+        uint32_t target = 0;           // drop: the 'x' record; make: the linked record
+        ZTAtomCache* value = nullptr;  // make: the value whose back link it is
+    };
+    int changeMembership(uint32_t setID, ZTRefreshInfo* ri, bool add);
+    // Runs the noted back values; kResultBackLinkSkipped when one was skipped.
+    int32_t writeBackPendingLinks(ZTRefreshInfo* ri);
+    bool runBackLink(const PendingBackLink& p, ZTRefreshInfo* ri, ZTFileCache* registry);
+    // What to make for the value's external link, or with drop what to drop for its first-seen one.
+    PendingBackLink backLinkOf(ZTAtomCache* v, bool drop);
+    std::vector<PendingBackLink> pendingBackLinks;
+    int32_t backLinkResult = 0;
 };
 
-// The image of a record that a link value points to; the link operations extend it.
+// The image of a record that a link value points to, owned by the linking value.
 class ZTSubRecord : public ZTRecord {
   public:
     using ZTRecord::ZTRecord;
+    // What a sub-record does not offer: lastResult kErrorSubRecord, 0.
+    virtual int unavailable();
 };
