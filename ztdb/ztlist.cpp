@@ -165,6 +165,30 @@ ZTStr* ZTList::getValue(int32_t row, uint32_t i, ZTStr* out) {
     return out;
 }
 
+ZTStr* ZTList::recordText(int32_t row, uint32_t i, ZTStr* out, bool flag, RecordText text) {
+    std::lock_guard<ZTSearch> locked(*this);
+    ZTRecord* record = matchedRecord(row, i);
+    if (record == nullptr) {
+        out->assign("");
+        return out;
+    }
+    return (record->*text)(i, out, flag);
+}
+
+ZTStr* ZTList::getCellText(int32_t row, uint32_t i, ZTStr* out, bool formatted) {
+    return recordText(row, i, out, formatted, &ZTRecord::getDisplayText);
+}
+
+ZTStr* ZTList::getChoiceText(int32_t row, uint32_t i, ZTStr* out, bool withLabels) {
+    return recordText(row, i, out, withLabels, &ZTRecord::getChoiceText);
+}
+
+int ZTList::getValueKind(int32_t row, uint32_t i) {
+    std::lock_guard<ZTSearch> locked(*this);
+    ZTRecord* record = matchedRecord(row, i);
+    return record != nullptr ? record->getValueKind(i) : 0;
+}
+
 uint32_t ZTList::getTypeID(int32_t row, uint32_t i) {
     std::lock_guard<ZTSearch> locked(*this);
     ZTRecord* record = matchedRecord(row, i);
