@@ -1,5 +1,6 @@
 #include "ztdb/ztlist.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -399,7 +400,11 @@ uint32_t ZTScan::notify(uint32_t code, uintptr_t a, uintptr_t b) {
         } else {
             progress_ = count_;
         }
-        if (unique_ || keepIDs_) ids_.add(record, true);
+        if (unique_ || keepIDs_) {
+            // Doubling: the array's own step of 10 would copy a whole result over and over.
+            if (ids_.size == ids_.capacity) ids_.grow(std::max<uint32_t>(ids_.capacity, 64));
+            ids_.add(record, true);
+        }
         reachedMaximum = count_ == maxRecords_;
     }
     if (reachedMaximum) {
