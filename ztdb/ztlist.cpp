@@ -1,5 +1,6 @@
 #include "ztdb/ztlist.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -64,6 +65,12 @@ ZTAtom* ZTList::addRow(ZTAtom* atom, int direction) {
     // Called on the worker under the lock: only pointers move here; a record leaving the window
     // waits in spare_ for findRow, on the reading thread, to bind it again.
     const int32_t before = windowCount();
+    if (records_.size() != size_t(before)) {
+        // The window was emptied without clearRows: no record may stand beside another row.
+        for (ZTRecord* record : records_)
+            if (record != nullptr) spare_.push_back(record);
+        records_.assign(size_t(before), nullptr);
+    }
     ZTAtom* next = ZTSearch::addRow(atom, direction);
     const bool dropped = windowCount() == before;
     if (direction > 0) {
@@ -157,6 +164,30 @@ ZTStr* ZTList::getValue(int32_t row, uint32_t i, ZTStr* out) {
     ZTRecord* record = matchedRecord(row, i);
     out->assign(record != nullptr ? record->getText(i) : nullptr);
     return out;
+}
+
+ZTStr* ZTList::recordText(int32_t row, uint32_t i, ZTStr* out, bool flag, RecordText text) {
+    std::lock_guard<ZTSearch> locked(*this);
+    ZTRecord* record = matchedRecord(row, i);
+    if (record == nullptr) {
+        out->assign("");
+        return out;
+    }
+    return (record->*text)(i, out, flag);
+}
+
+ZTStr* ZTList::getCellText(int32_t row, uint32_t i, ZTStr* out, bool formatted) {
+    return recordText(row, i, out, formatted, &ZTRecord::getDisplayText);
+}
+
+ZTStr* ZTList::getChoiceText(int32_t row, uint32_t i, ZTStr* out, bool withLabels) {
+    return recordText(row, i, out, withLabels, &ZTRecord::getChoiceText);
+}
+
+int ZTList::getValueKind(int32_t row, uint32_t i) {
+    std::lock_guard<ZTSearch> locked(*this);
+    ZTRecord* record = matchedRecord(row, i);
+    return record != nullptr ? record->getValueKind(i) : 0;
 }
 
 uint32_t ZTList::getTypeID(int32_t row, uint32_t i) {
@@ -369,7 +400,11 @@ uint32_t ZTScan::notify(uint32_t code, uintptr_t a, uintptr_t b) {
         } else {
             progress_ = count_;
         }
-        if (unique_ || keepIDs_) ids_.add(record, true);
+        if (unique_ || keepIDs_) {
+            // Doubling: the array's own step of 10 would copy a whole result over and over.
+            if (ids_.size == ids_.capacity) ids_.grow(std::max<uint32_t>(ids_.capacity, 64));
+            ids_.add(record, true);
+        }
         reachedMaximum = count_ == maxRecords_;
     }
     if (reachedMaximum) {

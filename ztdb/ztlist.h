@@ -63,7 +63,12 @@ class ZTList : public ZTSearch {
 
     // Row access for (row, value index i); a row not in the window gives an empty text, 0 or -1.
     ZTStr* getValue(int32_t row, uint32_t i, ZTStr* out);
+    // The text shown in a cell (dates in the user's form when formatted).
+    ZTStr* getCellText(int32_t row, uint32_t i, ZTStr* out, bool formatted);
+    ZTStr* getChoiceText(int32_t row, uint32_t i, ZTStr* out, bool withLabels);
     uint32_t getTypeID(int32_t row, uint32_t i);
+    // The display kind of value i; 0 when the row is not in the window.
+    int getValueKind(int32_t row, uint32_t i);
     // The index of value i among its field's values.
     int setActiveRecord(int32_t row, uint32_t i);
     // out becomes a copy of the row's record with all its values matched; false when the row is
@@ -76,6 +81,9 @@ class ZTList : public ZTSearch {
     // The row's record matched up to value i; null when the row is not in the window. Under
     // the lock.
     ZTRecord* matchedRecord(int32_t row, uint32_t i);
+    using RecordText = ZTStr* (ZTRecord::*)(uint32_t, ZTStr*, bool);
+    // A text of the row's matched record; empty when the row is not in the window.
+    ZTStr* recordText(int32_t row, uint32_t i, ZTStr* out, bool flag, RecordText text);
     void dropRecords();
 
     ZTFile* listFile_ = nullptr;

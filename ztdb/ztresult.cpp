@@ -73,6 +73,7 @@ void ZTResult::takeList(const ZTArray<uint32_t>* ids, bool makeExplicit) {
         ZTArray<uint32_t> kept;
         std::unordered_set<uint32_t> seen;
         seen.reserve(ids->size);
+        kept.grow(ids->size);  // the array's own step of 10 would copy it over and over
         for (uint32_t i = 0; i < ids->size; ++i)
             if (seen.insert(ids->data[i]).second) kept.add(ids->data[i], true);
         ids_.copyFrom(kept);

@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "assert_capture.h"
 #include "batch_standin.h"
 #include "ztdb/ztformula.h"
 #include "ztdb/ztrecord.h"
+#include "ztdb/ztresult.h"
 #include "ztfile_helpers.h"
 
 namespace {
@@ -135,6 +137,10 @@ TEST(ZTListTest, ACellShowsTheValueItsRowWasFoundBy) {
         ASSERT_TRUE(list.isComplete());
         ASSERT_EQ(list.getLastRow(), 0);
         EXPECT_EQ(cell(list, 0, 0), "banana") << threaded;
+        ZTStr text;
+        EXPECT_STREQ(list.getCellText(0, 0, &text, true)->text, "banana");
+        EXPECT_STREQ(list.getChoiceText(0, 0, &text, true)->text, "banana");
+        EXPECT_EQ(list.getValueKind(0, 0), ZTRecord::kKindText);
         EXPECT_EQ(list.getTypeID(0, 0), kName);
         EXPECT_EQ(cell(list, 0, 1), "t1010");
         ZTRecord copy;
@@ -152,11 +158,40 @@ TEST(ZTListTest, ACellShowsTheValueItsRowWasFoundBy) {
 
         // Rows outside the window give nothing.
         EXPECT_EQ(cell(list, 3, 0), "");
+        EXPECT_STREQ(list.getCellText(3, 0, &text, true)->text, "");
+        EXPECT_STREQ(list.getChoiceText(-1, 0, &text, false)->text, "");
         EXPECT_EQ(list.getTypeID(-1, 0), 0u);
         EXPECT_EQ(list.setActiveRecord(3, 0), -1);
         EXPECT_FALSE(list.getRecord(3, &copy));
         EXPECT_EQ(list.getFile(), &db.file);
     }
+}
+
+TEST(ZTListTest, ListsAndScansStartFromAResultOfTheirDatabase) {
+    PeopleDatabase db({{1010, {"apple", "banana"}}, {1011, {"cherry"}}, {1012, {"bean"}}});
+    ZTSet fields = peopleFields(&db.file);
+    ZTResult result(&db.file, false);
+    result.setQuery("(1001)b", 0, kPeople, 0, false, nullptr);
+
+    ZTList list(&db.file, &fields, false, 5, 40);
+    ASSERT_TRUE(list.queryResult(&result, nullptr, nullptr, 10, false, 0));
+    ASSERT_EQ(list.getLastRow(), 1);
+    EXPECT_EQ(cell(list, 0, 0) + " " + cell(list, 1, 0), "banana bean");
+
+    ZTScan scan(&db.file, false, true, true, ZTScan::kNoMaximum);
+    Reports reports;
+    ASSERT_TRUE(scan.queryResult(&result, &Reports::callback, &reports, 1, 0));
+    EXPECT_EQ(reports.scannedIDs(), (std::vector<uint32_t>{1010, 1012}));
+
+    // A result of another database is a programming error: reported, nothing started.
+    TempDir otherDir;
+    ZTFile other(otherDir.file("other").c_str());
+    ZTResult foreign(&other, false);
+    foreign.setQuery("", 0, kPeople, kName, false, nullptr);
+    AssertCapture capture;
+    EXPECT_FALSE(list.queryResult(&foreign, nullptr, nullptr, 10, false, 0));
+    EXPECT_FALSE(scan.queryResult(&foreign, &Reports::callback, &reports, 1, 0));
+    EXPECT_EQ(AssertCapture::reports().size(), 2u);
 }
 
 TEST(ZTListTest, RecordsFollowTheirRowsAsTheWindowSlides) {
