@@ -31,7 +31,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -378,27 +377,16 @@ void printFigures() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> rest;
     uint32_t records = 100000;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* flag) { return arg.substr(std::strlen(flag)); };
-        if (arg.rfind("--records=", 0) == 0)
-            records = uint32_t(std::max(100UL, std::stoul(value("--records="))));
-        else if (arg.rfind("--reps=", 0) == 0)
-            gReps = std::max(1, std::stoi(value("--reps=")));
-        else if (arg.rfind("--cache-kib=", 0) == 0)
-            gCacheKiB = std::max(64, std::stoi(value("--cache-kib=")));
-        else if (arg.rfind("--dir=", 0) == 0)
-            gDir = value("--dir=");
-        else
-            rest.push_back(argv[i]);
-    }
-    gOptions = benchOptions(records);
-    const bool ownDir = gDir.empty();
-    if (ownDir) gDir = qvbench::makeScratchFolder();
-    if (gDir.empty()) return 1;
-    fs::create_directories(gDir);
+    std::string dir;
+    const std::vector<char*> rest = qvbench::takeFlags(
+        argc, argv,
+        {qvbench::countFlag("--records", &records), qvbench::numberFlag("--reps", &gReps, 1),
+         qvbench::numberFlag("--cache-kib", &gCacheKiB, 64), qvbench::textFlag("--dir", &dir)});
+    gOptions = benchOptions(std::max(100u, records));
+    const qvbench::BenchFolder folder(dir);
+    if (!folder.ok()) return 1;
+    gDir = folder.path();
     const BenchGenerator gen(gOptions);
     if (!prepareSeeded(gen)) return 1;
     qvbench::runFigures(rest,
@@ -410,8 +398,6 @@ int main(int argc, char** argv) {
                          {"findrecord/sqlite", findSqlite}},
                         gReps);
     printFigures();
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm"})
-        fs::remove(workBase() + ext);
-    if (ownDir) fs::remove_all(gDir);
+    qvbench::removeDatabaseFiles(workBase());
     return 0;
 }

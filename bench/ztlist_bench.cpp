@@ -30,7 +30,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -391,24 +390,16 @@ void scanUnique10Sqlite(benchmark::State& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> rest;
-    for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string v;
-        if (qvbench::flagValue(arg, "--records=", &v))
-            gOptions.records = uint32_t(std::max(30UL, std::stoul(v)));
-        else if (qvbench::flagValue(arg, "--queries=", &v))
-            gQueries = std::max(1L, std::stol(v));
-        else if (qvbench::flagValue(arg, "--reps=", &v))
-            gReps = std::max(1, std::stoi(v));
-        else if (qvbench::flagValue(arg, "--dir=", &v))
-            gDir = v;
-        else
-            rest.push_back(argv[i]);
-    }
-    bool scratch = false;
-    gDir = qvbench::benchFolder(gDir, &scratch);
-    if (gDir.empty()) return 1;
+    std::string dir;
+    const std::vector<char*> rest = qvbench::takeFlags(
+        argc, argv,
+        {qvbench::countFlag("--records", &gOptions.records),
+         qvbench::numberFlag("--queries", &gQueries, 1L), qvbench::numberFlag("--reps", &gReps, 1),
+         qvbench::textFlag("--dir", &dir)});
+    gOptions.records = std::max(30u, gOptions.records);
+    const qvbench::BenchFolder folder(dir);
+    if (!folder.ok()) return 1;
+    gDir = folder.path();
     if (!prepare(gOptions.records) || !prepare(gOptions.records / 10)) return 1;
     qvbench::runFigures(rest,
                         {{"first200/quorvane", first200Ours},
@@ -444,6 +435,5 @@ int main(int argc, char** argv) {
     if (full != gRates.end() && tenth != gRates.end())
         std::printf("scan growth: the full scan takes %.1f times the tenth's\n",
                     qvbench::median(tenth->second) / qvbench::median(full->second));
-    if (scratch) fs::remove_all(gDir);
     return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -86,20 +85,6 @@ void removeDatabaseFiles(const std::string& base) {
         fs::remove(base + ext, ec);
 }
 
-std::string benchFolder(const std::string& dir, bool* scratch) {
-    *scratch = dir.empty();
-    if (*scratch) return makeScratchFolder();
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    return error ? std::string() : dir;
-}
-
-bool flagValue(const std::string& arg, const char* flag, std::string* value) {
-    if (arg.rfind(flag, 0) != 0) return false;
-    *value = arg.substr(std::strlen(flag));
-    return true;
-}
-
 void runFigures(std::vector<char*> args, const std::vector<std::pair<const char*, FigureFn>>& runs,
                 int reps) {
     int argc = int(args.size());
@@ -133,7 +118,8 @@ void printRatios(const Rates& rates, const std::vector<const char*>& figures, in
         auto theirs = rates.find(std::string(figure) + "/sqlite");
         if (mine == rates.end() || theirs == rates.end()) continue;
         const double a = median(mine->second), b = median(theirs->second);
-        std::printf("%-*s %16.0f %16.0f %8.2f\n", width, figure, a, b, a / b);
+        // Three significant digits: a ratio far below 1 still shows its size.
+        std::printf("%-*s %16.0f %16.0f %8.3g\n", width, figure, a, b, a / b);
     }
 }
 

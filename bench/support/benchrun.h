@@ -17,11 +17,6 @@ using FigureFn = void (*)(benchmark::State&);
 
 // A new folder under TMPDIR (or /tmp); empty when none can be made.
 std::string makeScratchFolder();
-// The folder a benchmark keeps its databases in: dir (made when missing) when given, else a new
-// scratch folder, which *scratch then says the caller removes at the end. Empty when none.
-std::string benchFolder(const std::string& dir, bool* scratch);
-// The text after the flag ("--name=") when arg is that flag.
-bool flagValue(const std::string& arg, const char* flag, std::string* value);
 
 // A flag of the program's own: "--name=value", or "--name" alone for a switch. take gets the
 // text after '='.
