@@ -148,7 +148,7 @@ int CCacheFindExecutable::get(const char* name) const {
 
 // ---- construction and naming ----
 
-ZTFile::ZTFile(const char* name) {
+ZTFile::ZTFile(const char* name, uint32_t flags) : flags_(flags) {
     initEnvironment();
     setName(name);
 }
@@ -605,7 +605,7 @@ bool ZTFile::rebuildIndexes() {
 ZTFile* ZTFile::duplicate(uint32_t mode) {
     if (!ZT_ASSERT(isValid())) return nullptr;
     const uint32_t wanted = mode != 0 ? mode & 15 : openMode_ & 15;
-    auto* copy = new ZTFile(path_.c_str());
+    auto* copy = new ZTFile(path_.c_str(), flags_);
     copy->bufferSetting_ = bufferSetting_;
     if ((copy->open(wanted, false) & 15) != wanted) {
         delete copy;

@@ -77,7 +77,9 @@ class ZTFile : public ZTRefreshedBaseClass {
     static constexpr uint32_t kSystemRecord = 51;
     static constexpr int kMaxReadRestarts = 20;
 
-    explicit ZTFile(const char* name = nullptr);
+    // flags: the opener's word, kept for it and readable (getFlags); the engine reads nothing
+    // from it.
+    explicit ZTFile(const char* name = nullptr, uint32_t flags = 0);
     ~ZTFile() override;
     ZTFile(const ZTFile&) = delete;
     ZTFile& operator=(const ZTFile&) = delete;
@@ -87,6 +89,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     void setName(const char* name);
     // The base path that setName takes from `name`; empty when it names no database.
     static std::string canonicalBase(const char* name);
+
+    uint32_t getFlags() const { return flags_; }
 
     bool isValid() const { return !path_.empty(); }
     bool isOpen() const { return (openMode_ & kOpenTables) != 0; }
@@ -109,8 +113,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     // 0 the count agrees with the file length, 1 repaired, 2 bad.
     int checkRecordCount(table4* table, bool noRepair);
     bool rebuildIndexes();
-    // A new object on the same database opened with mode & 15 (this one's mode when 0), no
-    // verify; null when it does not get that mode.
+    // A new object on the same database (with this one's flags) opened with mode & 15 (this one's
+    // mode when 0), no verify; null when it does not get that mode.
     ZTFile* duplicate(uint32_t mode);
 
     int32_t getRowCount();
@@ -421,6 +425,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     int32_t lastError_ = 0;
     std::string path_;  // canonical base path, no extension
     uint32_t openMode_ = 0;
+    uint32_t flags_ = 0;
     CCacheFindExecutable executables_;
     uint32_t importCounter_ = 0;  // every 100th import call flushes
     uint32_t fileID_ = 0;

@@ -11,6 +11,10 @@ ZTGlobalMem::ZTGlobalMem(uint32_t growStep) : growStep_(growStep) {
     attach(growStep);
 }
 
+ZTGlobalMem::ZTGlobalMem(uint32_t growStep, const void* bytes, uint32_t n) : growStep_(growStep) {
+    attach(growStep, bytes, n);
+}
+
 ZTGlobalMem::~ZTGlobalMem() {
     freeBlock();
 }

@@ -19,6 +19,8 @@ class ZTGlobalMem {
   public:
     // An empty block of growStep bytes.
     explicit ZTGlobalMem(uint32_t growStep = 1024);
+    // A copy of the n bytes (a block received from elsewhere), all of them readable.
+    ZTGlobalMem(uint32_t growStep, const void* bytes, uint32_t n);
     ~ZTGlobalMem();
     ZTGlobalMem(const ZTGlobalMem&) = delete;
     ZTGlobalMem& operator=(const ZTGlobalMem&) = delete;

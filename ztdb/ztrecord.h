@@ -98,6 +98,8 @@ struct ZTMoveRange {
     int32_t target = 0;
     int32_t count = 0;
 };
+// The name the views give it when they scroll to the moved values.
+using ZTScrollInfo = ZTMoveRange;
 
 class ZTRecord : public ZTRefreshedBaseClass {
   public:

@@ -194,6 +194,18 @@ TEST(ZTFileOpen, ModesOfOneProcess) {
     EXPECT_EQ(reader->getOpenMode(), 9u);
 }
 
+TEST(ZTFileOpen, TheOpenersFlagsStayWithTheDatabaseAndItsDuplicates) {
+    TempDir dir;
+    std::string base = writeDatabase(dir);
+    ZTFile file(base.c_str(), 0x35);
+    EXPECT_EQ(file.getFlags(), 0x35u);
+    ASSERT_EQ(file.open(3, true), 3u);
+    std::unique_ptr<ZTFile> copy(file.duplicate(0));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->getFlags(), 0x35u);
+    EXPECT_EQ(ZTFile(base.c_str()).getFlags(), 0u);
+}
+
 TEST(ZTFileOpen, IndexFilesMissingOrForeign) {
     TempDir dir;
     std::string base = writeDatabase(dir);

@@ -102,6 +102,17 @@ TEST(ZTGlobalMemTest, ReadsNeverPassTheBytesHeld) {
     EXPECT_TRUE(written.readFailed());
 }
 
+TEST(ZTGlobalMemTest, ABlockMadeFromReceivedBytesHoldsACopy) {
+    unsigned char received[] = {5, 0, 0, 0, 'h', 'i', 0};
+    ZTGlobalMem mem(32, received, sizeof received);
+    received[0] = 9;  // the sender's buffer may change or go
+    EXPECT_EQ(mem.filled(), sizeof received);
+    EXPECT_EQ(mem.getULong(), 5u);
+    EXPECT_STREQ(mem.getString(), "hi");
+    EXPECT_EQ(mem.getULong(), 0u);
+    EXPECT_TRUE(mem.readFailed());
+}
+
 TEST(ZTGlobalMemTest, AFailedGrowKeepsTheOldBlock) {
     ZTGlobalMem mem(16);
     ASSERT_TRUE(mem.putString("kept"));
