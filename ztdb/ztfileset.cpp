@@ -232,6 +232,10 @@ int ZTFile::repairMemberTies(uint32_t recordID, uint32_t setID) {
     return lock.release() ? r : -1;
 }
 
+namespace {
+constexpr int kStepsBeforeSeek = 4;
+}
+
 void ZTFile::getRowTypes(uint32_t recordID, ZTArray<RowType>* list) {
     if (!ZT_ASSERT(isUsable()) || !ZT_ASSERT(list != nullptr) || recordID == 0) return;
     list->clear();
@@ -241,9 +245,15 @@ void ZTFile::getRowTypes(uint32_t recordID, ZTArray<RowType>* list) {
     int r = rec.seek(recordID, 1, 0, "");
     for (int left = getRowCount() + 1; r == 0 && left > 0; --left) {
         if (rec.recordID != recordID) break;
-        list->add({rec.typeID, rec.flags}, true);
-        if (rec.typeID >= top) break;
-        r = rec.seek(recordID, rec.typeID + 1, 0, "");
+        const uint32_t type = rec.typeID;
+        list->add({type, rec.flags}, true);
+        if (type >= top) break;
+        // A field has few rows as a rule: stepping on is cheaper than a seek from the root,
+        // which is kept for a field with many.
+        int steps = 0;
+        do r = rec.skip(1);
+        while (r == 0 && rec.typeID == type && ++steps < kStepsBeforeSeek);
+        if (r == 0 && rec.typeID == type) r = rec.seek(recordID, type + 1, 0, "");
     }
     rec.unlockTables();
 }

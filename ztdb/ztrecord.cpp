@@ -929,8 +929,23 @@ int ZTRecord::writeBack(ZTRefreshInfo* ri, bool noBackLinks) {
     return 1;
 }
 
+bool ZTRecord::runsInOrder() const {
+    for (uint32_t k = 0; k < values.size; ++k) {
+        const ZTAtomCache* v = values[k];
+        if (v->isNew || v->position == 0) return false;
+        if (k > 0 && values[k - 1]->getFieldID() == v->getFieldID() &&
+            v->position <= values[k - 1]->position)
+            return false;
+    }
+    return true;
+}
+
 void ZTRecord::renumberRuns() {
     if (values.size <= 1) return;
+    // Stored values not yet loaded follow the loaded ones of their field at higher rows, so
+    // when every loaded run is stored and ascending there is nothing to renumber, and the
+    // rest of the record need not be read to find where each run ends.
+    if (runsInOrder()) return;
     const uint32_t whole = wholeRecord;
     wholeRecord = 1;
     for (uint32_t s = 0; s < values.size;) {
@@ -978,7 +993,6 @@ int ZTRecord::refresh(ZTRefreshInfo* ri, void* arg) {
 }
 
 // ---- hooks the link operations and stamps fill ----
-
 
 uint32_t ZTRecord::linkedFieldOf(const ZTAtomCache* v) const {
     if (v->atom && v->atom->linkField != 0) return v->atom->linkField;

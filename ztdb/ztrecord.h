@@ -448,6 +448,7 @@ class ZTRecord : public ZTRefreshedBaseClass {
     bool recordGone();
     // Write-back step 4: each field's values get ascending positions.
     void renumberRuns();
+    bool runsInOrder() const;
     // Write-back step 5: the structure stored as its set's field list.
     bool saveStructure(ZTRefreshInfo* ri);
     // The field cache an image makes, drops, re-binds and hands notices to.

@@ -45,6 +45,29 @@ struct MembershipTest : ::testing::Test {
     }
 };
 
+// The record's rows are walked field by field: a field or a set with many rows must not hide
+// the ones after it, nor one with a single row.
+TEST_F(MembershipTest, SetsAreFoundPastFieldsWithManyRows) {
+    constexpr uint32_t kPlaces = 1012;  // set, first field Town
+    makeSet(file, kPlaces, "Places", {townValue});
+    for (uint32_t p = 1; p <= 7; ++p)
+        ASSERT_EQ(put(kR, kName, p, ("n" + std::to_string(p)).c_str(), p > 1), 2);
+    ASSERT_EQ(put(kR, kTown, 1, "Oslo"), 2);
+    ASSERT_TRUE(file.addToSet(kR, kPeople, true));
+    ASSERT_TRUE(file.addToSet(kR, kPlaces, true));
+    ZTArray<unsigned long> sets;
+    ASSERT_EQ(file.getRecordSets(kR, &sets), 2u);
+    EXPECT_EQ(sets[0], kPeople);
+    EXPECT_EQ(sets[1], kPlaces);
+    // An edit of a tied value keeps both sets' ties.
+    ASSERT_GE(put(kR, kName, 7, "zz"), 1);
+    ASSERT_GE(put(kR, kTown, 1, "Bergen"), 1);
+    EXPECT_EQ(file.getRecordSets(kR, &sets), 2u);
+    EXPECT_EQ(membersInOrder(file, kPlaces), (Members{{kR, "Bergen"}}));
+    EXPECT_EQ(membersInOrder(file, kPeople).size(), 7u);
+    expectSound();
+}
+
 TEST_F(MembershipTest, MembersAreTiedToTheirFirstFieldValues) {
     EXPECT_EQ(file.getSetFirstField(kPeople), kName);
     EXPECT_EQ(file.getSetFirstField(kEmpty), 0u);
