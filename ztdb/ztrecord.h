@@ -397,8 +397,9 @@ class ZTRecord : public ZTRefreshedBaseClass {
     bool recompute(uint32_t i);
     bool computeValue(uint32_t i, const char* formula);
     // The formula compiled against the record's database and run with the value index sequence;
-    // false (out empty) when it does not compile.
-    bool evalFormula(const char* formula, ZTStr* out, uint32_t sequence);
+    // false (out empty) when it does not compile. Callers evaluating a formula on the record as a
+    // whole (a dialog's preview, a macro) pass no sequence: its field reads take first values.
+    bool evalFormula(const char* formula, ZTStr* out, uint32_t sequence = 0);
     // Compiled code (ending in the output opcode) run against this record; the evaluation's
     // result (false: a field read found no value at the index).
     bool evalCode(const char* code, ZTStr* out, uint32_t sequence);

@@ -126,6 +126,9 @@ TEST_F(FormulaRecordTest, EvalFormulaAndEvalCode) {
     ZTStr out;
     EXPECT_TRUE(smith.evalFormula("concat(c, name)", &out, 1));
     EXPECT_STREQ(out.text, "ySmith");
+    // Without a sequence the field reads take the first values.
+    EXPECT_TRUE(smith.evalFormula("concat(c, name)", &out));
+    EXPECT_STREQ(out.text, "xSmith");
     EXPECT_FALSE(smith.evalFormula("concat(c,", &out, 0));
     EXPECT_STREQ(out.text, "");
     EXPECT_TRUE(smith.evalFormula("", &out, 0));
