@@ -32,7 +32,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -90,13 +89,9 @@ bool exec(sqlite3* db, const char* sql) {
 
 // The seeded databases, built unless a previous run left them; SQLite's gets the links table.
 bool prepareSeeded(const BenchGenerator& gen) {
-    const std::string stamp = gDir + "/formula.stamp";
     const std::string wanted = std::to_string(gOptions.records) + " formula, Town links only";
-    std::string have;
-    std::getline(std::ifstream(stamp), have);
-    if (have == wanted) return true;
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm"})
-        fs::remove(seededBase() + ext);
+    if (qvbench::builtAlready(gDir, wanted, "formula.stamp")) return true;
+    qvbench::removeDatabaseFiles(seededBase());
     std::string error;
     if (!qvbench::writeBenchDatabase(gen, seededBase(), &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -129,7 +124,7 @@ bool prepareSeeded(const BenchGenerator& gen) {
         std::fprintf(stderr, "the SQLite side could not be built: %s\n", error.c_str());
         return false;
     }
-    std::ofstream(stamp) << wanted << "\n";
+    qvbench::noteBuilt(gDir, wanted, "formula.stamp");
     return true;
 }
 

@@ -30,8 +30,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -43,7 +41,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using qvbench::BenchGenerator;
 using qvbench::BenchOptions;
 using Clock = std::chrono::steady_clock;
@@ -67,13 +64,11 @@ bool prepare(uint32_t records) {
     BenchOptions options = gOptions;
     options.records = records;
     const BenchGenerator gen(options);
-    const std::string base = baseFor(records), stamp = base + ".stamp";
+    const std::string base = baseFor(records);
+    const std::string stamp = "seeded" + std::to_string(records) + ".stamp";
     const std::string wanted = std::to_string(options.seed) + " " + std::to_string(records) + " 1";
-    std::string have;
-    std::getline(std::ifstream(stamp), have);
-    if (have == wanted) return true;
-    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm"})
-        fs::remove(base + ext);
+    if (qvbench::builtAlready(gDir, wanted, stamp)) return true;
+    qvbench::removeDatabaseFiles(base);
     std::string error;
     sqlite3* db = nullptr;
     bool ok = qvbench::writeBenchDatabase(gen, base, &error) &&
@@ -93,7 +88,7 @@ bool prepare(uint32_t records) {
         std::fprintf(stderr, "seeding failed: %s\n", error.c_str());
         return false;
     }
-    std::ofstream(stamp) << wanted << "\n";
+    qvbench::noteBuilt(gDir, wanted, stamp);
     return true;
 }
 

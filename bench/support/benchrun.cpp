@@ -68,14 +68,16 @@ BenchFolder::~BenchFolder() {
     if (own_ && !path_.empty()) fs::remove_all(path_, ec);
 }
 
-bool builtAlready(const std::string& folder, const std::string& description) {
+bool builtAlready(const std::string& folder, const std::string& description,
+                  const std::string& stampName) {
     std::string have;
-    std::getline(std::ifstream(folder + "/stamp"), have);
+    std::getline(std::ifstream(folder + "/" + stampName), have);
     return have == description;
 }
 
-void noteBuilt(const std::string& folder, const std::string& description) {
-    std::ofstream(folder + "/stamp") << description << "\n";
+void noteBuilt(const std::string& folder, const std::string& description,
+               const std::string& stampName) {
+    std::ofstream(folder + "/" + stampName) << description << "\n";
 }
 
 void removeDatabaseFiles(const std::string& base) {

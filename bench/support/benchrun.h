@@ -52,9 +52,12 @@ class BenchFolder {
 };
 
 // Databases built once in a kept folder are used again while the folder's stamp file holds the
-// same description of what was built (the options that made them).
-bool builtAlready(const std::string& folder, const std::string& description);
-void noteBuilt(const std::string& folder, const std::string& description);
+// same description of what was built (the options that made them). A folder holding several
+// such sets names a stamp file for each.
+bool builtAlready(const std::string& folder, const std::string& description,
+                  const std::string& stampName = "stamp");
+void noteBuilt(const std::string& folder, const std::string& description,
+               const std::string& stampName = "stamp");
 // Removes the files of a database of ours at base (without extension) and of SQLite's at
 // base + ".sqlite", where present.
 void removeDatabaseFiles(const std::string& base);
