@@ -304,8 +304,43 @@ int32_t ZTFieldList::query(ZTFile* file, const char* text, uint32_t kind, int32_
 
 // ---- ZTScan ----
 
+bool ZTScan::SeenIDs::insert(uint32_t id) {
+    const size_t page = id >> kPageBits;
+    if (page >= pages_.size() || !pages_[page]) {
+        // Pages may take a megabyte (IDs over a range of eight million), beyond that what a
+        // hash set would take for the IDs so far.
+        const size_t slots = std::max(pages_.size(), page + 1);
+        const size_t cost = slots * sizeof pages_[0] + (pageCount_ + 1) * kPageBytes;
+        if (sparse_ || cost > kPageBudget + inserted_ * 32) {
+            sparse_ = true;
+            if (!others_.insert(id).second) return false;
+            ++inserted_;
+            return true;
+        }
+        if (page >= pages_.size()) pages_.resize(page + 1);
+        pages_[page] = std::make_unique<uint64_t[]>(kPageBytes / 8);  // zeroed
+        ++pageCount_;
+    }
+    const uint32_t at = id & ((1u << kPageBits) - 1);
+    const uint64_t mask = uint64_t(1) << (at & 63);
+    uint64_t& word = pages_[page][at >> 6];
+    if (word & mask) return false;
+    word |= mask;
+    ++inserted_;
+    return true;
+}
+
+void ZTScan::SeenIDs::clear() {
+    pages_.clear();
+    pageCount_ = 0;
+    inserted_ = 0;
+    sparse_ = false;
+    others_.clear();
+}
+
 ZTScan::ZTScan(ZTFile* file, bool threaded, bool unique, bool keepIDs, uint32_t maximum)
     : ZTSearch(file, threaded, 0, 2) {
+    setLeanRows(true);
     unique_ = unique;
     keepIDs_ = keepIDs;
     maxRecords_ = maximum;
@@ -391,7 +426,7 @@ uint32_t ZTScan::notify(uint32_t code, uintptr_t a, uintptr_t b) {
     bool reachedMaximum;
     {
         std::lock_guard<ZTSearch> locked(*this);
-        if (unique_ && !seen_.insert(record).second) return answer;
+        if (unique_ && !seen_.insert(record)) return answer;
         ++count_;
         pending_ = record;
         if (usesScroll()) {

@@ -15,12 +15,14 @@
 // ZTScan: a walk over every record of a result for batch jobs, reporting each record once it has
 // been passed (code 21, one row late; the last one at the end of the walk, or when the maximum
 // stops the walk: a maximum of M reports exactly M records). With unique, a record met again
-// under another sort value is not reported again; with keepIDs the reported IDs are kept.
+// under another sort value is not reported again; with keepIDs the reported IDs are kept. Its
+// rows are lean (ZTSearch::setLeanRows): a scan's row value reads as empty text.
 //
 // ZTBrowse: a job (ZTThread) that reports each record ID of its list to the callback, code 41
 // with a = the ID and b = the progress (i * 100 / count in percent mode, else i), while it is not
 // asked to stop. A threaded browse ends with the job's end notice.
 #include <cstdint>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -182,6 +184,29 @@ class ZTScan : public ZTSearch {
     uint32_t getCount();
 
   private:
+    // The records met so far, one bit per record ID in pages made as IDs reach them: IDs are
+    // dense, so a million records take a few pages where a hash set would take tens of
+    // megabytes and a cache miss per record. IDs too sparse for pages (a damaged database)
+    // would cost a page each: past a budget of memory per ID, IDs of pages not yet made go to
+    // a hash set instead.
+    class SeenIDs {
+      public:
+        // False when the ID was met before.
+        bool insert(uint32_t id);
+        void clear();
+
+      private:
+        static constexpr uint32_t kPageBits = 16;
+        static constexpr size_t kPageBytes = (size_t(1) << kPageBits) / 8;
+        static constexpr size_t kPageBudget = size_t(1) << 20;
+
+        std::vector<std::unique_ptr<uint64_t[]>> pages_;
+        size_t pageCount_ = 0;
+        size_t inserted_ = 0;
+        bool sparse_ = false;  // no more pages; new pages' IDs go to the set
+        std::unordered_set<uint32_t> others_;
+    };
+
     void restart();
     // Reports the pending record; the callback's answer.
     uint32_t reportPending();
@@ -193,7 +218,7 @@ class ZTScan : public ZTSearch {
     bool keepIDs_ = false;
     uint32_t maxRecords_ = kNoMaximum;
     ZTArray<uint32_t> ids_;
-    std::unordered_set<uint32_t> seen_;
+    SeenIDs seen_;
 };
 
 class ZTBrowse : public ZTThread {

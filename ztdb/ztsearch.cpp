@@ -163,6 +163,9 @@ uint8_t ZTSearch::atomMode() const {
     uint8_t mode = 0;
     if (useScroll_) mode |= ZTAtom::kModeRelative;
     if (setOrderSet_) mode |= ZTAtom::kModeMembers;
+    // A reseek finds a row again by its text; a record-order walk skips links without an owner.
+    if (leanRows_ && !reseek_) mode |= ZTAtom::kModeKeysOnly;
+    if (leanRows_ && !recordOrder_) mode |= ZTAtom::kModeNoLinks;
     return mode;
 }
 
@@ -533,7 +536,11 @@ int ZTSearch::position(ZTAtom* atom, int d, int w, Walk* walk) {
                     r = atom->stepRecord(startRecord_, 0);
                 } else {
                     const uint32_t field = setOrderSet_ ? setOrderSet_ : sortingField_;
+                    // Found in record order, which passes over links that lost their owner.
+                    const uint8_t mode = atom->mode;
+                    atom->mode &= uint8_t(~ZTAtom::kModeNoLinks);
                     r = atom->find(startRecord_, field, 0, "", nullptr, false);
+                    atom->mode = mode;
                     if (r == 0 && atom->recordID != startRecord_) r = -1;
                     // Found through the records' order: its place in the values' order is what
                     // a scroll position reads.
@@ -633,13 +640,24 @@ bool ZTSearch::formulaAccepts(uint32_t recordID) {
     return formula_->isEmpty() || formula_->accepts(recordID);
 }
 
+namespace {
+
+// The value text of a lean row, for the tests that read it; unreadable reads as empty.
+void loadText(ZTAtom* atom) {
+    if (!atom->readValue()) atom->value.clear();
+}
+
+}  // namespace
+
 int ZTSearch::judge(ZTAtom* atom, int w) {
     rowsExamined_.fetch_add(1);
     bool sortOn = sortCondition_;
+    const bool textless = (atom->mode & ZTAtom::kModeKeysOnly) != 0;
     if (sortOn && !recordOrder_) {
         char made[256];
         const char* key = atom->rowKey();
         if (key == nullptr) {
+            if (textless) loadText(atom);
             file_->makeKey(atom->value.text, made, true, false, false, false);
             key = made;
         }
@@ -651,7 +669,10 @@ int ZTSearch::judge(ZTAtom* atom, int w) {
             sortOn = false;
         }
     }
-    if (sortOn && !recordOrder_ && !filter_.match(sortingField_, atom->value.text)) return 1;
+    if (sortOn && !recordOrder_ && isFilterField(sortingField_)) {
+        if (textless) loadText(atom);
+        if (!filter_.match(sortingField_, atom->value.text)) return 1;
+    }
     return passesTests(atom, sortOn) ? 0 : 1;
 }
 

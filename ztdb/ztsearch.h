@@ -226,6 +226,10 @@ class ZTSearch : public ZTRefreshedBaseClass {
     bool isFilterField(uint32_t fieldID) const;
     // The stop request of scans: the walk ends after the current row.
     void stopWalk() { running_.store(false); }
+    // Rows that carry only what a scan reads (record, key, place): no value text unless a
+    // condition on the sort field must test it, and no link target in value order. Each value
+    // text and link owner otherwise costs a walk of the index of its own.
+    void setLeanRows(bool lean) { leanRows_ = lean; }
 
   private:
     struct Walk;
@@ -277,6 +281,7 @@ class ZTSearch : public ZTRefreshedBaseClass {
     ZTStr queryText_;
     bool recordOrder_ = false;
     bool reseek_ = false;
+    bool leanRows_ = false;
     ZTResult* result_ = nullptr;  // owned
 
     // Window.

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -332,6 +334,77 @@ TEST(ZTScanTest, UniqueReportsARecordOnceWhateverItsValues) {
     Reports reports;
     ASSERT_TRUE(scan.query("", kName, 0, 0, &Reports::callback, &reports, 0, nullptr, 0, 0));
     EXPECT_EQ(reports.scannedIDs(), (std::vector<uint32_t>{1010, 1010, 1011}));
+}
+
+TEST(ZTScanTest, LinkedValuesAndFarApartIDsScanLikeAnyOther) {
+    // 1011's name links to 1010's "b"; kFar sits in another stretch of the ID range at the same
+    // offset as 1010, with two names.
+    constexpr uint32_t kFar = 1010 + 65536;
+    TempDir dir;
+    dbcheck::Fixture fx;
+    fx.counter(kFar + 10);
+    (void)fx.field(kName, "Name");
+    const uint32_t b = fx.value(1010, kName, 1, "b");
+    fx.link(1011, kName, 1, b);
+    fx.value(1012, kName, 1, "c");
+    fx.value(kFar, kName, 1, "a");
+    fx.value(kFar, kName, 2, "d");
+    const std::string base = dir.file("linked");
+    ASSERT_TRUE(fx.write(base)) << fx.error;
+    ZTFile file(base.c_str());
+    ASSERT_EQ(file.open(3, false), 3u);
+
+    const std::string onB = "(" + std::to_string(kName) + ")b";
+    const std::string notB = "(" + std::to_string(kName) + ")-b";
+    const struct {
+        std::string text;
+        bool unique;
+        std::vector<uint32_t> want;  // in ID order
+    } cases[] = {
+        {"", false, {1010, 1011, 1012, kFar, kFar}},
+        {"", true, {1010, 1011, 1012, kFar}},
+        {onB, true, {1010, 1011}},  // the rows' texts are tested, the link's too
+        {notB, true, {1012, kFar}},
+    };
+    for (const auto& c : cases) {
+        ZTScan scan(&file, false, c.unique, true, ZTScan::kNoMaximum);
+        Reports reports;
+        ASSERT_TRUE(scan.query(c.text.c_str(), kName, 0, 0, &Reports::callback, &reports, 0,
+                               nullptr, 0, 0));
+        std::vector<uint32_t> got = reports.scannedIDs();
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, c.want) << c.text << c.unique;
+    }
+}
+
+TEST(ZTScanTest, UniqueHoldsForIDsSpreadOverAWideRange) {
+    // 200 records 65536 IDs apart, each named twice: the IDs run past what the scan keeps in
+    // pages of bits, so both its pages and its fallback are used.
+    TempDir dir;
+    dbcheck::Fixture fx;
+    (void)fx.field(kName, "Name");
+    std::vector<uint32_t> ids;
+    for (uint32_t i = 0; i < 200; ++i) {
+        const uint32_t id = 1010 + i * 65536;
+        char name[8];
+        std::snprintf(name, sizeof name, "%03u", i);
+        fx.value(id, kName, 1, std::string("a") + name);
+        fx.value(id, kName, 2, std::string("b") + name);
+        ids.push_back(id);
+    }
+    fx.counter(ids.back() + 1);
+    const std::string base = dir.file("spread");
+    ASSERT_TRUE(fx.write(base)) << fx.error;
+    ZTFile file(base.c_str());
+    ASSERT_EQ(file.open(3, false), 3u);
+    for (bool unique : {true, false}) {
+        ZTScan scan(&file, false, unique, true, ZTScan::kNoMaximum);
+        Reports reports;
+        ASSERT_TRUE(scan.query("", kName, 0, 0, &Reports::callback, &reports, 0, nullptr, 0, 0));
+        std::vector<uint32_t> want = ids;
+        if (!unique) want.insert(want.end(), ids.begin(), ids.end());
+        EXPECT_EQ(reports.scannedIDs(), want) << unique;
+    }
 }
 
 TEST(ZTScanTest, AMaximumReportsExactlyThatManyAndAStopNoMore) {
