@@ -84,6 +84,9 @@ class ZTAtom : public ZTFileAtom {
     // ---- record order ----
 
     using ZTFileAtom::find;
+    // Under the counted lock: whether the cursor's row, read by its row number, still stands as
+    // a live row of the record. The cursor itself is left as it is.
+    bool rowStillOf(uint32_t recordID) const;
     // The first acceptable row of (record, field) at or after (position, key text); linksOnly
     // takes link rows only. A fixed field of the structure gives a placeholder when the record
     // has no value of it (position 0 and no key text asked).

@@ -47,6 +47,20 @@ bool ZTAtom::reloadRow(uint32_t recordID_, uint32_t fieldID, uint32_t valueID_) 
     return recordID == recordID_ && typeID == fieldID && valueID == valueID_;
 }
 
+bool ZTAtom::rowStillOf(uint32_t recordID_) const {
+    const int32_t row = rowNumber();
+    if (row < 1 || recordID_ == 0) return false;
+    table4* t = file->getRowTable();
+    if (table4go(t, row) != 0) {
+        (void)error4setCode(file->getEnv(), 0);
+        return false;
+    }
+    if (table4recordBuffer(t)[0] != kLive) return false;
+    ZTRec stored(file);
+    stored.unpack();
+    return stored.recordID == recordID_;
+}
+
 bool ZTAtom::removeAt(uint32_t recordID_, uint32_t fieldID, uint32_t position_, bool onOwnRow,
                       std::vector<ZTRec::Sharer>* dependents) {
     const bool member = (mode & kModeMembers) != 0;
@@ -89,8 +103,16 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
     const uint32_t oldPosition = position, oldValue = valueID;
     const int32_t oldRow = rowNumber();
 
+    // The sets tied to the field's values, noted before the first change that may move a tie.
+    // Looking them up costs more than many a write, and a row written over in place that keeps
+    // its value number leaves every tie as it stands: that write never needs them.
     ZTArray<unsigned long> sets;
-    if (keepSetTies && recordID_ != 0) file->collectTiedSets(recordID_, fieldID, &sets);
+    bool setsNoted = false;
+    auto noteSets = [&]() {
+        if (setsNoted) return;
+        setsNoted = true;
+        if (keepSetTies && recordID_ != 0) file->collectTiedSets(recordID_, fieldID, &sets);
+    };
 
     int result = kWriteFailed;
     bool ok = true;
@@ -98,7 +120,9 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
     ZTStr shared;
     std::vector<ZTRec::Sharer> dependents;
     uint32_t rewritten = 0;  // the value number of the row written over in place
+    bool ownUnread = false;  // the own row's text was not compared before it was written
     if (empty && shareValueID == 0 && !asNew) {
+        noteSets();
         ok = position_ == kAppend || removeAt(recordID_, fieldID, position_, onRow, &dependents);
         result = kWriteRemoved;
     } else {
@@ -109,6 +133,7 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
             if (position_ == kAppend) {
                 position_ = recordID_ == 0 ? 1 : appendPosition(file, recordID_, fieldID);
             } else if (mode == kModePositioned && !noRenumber && position_ < ZTRec::kNoPosition) {
+                noteSets();
                 ZTRec shifter(file);
                 shifted = shifter.renumber(recordID_, fieldID, position_);
             }
@@ -126,11 +151,22 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
             recordID_ = file->newRecordID();
             result = recordID_ != 0 ? kWriteCreated : kWriteFailed;
         } else {
+            const bool member = (mode & kModeMembers) != 0;
+            // The cursor's own row standing at the position is the one a seek would find there
+            // (positions stay unique): it is written over in place, and whether it holds the
+            // text already is found out while its chain is written instead of read first.
+            const bool ownInPlace = !asNew && onRow && position_ == oldPosition &&
+                                    position_ < ZTRec::kNoPosition &&
+                                    reloadRow(recordID_, fieldID, oldValue) &&
+                                    position == position_ && isMemberRow() == member;
+            ownUnread = ownInPlace && shareValueID == 0 && flags == uint8_t(rowFlags | kFlagBase) &&
+                        !noRenumber;
             if (!noRenumber) {
                 ZTRec same(file);
                 const bool positioned = (mode & kModePositioned) != 0;
                 if (same.hasValue(recordID_, fieldID, position_, text, shareValueID, rowFlags,
-                                  !positioned)) {
+                                  !positioned, ownUnread ? oldRow : 0)) {
+                    noteSets();
                     // A value edited into one the record already holds: the edited row goes.
                     if (!asNew && onRow && same.rowNumber() != oldRow &&
                         reloadRow(recordID_, fieldID, oldValue)) {
@@ -151,10 +187,9 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
             if (result == kWriteFailed && ok) {
                 // Written over: the row standing at the position (positions stay unique),
                 // else the cursor's own row, which moves there.
-                bool inPlace = false;
+                bool inPlace = ownInPlace;
                 if (!asNew) {
-                    if (position_ < ZTRec::kNoPosition) {
-                        const bool member = (mode & kModeMembers) != 0;
+                    if (!inPlace && position_ < ZTRec::kNoPosition) {
                         ZTRec at(file);
                         int r = at.seek(recordID_, fieldID, position_, "");
                         for (int left = file->getRowCount() + 1; r == 0 && left > 0; --left) {
@@ -176,6 +211,11 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
         }
         if (result >= kWriteAdded && result <= kWriteChanged && ok) {
             rewritten = result == kWriteChanged ? valueID : 0;
+            // Only a row that keeps its value number leaves the ties as they are: the same link
+            // written again, or a text written over into the chain the row owns (tried first;
+            // the ties are noted when the row turns out to own none).
+            const bool ownChainFirst = result == kWriteChanged && shareValueID == 0;
+            if (!ownChainFirst && !(result == kWriteChanged && valueID == shareValueID)) noteSets();
             if (result != kWriteChanged)
                 ok = newRow();
             else if (shareValueID != 0 && valueID != shareValueID)
@@ -185,7 +225,19 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
                 typeID = fieldID;
                 position = position_;
                 flags = uint8_t(rowFlags | kFlagBase);
-                ok = writeValue(text, shareValueID);
+                const int own = ownChainFirst ? writeOwnValue(text) : -1;
+                if (own < 0) {
+                    if (ownChainFirst) noteSets();
+                    ok = writeValue(text, shareValueID);
+                } else {
+                    ok = own > 0;
+                }
+                if (own == 2 && ownUnread) {
+                    // The own row held the text already: what the check for a value the record
+                    // holds would have found.
+                    noteSets();
+                    result = kWriteStored;
+                }
             }
         }
         if (!ok) result = kWriteFailed;

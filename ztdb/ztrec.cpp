@@ -281,7 +281,7 @@ int ZTRec::findValue(const char* value, bool exact) {
 }
 
 bool ZTRec::hasValue(uint32_t record, uint32_t type, uint32_t pos, const char* text, uint32_t vid,
-                     uint8_t wantedFlags, bool exact) {
+                     uint8_t wantedFlags, bool exact, int32_t unreadRow) {
     if (!ZT_ASSERT(isValid())) return false;
     ZTStr chainText;
     if (!text) {
@@ -300,12 +300,24 @@ bool ZTRec::hasValue(uint32_t record, uint32_t type, uint32_t pos, const char* t
     wanted.typeID = type;
     wanted.position = pos;
     ZTStr stored;
-    return walkRowsOf(key, length, wanted, exact, -1, [&](const char* d) {
-               if (vid != 0) return valueID == vid && flags == linkFlags;
-               // The chain is read through the other table: this row stays current.
-               return flags == ownerFlags && std::memcmp(d, valueKey, lenKey) == 0 &&
-                      readChain(valueID, &stored) && stored.equals(text);
-           }) == 0;
+    bool passedUnread = false;
+    auto holds = [&](const char* d) {
+        if (vid != 0) return valueID == vid && flags == linkFlags;
+        if (unreadRow > 0 && rowNumber_ == unreadRow) {
+            passedUnread = true;
+            return false;
+        }
+        // The chain is read through the other table: this row stays current.
+        return flags == ownerFlags && std::memcmp(d, valueKey, lenKey) == 0 &&
+               readChain(valueID, &stored) && stored.equals(text);
+    };
+    const bool found = walkRowsOf(key, length, wanted, exact, -1, holds) == 0;
+    // Another row holds it, but the row passed over may come first: the walk again, whole.
+    if (found && passedUnread) {
+        unreadRow = 0;
+        return walkRowsOf(key, length, wanted, exact, -1, holds) == 0;
+    }
+    return found;
 }
 
 int ZTRec::skip(int n) {
@@ -625,6 +637,28 @@ bool ZTRec::writeValue(const char* value, uint32_t vid) {
     return lock.release() && ok;
 }
 
+int ZTRec::writeOwnValue(const char* value) {
+    if (!canWrite()) return 0;
+    ZTWriteLock lock(file);
+    if (!lock) return 0;
+    pack();
+    if (valueID == 0 || isLinkRow() || rowNumber_ < 1 || freshRow_) return lock.release() ? -1 : 0;
+    const char* text = plainText(value);
+    const uint64_t length = std::strlen(text) + 1;  // with the terminating zero
+    const uint64_t room = uint64_t(kMaxSequence + 1) * uint64_t(file->getLenDictionaryChunk());
+    char key[256];
+    file->makeKey(text, key, true, false, false, false);
+    bool notOwner = false;
+    bool ok = length <= room && file->lockDictionary() &&
+              updateKeysOf(valueID, key, rowNumber_, &notOwner);
+    if (notOwner) return lock.release() ? -1 : 0;
+    bool unchanged = false;
+    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged) && storeRow(key);
+    file->setLastStatus(ok ? 0 : -1);
+    if (!lock.release() || !ok) return 0;
+    return unchanged ? 2 : 1;
+}
+
 bool ZTRec::setRowValue(uint32_t vid, const char* value, bool asLink) {
     if (!canWrite()) return false;
     ZTWriteLock lock(file);
@@ -697,7 +731,7 @@ bool ZTRec::freeRowsOf(uint32_t vid) {
 }
 
 // The rows of the value number get its new key.
-bool ZTRec::updateKeysOf(uint32_t vid, const char* key) {
+bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* notOwner) {
     char seekKey[4];
     putDigits(seekKey, vid, 4);
     table4* t = file->getRowTable();
@@ -705,6 +739,19 @@ bool ZTRec::updateKeysOf(uint32_t vid, const char* key) {
     const size_t lenKey = size_t(file->getLenKey());
     if (!selectRowTag(3)) return dropError(file);
     int32_t rc = table4seekN(t, seekKey, 4);
+    if (ownerRow > 0) {
+        // The owner sorts first among the rows of its value number (its flags lack the link bit).
+        const char* r = table4recordBuffer(t);
+        if ((rc != 0 && rc != r4after) || digitsAt(r + col.e, 4) != vid ||
+            (uint8_t(r[col.f]) & kFlagLink) || table4recordNumber(t) != ownerRow) {
+            if (rc < 0) return dropError(file);
+            *notOwner = true;
+            return false;
+        }
+        // The rows of a value carry its key: when the owner's is the new key already (a text
+        // changed in case only), so are the others'.
+        if (std::memcmp(r + col.d, key, lenKey) == 0) return true;
+    }
     for (int32_t left = rowBound(); left > 0 && (rc == 0 || rc == r4after); --left) {
         char* r = table4recordBuffer(t);
         if (digitsAt(r + col.e, 4) != vid) return true;
@@ -775,17 +822,20 @@ bool ZTRec::writeChain(uint32_t vid, const char* text, bool compress) {
     return lock.release() && ok;
 }
 
-bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length) {
+bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool* unchanged) {
     table4* d = file->getDictionaryTable();
     if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return dropError(file);
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
     uint32_t seq = 0;
+    bool lastInPlace = false;  // the last chunk was written over where the seek found it
+    bool same = true;          // every chunk so far held these bytes already
     for (uint32_t at = 0; at < length; at += width, ++seq) {
         char key[6];
         putDigits(key, vid, 4);
         putDigits(key + 4, seq, 2);
         int32_t rc = table4seekN(d, key, 6);
         if (rc < 0) return dropError(file);
+        lastInPlace = rc == 0;
         bool append = false;
         if (rc != 0) {
             // A free row (chain 0) sorts first: take it, else append.
@@ -795,16 +845,29 @@ bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length) {
             if (append && table4beginAppend(d, 0) != 0) return dropError(file);
         }
         char* r = table4recordBuffer(d);
+        const uint32_t n = std::min(width, length - at);
+        if (lastInPlace && r[0] == kLive && std::memcmp(r + kChunkC, stored + at, n) == 0 &&
+            std::all_of(r + kChunkC + n, r + kChunkC + width, [](char c) { return c == 0; }))
+            continue;  // the chunk holds these bytes already
+        same = false;
         r[0] = kLive;
         putDigits(r + kChunkA, vid, 4);
         putDigits(r + kChunkB, seq, 2);
-        const uint32_t n = std::min(width, length - at);
         std::memcpy(r + kChunkC, stored + at, n);
         std::memset(r + kChunkC + n, 0, width - n);
         rc = append ? table4append(d) : table4write(d, table4recordNumber(d), 0);
         if (rc != 0) return dropError(file);
+        file->markDictionaryChanged();
     }
-    file->markDictionaryChanged();
+    // A text no shorter than before leaves no chunk after the last one written: one step on
+    // from it tells so without another seek.
+    if (lastInPlace && seq <= kMaxSequence) {
+        const int32_t rc = table4skip(d, 1);
+        if (rc == r4eof || (rc == 0 && digitsAt(table4recordBuffer(d) + kChunkA, 4) != vid)) {
+            if (unchanged) *unchanged = same;
+            return true;
+        }
+    }
     return freeChunksFrom(vid, seq);
 }
 

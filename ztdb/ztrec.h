@@ -155,9 +155,11 @@ class ZTRec {
     int findValue(const char* value, bool exact);
     // Whether the record has a row of the type (at that position, with exact) holding the value:
     // with valueID, a link row to it with flags | 129; otherwise an owner row with flags & ~128
-    // | 1 whose text equals text (null: the text of valueID's chain).
+    // | 1 whose text equals text (null: the text of valueID's chain). unreadRow: a row whose
+    // chain is not read to compare (its caller finds out otherwise), unless another row holds
+    // the text: then the rows are compared in their order as always.
     bool hasValue(uint32_t recordID, uint32_t typeID, uint32_t position, const char* text,
-                  uint32_t valueID, uint8_t flags, bool exact);
+                  uint32_t valueID, uint8_t flags, bool exact, int32_t unreadRow = 0);
     // 0 when the row reached has the record ID of the row left, 1 another, -1 past either end.
     int skip(int n);
     int goFirst() { return goEnd(false); }
@@ -206,6 +208,11 @@ class ZTRec {
     // Writes the value: without valueID into the row's own chain (a new one unless the row owns
     // one already), with valueID as a link to that chain.
     bool writeValue(const char* value, uint32_t valueID = 0);
+    // writeValue of a text into the chain the row owns: 1 written, 2 written with the chain
+    // holding that very text already, 0 failed, -1 when the row is a link row or not the owner
+    // of its value number (nothing written then). One walk of the value's rows both finds the
+    // owner and gives them the new key.
+    int writeOwnValue(const char* value);
     // Points the row at a value number (as a link, or as its owner) with the value's key (null:
     // the chain's text). A chain the row owned alone is released: it is deleted, and the rows
     // that still linked to it become free rows.
@@ -295,8 +302,13 @@ class ZTRec {
     bool freeRowsOf(uint32_t valueID);
     bool ownerRemains(uint32_t valueID);
     bool ownsChain();
-    bool updateKeysOf(uint32_t valueID, const char* key);
-    bool writeChunks(uint32_t valueID, const char* stored, uint32_t length);
+    // ownerRow: the first row of the value number must be that row and own the value; when it
+    // is not, *notOwner is set and nothing is written.
+    bool updateKeysOf(uint32_t valueID, const char* key, int32_t ownerRow = 0,
+                      bool* notOwner = nullptr);
+    // unchanged: set when every chunk held these bytes already and none followed.
+    bool writeChunks(uint32_t valueID, const char* stored, uint32_t length,
+                     bool* unchanged = nullptr);
     bool freeChunksFrom(uint32_t valueID, uint32_t seq);
     int walkRecord(uint32_t recordID, CFilterElem* elem, bool follow, bool nested,
                    std::vector<uint32_t>* links);

@@ -502,8 +502,27 @@ int ZTRecord::lastIndexOf(uint32_t fieldID, uint32_t start) {
     }
     if (!loadValues(start) || values[start]->getFieldID() != fieldID) return -1;
     uint32_t last = start;
-    while (loadValues(last + 1) && values[last + 1]->getFieldID() == fieldID) ++last;
+    while (!storedRunEndsAt(last) && loadValues(last + 1) &&
+           values[last + 1]->getFieldID() == fieldID)
+        ++last;
     return int(last);
+}
+
+bool ZTRecord::storedRunEndsAt(uint32_t i) {
+    if (i + 1 != values.size || !moreValues || recordNumber == 0) return false;
+    const ZTAtomCache* v = values[i];
+    const ZTAtom* atom = v->atom;
+    if (!atom || v->isNew || atom->rowNumber() < 1 || atom->recordID != recordNumber) return false;
+    // The step a load of the next value takes first, without reading that value's text (and
+    // following its link): a row nobody wrote since it was read still stands where it was.
+    ZTReadBracket bracket(ztfile);
+    ZTRec next(ztfile);
+    next.copyFrom(*atom);
+    if (!next.rowUnchanged()) return false;
+    const uint32_t field = atom->typeID;
+    const int r = next.skip(1);
+    if (next.readFailed()) return false;
+    return r != 0 || next.recordID != recordNumber || next.typeID != field;
 }
 
 int ZTRecord::indexOfFieldName(const char* name, uint32_t start) {
@@ -822,6 +841,14 @@ int ZTRecord::write(ZTRefreshInfo* ri) {
 
 bool ZTRecord::recordGone() {
     if (recordNumber == 0) return false;
+    // A stored value's row still live with the record's number settles it without a seek.
+    for (uint32_t k = 0; k < values.size; ++k) {
+        const ZTAtom* atom = values[k]->atom;
+        if (atom && atom->rowNumber() >= 1) {
+            if (atom->rowStillOf(recordNumber)) return false;
+            break;
+        }
+    }
     ZTRec rec(ztfile);
     const int r = rec.seek(recordNumber, 0, 0, "");
     return r != 0 || rec.recordID != recordNumber;

@@ -414,6 +414,10 @@ class ZTRecord : public ZTRefreshedBaseClass {
     int addOutsideValue(uint32_t fieldID);
 
   protected:
+    // Value i, the last loaded, is the last of its field's run by the stored rows: the row after
+    // its own belongs to another field or record. Tells a run's end without loading the value
+    // after it; false when unsure.
+    bool storedRunEndsAt(uint32_t i);
     // The value's index range of a field (first, last); for an absent field where it would go.
     void findFieldRange(uint32_t fieldID, uint32_t position, uint32_t* first, uint32_t* last);
     bool loadNextValue();

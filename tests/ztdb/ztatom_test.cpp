@@ -167,6 +167,32 @@ TEST_F(AtomTest, SharedValuesAreLinkRows) {
     EXPECT_TRUE(report.sound()) << report.text();
 }
 
+// A write over the cursor's own value keeps its value number: a shorter text frees the chunks
+// it no longer fills, a change of case alone or of the whole text shows through the link, and
+// a link row written with a text gets a chain of its own, leaving the owner's as it was.
+TEST_F(AtomTest, WritesOverTheOwnChain) {
+    ZTAtom a(&file, ZTAtom::kModePositioned);
+    ASSERT_EQ(a.write(kR, kF, 1, std::string(140, 'l').c_str()), ZTAtom::kWriteAdded);
+    const uint32_t owned = a.valueID;
+    ZTAtom link(&file, ZTAtom::kModePositioned);
+    ASSERT_EQ(link.write(kR + 1, kF, 1, nullptr, owned), ZTAtom::kWriteAdded);
+    const std::string texts[] = {"short", "SHORT", "Short, then long enough for two chunks"};
+    for (const std::string& text : texts) {
+        ASSERT_EQ(a.write(kR, kF, 1, text.c_str()), ZTAtom::kWriteChanged) << text;
+        EXPECT_EQ(a.valueID, owned) << text;
+        EXPECT_EQ(ownTextsOf(file, kR + 1, kF), std::vector<std::string>{text});
+        dbcheck::Report report = db.check();
+        EXPECT_TRUE(report.sound()) << text << "\n" << report.text();
+    }
+    ASSERT_EQ(link.write(kR + 1, kF, 1, "apart"), ZTAtom::kWriteChanged);
+    EXPECT_FALSE(link.isLinkRow());
+    EXPECT_NE(link.valueID, owned);
+    EXPECT_EQ(ownTextsOf(file, kR, kF), std::vector<std::string>{texts[2]});
+    EXPECT_EQ(ownTextsOf(file, kR + 1, kF), std::vector<std::string>{"apart"});
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
 // ---- record order ----
 
 TEST_F(AtomTest, FindSkipsLinksWithoutOwnerThatValueOrderKeeps) {

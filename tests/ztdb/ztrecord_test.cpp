@@ -71,6 +71,28 @@ TEST(RecordLoad, IndexLookupsFollowFieldRuns) {
     EXPECT_EQ(r.indexOfFieldName("town", 2), -1);
 }
 
+// The end of a field's run is told from the stored rows without loading the value after it;
+// a row another process added to the run after the image read its first value still counts.
+TEST(RecordLoad, RunEndsByTheStoredRows) {
+    NewDatabase db;
+    addValue(db.file, 1500, 5, 1, "five");
+    addValue(db.file, 1500, 9, 1, "nine");
+    addValue(db.file, 1500, 9, 2, "nine again");
+    ZTRecord r(&db.file, nullptr, nullptr, nullptr);
+    r.read(1500);
+    EXPECT_EQ(r.lastIndexOf(5, 0), 0);
+    EXPECT_EQ(r.getLoadedCount(), 1u);
+    EXPECT_EQ(r.lastIndexOf(9, 0), 2);
+
+    r.read(1500);
+    EXPECT_EQ(r.indexOf(5, 0), 0);
+    ZTFile other(db.base.c_str());
+    ASSERT_EQ(other.open(3, false), 3u);
+    ASSERT_NE(addValue(other, 1500, 5, 2, "five again"), 0u);
+    EXPECT_EQ(r.lastIndexOf(5, 0), 1);
+    EXPECT_EQ(textsOf(r), (Texts{"five", "five again", "nine", "nine again"}));
+}
+
 TEST(RecordRange, OutsideTheValuesAndBelowTheReadOnlyCountNothingChanges) {
     PeopleDatabase db;
     ZTSet people = db.people();
