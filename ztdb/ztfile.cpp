@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/ofd_lock.h"
@@ -256,6 +257,8 @@ int32_t ZTFile::takeError() {
 // ---- open and close ----
 
 void ZTFile::closeTables() {
+    checkpointAtClose();
+    journal4close(&journal_);
     if (env4isLive(&env_)) {
         // Closing drops locks and writes back what the library still holds; a failure there
         // leaves nothing this object could do about it.
@@ -329,6 +332,12 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
         if (!restored) return 0;
         return openTables(mode, verify);
     }
+    if (env_.readOnly == 0) {
+        const int journal = openJournal(exclusive);
+        if (journal != 0) closeTables();
+        if (journal < 0) return 0;
+        if (journal > 0) return openTables(mode, verify);
+    }
     bool repaired = false;
     if (verify) {
         for (table4* t : {rowTable_, dictTable_}) {
@@ -362,8 +371,59 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
     }
     word |= kOpenUsable;
     seekWord_ = 0;
+    if (!exclusive && env_.readOnly == 0) attachJournal();
     startBuffering();
     return word;
+}
+
+int ZTFile::openJournal(bool exclusive) {
+    const std::string paths[journal4slots] = {tablePath("ZT"), tablePath("IX"), tablePath("ZT2"),
+                                              tablePath("IX2")};
+    const char* names[journal4slots];
+    for (int i = 0; i < journal4slots; ++i) names[i] = paths[i].c_str();
+    const std::string path = tablePath("ZTJ");
+    if (journal4open(&journal_, &env_, path.c_str(), names) != 0) {
+        takeError();
+        // No journal can be made here (a folder that takes no new file): commits sync the four
+        // files themselves, as they would without one. One that is there must be used.
+        struct stat st {};
+        return lstat(path.c_str(), &st) != 0 && errno == ENOENT ? 0 : -1;
+    }
+    if (!journal4mayNeedRecovery(&journal_)) return 0;
+    if (!exclusive && !lockRetry(rowTable_, false)) return -1;
+    int32_t rc = journal4recover(&journal_);
+    if (rc >= 0 && journal_.end > journal4headerSize && journal4checkpoint(&journal_) != 0) rc = -1;
+    if (rc < 0) takeError();
+    if (!exclusive && table4unlock(rowTable_) != 0) takeError();
+    return rc < 0 ? -1 : rc > 0 ? 1 : 0;
+}
+
+void ZTFile::attachJournal() {
+    if (!journal_.open) return;
+    file4* files[journal4slots] = {&rowTable_->dataFile->file, &rowIndex_->indexFile->file,
+                                   &dictTable_->dataFile->file, &dictIndex_->indexFile->file};
+    for (int i = 0; i < journal4slots; ++i) journal4attach(&journal_, i, files[i]);
+}
+
+void ZTFile::checkpointAtClose() {
+    if (!journal_.open || journal_.commits == 0 || fileLocked_ != 0 || rowTable_ == nullptr ||
+        isExclusive())
+        return;
+    // Another writer may hold the lock: it, or whoever closes last, checkpoints instead.
+    if (!lockRetry(rowTable_, true)) return;
+    if (journal4recover(&journal_) != 0 || journal4checkpoint(&journal_) != 0) takeError();
+    if (table4unlock(rowTable_) != 0) takeError();
+}
+
+bool ZTFile::journalPause() {
+    if (!journal_.holding) return true;
+    if (journal4end(&journal_) == 0 && journal4checkpoint(&journal_) == 0) return true;
+    takeError();
+    return false;
+}
+
+void ZTFile::journalResume() {
+    if (fileLocked_ > 0 && !isExclusive()) journal4begin(&journal_);
 }
 
 // The widths the engine works with, taken from the files; false for any other layout.

@@ -30,6 +30,7 @@
 #include <functional>
 #include <string>
 
+#include "xbase/file/journal4.h"
 #include "xbase/xbase.h"
 #include "ztdb/ztarray.h"
 #include "ztdb/ztkey.h"
@@ -404,8 +405,20 @@ class ZTFile : public ZTRefreshedBaseClass {
     int restorePackCopy();
     // Under the row table's lock: restores a copy found, with the dictionary's lock.
     bool restoreAfterKilledPack();
-    // The first level of the lock found a copy: restores it, opens the tables again and locks.
-    bool reopenAfterRestore(bool noWait);
+    // The first level of the lock found a pack's copy (restored first) or replayed the journal:
+    // opens the tables again and locks.
+    bool reopenAfterRestore(bool noWait, bool packCopy);
+    // Opens the commit journal of a writable database and, when it may hold anything, brings
+    // the files up to it and checkpoints it, since writes outside the journal follow (a repair
+    // at open, an exclusive open): 0, 1 when files were replayed (their view is stale), -1.
+    int openJournal(bool exclusive);
+    // Holds the writes of a shared writable database's four files for the lock's commit.
+    void attachJournal();
+    // A handle that committed through the journal empties it when the database closes.
+    void checkpointAtClose();
+    // Empties the journal and writes in place, unheld, until journalResume (a pack's rewrite).
+    bool journalPause();
+    void journalResume();
     // At open: a next-ID counter that is missing or not above every record ID is set again.
     void checkIDCounter();
     uint32_t highestRecordID();
@@ -413,6 +426,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     int32_t takeError();
 
     env4 env_{};
+    journal4 journal_{};
     table4* rowTable_ = nullptr;
     index4* rowIndex_ = nullptr;
     tag4* rowTags_[3] = {};

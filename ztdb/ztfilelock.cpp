@@ -48,7 +48,18 @@ bool ZTFile::lock(bool noWait) {
         // A packer killed before it finished left its copy: the files are put back first, and
         // opened again, since what this process knows of the index files (their ends, their
         // free blocks) may be the pack's.
-        if (!isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait);
+        if (!isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait, true);
+        // A writer killed after its commit reached the journal, or a restart of the machine,
+        // leaves the files short of the journal: they are brought up to it first.
+        if (journal_.open) {
+            const int32_t replayed = journal4recover(&journal_);
+            if (replayed < 0) {
+                takeError();
+                if (table4unlock(rowTable_) != 0) takeError();
+                return false;
+            }
+            if (replayed > 0) return reopenAfterRestore(noWait, false);
+        }
         // Another process may have written anything since: no data block of either table
         // that this process holds may be trusted, nor any index block or node, except those
         // of an index just locked whose change counter has not moved. The headers need no
@@ -62,13 +73,14 @@ bool ZTFile::lock(bool noWait) {
             if (table4unlock(rowTable_) != 0) takeError();
             return false;
         }
+        journal4begin(&journal_);
     }
     ++fileLocked_;
     return true;
 }
 
-bool ZTFile::reopenAfterRestore(bool noWait) {
-    const bool restored = restoreAfterKilledPack();
+bool ZTFile::reopenAfterRestore(bool noWait, bool packCopy) {
+    const bool restored = !packCopy || restoreAfterKilledPack();
     if (table4unlock(rowTable_) != 0) takeError();
     const uint32_t mode = openMode_ & 15;
     const int32_t reads = fastNet_, restarts = readRestarts_;
@@ -101,6 +113,10 @@ bool ZTFile::unlock() {
     if (rowsChanged_ || dictionaryChanged_)
         for (index4* ix : {rowIndex_, dictIndex_}) index4versionAdvance(ix->indexFile);
     bool ok = isReadOnly() || flush();
+    if (journal4end(&journal_) != 0) {
+        takeError();
+        ok = false;
+    }
     if (complLocked_) {
         complLocked_ = false;
         if (table4unlock(dictTable_) != 0) {
@@ -130,6 +146,10 @@ bool ZTFile::flush() {
         else
             ok = false;
     }
+    // Under the lock the flushed writes are held: one synced journal record commits them all.
+    // Writes of a flush that failed part way never reach the files.
+    if (!ok) journal4discard(&journal_);
+    if (ok && journal4commit(&journal_) != 0) ok = false;
     if (!ok) takeError();
     return ok;
 }

@@ -211,8 +211,10 @@ bool ZTFile::writePackCopy() {
 // Runs a rewrite of the files in place (under both locks) with the copy beside them: when the
 // rewrite fails, or the process dies in it, the files go back to what the copy holds.
 bool ZTFile::underCopy(const std::function<bool()>& rewrite) {
-    // The copy is taken from the disk: everything written so far must be there.
-    bool ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0;
+    // The copy is taken from the disk: everything written so far must be there. The rewrite
+    // writes in place, under the copy's protection: the journal is emptied first, so that
+    // nothing in it could be replayed over the rewritten files.
+    bool ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0 && journalPause();
     if (ok) {
         removeStaleTemporaries(packCopyPath());
         ok = writePackCopy();
@@ -232,6 +234,7 @@ bool ZTFile::underCopy(const std::function<bool()>& rewrite) {
                 if (table4refresh(t) != 0) takeError();
     }
     rowsChanged_ = dictionaryChanged_ = true;
+    journalResume();
     return ok;
 }
 

@@ -17,6 +17,7 @@
 #include "xbase/core/mem4.h"
 #include "xbase/core/util4.h"
 #include "xbase/file/buffer4.h"
+#include "xbase/file/journal4.h"
 
 namespace {
 
@@ -307,6 +308,9 @@ int32_t file4close(file4* f) {
         resetRecord(f, 0);
         return 0;
     }
+    // Writes held for a commit are committed before the handle goes; a failed commit's error
+    // stays pending.
+    if (f->journal != nullptr) (void)journal4forget(f);
     if (f->bufferKind != 0 && buffer4detach(f, f->isTemp != 0) < 0) {
         // The held data could not be written: keep going, the error stays.
         (void)buffer4detach(f, true);  // discarding cannot fail
@@ -343,6 +347,7 @@ int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n) {
         if (got == 0) break;
         done += static_cast<int32_t>(got);
     }
+    if (journal4holds(f)) done = journal4overlay(f, pos, buffer, n, done);
     return done;
 }
 
@@ -376,6 +381,12 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
     if (f->fd < 0) return error4raiseText(f->env, e4write, E4LOC(90671), f->name);
     int32_t done = 0;
     auto* in = static_cast<const char*>(buffer);
+    if (journal4holds(f)) {
+        // Reaches the file when the span's commit is in the journal.
+        if (journal4hold(f, pos, buffer, n) < 0) return 0;
+        if (f->diskEnd >= 0) f->diskEnd = std::max(f->diskEnd, pos + n);
+        return n;
+    }
     if (injectedFailure(f)) {
         if (failEnds.load() >= 0) endAtWrite(f, pos, in, n);
         n /= 2;
@@ -417,8 +428,10 @@ int32_t file4length(file4* f) {
     struct stat st {};
     if (fstat(f->fd, &st) != 0 || st.st_size > INT32_MAX)
         return error4raiseText(f->env, e4len, E4LOC(90681), f->name);
-    if (buffered) f->len = static_cast<int32_t>(st.st_size);
-    return static_cast<int32_t>(st.st_size);
+    int64_t size = st.st_size;
+    if (journal4holds(f)) size = std::max(size, journal4heldEnd(f));
+    if (buffered) f->len = static_cast<int32_t>(size);
+    return static_cast<int32_t>(size);
 }
 
 int32_t file4setLength(file4* f, int32_t length) {
@@ -432,6 +445,7 @@ int32_t file4setLength(file4* f, int32_t length) {
         f->len = length;
         return 0;
     }
+    if (journal4holds(f)) return journal4holdLength(f, length);
     if (ftruncate(f->fd, length) != 0)
         return error4raiseText(f->env, e4lenSet, E4LOC(90688), f->name);
     file4noteLength(f);
@@ -448,6 +462,7 @@ int32_t file4flush(file4* f) {
         if (rc < 0) return rc;
     }
     if (!f->onDisk) return 0;  // a temporary file never needs to survive a crash
+    if (journal4holds(f)) return 0;  // the span's commit syncs the journal instead
     // A file this handle left alone since its last sync has nothing of ours to sync. Bytes
     // within the length last synced in full need only the data (fdatasync); a length that may
     // have moved goes with the inode's other metadata (fsync).

@@ -25,6 +25,8 @@
 #include "xbase/core/fwd4.h"
 #include "xbase/core/list4.h"
 
+struct journal4;
+
 // Kinds of file, as the buffer tells them apart.
 constexpr int8_t file4kindData = 1;
 constexpr int8_t file4kindIndex = 2;
@@ -65,6 +67,8 @@ struct file4 {
     int8_t unsynced;        // this handle wrote since its last sync (or has never synced)
     int8_t lengthUnsynced;  // and the length may differ from what the last full sync stored
     int64_t syncedLength;   // the length at the last full sync; -1 unknown
+    journal4* journal;      // holds this file's writes under its spans (journal4.h); or null
+    int8_t journalSlot;
 };
 
 struct file4seqReader {

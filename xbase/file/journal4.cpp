@@ -1,0 +1,609 @@
+#include "xbase/file/journal4.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
+#include "xbase/core/mem4.h"
+
+// The journal file:
+//
+//   | offset | bytes | content                                                           |
+//   |--------|-------|-------------------------------------------------------------------|
+//   | 0      | 8     | "QVJRNL01"                                                        |
+//   | 8      | 8     | checkpoint sequence: records up to it are in the files, synced    |
+//   | 16     | 40    | boot id of the machine that wrote the records since, NUL-padded   |
+//   | 504    | 8     | checksum of bytes 0..503                                          |
+//   | 512    | 8     | "QVJAPPL1" (the applied mark, written without a sync)             |
+//   | 520    | 8     | applied sequence: records up to it were written in place          |
+//   | 528    | 8     | applied end: the journal offset after that record                 |
+//   | 536    | 8     | checksum of bytes 512..535                                        |
+//   | 1024   |       | records, each following the one before                            |
+//
+// A record:
+//
+//   | offset | bytes | content                                                           |
+//   |--------|-------|-------------------------------------------------------------------|
+//   | 0      | 4     | "QVJR"                                                            |
+//   | 4      | 4     | entry count                                                       |
+//   | 8      | 8     | sequence number (the one before plus one)                         |
+//   | 16     | 4     | entry bytes                                                       |
+//   | 20     | 4     | 0                                                                 |
+//   | 24     |       | entries: slot (1), kind (1: write, 2: length), 0 (2), position   |
+//   |        |       | (4), byte count or length (4), then a write's bytes               |
+//   | end    | 8     | checksum of everything before it                                  |
+//
+// Integers are little-endian.
+
+namespace {
+
+constexpr char kHeaderMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr char kMarkMagic[8] = {'Q', 'V', 'J', 'A', 'P', 'P', 'L', '1'};
+constexpr char kRecordMagic[4] = {'Q', 'V', 'J', 'R'};
+constexpr int32_t kMarkAt = 512;
+constexpr int32_t kBootBytes = 40;
+constexpr int32_t kRecordHead = 24;
+constexpr int32_t kEntryHead = 12;
+constexpr int8_t kWrite = 1;
+constexpr int8_t kLength = 2;
+constexpr int64_t kDefaultLimit = int64_t{4} << 20;
+// A record claiming more than this is damage, not a commit.
+constexpr uint32_t kMaxRecordBytes = uint32_t{1} << 30;
+
+void put32(char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = char(v >> (8 * i));
+}
+void put64(char* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = char(v >> (8 * i));
+}
+uint32_t get32(const char* p) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(p[i]);
+    return v;
+}
+uint64_t get64(const char* p) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | uint8_t(p[i]);
+    return v;
+}
+
+// Tells a torn or damaged record from a whole one; not a defence against a forger.
+uint64_t checksum(const char* p, size_t n) {
+    uint64_t h = 0x6a09e667f3bcc909ull ^ n;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0x9e3779b97f4a7c15ull;
+        h ^= h >> 29;
+    }
+    for (; i < n; ++i) h = (h ^ uint8_t(p[i])) * 0x100000001b3ull;
+    return h ^ (h >> 32);
+}
+
+std::mutex bootLock;
+std::string bootOverride;
+std::string bootCached;
+
+struct Header {
+    uint64_t checkpointSeq = 0;
+    char boot[kBootBytes] = {};
+    bool valid = false;
+    bool markValid = false;
+    uint64_t appliedSeq = 0;
+    int64_t appliedEnd = 0;
+    bool empty = false;  // a journal file with nothing in it yet
+};
+
+// Reads both header sectors: 0 or an error.
+int32_t readHeader(journal4* j, Header* h) {
+    char bytes[journal4headerSize] = {};
+    const int32_t got = file4readLow(&j->file, 0, bytes, journal4headerSize);
+    if (got < 0) return got;
+    if (error4code(j->env) < 0) return error4code(j->env);
+    h->empty = got == 0;
+    h->valid = got >= kMarkAt && std::memcmp(bytes, kHeaderMagic, 8) == 0 &&
+               get64(bytes + 504) == checksum(bytes, 504);
+    if (h->valid) {
+        h->checkpointSeq = get64(bytes + 8);
+        std::memcpy(h->boot, bytes + 16, kBootBytes);
+        h->boot[kBootBytes - 1] = '\0';
+    }
+    const char* m = bytes + kMarkAt;
+    h->markValid = h->valid && got >= kMarkAt + 32 && std::memcmp(m, kMarkMagic, 8) == 0 &&
+                   get64(m + 24) == checksum(m, 24);
+    if (h->markValid) {
+        h->appliedSeq = get64(m + 8);
+        h->appliedEnd = int64_t(get64(m + 16));
+        // A mark older than the checkpoint, or pointing anywhere odd, says nothing.
+        if (h->appliedSeq < h->checkpointSeq || h->appliedEnd < journal4headerSize ||
+            h->appliedEnd > INT32_MAX)
+            h->markValid = false;
+    }
+    return 0;
+}
+
+void encodeMark(char* m, uint64_t seq, int64_t end) {
+    std::memcpy(m, kMarkMagic, 8);
+    put64(m + 8, seq);
+    put64(m + 16, uint64_t(end));
+    put64(m + 24, checksum(m, 24));
+}
+
+int32_t writeMark(journal4* j) {
+    char m[32];
+    encodeMark(m, j->seq, j->end);
+    return file4write(&j->file, kMarkAt, m, sizeof m);
+}
+
+int32_t syncJournal(journal4* j) {
+    if (fdatasync(j->file.fd) != 0)
+        return error4raiseText(j->env, e4bufFlush, E4LOC(90950), j->file.name);
+    return 0;
+}
+
+// A record read back from the journal.
+struct Record {
+    uint64_t seq = 0;
+    int64_t next = 0;  // journal offset after it
+    std::vector<char> bytes;
+};
+
+// True when a record of sequence `expect` seems to start at `at` (its checksum unchecked).
+bool recordStarts(journal4* j, int64_t at, uint64_t expect, char* head) {
+    if (at + kRecordHead > INT32_MAX) return false;
+    if (file4readLow(&j->file, int32_t(at), head, kRecordHead) != kRecordHead) return false;
+    return std::memcmp(head, kRecordMagic, 4) == 0 && get64(head + 8) == expect;
+}
+
+// Reads the record at `at`: true when whole, with the expected sequence and a sound checksum.
+// Records of an earlier round of the journal lie past the last one: their sequence is lower.
+bool readRecord(journal4* j, int64_t at, int64_t length, uint64_t expect, Record* r) {
+    char head[kRecordHead];
+    if (at + kRecordHead + 8 > length || !recordStarts(j, at, expect, head)) return false;
+    const uint32_t payload = get32(head + 16);
+    if (payload > kMaxRecordBytes || at + kRecordHead + payload + 8 > length) return false;
+    r->bytes.resize(size_t(kRecordHead) + payload + 8);
+    const int32_t n = int32_t(r->bytes.size());
+    if (file4readLow(&j->file, int32_t(at), r->bytes.data(), n) != n) return false;
+    if (get64(r->bytes.data() + kRecordHead + payload) !=
+        checksum(r->bytes.data(), size_t(kRecordHead) + payload))
+        return false;
+    r->seq = expect;
+    r->next = at + n;
+    return true;
+}
+
+bool writeAllAt(int fd, const char* p, int64_t n, int64_t pos) {
+    while (n > 0) {
+        const ssize_t put = pwrite(fd, p, size_t(n), off_t(pos));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        p += put;
+        n -= put;
+        pos += put;
+    }
+    return true;
+}
+
+// Writes a record's entries into the files through descriptors of the replay's own.
+bool replayRecord(const Record& r, const int* fds) {
+    const char* p = r.bytes.data() + kRecordHead;
+    const char* end = r.bytes.data() + r.bytes.size() - 8;
+    for (uint32_t left = get32(r.bytes.data() + 4); left > 0; --left) {
+        if (end - p < kEntryHead) return false;
+        const int slot = uint8_t(p[0]);
+        const int kind = uint8_t(p[1]);
+        const uint32_t pos = get32(p + 4), n = get32(p + 8);
+        p += kEntryHead;
+        if (slot >= journal4slots || fds[slot] < 0) return false;
+        if (kind == kWrite) {
+            if (uint64_t(end - p) < n || !writeAllAt(fds[slot], p, n, pos)) return false;
+            p += n;
+        } else if (kind != kLength || ftruncate(fds[slot], off_t(n)) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Syncs every file of the journal by name (a sync through any descriptor of a file covers
+// what every process wrote to it).
+bool syncFiles(journal4* j) {
+    bool ok = true;
+    for (const char* name : j->names) {
+        if (name == nullptr) continue;
+        const int fd = ::open(name, O_RDWR | O_CLOEXEC);
+        ok = fd >= 0 && fsync(fd) == 0 && ok;
+        if (fd >= 0) ::close(fd);
+    }
+    return ok;
+}
+
+// Writes a fresh header (the checkpoint) and the mark and syncs the journal. The records stay
+// (their sequence numbers are now stale): the next round overwrites them, so that appending
+// rarely moves the file's length, which would make each sync a sync of metadata as well. A
+// journal far past its limit (a large spill), or one whose sequence starts again, is cut.
+int32_t resetJournal(journal4* j, bool cut) {
+    char bytes[journal4headerSize] = {};
+    std::memcpy(bytes, kHeaderMagic, 8);
+    put64(bytes + 8, j->seq);
+    std::strncpy(bytes + 16, journal4bootId(), kBootBytes - 1);
+    put64(bytes + 504, checksum(bytes, 504));
+    encodeMark(bytes + kMarkAt, j->seq, journal4headerSize);
+    int32_t rc = file4write(&j->file, 0, bytes, journal4headerSize);
+    if (rc == 0 && (cut || j->end > 2 * j->limit))
+        rc = file4setLength(&j->file, journal4headerSize);
+    if (rc == 0) rc = syncJournal(j);
+    if (rc < 0) return rc;
+    j->checkpointSeq = j->seq;
+    j->end = journal4headerSize;
+    j->commits = 0;
+    return 0;
+}
+
+}  // namespace
+
+struct journal4held {
+    struct Entry {
+        int8_t slot;
+        int8_t kind;
+        int32_t pos;
+        int32_t n;
+        size_t at;  // in bytes
+    };
+    std::vector<Entry> entries;
+    std::vector<char> bytes;
+    int64_t ends[journal4slots] = {};
+
+    void clear() {
+        entries.clear();
+        bytes.clear();
+        std::fill(std::begin(ends), std::end(ends), 0);
+    }
+};
+
+const char* journal4bootId() {
+    std::lock_guard<std::mutex> hold(bootLock);
+    if (!bootOverride.empty()) return bootOverride.c_str();
+    if (bootCached.empty()) {
+        char id[kBootBytes] = {};
+        const int fd = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+        ssize_t got = fd >= 0 ? read(fd, id, sizeof id - 1) : -1;
+        if (fd >= 0) ::close(fd);
+        while (got > 0 && (id[got - 1] == '\n' || id[got - 1] == ' ')) --got;
+        // Without a boot id every open counts as a new boot: always safe, only slower.
+        bootCached = got > 0 ? std::string(id, size_t(got)) : "unknown";
+    }
+    return bootCached.c_str();
+}
+
+void journal4setBootIdForTest(const char* id) {
+    std::lock_guard<std::mutex> hold(bootLock);
+    bootOverride = id != nullptr ? std::string(id).substr(0, kBootBytes - 1) : "";
+}
+
+int32_t journal4open(journal4* j, env4* env, const char* name,
+                     const char* const names[journal4slots]) {
+    std::memset(j, 0, sizeof *j);
+    j->env = env;
+    j->limit = kDefaultLimit;
+    j->file.kind = file4kindOther;
+    const int8_t errOpen = int8_t(env->errOpen), errCreate = int8_t(env->errCreate),
+                 safety = env->safety;
+    env->errOpen = 0;
+    env->errCreate = 0;
+    env->safety = 1;
+    int32_t rc = file4open(&j->file, env, name, 1);
+    // Made by the first writer; another one may make it at the same moment.
+    if (rc == r4noOpen) rc = file4create(&j->file, env, name, 1);
+    if (rc == r4noCreate) rc = file4open(&j->file, env, name, 1);
+    env->errOpen = errOpen;
+    env->errCreate = errCreate;
+    env->safety = safety;
+    if (rc == 0 && (file4setReadAhead(&j->file, 0) != 0 || file4setWriteBehind(&j->file, 0) != 0))
+        rc = error4code(env);
+    if (rc != 0) {
+        if (file4isOpen(&j->file)) (void)file4close(&j->file);
+        if (rc > 0) rc = error4raiseText(env, e4open, E4LOC(90951), name);
+        return rc;
+    }
+    j->held = new journal4held;
+    j->open = 1;
+    for (int i = 0; i < journal4slots; ++i) {
+        if (names[i] == nullptr) continue;
+        const int32_t len = int32_t(std::strlen(names[i])) + 1;
+        j->names[i] = static_cast<char*>(mem4alloc(len));
+        if (j->names[i] == nullptr) {
+            journal4close(j);
+            return error4raise(env, e4memory, E4LOC(90952));
+        }
+        std::memcpy(j->names[i], names[i], size_t(len));
+    }
+    return 0;
+}
+
+void journal4close(journal4* j) {
+    if (!j->open && j->held == nullptr) return;
+    for (int i = 0; i < journal4slots; ++i) {
+        journal4attach(j, i, nullptr);
+        if (j->names[i] != nullptr) mem4free(j->names[i]);
+        j->names[i] = nullptr;
+    }
+    delete j->held;
+    j->held = nullptr;
+    if (j->open && file4isOpen(&j->file)) (void)file4close(&j->file);
+    j->open = j->holding = j->ready = 0;
+}
+
+void journal4attach(journal4* j, int slot, file4* f) {
+    if (slot < 0 || slot >= journal4slots) return;
+    if (j->files[slot] != nullptr) j->files[slot]->journal = nullptr;
+    j->files[slot] = f;
+    if (f != nullptr) {
+        f->journal = j;
+        f->journalSlot = int8_t(slot);
+    }
+}
+
+bool journal4mayNeedRecovery(journal4* j) {
+    if (!j->open) return false;
+    Header h;
+    if (readHeader(j, &h) != 0) {
+        (void)error4setCode(j->env, 0);
+        return true;
+    }
+    if (h.empty) return false;  // made a moment ago, nothing in it yet
+    char head[kRecordHead];
+    return !h.valid || !h.markValid || std::strcmp(h.boot, journal4bootId()) != 0 ||
+           h.appliedSeq > h.checkpointSeq || recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head);
+}
+
+int32_t journal4recover(journal4* j) {
+    if (!j->open) return 0;
+    j->ready = 0;
+    Header h;
+    if (int32_t rc = readHeader(j, &h)) return rc;
+    if (!h.valid) {
+        // A journal never written, or one whose header is damaged: with no checkpoint to go
+        // by no record in it can be told from a stale one, so none is used. The files are
+        // synced first, which is all a checkpoint promises.
+        if (!h.empty && !syncFiles(j))
+            return error4raiseText(j->env, e4bufFlush, E4LOC(90953), j->file.name);
+        j->seq = 0;
+        if (int32_t rc = resetJournal(j, true)) return rc;
+        j->ready = 1;
+        return h.empty ? 0 : 2;
+    }
+    const bool sameBoot = std::strcmp(h.boot, journal4bootId()) == 0;
+    j->checkpointSeq = h.checkpointSeq;
+    char head[kRecordHead];
+    if (sameBoot && h.markValid && !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
+        j->seq = h.appliedSeq;
+        j->end = h.appliedEnd;
+        j->ready = 1;
+        return 0;
+    }
+    const int32_t length = file4length(&j->file);
+    if (length < 0) return length;
+    // After another boot the files may lack anything written since the checkpoint; otherwise
+    // only what follows the last applied record may be missing.
+    int64_t at = journal4headerSize;
+    uint64_t seq = h.checkpointSeq;
+    if (sameBoot && h.markValid) {
+        at = h.appliedEnd;
+        seq = h.appliedSeq;
+    }
+    int fds[journal4slots];
+    std::fill(std::begin(fds), std::end(fds), -1);
+    bool ok = true, replayed = false;
+    for (;;) {
+        Record r;
+        if (!readRecord(j, at, length, seq + 1, &r)) break;
+        if (!replayed)
+            for (int i = 0; i < journal4slots && ok; ++i)
+                if (j->names[i] != nullptr) {
+                    fds[i] = ::open(j->names[i], O_RDWR | O_CLOEXEC);
+                    ok = fds[i] >= 0;
+                }
+        replayed = true;
+        if (!ok || !replayRecord(r, fds)) {
+            ok = false;
+            break;
+        }
+        at = r.next;
+        seq = r.seq;
+    }
+    for (int fd : fds)
+        if (fd >= 0) ::close(fd);
+    if (error4code(j->env) < 0) return error4code(j->env);
+    if (!ok) return error4raiseText(j->env, e4write, E4LOC(90954), j->file.name);
+    j->seq = seq;
+    j->end = at;
+    if (replayed || !sameBoot) {
+        if (int32_t rc = journal4checkpoint(j)) return rc;
+        j->ready = 1;
+        return replayed ? 1 : 0;
+    }
+    // Only a torn record: it never became a commit; the next record goes in its place, and
+    // until then it must not look like one that may be.
+    const char zeros[kRecordHead] = {};
+    int32_t rc = file4write(&j->file, int32_t(at), zeros, kRecordHead);
+    if (rc == 0) rc = writeMark(j);
+    if (rc < 0) return rc;
+    j->ready = 1;
+    return 0;
+}
+
+void journal4begin(journal4* j) {
+    if (!j->open || !j->ready) return;
+    j->held->clear();
+    j->holding = 1;
+}
+
+namespace {
+
+// Writes the held entries in place, in the order they were made.
+int32_t applyHeld(journal4* j) {
+    journal4held& held = *j->held;
+    for (const journal4held::Entry& e : held.entries) {
+        file4* f = j->files[e.slot];
+        if (f == nullptr) continue;
+        if (e.kind == kWrite) {
+            if (file4writeLow(f, e.pos, held.bytes.data() + e.at, e.n) != e.n)
+                return error4raiseText(j->env, e4write, E4LOC(90955), f->name);
+        } else {
+            if (ftruncate(f->fd, e.pos) != 0)
+                return error4raiseText(j->env, e4lenSet, E4LOC(90956), f->name);
+            file4noteLength(f);
+            if (f->diskEnd >= 0) f->diskEnd = e.pos;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int32_t journal4commit(journal4* j) {
+    if (!j->open || !j->holding || j->held->entries.empty()) return 0;
+    if (error4pending(j->env)) return e4codeBase;
+    journal4held& held = *j->held;
+    size_t payload = 0;
+    for (const journal4held::Entry& e : held.entries)
+        payload += kEntryHead + (e.kind == kWrite ? size_t(e.n) : 0);
+    std::vector<char> record(kRecordHead + payload + 8);
+    char* p = record.data();
+    std::memcpy(p, kRecordMagic, 4);
+    put32(p + 4, uint32_t(held.entries.size()));
+    put64(p + 8, j->seq + 1);
+    put32(p + 16, uint32_t(payload));
+    put32(p + 20, 0);
+    p += kRecordHead;
+    for (const journal4held::Entry& e : held.entries) {
+        p[0] = char(e.slot);
+        p[1] = char(e.kind);
+        p[2] = p[3] = 0;
+        put32(p + 4, uint32_t(e.pos));
+        put32(p + 8, uint32_t(e.n));
+        p += kEntryHead;
+        if (e.kind == kWrite) {
+            std::memcpy(p, held.bytes.data() + e.at, size_t(e.n));
+            p += e.n;
+        }
+    }
+    put64(p, checksum(record.data(), kRecordHead + payload));
+    const int64_t at = j->end;
+    int32_t rc = 0;
+    if (at + int64_t(record.size()) > INT32_MAX) rc = error4raise(j->env, e4write, E4LOC(90957));
+    if (rc == 0) rc = file4write(&j->file, int32_t(at), record.data(), int32_t(record.size()));
+    if (rc == 0) rc = syncJournal(j);
+    if (rc != 0) {
+        // Not committed: whatever of the record reached the journal must never count.
+        held.clear();
+        const int32_t code = error4setCode(j->env, 0);
+        if (file4setLength(&j->file, int32_t(at)) == 0) (void)syncJournal(j);
+        (void)error4setCode(j->env, code);
+        return rc;
+    }
+    ++j->seq;
+    j->end = at + int64_t(record.size());
+    ++j->commits;
+    // Committed: the in-place writes follow, then the mark saying they were made.
+    j->holding = 0;
+    rc = applyHeld(j);
+    held.clear();
+    j->holding = 1;
+    if (rc < 0) return rc;  // replayed by whoever next takes the lock
+    if ((rc = writeMark(j)) < 0) return rc;
+    if (j->end > j->limit) return journal4checkpoint(j);
+    return 0;
+}
+
+void journal4discard(journal4* j) {
+    if (j->held != nullptr) j->held->clear();
+}
+
+int32_t journal4end(journal4* j) {
+    if (!j->open || !j->holding) return 0;
+    const int32_t rc = journal4commit(j);
+    j->held->clear();
+    j->holding = 0;
+    return rc;
+}
+
+int32_t journal4checkpoint(journal4* j) {
+    if (!j->open) return 0;
+    if (!syncFiles(j)) return error4raiseText(j->env, e4bufFlush, E4LOC(90958), j->file.name);
+    return resetJournal(j, false);
+}
+
+bool journal4holds(const file4* f) {
+    return f->journal != nullptr && f->journal->holding;
+}
+
+int32_t journal4hold(file4* f, int32_t pos, const void* data, int32_t n) {
+    journal4* j = f->journal;
+    journal4held& held = *j->held;
+    try {
+        held.entries.push_back({f->journalSlot, kWrite, pos, n, held.bytes.size()});
+        const auto* in = static_cast<const char*>(data);
+        held.bytes.insert(held.bytes.end(), in, in + n);
+    } catch (const std::bad_alloc&) {
+        return error4raise(f->env, e4memory, E4LOC(90959));
+    }
+    int64_t& heldEnd = held.ends[f->journalSlot];
+    heldEnd = std::max(heldEnd, int64_t{pos} + n);
+    if (int64_t(held.bytes.size()) > journal4holdLimit) return journal4commit(j);
+    return 0;
+}
+
+int32_t journal4holdLength(file4* f, int32_t length) {
+    journal4* j = f->journal;
+    try {
+        j->held->entries.push_back({f->journalSlot, kLength, length, length, 0});
+    } catch (const std::bad_alloc&) {
+        return error4raise(f->env, e4memory, E4LOC(90960));
+    }
+    // A held length would have to cut the held writes past it: committed at once instead.
+    return journal4commit(j);
+}
+
+int32_t journal4overlay(const file4* f, int32_t pos, void* data, int32_t n, int32_t got) {
+    const journal4held& held = *f->journal->held;
+    const int64_t end = int64_t{pos} + n;
+    auto* out = static_cast<char*>(data);
+    for (const journal4held::Entry& e : held.entries) {
+        if (e.slot != f->journalSlot || e.kind != kWrite) continue;
+        const int64_t from = std::max<int64_t>(pos, e.pos);
+        const int64_t to = std::min<int64_t>(end, int64_t{e.pos} + e.n);
+        if (from >= to) continue;
+        // Bytes between the disk's end and a held write past it read as zeros, as a file
+        // extended by that write would give them.
+        if (from - pos > got) std::memset(out + got, 0, size_t(from - pos - got));
+        std::memcpy(out + (from - pos), held.bytes.data() + e.at + (from - e.pos),
+                    size_t(to - from));
+        got = std::max<int32_t>(got, int32_t(to - pos));
+    }
+    return got;
+}
+
+int64_t journal4heldEnd(const file4* f) {
+    return f->journal->held->ends[f->journalSlot];
+}
+
+int32_t journal4forget(file4* f) {
+    journal4* j = f->journal;
+    int32_t rc = 0;
+    if (j->holding) rc = journal4commit(j);
+    journal4attach(j, f->journalSlot, nullptr);
+    return rc;
+}
