@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "error_capture.h"
 #include "temp_dir.h"
@@ -157,6 +158,52 @@ TEST_F(File4, TemporaryFilesLiveInTheBufferUntilTheyMustReachTheDisk) {
     EXPECT_EQ(file4close(&t), 0);
     EXPECT_TRUE(dir.entries().empty());
     unsetenv("TEMP");
+}
+
+// Sectors a reader settled are copied out of the buffer without the disk, and only whole
+// sectors of one block that the buffer holds; a write into their block, dropped buffers or a
+// shorter file unsettle them.
+TEST_F(File4, SettledSectorsServeReadsUntilTheirBlockChanges) {
+    env.bufferMemory = 64 * 1024;
+    env.blockSize = 1024;
+    env.readAhead = 1;
+    ASSERT_EQ(buffer4start(&env), 0);
+    writeWhole(path("s.dat"), std::string(4096, 'a'));
+    file4 f{};
+    ASSERT_EQ(file4open(&f, &env, path("s.dat").c_str(), 1), 0);
+    char sector[512], out[512];
+    std::memset(sector, 's', sizeof sector);
+    const auto settleFirstBlock = [&] {
+        ASSERT_EQ(file4read(&f, 512, out, 512), 512);
+        file4settle(&f, 512, sector, 512);
+        ASSERT_EQ(file4readSettled(&f, 512, out, 512), 512);
+        EXPECT_EQ(std::memcmp(out, sector, 512), 0);
+    };
+    ASSERT_EQ(file4read(&f, 512, out, 512), 512);
+    EXPECT_EQ(file4readSettled(&f, 512, out, 512), 0);  // read, but not confirmed
+    settleFirstBlock();
+    EXPECT_EQ(file4readSettled(&f, 0, out, 512), 0);    // its neighbour in the block
+    EXPECT_EQ(file4readSettled(&f, 512, out, 256), 0);  // part of a sector
+    EXPECT_EQ(file4readSettled(&f, 768, out, 512), 0);  // across two blocks
+    file4settle(&f, 3072, sector, 512);                 // a block the buffer lacks
+    EXPECT_EQ(file4readSettled(&f, 3072, out, 512), 0);
+
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+    } cases[] = {
+        {"a write into the block", [&] { EXPECT_EQ(file4write(&f, 100, "w", 1), 0); }},
+        {"dropped buffers", [&] { EXPECT_EQ(file4dropBuffers(&f), 0); }},
+        {"a shorter file", [&] { EXPECT_EQ(file4setLength(&f, 900), 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(file4setLength(&f, 4096), 0);
+        settleFirstBlock();
+        c.change();
+        EXPECT_EQ(file4readSettled(&f, 512, out, 512), 0);
+    }
+    EXPECT_EQ(file4close(&f), 0);
 }
 
 TEST_F(File4, BufferStartRoundsBlocksToSectors) {

@@ -34,6 +34,8 @@ struct buffer4block {
     int8_t candidate;  // marked for reuse (always among the list's oldest)
     uint32_t allocStamp;
     uint32_t useStamp;
+    uint64_t settled;  // sectors a reader without the lock confirmed against the disk (bit k:
+                       // the k-th 512 bytes); any fill or write of the block clears them
     buffer4block* hashNext;
     buffer4block* hashPrev;
     buffer4block* fileNext;  // the other blocks of the same file
@@ -327,6 +329,7 @@ void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t vali
     b->valid = valid;
     b->changed = 0;
     b->candidate = 0;
+    b->settled = 0;
     b->allocStamp = ++s.allocClock;
     b->useStamp = ++s.useClock;
     hashInsert(s, b);
@@ -337,6 +340,7 @@ void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t vali
 int32_t fill(buffer4block* b) {
     file4* f = b->file;
     std::memset(b->data, 0, stateOf(f).blockSize);
+    b->settled = 0;
     b->valid = validAt(f, b->pos);
     if (!f->onDisk || b->valid == 0 || (f->diskEnd >= 0 && b->pos >= f->diskEnd)) return 0;
     int32_t got = file4readLow(f, b->pos, b->data, b->valid);
@@ -625,6 +629,7 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
             }
         }
         std::memcpy(b->data + off, in + done, take);
+        b->settled = 0;
         setChanged(b, true);
         if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         b->valid = std::max(b->valid, off + take);
@@ -643,11 +648,48 @@ void buffer4refreshRange(file4* f, int32_t pos, const void* data, int32_t n) {
         if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         if (buffer4block* b = find(f, blockPos)) {
             std::memcpy(b->data + off, in + done, take);
+            b->settled = 0;
             b->valid = std::max(b->valid, off + take);
             classify(s, b);
         }
         return 0;
     });
+}
+
+namespace {
+
+// The block holding the whole of [pos, pos + n) of sectors the settled mask can name, and
+// their bits; null when the range is not whole sectors of one buffered block.
+buffer4block* settledBlock(const file4* f, int32_t pos, int32_t n, uint64_t* bits) {
+    const buffer4state& s = stateOf(f);
+    if (n <= 0 || pos % file4sectorSize != 0 || n % file4sectorSize != 0) return nullptr;
+    const int32_t off = pos % s.blockSize;
+    const int32_t first = off / file4sectorSize, count = n / file4sectorSize;
+    if (off + n > s.blockSize || first + count > 64) return nullptr;
+    buffer4block* b = find(f, pos - off);
+    if (b == nullptr || b->changed || off + n > b->valid) return nullptr;
+    *bits = (count == 64 ? ~uint64_t{0} : ((uint64_t{1} << count) - 1)) << first;
+    return b;
+}
+
+}  // namespace
+
+int32_t buffer4readSettled(file4* f, int32_t pos, void* data, int32_t n) {
+    uint64_t bits = 0;
+    buffer4block* b = settledBlock(f, pos, n, &bits);
+    if (b == nullptr || (b->settled & bits) != bits) return 0;
+    std::memcpy(data, b->data + pos % stateOf(f).blockSize, n);
+    touch(stateOf(f), b);
+    return n;
+}
+
+void buffer4settle(file4* f, int32_t pos, const void* data, int32_t n) {
+    uint64_t bits = 0;
+    buffer4block* b = settledBlock(f, pos, n, &bits);
+    if (b == nullptr) return;
+    std::memcpy(b->data + pos % stateOf(f).blockSize, data, n);
+    b->settled |= bits;
+    classify(stateOf(f), b);
 }
 
 void buffer4setLength(file4* f, int32_t length) {
@@ -658,6 +700,7 @@ void buffer4setLength(file4* f, int32_t length) {
         } else if (b->pos + b->valid > length) {
             b->valid = length - b->pos;
             std::memset(b->data + b->valid, 0, s.blockSize - b->valid);
+            b->settled = 0;
             classify(s, b);
         }
     }

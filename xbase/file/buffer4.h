@@ -76,6 +76,10 @@ void buffer4attach(env4* env, file4* f);
 // Reads or writes through the blocks (the request is already checked).
 [[nodiscard]] int32_t buffer4read(file4* f, int32_t pos, void* data, int32_t n);
 [[nodiscard]] int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n);
+// Sectors of one block that a reader without the lock confirmed against the disk (see
+// file4settle): n when the buffer holds them so confirmed (copied out), else 0.
+[[nodiscard]] int32_t buffer4readSettled(file4* f, int32_t pos, void* data, int32_t n);
+void buffer4settle(file4* f, int32_t pos, const void* data, int32_t n);
 // After a direct write: brings cached copies of those bytes up to date.
 void buffer4refreshRange(file4* f, int32_t pos, const void* data, int32_t n);
 // The file's length becomes `length`: blocks past it go, the block holding

@@ -360,6 +360,16 @@ int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n) {
     return file4readLow(f, pos, buffer, n);
 }
 
+int32_t file4readSettled(file4* f, int32_t pos, void* buffer, int32_t n) {
+    if (f == nullptr || buffer == nullptr || pos < 0 || !buffer4uses(f)) return 0;
+    return buffer4readSettled(f, pos, buffer, n);
+}
+
+void file4settle(file4* f, int32_t pos, const void* buffer, int32_t n) {
+    if (f != nullptr && buffer != nullptr && pos >= 0 && buffer4uses(f))
+        buffer4settle(f, pos, buffer, n);
+}
+
 int32_t file4readAll(file4* f, int32_t pos, void* buffer, int32_t n) {
     if (f == nullptr) return error4raise(nullptr, e4parmNull, E4LOC(90660));
     if (error4pending(f->env)) return e4codeBase;

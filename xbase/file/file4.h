@@ -102,6 +102,13 @@ bool file4isOpen(const file4* f);
 // Waits, where the file system lets a reader do so, until a write to the file that another
 // process or thread has in progress ends.
 void file4awaitWrite(file4* f, int32_t pos);
+// Whole sectors within one buffered block that a reader without the lock read twice from
+// the disk alike (file4settle): they stand for the disk until the block is dropped, refilled
+// or written, as nodes a reader holds in memory do. file4readSettled copies them out and
+// returns n, or returns 0 (nothing read) when the buffer does not hold them so; it never reads
+// the disk. file4settle stores such bytes into the block when the buffer holds it.
+[[nodiscard]] int32_t file4readSettled(file4* f, int32_t pos, void* buffer, int32_t n);
+void file4settle(file4* f, int32_t pos, const void* buffer, int32_t n);
 // Reads through the buffer when the file uses it.
 [[nodiscard]] int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n);
 // As file4read, but fewer than n bytes is -70.

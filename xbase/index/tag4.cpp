@@ -44,10 +44,16 @@ constexpr int kSteadyReads = 4;
 // bytes of the other, which can pass every check and decode into keys no one wrote. Such
 // a reader reads the node again from the disk until two reads agree; one that keeps
 // changing is suspect. A reader holding the lock, or of an unshared file, reads once.
+//
+// The agreed bytes are left settled in the block buffer, where they serve later reads
+// without the disk on the terms of the nodes a tag holds: until a moved change counter, a
+// retry or a refresh drops the file's blocks (each of which also forgets the tags' nodes).
 int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
     file4* file = &t->indexFile->file;
+    const bool trusted = tag4trusted(t);
+    if (!trusted && file4readSettled(file, offset, data, node4size) == node4size) return node4size;
     const int32_t got = file4read(file, offset, data, node4size);
-    if (got < node4size || tag4trusted(t)) return got;
+    if (got < node4size || trusted) return got;
     uint8_t again[node4size];
     for (int read = 0; read < kSteadyReads; read++) {
         // Two reads of a mix agree while the writer is held up halfway (preempted, say):
@@ -55,7 +61,10 @@ int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
         file4awaitWrite(file, offset);
         const int32_t rc = file4readLow(file, offset, again, node4size);
         if (rc < node4size) return rc;
-        if (std::memcmp(again, data, node4size) == 0) return node4size;
+        if (std::memcmp(again, data, node4size) == 0) {
+            file4settle(file, offset, data, node4size);
+            return node4size;
+        }
         std::memcpy(data, again, node4size);
     }
     return 0;
