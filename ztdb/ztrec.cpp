@@ -92,12 +92,16 @@ bool ZTRec::rowUnchanged() {
     return now == stamp_ && file->rowIndexUnchanged() && file->seenChanges() == stamp_.seen;
 }
 
-void ZTRec::unpackAt(int tagNo) {
+ZTRec::EntryKey ZTRec::entryKey(int tagNo) const {
+    return EntryKey{true, tag4key(file->getRowTag(tagNo)->tagFile)};
+}
+
+void ZTRec::unpackAt(int tagNo, EntryKey entry) {
     unpack();
     stamp_ = stampNow();
     Entry& e = entries_[tagNo - 1];
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
-    const uint8_t* key = tag4key(tf);
+    const uint8_t* key = entry.read ? entry.bytes : tag4key(tf);
     if (key && tag4recordNumber(tf) == rowNumber_ && tf->keyLength <= sizeof e.key) {
         e.row = rowNumber_;
         e.length = tf->keyLength;
@@ -115,10 +119,10 @@ int32_t ZTRec::rowBound() const {
 // A step of n entries from the row `base` in the tag went the way asked. An index that
 // disagrees with its rows (damage, or another process's change) can send the library's skip
 // back to an entry already passed; a walk that goes on from there would never end.
-bool ZTRec::advanced(int tagNo, int32_t base, int n) const {
+bool ZTRec::advanced(int tagNo, int32_t base, int n, EntryKey entry) const {
     const Entry& e = entries_[tagNo - 1];
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
-    const uint8_t* key = tag4key(tf);
+    const uint8_t* key = entry.read ? entry.bytes : tag4key(tf);
     if (e.row != base || e.row < 1 || !key || n == 0) return true;
     int order = std::memcmp(key, e.key, e.length);
     if (order == 0) {
@@ -334,8 +338,9 @@ int ZTRec::skip(int n) {
         const int32_t rc = table4skip(t, n);
         if (rc == r4eof || rc == r4bof) return -1;
         if (rc != 0) return kRetry;
-        if (!advanced(2, base, n)) return -1;
-        unpackAt(2);
+        const EntryKey key = entryKey(2);
+        if (!advanced(2, base, n, key)) return -1;
+        unpackAt(2, key);
         return recordID == before ? 0 : 1;
     });
 }
@@ -357,10 +362,10 @@ int ZTRec::goEnd(bool last) {
 
 // The end of a step in value order: the row found (found: 0, or a library result) must be of
 // the type; with follow, a link row gives way to its owner while the walk keeps the link row.
-int ZTRec::typeStep(uint32_t type, bool follow, int found) {
+int ZTRec::typeStep(uint32_t type, bool follow, int found, EntryKey key) {
     if (found == r4eof || found == r4bof) return -1;
     if (found != 0 && found != r4after) return kRetry;
-    unpackAt(1);
+    unpackAt(1, key);
     walkRow_ = rowNumber_;
     if (typeID != type) return -1;
     if (follow && isLinkRow()) {
@@ -436,15 +441,17 @@ int ZTRec::skipInType(int n, bool follow, bool sameValue) {
         if (table4recordNumber(t) != base && table4go(t, base) != 0) return kRetry;
         const char* r = table4recordBuffer(t);
         const uint32_t type = digitsAt(r + col.b, id);
-        std::string key(r + col.d, size_t(lenKey));
+        char value[256];
+        if (sameValue) std::memcpy(value, r + col.d, size_t(lenKey));
         const int32_t rc = table4skip(t, n);
-        if (rc == 0 && !advanced(1, base, n)) return -1;
-        if (rc == 0 && sameValue && std::memcmp(r + col.d, key.data(), key.size()) != 0) {
-            unpackAt(1);
+        const EntryKey key = rc == 0 ? entryKey(1) : EntryKey{};
+        if (rc == 0 && !advanced(1, base, n, key)) return -1;
+        if (rc == 0 && sameValue && std::memcmp(r + col.d, value, size_t(lenKey)) != 0) {
+            unpackAt(1, key);
             walkRow_ = rowNumber_;
             return -1;
         }
-        return typeStep(type, follow, rc);
+        return typeStep(type, follow, rc, key);
     });
 }
 

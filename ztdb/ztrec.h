@@ -286,9 +286,17 @@ class ZTRec {
     bool unlock() { return ZT_ASSERT(isValid()) && file->unlock(); }
 
   private:
-    void unpackAt(int tagNo);
+    // The key of the entry the tag stands on, read once for the step's checks and its unpack
+    // (rebuilding it costs a pass over the leaf).
+    struct EntryKey {
+        bool read = false;
+        const uint8_t* bytes = nullptr;
+    };
+    EntryKey entryKey(int tagNo) const;
+    void unpackAt(int tagNo) { unpackAt(tagNo, EntryKey{}); }
+    void unpackAt(int tagNo, EntryKey key);
     int32_t rowBound() const;
-    bool advanced(int tagNo, int32_t base, int n) const;
+    bool advanced(int tagNo, int32_t base, int n, EntryKey key) const;
     int goEnd(bool last);
     int walkRowsOf(const char* key, int32_t length, const ZTRec& wanted, bool exact, int gone,
                    const std::function<bool(const char*)>& takes);
@@ -312,7 +320,10 @@ class ZTRec {
     bool freeChunksFrom(uint32_t valueID, uint32_t seq);
     int walkRecord(uint32_t recordID, CFilterElem* elem, bool follow, bool nested,
                    std::vector<uint32_t>* links);
-    int typeStep(uint32_t typeID, bool follow, int found);
+    int typeStep(uint32_t typeID, bool follow, int found) {
+        return typeStep(typeID, follow, found, EntryKey{});
+    }
+    int typeStep(uint32_t typeID, bool follow, int found, EntryKey key);
     bool loadRow(int32_t recno);
     bool recordAlive(uint32_t recordID, bool followSets);
     bool hasRowOfType(uint32_t recordID, uint32_t typeID);

@@ -97,11 +97,15 @@ void expectLeafHolds(uint8_t* node, int keyLength, uint8_t pad, const std::vecto
         }
         previousTrail = e.trail;
     }
+    // An iterator started there goes on from it like one that walked from the front.
     for (int i = view.count() - 1; i >= 0; i -= 7) {
-        const leaf4iter at(view, i);
-        ASSERT_EQ(at.index(), i);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(at.key()), size_t(keyLength)),
-                  keys[from + size_t(i)].bytes);
+        leaf4iter at(view, i);
+        for (int j = i; j < std::min(i + 3, view.count()); j++, at.next()) {
+            ASSERT_EQ(at.index(), j);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(at.key()), size_t(keyLength)),
+                      keys[from + size_t(j)].bytes);
+            EXPECT_EQ(at.entry().record, keys[from + size_t(j)].record);
+        }
     }
     EXPECT_TRUE(leaf4iter(view, view.count()).done());
 }
@@ -244,6 +248,15 @@ TEST(LeafCodec, InsertAndRemoveInPlaceEqualAFreshEncoding) {
                     if (model.size() < 3) filling = true;
                 }
 
+                // The edited view itself reaches any entry directly.
+                if (!model.empty()) {
+                    const size_t j = rng() % model.size();
+                    const leaf4iter direct(view, int(j));
+                    ASSERT_EQ(
+                        std::string(reinterpret_cast<const char*>(direct.key()), size_t(keyLength)),
+                        model[j].key)
+                        << "step " << step;
+                }
                 leaf4view again;
                 std::string why;
                 ASSERT_EQ(again.attach(node.get(), keyLength, pad, &why), 0) << why;

@@ -239,10 +239,11 @@ int leaf4view::validate(std::string* why) {
                     " bytes do not fit");
 
     const int entriesEnd = kLeafData + count_ * w.entryBytes;
+    const leaf4decoder entries(*this);
     int start = node4size;
     for (int i = 0; i < count_; i++) {
         leaf4entry e;
-        (void)entry(i, &e);
+        entries.read(i, &e);
         if (e.dup + e.trail > keyLength_)
             return fail("entry " + std::to_string(i) + ": duplicate count " +
                         std::to_string(e.dup) + " and trailing count " + std::to_string(e.trail) +
@@ -285,30 +286,101 @@ const uint8_t* leaf4view::rebuildKey(int i) {
 bool leaf4view::ascending(uint8_t* last) {
     forgetKey();
     const int k = keyLength_;
-    for (int i = 0; i < count_; i++) {
+    uint8_t* key = key_.data();
+    const uint8_t pad = pad_;
+    const uint8_t* node = node_;
+    const int count = count_;
+    const leaf4decoder entries(*this);
+    int keyStart = keyStart_;
+    // Every node read is checked this way, so the comparison and the rebuild of each key share
+    // one pass over its bytes.
+    for (int i = 0; i < count; i++) {
         leaf4entry e;
-        (void)entry(i, &e);
+        entries.read(i, &e);
         const int stored = k - e.dup - e.trail;
-        const uint8_t* bytes = node_ + keyStart_ - stored;
+        const uint8_t* bytes = node + keyStart - stored;
+        uint8_t* to = key + e.dup;
+        int j = 0;
         if (i > 0) {
             // key_ still holds the key before: both share its first e.dup bytes.
-            int c = std::memcmp(bytes, key_.data() + e.dup, size_t(stored));
-            for (int j = e.dup + stored; c == 0 && j < k; j++) c = int(pad_) - int(key_[size_t(j)]);
-            if (c < 0) return false;
+            while (j < stored && bytes[j] == to[j]) {
+                j++;
+            }
+            if (j < stored) {
+                if (bytes[j] < to[j]) {
+                    keyStart_ = keyStart;
+                    keyIndex_ = i - 1;
+                    return false;
+                }
+            } else {
+                int p = stored;
+                while (p < k - e.dup && to[p] == pad) p++;
+                if (p < k - e.dup && pad < to[p]) {
+                    keyStart_ = keyStart;
+                    keyIndex_ = i - 1;
+                    return false;
+                }
+            }
         }
-        keyStart_ -= stored;
-        keyIndex_ = i;
-        std::memcpy(key_.data() + e.dup, bytes, size_t(stored));
-        std::memset(key_.data() + e.dup + stored, pad_, size_t(e.trail));
+        keyStart -= stored;
+        for (; j < stored; j++) to[j] = bytes[j];
+        for (int p = stored; p < k - e.dup; p++) to[p] = pad;
     }
-    if (last != nullptr && count_ > 0) std::memcpy(last, key_.data(), size_t(k));
+    keyStart_ = keyStart;
+    keyIndex_ = count - 1;
+    if (last != nullptr && count > 0) std::memcpy(last, key, size_t(k));
     return true;
 }
 
+// Reaching entry `from` costs a decode of the entries between it and the nearer end of the
+// leaf, and a copy of only the bytes its key takes from the keys before it: each earlier
+// entry, nearest first, supplies the bytes its key stores below the part still missing.
 leaf4iter::leaf4iter(const leaf4view& leaf, int from) : leaf_(&leaf) {
+    const leaf4view& v = leaf;
     if (from < 0) from = 0;
-    do next();
-    while (index_ < from && !done());
+    if (v.count_ == 0) {
+        index_ = 0;
+        return;
+    }
+    const int target = std::min(from, v.count_ - 1);
+    const int k = v.keyLength_;
+    const leaf4decoder entries(v);
+    // Where the entry's stored bytes begin, counted from the nearer end of the leaf: the
+    // stored bytes of all entries end at the node's end and their total is known.
+    int start;
+    if (target < v.count_ / 2) {
+        start = node4size;
+        for (int i = 0; i < target; i++) start -= entries.stored(i);
+        entries.read(target, &entry_);
+        start -= k - entry_.dup - entry_.trail;
+    } else {
+        start = node4size - v.stored_;
+        for (int i = v.count_ - 1; i > target; i--) start += entries.stored(i);
+        entries.read(target, &entry_);
+    }
+    index_ = target;
+    start_ = start;
+    const int stored = k - entry_.dup - entry_.trail;
+    std::memcpy(key_.data() + entry_.dup, v.node_ + start_, size_t(stored));
+    std::memset(key_.data() + entry_.dup + stored, v.pad_, size_t(entry_.trail));
+    int missing = entry_.dup;
+    int at = start_ + stored;  // where the stored bytes of the entry before begin
+    for (int i = target - 1; i >= 0 && missing > 0; i--) {
+        leaf4entry e;
+        entries.read(i, &e);
+        const int own = k - e.dup - e.trail;
+        if (e.dup < missing) {
+            // Key bytes e.dup up to `missing` come from entry i: stored, then its pads.
+            const int storedEnd = std::min(e.dup + own, missing);
+            if (storedEnd > e.dup)
+                std::memcpy(key_.data() + e.dup, v.node_ + at, size_t(storedEnd - e.dup));
+            for (int p = std::max(storedEnd, e.dup); p < missing; p++) key_[size_t(p)] = v.pad_;
+            missing = e.dup;
+        }
+        at += own;
+    }
+    if (missing > 0) std::memset(key_.data(), 0, size_t(missing));
+    if (from > target) index_ = v.count_;  // past the last entry
 }
 
 void leaf4iter::next() {
@@ -340,9 +412,10 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
         *at = i;
         if (place != nullptr) *place = leaf4place{i, matched, previousTrail, top};
     };
+    const leaf4decoder entries(*this);
     for (int i = 0; i < count_; i++) {
         leaf4entry e;
-        (void)entry(i, &e);
+        entries.read(i, &e);
         const int top = start;
         const int stored = k - e.dup - e.trail;
         start -= stored;

@@ -180,6 +180,30 @@ struct leaf4place {
 [[nodiscard]] int leaf4trailCount(const uint8_t* key, int keyLength, uint8_t pad);
 
 class leaf4iter;
+class leaf4view;
+
+// The fields of a leaf's entries with the widths copied out of the view: loops that also store
+// bytes (which may alias anything) would otherwise load the widths again for every entry. It
+// serves while the leaf's widths are unchanged.
+class leaf4decoder {
+  public:
+    explicit leaf4decoder(const leaf4view& leaf);
+    void read(int i, leaf4entry* out) const;
+    // Key bytes the entry stores (the key length less its two counts).
+    int stored(int i) const;
+
+  private:
+    uint32_t load32(int offset) const;
+    const uint8_t* node_;
+    int keyLength_;
+    int entryBytes_;
+    int countsAt_;  // 0, or 2 for entries of 5 bytes or more
+    int dupShift_;
+    int trailShift_;
+    uint32_t recordMask_;
+    uint32_t dupMask_;
+    uint32_t trailMask_;
+};
 
 // A leaf node (attribute 2 or 3). Its full keys are read through a leaf4iter.
 class leaf4view {
@@ -262,6 +286,7 @@ class leaf4view {
 
   private:
     friend class leaf4iter;
+    friend class leaf4decoder;
     uint32_t load32(int offset) const;
     // The full key of entry i (below the count) in key_, rebuilt from the nearest key
     // rebuilt before when i is not below it.
@@ -313,10 +338,51 @@ class leaf4iter {
     int index_ = -1;
     int start_ = node4size;  // where the stored bytes of entry index_ begin
     leaf4entry entry_;
-    std::array<uint8_t, 256> key_{};
+    // Left unset: the constructor writes the key's K bytes before anything reads them.
+    std::array<uint8_t, 256> key_;
 };
 
 // The readers of every step of a search or a walk, inline.
+
+inline leaf4decoder::leaf4decoder(const leaf4view& leaf)
+    : node_(leaf.node_),
+      keyLength_(leaf.keyLength_),
+      entryBytes_(leaf.widths_.entryBytes),
+      countsAt_(leaf.widths_.entryBytes <= 4 ? 0 : 2),
+      dupShift_(leaf.widths_.recordBits - 8 * countsAt_),
+      trailShift_(leaf.widths_.recordBits + leaf.widths_.dupBits - 8 * countsAt_),
+      recordMask_(leaf.widths_.recordMask),
+      dupMask_(leaf.widths_.dupMask),
+      trailMask_(leaf.widths_.trailMask) {}
+
+// A 32-bit little-endian load that reads zeros past the node's end: the last entry of a
+// full leaf with short entries would otherwise reach beyond the 512 bytes.
+inline uint32_t leaf4load32(const uint8_t* node, int offset) {
+    if (offset + 4 <= node4size) return bytes4get32le(node + offset);
+    uint8_t b[4] = {};
+    std::memcpy(b, node + offset, size_t(node4size - offset));
+    return bytes4get32le(b);
+}
+
+inline uint32_t leaf4decoder::load32(int offset) const {
+    return leaf4load32(node_, offset);
+}
+
+inline void leaf4decoder::read(int i, leaf4entry* out) const {
+    const int at = leaf4dataOffset + i * entryBytes_;
+    const uint32_t low = load32(at);
+    const uint32_t counts = countsAt_ == 0 ? low : load32(at + countsAt_);
+    out->record = low & recordMask_;
+    out->dup = int((counts >> dupShift_) & dupMask_);
+    out->trail = int((counts >> trailShift_) & trailMask_);
+}
+
+inline int leaf4decoder::stored(int i) const {
+    const int at = leaf4dataOffset + i * entryBytes_ + countsAt_;
+    const uint32_t counts = load32(at);
+    return keyLength_ - int((counts >> dupShift_) & dupMask_) -
+           int((counts >> trailShift_) & trailMask_);
+}
 
 inline node4header node4headerRead(const uint8_t* node) {
     node4header h;
@@ -327,13 +393,8 @@ inline node4header node4headerRead(const uint8_t* node) {
     return h;
 }
 
-// A 32-bit little-endian load that reads zeros past the node's end: the last entry of a
-// full leaf with short entries would otherwise reach beyond the 512 bytes.
 inline uint32_t leaf4view::load32(int offset) const {
-    if (offset + 4 <= node4size) return bytes4get32le(node_ + offset);
-    uint8_t b[4] = {};
-    std::memcpy(b, node_ + offset, size_t(node4size - offset));
-    return bytes4get32le(b);
+    return leaf4load32(node_, offset);
 }
 
 inline int leaf4view::entry(int i, leaf4entry* out) const {
