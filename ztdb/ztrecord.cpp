@@ -128,7 +128,7 @@ bool ZTAtomCache::externalLinkChanged() {
     return now.getTagInt('l') != firstExternalFile || now.getTagInt('r') != firstExternalRecord;
 }
 
-int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri) {
+int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, bool keepSetTies) {
     if (!ZT_ASSERT(atom != nullptr)) return ZTAtom::kWriteFailed;
     const uint32_t field = atom->typeID;
     if (ri && recordID != 0)
@@ -140,7 +140,7 @@ int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri) {
     ZTStr text(0);
     text.assign(modified ? editedText.text : atom->value.text);
     const int r = atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0,
-                              isNew != 0, true, false, setID);
+                              isNew != 0, keepSetTies, false, setID);
     if (r == ZTAtom::kWriteFailed) return r;
     linkKey = atom->valueID;
     linkRecordID = atom->linkRecord;
@@ -905,13 +905,16 @@ int ZTRecord::writeBack(ZTRefreshInfo* ri, bool noBackLinks) {
                 return 0;
             }
             recordNumber = values[first]->atom->recordID;
+            // The record was made under this lock and joined no set but setID: without one it
+            // has no membership rows, so its values have no set ties to look up or keep.
+            const bool keepTies = setID != 0;
             for (uint32_t k = first + 1; k < values.size;) {
                 ZTAtomCache* v = values[k];
                 if (!v->isModified()) {
                     ++k;
                     continue;
                 }
-                const int w = v->write(recordNumber, setID, ri);
+                const int w = v->write(recordNumber, setID, ri, keepTies);
                 if (w == ZTAtom::kWriteFailed) failed = true;
                 if (w == ZTAtom::kWriteStored || w == ZTAtom::kWriteMoved) {
                     values.removeAt(k);

@@ -72,7 +72,9 @@ class ZTAtomCache {
 
     // Stores the value as (recordID, field, position); recordID 0 creates a record that joins
     // setID. The atom's write result (ZTAtom::kWrite*); afterwards the value is the stored one.
-    virtual int write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri);
+    // keepSetTies false only where the record is known to have no membership rows.
+    virtual int write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri,
+                      bool keepSetTies = true);
 
     ZTAtom* atom = nullptr;                    // owned
     ZTSubRecord* linkedRecord = nullptr;       // owned; made on demand by the link operations
