@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "xbase/core/bytes4.h"
 #include "xbase/core/env4.h"
 #include "xbase/core/error4.h"
 #include "xbase/core/mem4.h"
@@ -59,21 +60,24 @@ constexpr int64_t kDefaultLimit = int64_t{4} << 20;
 // A record claiming more than this is damage, not a commit.
 constexpr uint32_t kMaxRecordBytes = uint32_t{1} << 30;
 
+// The journal's bytes are chars; the library's one set of little-endian codecs takes bytes.
+uint8_t* u8(char* p) {
+    return reinterpret_cast<uint8_t*>(p);
+}
+const uint8_t* u8(const char* p) {
+    return reinterpret_cast<const uint8_t*>(p);
+}
 void put32(char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = char(v >> (8 * i));
+    bytes4put32le(u8(p), v);
 }
 void put64(char* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = char(v >> (8 * i));
+    bytes4put64le(u8(p), v);
 }
 uint32_t get32(const char* p) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(p[i]);
-    return v;
+    return bytes4get32le(u8(p));
 }
 uint64_t get64(const char* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | uint8_t(p[i]);
-    return v;
+    return bytes4get64le(u8(p));
 }
 
 // Tells a torn or damaged record from a whole one; not a defence against a forger.
@@ -553,11 +557,14 @@ bool journal4holds(const file4* f) {
 int32_t journal4hold(file4* f, int32_t pos, const void* data, int32_t n) {
     journal4* j = f->journal;
     journal4held& held = *j->held;
+    const size_t at = held.bytes.size();
     try {
-        held.entries.push_back({f->journalSlot, kWrite, pos, n, held.bytes.size()});
+        // The bytes first: an entry is never left pointing past them.
         const auto* in = static_cast<const char*>(data);
         held.bytes.insert(held.bytes.end(), in, in + n);
+        held.entries.push_back({f->journalSlot, kWrite, pos, n, at});
     } catch (const std::bad_alloc&) {
+        held.bytes.resize(at);
         return error4raise(f->env, e4memory, E4LOC(90959));
     }
     int64_t& heldEnd = held.ends[f->journalSlot];
