@@ -324,7 +324,8 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
         bool restored = false;
         if (exclusive) {
             restored = restorePackCopy() >= 0;
-        } else if (lockRetry(rowTable_, false)) {
+        } else if (openJournalFile() && lockRetry(rowTable_, false)) {
+            // The journal's sequence tells readers elsewhere that the files are rewritten.
             restored = restoreAfterKilledPack();
             if (table4unlock(rowTable_) != 0) takeError();
         }
@@ -376,20 +377,28 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
     return word;
 }
 
-int ZTFile::openJournal(bool exclusive) {
+bool ZTFile::openJournalFile() {
+    if (journal_.open) return true;
     const std::string paths[journal4slots] = {tablePath("ZT"), tablePath("IX"), tablePath("ZT2"),
                                               tablePath("IX2")};
     const char* names[journal4slots];
     for (int i = 0; i < journal4slots; ++i) names[i] = paths[i].c_str();
     const std::string path = tablePath("ZTJ");
-    if (journal4open(&journal_, &env_, path.c_str(), names) != 0) {
-        takeError();
-        // No journal can be made here (a folder that takes no new file): commits sync the four
-        // files themselves, as they would without one. One that is there must be used.
-        struct stat st {};
-        return lstat(path.c_str(), &st) != 0 && errno == ENOENT ? 0 : -1;
-    }
-    if (!journal4mayNeedRecovery(&journal_)) return 0;
+    if (journal4open(&journal_, &env_, path.c_str(), names) == 0) return true;
+    takeError();
+    // No journal can be made here (a folder that takes no new file): commits sync the four
+    // files themselves, as they would without one. One that is there must be used.
+    struct stat st {};
+    return lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+int ZTFile::openJournal(bool exclusive) {
+    if (!openJournalFile()) return -1;
+    if (!journal_.open) return 0;
+    // A journal too short for the change sequence (made a moment ago) is made long enough
+    // under the lock, so that readers trust single reads from the start.
+    if (!journal4mayNeedRecovery(&journal_) && (exclusive || journal4mapSequence(&journal_)))
+        return 0;
     if (!exclusive && !lockRetry(rowTable_, false)) return -1;
     int32_t rc = journal4recover(&journal_);
     if (rc >= 0 && journal_.end > journal4headerSize && journal4checkpoint(&journal_) != 0) rc = -1;
@@ -402,7 +411,17 @@ void ZTFile::attachJournal() {
     if (!journal_.open) return;
     file4* files[journal4slots] = {&rowTable_->dataFile->file, &rowIndex_->indexFile->file,
                                    &dictTable_->dataFile->file, &dictIndex_->indexFile->file};
-    for (int i = 0; i < journal4slots; ++i) journal4attach(&journal_, i, files[i]);
+    for (int i = 0; i < journal4slots; ++i) {
+        journal4attach(&journal_, i, files[i]);
+        // Reads of the files trust the change sequence; writes outside a commit move it.
+        files[i]->seq = &journal_.changes;
+    }
+}
+
+bool ZTFile::beginChange() {
+    if (isExclusive() || journal4beginChange(&journal_) == 0) return true;
+    takeError();
+    return false;
 }
 
 void ZTFile::checkpointAtClose() {
@@ -496,8 +515,19 @@ void ZTFile::startBuffering() {
 int ZTFile::checkRecordCount(table4* table, bool noRepair) {
     if (!ZT_ASSERT(table != nullptr)) return 2;
     table4file* d = table->dataFile;
+    // Every in-place write of a shared database is made under the row table's lock, which is
+    // what lets the next holder tell a writer that died from one at work.
+    const bool rowsToo = table != rowTable_ && !env_.readOnly && !noRepair;
+    auto unlockAll = [&] {
+        if (table4unlock(table) != 0) takeError();
+        if (rowsToo && table4unlock(rowTable_) != 0) takeError();
+    };
     for (int pass = 1; pass <= 2; ++pass) {
-        if (pass == 2 && !lockRetry(table, false)) return 2;
+        if (pass == 2 && rowsToo && !lockRetry(rowTable_, false)) return 2;
+        if (pass == 2 && !lockRetry(table, false)) {
+            if (rowsToo && table4unlock(rowTable_) != 0) takeError();
+            return 2;
+        }
         int32_t count = -1, length = -1;
         if (file4dropBuffers(&d->file) == 0) {
             count = table4recordCountLow(d, table->lockOwner);
@@ -505,13 +535,13 @@ int ZTFile::checkRecordCount(table4* table, bool noRepair) {
         }
         if (count < 0 || length < 0) {
             takeError();
-            if (pass == 2 && table4unlock(table) != 0) takeError();
+            if (pass == 2) unlockAll();
             return 2;
         }
         const int64_t header = d->headerLen, width = d->recordLen;
         const int64_t whole = length >= header ? (length - header) / width : -1;
         if (length > 0 && whole == count) {
-            if (pass == 2 && table4unlock(table) != 0) takeError();
+            if (pass == 2) unlockAll();
             return 0;
         }
         if (pass == 1) continue;
@@ -527,7 +557,7 @@ int ZTFile::checkRecordCount(table4* table, bool noRepair) {
             // entry of a record cut away is left behind, and nothing is changed when it cannot.
             const int32_t kept = int32_t(std::min<int64_t>(count, whole));
             d->heldCount = kept;
-            if (rebuildIndexOf(table)) {
+            if (beginChange() && rebuildIndexOf(table)) {
                 d->headerChanged = d->countChanged = 1;
                 const char end = kEndOfFile;
                 const int32_t at = int32_t(header + kept * width);
@@ -538,8 +568,9 @@ int ZTFile::checkRecordCount(table4* table, bool noRepair) {
                 d->heldCount = count;
             }
             if (result != 1) takeError();
+            journal4endChange(&journal_);
         }
-        if (table4unlock(table) != 0) takeError();
+        unlockAll();
         return result;
     }
     return 2;
@@ -712,11 +743,20 @@ bool ZTFile::setDictionaryVersion(int32_t version) {
     constexpr int32_t kNameOffset = 96;
     char bytes[11] = {};
     std::memcpy(bytes, name.c_str(), name.size());
+    // Under the row table's lock, as every write of a shared database; a lock span's commit
+    // carries it, else it is written in place with the change sequence odd.
+    const bool tookRows = fileLocked_ == 0 && !isExclusive();
+    if (tookRows && !lockRetry(rowTable_, false)) return false;
     const bool took = !complLocked_;
-    if (took && !lockRetry(dictTable_, false)) return false;
+    if (took && !lockRetry(dictTable_, false)) {
+        if (tookRows && table4unlock(rowTable_) != 0) takeError();
+        return false;
+    }
     table4file* d = dictTable_->dataFile;
-    bool ok = file4dropBuffers(&d->file) == 0 &&
+    const bool inPlace = !journal_.holding;
+    bool ok = (!inPlace || beginChange()) && file4dropBuffers(&d->file) == 0 &&
               file4write(&d->file, kNameOffset, bytes, 11) == 0 && file4flush(&d->file) == 0;
+    if (inPlace) journal4endChange(&journal_);
     if (ok) {
         // The open table keeps its descriptors in memory: they follow the file.
         std::memcpy(table4field(dictTable_, 3)->name, bytes, sizeof bytes);
@@ -724,6 +764,10 @@ bool ZTFile::setDictionaryVersion(int32_t version) {
     }
     if (!ok) takeError();
     if (took && table4unlock(dictTable_) != 0) {
+        takeError();
+        ok = false;
+    }
+    if (tookRows && table4unlock(rowTable_) != 0) {
         takeError();
         ok = false;
     }

@@ -412,6 +412,12 @@ class ZTFile : public ZTRefreshedBaseClass {
     // the files up to it and checkpoints it, since writes outside the journal follow (a repair
     // at open, an exclusive open): 0, 1 when files were replayed (their view is stale), -1.
     int openJournal(bool exclusive);
+    // Opens the journal file (when not open): false when one is there that cannot be used.
+    bool openJournalFile();
+    // Under the row table's lock, before in-place writes made outside the journal's commits:
+    // readers elsewhere stop trusting single reads until journal4endChange. False (error
+    // taken) when the change sequence cannot be had: nothing may be written then.
+    bool beginChange();
     // Holds the writes of a shared writable database's four files for the lock's commit.
     void attachJournal();
     // A handle that committed through the journal empties it when the database closes.

@@ -117,6 +117,8 @@ bool ZTFile::unlock() {
         takeError();
         ok = false;
     }
+    // Whatever was written in place outside the commits is done: readers may trust again.
+    journal4endChange(&journal_);
     if (complLocked_) {
         complLocked_ = false;
         if (table4unlock(dictTable_) != 0) {

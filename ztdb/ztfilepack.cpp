@@ -155,7 +155,8 @@ int ZTFile::restorePackCopy() {
 bool ZTFile::restoreAfterKilledPack() {
     if (isReadOnly() || !hasPackCopy()) return true;
     if (!lockRetry(dictTable_, false)) return false;
-    const int restored = restorePackCopy();
+    const int restored = beginChange() ? restorePackCopy() : -1;
+    journal4endChange(&journal_);
     bool ok = restored >= 0;
     // What this process holds of any of the four files is older than what is there now.
     for (table4* t : {rowTable_, dictTable_})
@@ -214,7 +215,8 @@ bool ZTFile::underCopy(const std::function<bool()>& rewrite) {
     // The copy is taken from the disk: everything written so far must be there. The rewrite
     // writes in place, under the copy's protection: the journal is emptied first, so that
     // nothing in it could be replayed over the rewritten files.
-    bool ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0 && journalPause();
+    bool ok = table4flush(rowTable_) == 0 && table4flush(dictTable_) == 0 && journalPause() &&
+              beginChange();
     if (ok) {
         removeStaleTemporaries(packCopyPath());
         ok = writePackCopy();
@@ -234,6 +236,7 @@ bool ZTFile::underCopy(const std::function<bool()>& rewrite) {
                 if (table4refresh(t) != 0) takeError();
     }
     rowsChanged_ = dictionaryChanged_ = true;
+    journal4endChange(&journal_);
     journalResume();
     return ok;
 }

@@ -24,6 +24,7 @@
 #include "xbase/core/mem4.h"
 #include "xbase/core/util4.h"
 #include "xbase/file/file4.h"
+#include "xbase/file/journal4.h"
 
 struct buffer4block {
     file4* file;  // null while free
@@ -336,6 +337,12 @@ void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t vali
     listPushNewest(s, b, listFor(f, pos));
 }
 
+// The settled bits of a block's first `bytes` bytes, whole sectors only.
+uint64_t wholeSectors(int32_t bytes) {
+    const int32_t n = std::min(bytes / file4sectorSize, 64);
+    return n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
+}
+
 // Reads the block's bytes from disk; what the disk lacks stays zero.
 int32_t fill(buffer4block* b) {
     file4* f = b->file;
@@ -343,9 +350,14 @@ int32_t fill(buffer4block* b) {
     b->settled = 0;
     b->valid = validAt(f, b->pos);
     if (!f->onDisk || b->valid == 0 || (f->diskEnd >= 0 && b->pos >= f->diskEnd)) return 0;
+    const uint64_t before = file4seqLoad(f);
     int32_t got = file4readLow(f, b->pos, b->data, b->valid);
     if (got < 0) return got;
     if (f->env->errorCode < 0) return f->env->errorCode;
+    // No write overlapped the read: its whole sectors stand for the disk as a reader without the
+    // lock would settle them one by one (held writes laid over it are not the disk's).
+    if (got == b->valid && !journal4holds(f) && file4seqSteady(f, before))
+        b->settled = wholeSectors(got);
     return 0;
 }
 

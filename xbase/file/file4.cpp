@@ -324,6 +324,23 @@ int32_t file4close(file4* f) {
     return env->errorCode < 0 ? -1 : 0;
 }
 
+void file4seqBegin(file4seq* s) {
+    if (s == nullptr || s->word == nullptr || s->writing) return;
+    std::atomic_ref<uint64_t> word(*s->word);
+    const uint64_t v = word.load(std::memory_order_relaxed);
+    // Sequentially consistent: the store is visible before the write that follows it.
+    if ((v & 1) == 0) word.store(v + 1, std::memory_order_seq_cst);
+    s->writing = 1;
+}
+
+void file4seqEnd(file4seq* s) {
+    if (s == nullptr || s->word == nullptr || !s->writing) return;
+    std::atomic_ref<uint64_t> word(*s->word);
+    const uint64_t v = word.load(std::memory_order_relaxed);
+    word.store((v | 1) + 1, std::memory_order_seq_cst);
+    s->writing = 0;
+}
+
 void file4awaitWrite(file4* f, int32_t pos) {
     // A search for data takes the file's inode lock, which a write holds while it copies
     // its bytes in (ext4, btrfs, tmpfs); the answer itself is of no use here.
@@ -397,6 +414,9 @@ int32_t file4writeLow(file4* f, int32_t pos, const void* buffer, int32_t n) {
         if (f->diskEnd >= 0) f->diskEnd = std::max(f->diskEnd, pos + n);
         return n;
     }
+    // A write of a database's file outside a commit (a repair, a rewrite): readers stop trusting
+    // single reads until the writer's bracket ends.
+    file4seqBegin(f->seq);
     if (injectedFailure(f)) {
         if (failEnds.load() >= 0) endAtWrite(f, pos, in, n);
         n /= 2;
@@ -456,6 +476,7 @@ int32_t file4setLength(file4* f, int32_t length) {
         return 0;
     }
     if (journal4holds(f)) return journal4holdLength(f, length);
+    file4seqBegin(f->seq);
     if (ftruncate(f->fd, length) != 0)
         return error4raiseText(f->env, e4lenSet, E4LOC(90688), f->name);
     file4noteLength(f);

@@ -20,12 +20,27 @@
 // in the record; `file4dropBuffers` forgets both blocks and length so that
 // other processes' writes are read afresh, at a cost in proportion to the
 // blocks the file has in the buffer, whatever the buffer's size.
+#include <atomic>
 #include <cstdint>
 
 #include "xbase/core/fwd4.h"
 #include "xbase/core/list4.h"
 
 struct journal4;
+
+// The change sequence of a database: one word in a page every process that opens the database
+// shared maps (the commit journal's, journal4.h). A writer makes it odd before its first
+// in-place write to any of the database's files and even again after its last, each time a
+// new value; nothing writes them in place otherwise. So a reader that loads an even value, reads
+// the disk and finds the same value again read no byte of a write (the odd store comes before
+// the write's system call), and a reader that finds the value at which it last checked its view
+// knows nothing was written since. Any doubt (no word, odd) means today's guarded reads.
+struct file4seq {
+    uint64_t* word;  // in the shared page; null: no sequence
+    int8_t writing;  // this handle made it odd and owes the even store
+};
+// The value a reader gets when there is no sequence: odd, so never trusted.
+constexpr uint64_t file4seqNone = 1;
 
 // Kinds of file, as the buffer tells them apart.
 constexpr int8_t file4kindData = 1;
@@ -69,7 +84,26 @@ struct file4 {
     int64_t syncedLength;   // the length at the last full sync; -1 unknown
     journal4* journal;      // holds this file's writes under its spans (journal4.h); or null
     int8_t journalSlot;
+    file4seq* seq;  // the database's change sequence (its journal's); or null
 };
+
+// The sequence as now (file4seqNone without one).
+inline uint64_t file4seqLoad(const file4* f) {
+    if (f->seq == nullptr || f->seq->word == nullptr) return file4seqNone;
+    return std::atomic_ref<uint64_t>(*f->seq->word).load(std::memory_order_acquire);
+}
+// After reads of the disk that followed a load of `before`: true when none of them can have
+// seen a byte of an in-place write (before was even and the sequence has not moved).
+inline bool file4seqSteady(const file4* f, uint64_t before) {
+    if ((before & 1) != 0) return false;
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    return file4seqLoad(f) == before;
+}
+// The writer's side, under the lock that serialises writers: begin before the first in-place
+// write (the sequence becomes odd; one left odd by a writer that died stays odd), end after the
+// last (even, a value not seen before). Without a word both do nothing.
+void file4seqBegin(file4seq* s);
+void file4seqEnd(file4seq* s);
 
 struct file4seqReader {
     file4* file;

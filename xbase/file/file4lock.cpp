@@ -31,6 +31,9 @@ bool file4unlockLow(file4* f, int64_t position, int64_t length) {
     if (length == 0 || !needsSystemLock(f)) return true;
     if (f->writeBehind && f->bufferKind != 0 && !error4pending(f->env) && file4writeBack(f) < 0)
         return false;
+    // Whatever this handle wrote in place outside a commit is on its way: the change sequence
+    // is made even before another process may take the lock and write.
+    file4seqEnd(f->seq);
     return qv::ofdUnlock(f->fd, position, length);
 }
 

@@ -1,6 +1,7 @@
 #include "xbase/file/journal4.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +21,7 @@
 //
 //   | offset | bytes | content                                                           |
 //   |--------|-------|-------------------------------------------------------------------|
-//   | 0      | 8     | "QVJRNL01"                                                        |
+//   | 0      | 8     | "QVJRNL02"                                                        |
 //   | 8      | 8     | checkpoint sequence: records up to it are in the files, synced    |
 //   | 16     | 40    | boot id of the machine that wrote the records since, NUL-padded   |
 //   | 504    | 8     | checksum of bytes 0..503                                          |
@@ -28,7 +29,12 @@
 //   | 520    | 8     | applied sequence: records up to it were written in place          |
 //   | 528    | 8     | applied end: the journal offset after that record                 |
 //   | 536    | 8     | checksum of bytes 512..535                                        |
-//   | 1024   |       | records, each following the one before                            |
+//   | 2048   | 8     | change sequence (file4seq), mapped shared; no write of the file  |
+//   |        |       | touches it                                                        |
+//   | 4096   |       | records, each following the one before                            |
+//
+// A journal of the earlier layout ("QVJRNL01") keeps its records from 1024: they are replayed
+// from there, and its first checkpoint writes the layout above.
 //
 // A record:
 //
@@ -47,7 +53,10 @@
 
 namespace {
 
-constexpr char kHeaderMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr char kHeaderMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '2'};
+constexpr char kEarlierMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '1'};
+constexpr int64_t kEarlierFirst = 1024;
+constexpr int32_t kHeaderBytes = 1024;  // what a checkpoint writes: the header and the mark
 constexpr char kMarkMagic[8] = {'Q', 'V', 'J', 'A', 'P', 'P', 'L', '1'};
 constexpr char kRecordMagic[4] = {'Q', 'V', 'J', 'R'};
 constexpr int32_t kMarkAt = 512;
@@ -105,17 +114,20 @@ struct Header {
     bool markValid = false;
     uint64_t appliedSeq = 0;
     int64_t appliedEnd = 0;
-    bool empty = false;  // a journal file with nothing in it yet
+    bool empty = false;                  // a journal file with nothing in it yet
+    int64_t first = journal4headerSize;  // where its records start
 };
 
 // Reads both header sectors: 0 or an error.
 int32_t readHeader(journal4* j, Header* h) {
-    char bytes[journal4headerSize] = {};
-    const int32_t got = file4readLow(&j->file, 0, bytes, journal4headerSize);
+    char bytes[kHeaderBytes] = {};
+    const int32_t got = file4readLow(&j->file, 0, bytes, kHeaderBytes);
     if (got < 0) return got;
     if (error4code(j->env) < 0) return error4code(j->env);
     h->empty = got == 0;
-    h->valid = got >= kMarkAt && std::memcmp(bytes, kHeaderMagic, 8) == 0 &&
+    const bool earlier = std::memcmp(bytes, kEarlierMagic, 8) == 0;
+    h->first = earlier ? kEarlierFirst : journal4headerSize;
+    h->valid = got >= kMarkAt && (earlier || std::memcmp(bytes, kHeaderMagic, 8) == 0) &&
                get64(bytes + 504) == checksum(bytes, 504);
     if (h->valid) {
         h->checkpointSeq = get64(bytes + 8);
@@ -129,7 +141,7 @@ int32_t readHeader(journal4* j, Header* h) {
         h->appliedSeq = get64(m + 8);
         h->appliedEnd = int64_t(get64(m + 16));
         // A mark older than the checkpoint, or pointing anywhere odd, says nothing.
-        if (h->appliedSeq < h->checkpointSeq || h->appliedEnd < journal4headerSize ||
+        if (h->appliedSeq < h->checkpointSeq || h->appliedEnd < h->first ||
             h->appliedEnd > INT32_MAX)
             h->markValid = false;
     }
@@ -238,21 +250,64 @@ bool syncFiles(journal4* j) {
 // rarely moves the file's length, which would make each sync a sync of metadata as well. A
 // journal far past its limit (a large spill), or one whose sequence starts again, is cut.
 int32_t resetJournal(journal4* j, bool cut) {
-    char bytes[journal4headerSize] = {};
+    char bytes[kHeaderBytes] = {};
     std::memcpy(bytes, kHeaderMagic, 8);
     put64(bytes + 8, j->seq);
     std::strncpy(bytes + 16, journal4bootId(), kBootBytes - 1);
     put64(bytes + 504, checksum(bytes, 504));
     encodeMark(bytes + kMarkAt, j->seq, journal4headerSize);
-    int32_t rc = file4write(&j->file, 0, bytes, journal4headerSize);
-    if (rc == 0 && (cut || j->end > 2 * j->limit))
+    // The change sequence is left alone: a handle that maps it may be reading it now.
+    int32_t rc = file4write(&j->file, 0, bytes, kHeaderBytes);
+    int32_t length = rc == 0 ? file4length(&j->file) : rc;
+    if (length < 0) rc = length;
+    // Never shorter than the first page: a handle that maps it would fault on its word.
+    if (rc == 0 && (cut || j->end > 2 * j->limit || length < journal4headerSize))
         rc = file4setLength(&j->file, journal4headerSize);
     if (rc == 0) rc = syncJournal(j);
     if (rc < 0) return rc;
     j->checkpointSeq = j->seq;
-    j->end = journal4headerSize;
+    j->end = j->first = journal4headerSize;
     j->commits = 0;
     return 0;
+}
+
+// Maps the first page when the journal is that long: true when mapped (or already).
+bool mapPage(journal4* j) {
+    if (j->page != nullptr) return true;
+    struct stat st {};
+    if (j->file.fd < 0 || fstat(j->file.fd, &st) != 0 || st.st_size < journal4headerSize)
+        return false;
+    const int prot = j->file.isReadOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+    void* page = mmap(nullptr, journal4headerSize, prot, MAP_SHARED, j->file.fd, 0);
+    if (page == MAP_FAILED) return false;
+    j->page = page;
+    j->changes.word = reinterpret_cast<uint64_t*>(static_cast<char*>(page) + journal4seqAt);
+    j->changes.writing = 0;
+    return true;
+}
+
+// Under the lock: maps the first page, making the journal that long first. 0 or an error.
+int32_t mapUnderLock(journal4* j) {
+    // A journal this handle may not write is no place for a writer's sequence.
+    if (j->file.isReadOnly) return error4raiseText(j->env, e4write, E4LOC(90962), j->file.name);
+    if (j->page != nullptr) return 0;
+    const int32_t length = file4length(&j->file);
+    if (length < 0) return length;
+    if (length < journal4headerSize) {
+        if (int32_t rc = file4setLength(&j->file, journal4headerSize)) return rc;
+    }
+    if (!mapPage(j)) return error4raiseText(j->env, e4open, E4LOC(90961), j->file.name);
+    return 0;
+}
+
+// Under the lock, once the files are sound: a sequence left odd belongs to a writer that died
+// in its in-place writes (writers hold the lock while it is odd) and is made even.
+void settleSequence(journal4* j) {
+    if (j->changes.word == nullptr || j->changes.writing) return;
+    const uint64_t v = std::atomic_ref<uint64_t>(*j->changes.word).load(std::memory_order_acquire);
+    if ((v & 1) == 0) return;
+    j->changes.writing = 1;
+    file4seqEnd(&j->changes);
 }
 
 }  // namespace
@@ -323,6 +378,9 @@ int32_t journal4open(journal4* j, env4* env, const char* name,
     }
     j->held = new journal4held;
     j->open = 1;
+    j->first = journal4headerSize;
+    // A journal made a moment ago is made long enough under the lock, by its first recovery.
+    (void)mapPage(j);
     for (int i = 0; i < journal4slots; ++i) {
         if (names[i] == nullptr) continue;
         const int32_t len = int32_t(std::strlen(names[i])) + 1;
@@ -345,6 +403,10 @@ void journal4close(journal4* j) {
     }
     delete j->held;
     j->held = nullptr;
+    file4seqEnd(&j->changes);  // only ever open under the lock, which this handle still holds
+    if (j->page != nullptr) munmap(j->page, journal4headerSize);
+    j->page = nullptr;
+    j->changes.word = nullptr;
     if (j->open && file4isOpen(&j->file)) (void)file4close(&j->file);
     j->open = j->holding = j->ready = 0;
 }
@@ -368,8 +430,9 @@ bool journal4mayNeedRecovery(journal4* j) {
     }
     if (h.empty) return false;  // made a moment ago, nothing in it yet
     char head[kRecordHead];
-    return !h.valid || !h.markValid || std::strcmp(h.boot, journal4bootId()) != 0 ||
-           h.appliedSeq > h.checkpointSeq || recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head);
+    return !h.valid || !h.markValid || h.first != journal4headerSize ||
+           std::strcmp(h.boot, journal4bootId()) != 0 || h.appliedSeq > h.checkpointSeq ||
+           recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head);
 }
 
 int32_t journal4recover(journal4* j) {
@@ -385,13 +448,20 @@ int32_t journal4recover(journal4* j) {
             return error4raiseText(j->env, e4bufFlush, E4LOC(90953), j->file.name);
         j->seq = 0;
         if (int32_t rc = resetJournal(j, true)) return rc;
+        if (int32_t rc = mapUnderLock(j)) return rc;
+        settleSequence(j);
         j->ready = 1;
         return h.empty ? 0 : 2;
     }
     const bool sameBoot = std::strcmp(h.boot, journal4bootId()) == 0;
+    const bool earlier = h.first != journal4headerSize;
     j->checkpointSeq = h.checkpointSeq;
+    j->first = h.first;
     char head[kRecordHead];
-    if (sameBoot && h.markValid && !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
+    if (!earlier && sameBoot && h.markValid &&
+        !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
+        if (int32_t rc = mapUnderLock(j)) return rc;
+        settleSequence(j);
         j->seq = h.appliedSeq;
         j->end = h.appliedEnd;
         j->ready = 1;
@@ -401,7 +471,7 @@ int32_t journal4recover(journal4* j) {
     if (length < 0) return length;
     // After another boot the files may lack anything written since the checkpoint; otherwise
     // only what follows the last applied record may be missing.
-    int64_t at = journal4headerSize;
+    int64_t at = h.first;
     uint64_t seq = h.checkpointSeq;
     if (sameBoot && h.markValid) {
         at = h.appliedEnd;
@@ -413,12 +483,19 @@ int32_t journal4recover(journal4* j) {
     for (;;) {
         Record r;
         if (!readRecord(j, at, length, seq + 1, &r)) break;
-        if (!replayed)
+        if (!replayed) {
+            // Readers elsewhere must not trust a read while the files are written.
+            if (mapUnderLock(j) != 0) {
+                ok = false;
+                break;
+            }
+            file4seqBegin(&j->changes);
             for (int i = 0; i < journal4slots && ok; ++i)
                 if (j->names[i] != nullptr) {
                     fds[i] = ::open(j->names[i], O_RDWR | O_CLOEXEC);
                     ok = fds[i] >= 0;
                 }
+        }
         replayed = true;
         if (!ok || !replayRecord(r, fds)) {
             ok = false;
@@ -430,11 +507,18 @@ int32_t journal4recover(journal4* j) {
     for (int fd : fds)
         if (fd >= 0) ::close(fd);
     if (error4code(j->env) < 0) return error4code(j->env);
-    if (!ok) return error4raiseText(j->env, e4write, E4LOC(90954), j->file.name);
+    if (!ok) {
+        // Left odd: whoever next recovers replays it whole and makes it even.
+        j->changes.writing = 0;
+        return error4raiseText(j->env, e4write, E4LOC(90954), j->file.name);
+    }
+    file4seqEnd(&j->changes);
     j->seq = seq;
     j->end = at;
-    if (replayed || !sameBoot) {
+    if (replayed || !sameBoot || earlier) {
         if (int32_t rc = journal4checkpoint(j)) return rc;
+        if (int32_t rc = mapUnderLock(j)) return rc;
+        settleSequence(j);
         j->ready = 1;
         return replayed ? 1 : 0;
     }
@@ -443,9 +527,26 @@ int32_t journal4recover(journal4* j) {
     const char zeros[kRecordHead] = {};
     int32_t rc = file4write(&j->file, int32_t(at), zeros, kRecordHead);
     if (rc == 0) rc = writeMark(j);
+    if (rc == 0) rc = mapUnderLock(j);
     if (rc < 0) return rc;
+    settleSequence(j);
     j->ready = 1;
     return 0;
+}
+
+int32_t journal4beginChange(journal4* j) {
+    if (!j->open) return 0;
+    if (int32_t rc = mapUnderLock(j)) return rc;
+    file4seqBegin(&j->changes);
+    return 0;
+}
+
+void journal4endChange(journal4* j) {
+    file4seqEnd(&j->changes);
+}
+
+bool journal4mapSequence(journal4* j) {
+    return j->open && mapPage(j);
 }
 
 void journal4begin(journal4* j) {
@@ -521,12 +622,20 @@ int32_t journal4commit(journal4* j) {
     ++j->seq;
     j->end = at + int64_t(record.size());
     ++j->commits;
-    // Committed: the in-place writes follow, then the mark saying they were made.
+    // Committed: the in-place writes follow, then the mark saying they were made. Readers
+    // elsewhere see the sequence odd while they are made.
     j->holding = 0;
+    file4seqBegin(&j->changes);
     rc = applyHeld(j);
     held.clear();
     j->holding = 1;
-    if (rc < 0) return rc;  // replayed by whoever next takes the lock
+    if (rc < 0) {
+        // Left odd, as by a writer that died here: replayed by whoever next takes the lock,
+        // which then makes it even.
+        j->changes.writing = 0;
+        return rc;
+    }
+    file4seqEnd(&j->changes);
     if ((rc = writeMark(j)) < 0) return rc;
     if (j->end > j->limit) return journal4checkpoint(j);
     return 0;

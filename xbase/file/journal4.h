@@ -15,13 +15,20 @@
 // ends the journal: it never became a commit. Replay writes whole images, so it may run twice.
 // Writes under a span must be ones that a kill at any point leaves sound: a spill (held bytes
 // past journal4holdLimit) commits what is held so far as a record of its own.
+//
+// The journal's first page also holds the database's change sequence (file4seq, file4.h),
+// mapped shared by every handle: commits and replays move it around their in-place writes.
+// The page is mapped under the lock (the file is made that long first) and never cut away.
 #include <cstdint>
 
 #include "xbase/core/fwd4.h"
 #include "xbase/file/file4.h"
 
 constexpr int journal4slots = 4;
-constexpr int32_t journal4headerSize = 1024;  // the header sector and the applied-mark sector
+// The header sector, the applied-mark sector and the change sequence: records follow.
+constexpr int32_t journal4headerSize = 4096;
+// Where the change sequence lies in it (8 bytes, native order: it is only ever mapped).
+constexpr int32_t journal4seqAt = 2048;
 
 struct journal4held;
 
@@ -39,6 +46,10 @@ struct journal4 {
     uint64_t checkpointSeq;       // records up to it are in the files, synced
     int64_t limit;                // journal length past which a commit checkpoints
     int32_t commits;              // records this handle appended since its last checkpoint
+    int64_t first;                // where the first record goes (a journal of an earlier
+                                  // layout kept them after the header sectors)
+    void* page;                   // the mapped first page, or null
+    file4seq changes;             // the change sequence in it (word null while unmapped)
 };
 
 // Opens (creating when missing) the journal `name` for the files named in `names` (null for an
@@ -57,6 +68,16 @@ bool journal4mayNeedRecovery(journal4* j);
 // and checkpoints after a replay. 0 nothing replayed, 1 replayed (the caller's view of the
 // files is stale), or an error; a damaged header is reset after the files are synced (2).
 [[nodiscard]] int32_t journal4recover(journal4* j);
+
+// Under the lock, around in-place writes of the journal's files made outside a commit (a
+// repair, a rewrite, a restore): readers stop trusting single reads of the disk from begin
+// to end. begin maps the sequence when it is not yet: 0, or an error when it cannot be had
+// (no write may then be made, since other handles may trust theirs).
+[[nodiscard]] int32_t journal4beginChange(journal4* j);
+void journal4endChange(journal4* j);
+// Maps the change sequence where the journal is long enough already, for a handle that may
+// not take the lock (a reader): true when mapped.
+bool journal4mapSequence(journal4* j);
 
 // Under the lock, after journal4recover: holds writes of the attached files until commit.
 void journal4begin(journal4* j);

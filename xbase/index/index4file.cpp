@@ -94,6 +94,7 @@ index4file* index4fileNew(env4* env, table4file* data) {
     f->dataFile = data;
     f->file.kind = file4kindIndex;
     f->file.fd = -1;
+    f->versionSeq = file4seqNone;
     return f;
 }
 
@@ -273,6 +274,12 @@ int32_t index4versionCheck(index4file* f, int adopt) {
     if (error4pending(f->env)) return e4codeBase;
     if (f->lockOwner != 0 || f->file.accessMode != 0) return 0;
     if (f->viewHeld && f->viewChecked) return 0;
+    // Nothing written in place since the counter was last found where this process has it.
+    const uint64_t before = file4seqLoad(&f->file);
+    if ((before & 1) == 0 && before == f->versionSeq) {
+        f->viewChecked = f->viewHeld;
+        return 0;
+    }
     uint8_t bytes[tag4headerPrefixSize];
     const int32_t got = file4readLow(&f->file, 0, bytes, sizeof bytes);
     if (got < 0) return got;
@@ -282,6 +289,7 @@ int32_t index4versionCheck(index4file* f, int adopt) {
     tag4headerDecodePrefix(bytes, &h);
     if (h.changeCounter == f->versionOld) {
         f->viewChecked = f->viewHeld;
+        f->versionSeq = file4seqSteady(&f->file, before) ? before : file4seqNone;
         return 0;
     }
     // A move that is not adopted stays to be seen by the next check.
@@ -289,6 +297,7 @@ int32_t index4versionCheck(index4file* f, int adopt) {
         f->versionOld = f->version = h.changeCounter;
         f->freeHead = h.freeHead;
         f->viewChecked = f->viewHeld;
+        f->versionSeq = file4seqSteady(&f->file, before) ? before : file4seqNone;
     }
     return 1;
 }
@@ -300,7 +309,9 @@ void index4viewHold(index4file* f, int hold) {
 }
 
 void index4viewRecheck(index4file* f) {
-    if (f != nullptr) f->viewChecked = 0;
+    if (f == nullptr) return;
+    f->viewChecked = 0;
+    f->versionSeq = file4seqNone;  // read the counter, whatever the sequence says
 }
 
 int32_t index4fileForget(index4file* f) {
@@ -334,6 +345,9 @@ int32_t index4lock(index4file* f, int32_t owner) {
     }
     int32_t rc = file4lock(&f->file, index4lockByte, 1);
     if (rc != 0) return rc;
+    // What this process holds after the span may be what a failed commit never wrote: the
+    // first check after it reads the counter whatever the sequence says.
+    f->versionSeq = file4seqNone;
     // What a failed write-back left changed goes first, so that the counter read below is
     // the newest.
     if ((rc = file4writeBack(&f->file)) < 0) {

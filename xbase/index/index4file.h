@@ -39,6 +39,8 @@ struct index4file {
     uint32_t recordCount;  // without a data file: the record count leaf widths follow
     int8_t viewHeld;       // index4viewHold: the change counter is read once while held
     int8_t viewChecked;    // it was read (and found unmoved, or adopted) while held
+    uint64_t versionSeq;   // the change sequence (file4seq) at which versionOld was found on
+                           // the disk; while the sequence stays there the counter is not read
 };
 
 // Opens an index file and reads its directory and tag headers. `name` is a path; a single-

@@ -45,6 +45,9 @@ constexpr int kSteadyReads = 4;
 // a reader reads the node again from the disk until two reads agree; one that keeps
 // changing is suspect. A reader holding the lock, or of an unshared file, reads once.
 //
+// Where the database has a change sequence, one read of the disk that no write overlapped
+// (file4seqSteady) is as good as two that agree; a buffer fill made so settles its block.
+//
 // The agreed bytes are left settled in the block buffer, where they serve later reads
 // without the disk on the terms of the nodes a tag holds: until a moved change counter, a
 // retry or a refresh drops the file's blocks (each of which also forgets the tags' nodes).
@@ -54,6 +57,17 @@ int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
     if (!trusted && file4readSettled(file, offset, data, node4size) == node4size) return node4size;
     const int32_t got = file4read(file, offset, data, node4size);
     if (got < node4size || trusted) return got;
+    // The read may have filled the block from the disk with no write overlapping it.
+    if (file4readSettled(file, offset, data, node4size) == node4size) return node4size;
+    const uint64_t before = file4seqLoad(file);
+    if ((before & 1) == 0) {
+        const int32_t rc = file4readLow(file, offset, data, node4size);
+        if (rc < node4size) return rc;
+        if (file4seqSteady(file, before)) {
+            file4settle(file, offset, data, node4size);
+            return node4size;
+        }
+    }
     uint8_t again[node4size];
     for (int read = 0; read < kSteadyReads; read++) {
         // Two reads of a mix agree while the writer is held up halfway (preempted, say):
