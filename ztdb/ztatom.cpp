@@ -458,15 +458,16 @@ int ZTAtom::findNextValue(const ZTAtom* source, int step, bool follow) {
     if (source != this) *this = *source;
     ZTReadBracket bracket(file);
     // The walk goes on from the row it stood on (a followed link's own row): the check finds
-    // the row reached, the walk keeps its place.
-    const ZTAtom walked(*this);
-    // Finding the row again costs a seek; a row nobody wrote since it was read is still there.
+    // the row reached, the walk keeps its place. Finding the row again costs a seek; a row
+    // nobody wrote since it was read is still there, and the cursor needs no copy of it.
     if (!rowUnchanged()) {
+        const ZTAtom walked(*this);
         if (reposition(true) != 0) return done(-1);
         ZTFileAtom::copyFrom(walked);
     }
     const uint32_t fieldID = typeID;
     if (step == 0) {
+        const ZTAtom walked(*this);
         if (accept(false, false, 1) == 0) return 0;
         ZTFileAtom::copyFrom(walked);
         step = 1;

@@ -360,6 +360,14 @@ TEST(LeafCodec, AscendingAgreesWithWholeKeys) {
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 6), b);
         }
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(leaf4iter(again, 1).key()), 6), b);
+        // The one-pass check of a leaf read from a file gives the same verdict and last key.
+        leaf4view read;
+        uint8_t readLast[6] = {};
+        EXPECT_EQ(read.attachAscending(leaf.node.get(), 6, ' ', readLast), a <= b ? 0 : -910);
+        if (a <= b) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(readLast), 6), b);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(leaf4iter(read, 1).key()), 6), b);
+        }
     }
 }
 
@@ -476,10 +484,17 @@ TEST(LeafCodec, AttachRefusesDamagedLeaves) {
         if (c.code == -910) {
             EXPECT_FALSE(why.empty()) << c.name;
         }
+        leaf4view read;
+        uint8_t last[10];
+        EXPECT_EQ(read.attachAscending(node.get(), 10, ' ', last), c.code) << c.name;
     }
     leaf4view view;
     EXPECT_EQ(view.attach(valid.get(), 0, ' '), -930);
     EXPECT_EQ(view.attach(valid.get(), 256, ' '), -930);
+    EXPECT_EQ(view.attachAscending(valid.get(), 256, ' ', nullptr), -930);
+    uint8_t last[10];
+    ASSERT_EQ(view.attachAscending(valid.get(), 10, ' ', last), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 10), key("CHERRY", 10));
 }
 
 // A foreign leaf of 2-byte entries filling the whole data area: the 32-bit loads of the

@@ -214,7 +214,63 @@ void leaf4view::attachTrusted(uint8_t* node, int keyLength, uint8_t pad) {
 #endif
 }
 
-int leaf4view::validate(std::string* why) {
+int leaf4view::attachAscending(uint8_t* node, int keyLength, uint8_t pad, uint8_t* last) {
+    if (node == nullptr) return e4parmNull;
+    if (!keyLengthValid(keyLength)) return e4parm;
+    if (!node4isLeaf(node4headerRead(node).attribute)) return e4index;
+    readHeader(node, keyLength, pad);
+    int rc = validateWidths(nullptr);
+    if (rc == 0 && !soundAndAscending(last)) rc = e4info;
+    if (rc != 0) node_ = nullptr;
+    return rc;
+}
+
+// Every leaf read from the file passes here: the entry checks of validate() and the order
+// check of ascending() share one decode of each entry and one pass over its bytes.
+bool leaf4view::soundAndAscending(uint8_t* last) {
+    forgetKey();
+    const int k = keyLength_;
+    const int count = count_;
+    const int entriesEnd = kLeafData + count * widths_.entryBytes;
+    uint8_t* key = key_.data();
+    const uint8_t pad = pad_;
+    const uint8_t* node = node_;
+    const leaf4decoder entries(*this);
+    int keyStart = node4size;
+    for (int i = 0; i < count; i++) {
+        leaf4entry e;
+        entries.read(i, &e);
+        if (e.dup + e.trail > k || (i == 0 && e.dup != 0)) return false;
+        const int stored = k - e.dup - e.trail;
+        if (keyStart - stored < entriesEnd) return false;
+        const uint8_t* bytes = node + keyStart - stored;
+        uint8_t* to = key + e.dup;
+        int j = 0;
+        if (i > 0) {
+            // key_ still holds the key before: both share its first e.dup bytes.
+            while (j < stored && bytes[j] == to[j]) j++;
+            if (j < stored) {
+                if (bytes[j] < to[j]) return false;
+            } else {
+                int p = stored;
+                while (p < k - e.dup && to[p] == pad) p++;
+                if (p < k - e.dup && pad < to[p]) return false;
+            }
+        }
+        keyStart -= stored;
+        // A few bytes each: loops beat calls here.
+        for (; j < stored; j++) to[j] = bytes[j];
+        for (int p = stored; p < k - e.dup; p++) to[p] = pad;
+    }
+    stored_ = node4size - keyStart;
+    if (free_ != kLeafArea - count * widths_.entryBytes - stored_) return false;
+    keyStart_ = keyStart;
+    keyIndex_ = count - 1;
+    if (last != nullptr && count > 0) std::memcpy(last, key, size_t(k));
+    return true;
+}
+
+int leaf4view::validateWidths(std::string* why) const {
     auto fail = [why](std::string text) {
         if (why != nullptr) *why = std::move(text);
         return e4info;
@@ -237,7 +293,16 @@ int leaf4view::validate(std::string* why) {
     if (count_ * w.entryBytes > kLeafArea)
         return fail(std::to_string(count_) + " entries of " + std::to_string(w.entryBytes) +
                     " bytes do not fit");
+    return 0;
+}
 
+int leaf4view::validate(std::string* why) {
+    auto fail = [why](std::string text) {
+        if (why != nullptr) *why = std::move(text);
+        return e4info;
+    };
+    if (const int rc = validateWidths(why); rc != 0) return rc;
+    const leaf4widths& w = widths_;
     const int entriesEnd = kLeafData + count_ * w.entryBytes;
     const leaf4decoder entries(*this);
     int start = node4size;

@@ -224,6 +224,11 @@ class leaf4view {
     // build with QV_CHECK_NODES checks all the same and aborts on a fault.
     void attachTrusted(uint8_t* node, int keyLength, uint8_t pad);
 
+    // attach() and ascending() in one pass over the entries, for a leaf read from the file:
+    // the same checks and results (-930, -310, -910 for a leaf unsound or out of order), with
+    // the last key in `last` (K bytes, when given and the leaf has entries).
+    [[nodiscard]] int attachAscending(uint8_t* node, int keyLength, uint8_t pad, uint8_t* last);
+
     int count() const { return count_; }
     int freeBytes() const { return free_; }
     int storedBytes() const { return stored_; }
@@ -304,6 +309,10 @@ class leaf4view {
     int dupAfter(const uint8_t* previous, int previousTrail, const uint8_t* next, int trail) const;
     void encode(int i, const leaf4entry& entry);
     [[nodiscard]] int validate(std::string* why);
+    // The checks of validate() on the header's widths and count alone.
+    [[nodiscard]] int validateWidths(std::string* why) const;
+    // The entries of validate() and the order of ascending(), in one pass.
+    [[nodiscard]] bool soundAndAscending(uint8_t* last);
 
     uint8_t* node_ = nullptr;
     int keyLength_ = 0;

@@ -203,7 +203,7 @@ int32_t checkNode(tag4file* t, uint8_t* data) {
     w->checkedLast = false;
     if (node4isLeaf(h.attribute)) {
         leaf4view leaf;
-        if (leaf.attach(data, k, t->pad) != 0 || !leaf.ascending(w->lastKey)) return tag4suspect;
+        if (leaf.attachAscending(data, k, t->pad, w->lastKey) != 0) return tag4suspect;
         if (leaf.count() > 0) {
             leaf4entry e;
             (void)leaf.entry(leaf.count() - 1, &e);  // within the count

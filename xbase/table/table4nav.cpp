@@ -452,6 +452,9 @@ int32_t table4seekN(table4* t, const char* key, int32_t length) {
     // Stand on an entry whose record exists and, unless no other process can
     // write, still has the entry's key.
     const bool trusted = holdsFile(t);
+    // A seek that found the whole key stands on an entry of that very key: the first entry's
+    // key needs no rebuilding from its leaf.
+    const bool wholeKey = found == 0 && searchLength == tf->keyLength && !tf->general;
     bool skipped = false;
     for (;;) {
         const int32_t record = tag4recordNumber(tf);
@@ -464,7 +467,7 @@ int32_t table4seekN(table4* t, const char* key, int32_t length) {
             if (rc < 0 || (rc != 0 && rc != r4entry)) return rc;
             if (rc == 0) {
                 if (trusted) break;
-                const uint8_t* entry = tag4key(tf);
+                const uint8_t* entry = wholeKey && !skipped ? search : tag4key(tf);
                 table4key now;
                 if ((rc = table4keyOf(t, tag, t->record, &now)) < 0) return rc;
                 if (entry != nullptr && now.passes &&
