@@ -132,7 +132,9 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
         if (asNew || !onRow || position_ != oldPosition) {
             if (position_ == kAppend) {
                 position_ = recordID_ == 0 ? 1 : appendPosition(file, recordID_, fieldID);
-            } else if (mode == kModePositioned && !noRenumber && position_ < ZTRec::kNoPosition) {
+            } else if (mode == kModePositioned && !noRenumber && recordID_ != 0 &&
+                       position_ < ZTRec::kNoPosition) {
+                // A record still to be made has no values to shift.
                 noteSets();
                 ZTRec shifter(file);
                 shifted = shifter.renumber(recordID_, fieldID, position_);

@@ -260,6 +260,9 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool addToSet(uint32_t recordID, uint32_t setID, bool add);
     bool removeFromSet(uint32_t recordID, uint32_t setID, ZTRefreshInfo* info);
     bool removeFromAllSets(uint32_t recordID, ZTRefreshInfo* info);
+    // addToSet (add) of a record made under the caller's counted lock, which has no rows of S
+    // yet: none is looked for or deleted first.
+    bool joinNewRecord(uint32_t recordID, uint32_t setID);
     // Writes R's membership rows of S tied to each value of field tieFieldID, or "?".
     bool writeMembership(uint32_t recordID, uint32_t setID, uint32_t tieFieldID);
     // Deletes R's rows of type setID.
@@ -382,6 +385,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     tag4* getDictionaryTag() const { return dictTag_; }
 
   private:
+    // writeMembership; fresh: the record has no rows of the set yet.
+    bool writeMembershipRows(uint32_t recordID, uint32_t setID, uint32_t tieFieldID, bool fresh);
     void initEnvironment();
     void dropFieldCache();
     void takePath(const std::string& base);

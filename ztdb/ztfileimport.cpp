@@ -121,7 +121,7 @@ bool importValue(ZTFile* file, uint32_t* record, uint32_t field, uint32_t column
             if (findExactValue(file, key, text, &link) == 0) {
                 const uint32_t target = file->newRecordID();
                 if (target == 0 || !addValueRow(file, target, key, 1, text, 0, &link) ||
-                    !file->addToSet(target, linkedSet, true))
+                    !file->joinNewRecord(target, linkedSet))
                     return false;
             }
         }
@@ -165,7 +165,7 @@ uint32_t ZTFile::importRecord(const char* line, ZTSet* fields, uint32_t setID, u
             position = 1;
         }
     }
-    if (ok && record != 0 && setID != 0) ok = addToSet(record, setID, true);
+    if (ok && record != 0 && setID != 0) ok = joinNewRecord(record, setID);
     const bool published = lock.release();
     if (record != 0 && info) info->add(this, record, 0, ZTRefreshItem::kAdded);
     return ok && published ? record : 0;

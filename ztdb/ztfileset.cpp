@@ -90,6 +90,22 @@ bool ZTFile::deleteMembership(uint32_t recordID, uint32_t setID) {
 }
 
 bool ZTFile::writeMembership(uint32_t recordID, uint32_t setID, uint32_t tieFieldID) {
+    return writeMembershipRows(recordID, setID, tieFieldID, false);
+}
+
+bool ZTFile::joinNewRecord(uint32_t recordID, uint32_t setID) {
+    if (!ZT_ASSERT(isUsable() && !isReadOnly())) return false;
+    if (recordID == 0 || setID == 0) return true;
+    ZTWriteLock lock(this);
+    if (!lock) return false;
+    const uint32_t first = getSetFirstField(setID);
+    const bool ok = first == 0 || writeMembershipRows(recordID, setID, first, true);
+    return lock.release() && ok;
+}
+
+// fresh: the record has no rows of the set, so no membership row is looked for first.
+bool ZTFile::writeMembershipRows(uint32_t recordID, uint32_t setID, uint32_t tieFieldID,
+                                 bool fresh) {
     if (!ZT_ASSERT(isUsable() && !isReadOnly())) return false;
     if (recordID == 0 || setID == 0) return true;
     ZTWriteLock lock(this);
@@ -100,16 +116,16 @@ bool ZTFile::writeMembership(uint32_t recordID, uint32_t setID, uint32_t tieFiel
     bool ok = true;
     auto put = [&](const char* text, uint32_t share) {
         const int r =
-            atom.write(recordID, setID, ZTRec::kNoPosition, text, share, true, false, false, 0);
+            atom.write(recordID, setID, ZTRec::kNoPosition, text, share, true, false, fresh, 0);
         ok = ok && r >= 0;
     };
     if (values.empty()) {
         put(kUntiedText, 0);
     } else {
         for (uint32_t v : values) put(nullptr, v);
-        // A "?" row left from when the record had no such value goes.
+        // A "?" row left from when the record had no such value goes (a new record has none).
         ZTRec rec(this);
-        for (int left = getRowCount() + 1; ok && left > 0; --left) {
+        for (int left = fresh ? 0 : getRowCount() + 1; ok && left > 0; --left) {
             int r = rec.seek(recordID, setID, 0, "");
             while (r == 0 && rec.recordID == recordID && rec.typeID == setID &&
                    (rec.flags & ZTRec::kFlagLink))

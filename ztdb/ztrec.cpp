@@ -629,15 +629,16 @@ bool ZTRec::writeValue(const char* value, uint32_t vid) {
         ok = setRowValue(vid, value, true);
     } else {
         const char* text = plainText(value);
+        char key[256];
+        file->makeKey(text, key, true, false, false, false);
         if (valueID != 0 && !isLinkRow() && ownsChain()) {
             // The row keeps its chain; the key goes with the row so that it is written once.
-            char key[256];
-            file->makeKey(text, key, true, false, false, false);
-            ok = writeChain(valueID, text, false) && storeRow(key);
+            ok = writeStored(valueID, text, key, false) && storeRow(key);
         } else {
-            // The chain first: a row never points at a value that is not there.
+            // The chain first: a row never points at a value that is not there. The number is
+            // new under the dictionary lock held since: no chunk of it can stand anywhere.
             const uint32_t chain = newChain();
-            ok = chain != 0 && writeChain(chain, text, false) && setRowValue(chain, text, false);
+            ok = chain != 0 && writeStored(chain, text, key, true) && pointRowAt(chain, key, false);
         }
     }
     file->setLastStatus(ok ? 0 : -1);
@@ -670,6 +671,20 @@ bool ZTRec::setRowValue(uint32_t vid, const char* value, bool asLink) {
     if (!canWrite()) return false;
     ZTWriteLock lock(file);
     if (!lock) return false;
+    char key[256];
+    if (vid != valueID) {
+        ZTStr chainText;
+        if (!value && vid != 0) (void)readChain(vid, &chainText);
+        file->makeKey(value ? value : chainText.text, key, true, false, false, false);
+    }
+    const bool ok = pointRowAt(vid, key, asLink);
+    return lock.release() && ok;
+}
+
+bool ZTRec::pointRowAt(uint32_t vid, const char* key, bool asLink) {
+    if (!canWrite()) return false;
+    ZTWriteLock lock(file);
+    if (!lock) return false;
     bool ok;
     if (vid == valueID) {
         ok = storeRow(nullptr);
@@ -679,10 +694,6 @@ bool ZTRec::setRowValue(uint32_t vid, const char* value, bool asLink) {
         valueID = vid;
         flags = uint8_t((flags & ~kFlagLink) | (asLink ? kFlagLink : 0) | kFlagBase);
         storedFlags_ = uint8_t((storedFlags_ & ~kFlagLink) | (flags & kFlagLink));
-        ZTStr chainText;
-        if (!value && vid != 0) (void)readChain(vid, &chainText);
-        char key[256];
-        file->makeKey(value ? value : chainText.text, key, true, false, false, false);
         ok = storeRow(key);
         // A chain nobody owns any more goes, and so do the rows that still link to it.
         if (ok && ownedOld && !ownerRemains(old)) ok = freeRowsOf(old) && deleteChain(old);
@@ -817,14 +828,22 @@ bool ZTRec::writeChain(uint32_t vid, const char* text, bool compress) {
     } else {
         logical = stored = plainText(text);
     }
+    char key[256];
+    file->makeKey(logical, key, true, false, false, false);
+    return writeStored(vid, stored, key, false);
+}
+
+bool ZTRec::writeStored(uint32_t vid, const char* stored, const char* key, bool fresh) {
+    if (!canWrite() || vid == 0) return false;
     const uint64_t length = std::strlen(stored) + 1;  // with the terminating zero
     const uint64_t room = uint64_t(kMaxSequence + 1) * uint64_t(file->getLenDictionaryChunk());
     if (length > room) return false;
     ZTWriteLock lock(file);
     if (!lock || !file->lockDictionary()) return false;
-    char key[256];
-    file->makeKey(logical, key, true, false, false, false);
-    const bool ok = updateKeysOf(vid, key) && writeChunks(vid, stored, uint32_t(length));
+    // Rows are written after their chain and freed before it goes: none carries a number that
+    // newChain just gave.
+    const bool ok = fresh ? writeFreshChunks(vid, stored, uint32_t(length))
+                          : updateKeysOf(vid, key) && writeChunks(vid, stored, uint32_t(length));
     file->setLastStatus(ok ? 0 : -1);
     return lock.release() && ok;
 }
@@ -840,31 +859,16 @@ bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool*
         char key[6];
         putDigits(key, vid, 4);
         putDigits(key + 4, seq, 2);
-        int32_t rc = table4seekN(d, key, 6);
+        const int32_t rc = table4seekN(d, key, 6);
         if (rc < 0) return dropError(file);
         lastInPlace = rc == 0;
-        bool append = false;
-        if (rc != 0) {
-            // A free row (chain 0) sorts first: take it, else append.
-            rc = table4goTop(d);
-            if (rc < 0) return dropError(file);
-            append = rc != 0 || digitsAt(table4recordBuffer(d) + kChunkA, 4) != 0;
-            if (append && table4beginAppend(d, 0) != 0) return dropError(file);
-        }
-        char* r = table4recordBuffer(d);
+        const char* r = table4recordBuffer(d);
         const uint32_t n = std::min(width, length - at);
         if (lastInPlace && r[0] == kLive && std::memcmp(r + kChunkC, stored + at, n) == 0 &&
             std::all_of(r + kChunkC + n, r + kChunkC + width, [](char c) { return c == 0; }))
             continue;  // the chunk holds these bytes already
         same = false;
-        r[0] = kLive;
-        putDigits(r + kChunkA, vid, 4);
-        putDigits(r + kChunkB, seq, 2);
-        std::memcpy(r + kChunkC, stored + at, n);
-        std::memset(r + kChunkC + n, 0, width - n);
-        rc = append ? table4append(d) : table4write(d, table4recordNumber(d), 0);
-        if (rc != 0) return dropError(file);
-        file->markDictionaryChanged();
+        if (!placeChunk(vid, seq, stored + at, n, lastInPlace)) return false;
     }
     // A text no shorter than before leaves no chunk after the last one written: one step on
     // from it tells so without another seek.
@@ -876,6 +880,42 @@ bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool*
         }
     }
     return freeChunksFrom(vid, seq);
+}
+
+// The chunks of a chain number that newChain gave under the dictionary lock held since: none
+// stands anywhere yet, so none is looked for and none can follow the last.
+bool ZTRec::writeFreshChunks(uint32_t vid, const char* stored, uint32_t length) {
+    table4* d = file->getDictionaryTable();
+    if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return dropError(file);
+    const uint32_t width = uint32_t(file->getLenDictionaryChunk());
+    for (uint32_t at = 0, seq = 0; at < length; at += width, ++seq)
+        if (!placeChunk(vid, seq, stored + at, std::min(width, length - at), false)) return false;
+    return true;
+}
+
+// Writes chunk seq of the chain: over the dictionary row the table stands on (inPlace), else
+// into a free row, else appended.
+bool ZTRec::placeChunk(uint32_t vid, uint32_t seq, const char* bytes, uint32_t n, bool inPlace) {
+    table4* d = file->getDictionaryTable();
+    bool append = false;
+    if (!inPlace) {
+        // A free row (chain 0) sorts first: take it, else append.
+        const int32_t rc = table4goTop(d);
+        if (rc < 0) return dropError(file);
+        append = rc != 0 || digitsAt(table4recordBuffer(d) + kChunkA, 4) != 0;
+        if (append && table4beginAppend(d, 0) != 0) return dropError(file);
+    }
+    const uint32_t width = uint32_t(file->getLenDictionaryChunk());
+    char* r = table4recordBuffer(d);
+    r[0] = kLive;
+    putDigits(r + kChunkA, vid, 4);
+    putDigits(r + kChunkB, seq, 2);
+    std::memcpy(r + kChunkC, bytes, n);
+    std::memset(r + kChunkC + n, 0, width - n);
+    const int32_t rc = append ? table4append(d) : table4write(d, table4recordNumber(d), 0);
+    if (rc != 0) return dropError(file);
+    file->markDictionaryChanged();
+    return true;
 }
 
 // The chain's chunks from seq on become free rows.

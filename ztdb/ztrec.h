@@ -317,6 +317,15 @@ class ZTRec {
     // unchanged: set when every chunk held these bytes already and none followed.
     bool writeChunks(uint32_t valueID, const char* stored, uint32_t length,
                      bool* unchanged = nullptr);
+    bool writeFreshChunks(uint32_t valueID, const char* stored, uint32_t length);
+    bool placeChunk(uint32_t valueID, uint32_t seq, const char* bytes, uint32_t n, bool inPlace);
+    // writeChain of the stored form of a text whose key the caller made; fresh: the chain
+    // number came from newChain under the dictionary lock still held, so no chunk or row of it
+    // is looked for.
+    bool writeStored(uint32_t valueID, const char* stored, const char* key, bool fresh);
+    // setRowValue with the value's key made by the caller (unread when the row has that value
+    // number already).
+    bool pointRowAt(uint32_t valueID, const char* key, bool asLink);
     bool freeChunksFrom(uint32_t valueID, uint32_t seq);
     int walkRecord(uint32_t recordID, CFilterElem* elem, bool follow, bool nested,
                    std::vector<uint32_t>* links);

@@ -128,7 +128,8 @@ bool ZTAtomCache::externalLinkChanged() {
     return now.getTagInt('l') != firstExternalFile || now.getTagInt('r') != firstExternalRecord;
 }
 
-int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, bool keepSetTies) {
+int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, bool keepSetTies,
+                       bool fieldEmpty) {
     if (!ZT_ASSERT(atom != nullptr)) return ZTAtom::kWriteFailed;
     const uint32_t field = atom->typeID;
     if (ri && recordID != 0)
@@ -140,7 +141,7 @@ int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, boo
     ZTStr text(0);
     text.assign(modified ? editedText.text : atom->value.text);
     const int r = atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0,
-                              isNew != 0, keepSetTies, false, setID);
+                              isNew != 0, keepSetTies, fieldEmpty && isNew != 0, setID);
     if (r == ZTAtom::kWriteFailed) return r;
     linkKey = atom->valueID;
     linkRecordID = atom->linkRecord;
@@ -906,15 +907,23 @@ int ZTRecord::writeBack(ZTRefreshInfo* ri, bool noBackLinks) {
             }
             recordNumber = values[first]->atom->recordID;
             // The record was made under this lock and joined no set but setID: without one it
-            // has no membership rows, so its values have no set ties to look up or keep.
+            // has no membership rows, so its values have no set ties to look up or keep. Nor
+            // has it values but those written here: the first value of a field has no others
+            // to shift or to equal.
             const bool keepTies = setID != 0;
+            std::vector<uint32_t> fieldsWritten = {values[first]->atom->typeID};
             for (uint32_t k = first + 1; k < values.size;) {
                 ZTAtomCache* v = values[k];
                 if (!v->isModified()) {
                     ++k;
                     continue;
                 }
-                const int w = v->write(recordNumber, setID, ri, keepTies);
+                const uint32_t field = v->atom ? v->atom->typeID : 0;
+                const bool fieldEmpty =
+                    field != 0 && std::find(fieldsWritten.begin(), fieldsWritten.end(), field) ==
+                                      fieldsWritten.end();
+                if (fieldEmpty) fieldsWritten.push_back(field);
+                const int w = v->write(recordNumber, setID, ri, keepTies, fieldEmpty);
                 if (w == ZTAtom::kWriteFailed) failed = true;
                 if (w == ZTAtom::kWriteStored || w == ZTAtom::kWriteMoved) {
                     values.removeAt(k);

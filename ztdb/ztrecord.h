@@ -72,9 +72,11 @@ class ZTAtomCache {
 
     // Stores the value as (recordID, field, position); recordID 0 creates a record that joins
     // setID. The atom's write result (ZTAtom::kWrite*); afterwards the value is the stored one.
-    // keepSetTies false only where the record is known to have no membership rows.
-    virtual int write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri,
-                      bool keepSetTies = true);
+    // keepSetTies false only where the record is known to have no membership rows; fieldEmpty
+    // only where the record is known to hold no value of the field yet (nothing to shift, no
+    // value of the record to find the text in).
+    virtual int write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, bool keepSetTies = true,
+                      bool fieldEmpty = false);
 
     ZTAtom* atom = nullptr;                    // owned
     ZTSubRecord* linkedRecord = nullptr;       // owned; made on demand by the link operations

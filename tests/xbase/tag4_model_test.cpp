@@ -56,8 +56,14 @@ class Model {
     }
 
     void insert(uint32_t record, std::mt19937& rng) {
+        insertWith(record, [&](size_t i) { return tags_[i].pool[rng() % tags_[i].pool.size()]; });
+    }
+
+    // The key of each tag from keyOf(tag index).
+    template <typename KeyOf>
+    void insertWith(uint32_t record, KeyOf keyOf) {
         for (size_t i = 0; i < tags_.size(); i++) {
-            const std::string& key = tags_[i].pool[rng() % tags_[i].pool.size()];
+            const std::string key = keyOf(i);
             ASSERT_EQ(tag4addKey(tag(i), key.data(), int32_t(record), 0), 0)
                 << tags_[i].name << " record " << record << " code " << file_.env.errorCode
                 << " at " << file_.env.errorLocation;
@@ -72,6 +78,14 @@ class Model {
         const size_t keep = live_.size() / 2;
         for (size_t n = keep; n < live_.size(); n++) removeRecord(live_[n]);
         live_.resize(keep);
+    }
+
+    // The records inserted last go first.
+    void removeLast(size_t n) {
+        for (; n > 0 && !live_.empty(); n--) {
+            removeRecord(live_.back());
+            live_.pop_back();
+        }
     }
 
     void removeAll() {
@@ -124,14 +138,7 @@ class Model {
     std::vector<uint32_t> live_;
 };
 
-void modelRun(uint32_t count, int accessMode, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<ModelTag> tags = {
-        {"SHORT", 5, false, keyPool(5, count / 8 + 2, rng)},
-        {"MIDDLE", 38, false, keyPool(38, count / 6 + 2, rng)},
-        {"LONG", 240, false, keyPool(240, count / 10 + 2, rng)},
-        {"AMOUNT", 8, true, numberPool(count / 10 + 4, rng)},
-    };
+std::vector<IndexImageTag> imagesOf(const std::vector<ModelTag>& tags) {
     std::vector<IndexImageTag> images;
     for (const ModelTag& t : tags) {
         IndexImageTag image;
@@ -140,7 +147,18 @@ void modelRun(uint32_t count, int accessMode, uint32_t seed) {
         image.pad = t.numeric ? 0 : ' ';
         images.push_back(image);
     }
-    TreeFile file(images, count, accessMode, {"AMOUNT"});
+    return images;
+}
+
+void modelRun(uint32_t count, int accessMode, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<ModelTag> tags = {
+        {"SHORT", 5, false, keyPool(5, count / 8 + 2, rng)},
+        {"MIDDLE", 38, false, keyPool(38, count / 6 + 2, rng)},
+        {"LONG", 240, false, keyPool(240, count / 10 + 2, rng)},
+        {"AMOUNT", 8, true, numberPool(count / 10 + 4, rng)},
+    };
+    TreeFile file(imagesOf(tags), count, accessMode, {"AMOUNT"});
     if (accessMode == 0) {
         ASSERT_EQ(index4lock(file.file, 1), 0);
     }
@@ -160,6 +178,41 @@ void modelRun(uint32_t count, int accessMode, uint32_t seed) {
         ASSERT_EQ(index4lock(file.file, 1), 0);
     }
     model.verify("reopened");
+}
+
+// Keys added mostly in order, as record numbers and new value numbers are: past the last entry
+// (equal keys by record number, keys alike but for their trailing pads), with now and then a
+// key that goes back into the tree and the last entries removed again.
+void appendRun(uint32_t count, int accessMode, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<ModelTag> tags = {
+        {"SHORT", 5, false, keyPool(5, count / 8 + 2, rng)},
+        {"MIDDLE", 38, false, keyPool(38, count / 6 + 2, rng)},
+        {"AMOUNT", 8, true, numberPool(count / 10 + 4, rng)},
+    };
+    for (ModelTag& t : tags) std::sort(t.pool.begin(), t.pool.end());
+    TreeFile file(imagesOf(tags), count, accessMode, {"AMOUNT"});
+    if (accessMode == 0) {
+        ASSERT_EQ(index4lock(file.file, 1), 0);
+    }
+    Model model(file, tags);
+    for (uint32_t record = 1; record <= count; record++) {
+        const bool back = rng() % 20 == 0;
+        model.insertWith(record, [&](size_t i) {
+            const std::vector<std::string>& pool = tags[i].pool;
+            return pool[back ? rng() % pool.size() : size_t(record) * pool.size() / (count + 1)];
+        });
+        if (record % 97 == 0) model.removeLast(3);
+    }
+    model.verify("appended", true);
+    if (accessMode == 0) {
+        ASSERT_EQ(index4unlock(file.file, 1), 0);
+    }
+}
+
+TEST(TagModel, KeysAddedInOrderFollowTheModel) {
+    appendRun(20000, 1, 4);
+    appendRun(3000, 0, 5);
 }
 
 TEST(TagModel, ExclusiveFileFollowsTheModel) {

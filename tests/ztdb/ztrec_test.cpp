@@ -119,6 +119,40 @@ TEST(ZTRecChains, RewritesLeaveNothingThatPackRemoves) {
     EXPECT_EQ(liveChunks(after, value), 5u);
 }
 
+// A new value takes the chunks that a released value left free before the dictionary grows,
+// and a chain number given again after its chain was released holds only its new text.
+TEST(ZTRecChains, NewValuesTakeFreedChunksFirst) {
+    NewDatabase db;
+    ASSERT_TRUE(ZTRec(&db.file).setCounter(5000));
+    ASSERT_NE(addValue(db.file, 1010, kTown, 1, "Oslo"), 0u);
+    const uint32_t released = addValue(db.file, 1011, kTown, 1, std::string(80, 'q'));  // 3
+    ZTRec rec(&db.file);
+    ASSERT_EQ(rec.seek(1011, kTown, 1, ""), 0);
+    ASSERT_TRUE(rec.deleteRow());
+    const size_t chunksBefore = db.check().chunks.size();
+
+    const struct {
+        uint32_t record;
+        std::string text;
+        size_t chunks;
+    } cases[] = {{1020, std::string(40, 'n'), 2}, {1021, "x", 1}, {1022, std::string(50, 'z'), 2}};
+    std::map<uint32_t, const std::string*> written;
+    for (const auto& c : cases) {
+        const uint32_t value = addValue(db.file, c.record, kTown, 1, c.text);
+        ASSERT_NE(value, 0u);
+        written[value] = &c.text;
+    }
+    EXPECT_EQ(written.begin()->first, released);  // the highest number is given again
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+    EXPECT_EQ(report.chunks.size(), chunksBefore + 2);  // 3 freed, 5 needed
+    size_t i = 0;
+    for (const auto& [value, text] : written) {
+        EXPECT_EQ(chainText(db.file, value), *text);
+        EXPECT_EQ(liveChunks(report, value), cases[i++].chunks);
+    }
+}
+
 // An edit reaches the keys of the rows that link to the value, so they sort with it.
 TEST(ZTRecChains, EditsMoveTheLinksKeys) {
     NewDatabase db;

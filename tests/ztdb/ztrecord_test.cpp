@@ -206,6 +206,36 @@ TEST(RecordEdit, EditsThatEndWhereTheyStartedWriteNothing) {
     EXPECT_EQ(filesState(db.base), before);
 }
 
+// A new record's later values of a field still meet the field's earlier values, as for a
+// stored record: a text the field holds already is dropped, its row moved to the later place.
+TEST(RecordNew, LaterValuesOfAFieldMeetTheEarlierOnes) {
+    PeopleDatabase db;
+    ZTRecord r(&db.file, nullptr, nullptr, nullptr);
+    r.clear(true);
+    const std::pair<uint32_t, const char*> values[] = {
+        {kName, "Bob"},  {kTown, "Rome"}, {kNotes, "x"}, {kTown, "Oslo"},
+        {kTown, "Rome"}, {kName, "Al"},   {kNotes, "x"}};
+    for (const auto& [field, text] : values) {
+        const int at = r.insertValue(ZTRecord::kNoIndex, field, 3);
+        ASSERT_GE(at, 0);
+        ASSERT_TRUE(r.setText(uint32_t(at), text));
+    }
+    ASSERT_EQ(r.write(nullptr), 1);
+    const uint32_t bob = r.getRecordNumber();
+    EXPECT_NE(r.getLastResult() & ZTRecord::kResultValueDropped, 0);
+    const struct {
+        uint32_t field;
+        Texts texts;
+        std::vector<uint32_t> positions;
+    } expected[] = {
+        {kName, {"Bob", "Al"}, {1, 2}}, {kTown, {"Oslo", "Rome"}, {2, 3}}, {kNotes, {"x"}, {2}}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(atomtest::ownTextsOf(db.file, bob, e.field), e.texts) << e.field;
+        EXPECT_EQ(atomtest::positionsOf(db.file, bob, e.field), e.positions) << e.field;
+    }
+    expectSound(db);
+}
+
 TEST(RecordNew, PlaceholdersAloneStoreNothingOneValueMakesAMember) {
     PeopleDatabase db;
     ZTSet people = db.people();

@@ -148,12 +148,19 @@ void u4delayHundredth(int32_t n) {
 }
 
 void u4today(unsigned char out[3]) {
-    time_t now = time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
-    out[0] = static_cast<unsigned char>(local.tm_year);
-    out[1] = static_cast<unsigned char>(local.tm_mon + 1);
-    out[2] = static_cast<unsigned char>(local.tm_mday);
+    // Every append stamps the date: the local date is worked out once a second.
+    thread_local time_t seen = -1;
+    thread_local unsigned char date[3];
+    const time_t now = time(nullptr);
+    if (now != seen) {
+        struct tm local {};
+        localtime_r(&now, &local);
+        date[0] = static_cast<unsigned char>(local.tm_year);
+        date[1] = static_cast<unsigned char>(local.tm_mon + 1);
+        date[2] = static_cast<unsigned char>(local.tm_mday);
+        seen = now;
+    }
+    std::memcpy(out, date, 3);
 }
 
 const char* u4getEnv(env4* env, const char* name, int required) {

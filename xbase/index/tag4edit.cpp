@@ -388,6 +388,51 @@ int32_t followLast(tag4file* t, const uint8_t* key, uint32_t record) {
     return 0;
 }
 
+// Keys added in order (record numbers, new value numbers) go past the last entry of the last
+// leaf: when the key sorts above the entry the last append left there, and that leaf still
+// holds the bytes that append left, the path goes down the right edge to the end of the leaf
+// and the leaf is not searched. 1 with the path and `place` set, 0 when a search must find
+// the place, or an error.
+int32_t appendPlace(tag4file* t, const uint8_t* key, uint32_t record, leaf4place* place) {
+    const tag4appendHint& h = t->tree->append;
+    const int K = t->keyLength;
+    if (h.leaf < 0) return 0;
+    const int c = std::memcmp(key, h.key, size_t(K));
+    if (c < 0 || (c == 0 && record <= h.record)) return 0;
+    const int32_t rc = tag4goEof(t);
+    if (rc < 0) return rc;
+    block4* b = t->tree->depth > 0 ? t->tree->path[t->tree->depth - 1] : nullptr;
+    if (b == nullptr || b->fileOffset != h.leaf || std::memcmp(b->data, h.node, node4size) != 0) {
+        tag4pathClear(t);
+        return 0;
+    }
+    leaf4view leaf;
+    leaf.attachTrusted(b->data, K, t->pad);
+    int matched = 0;
+    while (matched < K && key[matched] == h.key[matched]) matched++;
+    *place = leaf4place{leaf.count(), matched, h.trail, node4size - leaf.storedBytes()};
+    return 1;
+}
+
+// After an insert in place at `place`: when it went past the last entry of the last leaf, the
+// leaf as it is now, for appendPlace.
+void noteAppend(tag4file* t, const uint8_t* key, uint32_t record, const leaf4place& place) {
+    tag4appendHint& h = t->tree->append;
+    h.leaf = -1;
+    const block4* b = t->tree->path[t->tree->depth - 1];
+    leaf4view leaf;
+    leaf.attachTrusted(const_cast<uint8_t*>(b->data), t->keyLength, t->pad);
+    leaf4entry last;
+    if (leaf.count() != place.at + 1 || node4headerRead(b->data).right != node4none ||
+        leaf.entry(place.at, &last) != 0)
+        return;
+    std::memcpy(h.key, key, size_t(t->keyLength));
+    std::memcpy(h.node, b->data, node4size);
+    h.record = record;
+    h.trail = last.trail;
+    h.leaf = b->fileOffset;
+}
+
 // Most changes touch one leaf only: the key goes into (or leaves) the leaf in place. These
 // give 1 when done, 0 having changed nothing when the node must be split, dropped or
 // started afresh (the whole-node path does that), or an error.
@@ -577,9 +622,11 @@ int32_t tag4addKey(tag4file* t, const void* key, int32_t record, int16_t code) {
     }
     index4versionAdvance(t->indexFile);
     leaf4place place;
-    int32_t rc = tag4seekEntry(t, k, uint32_t(record), &place);
+    int32_t rc = appendPlace(t, k, uint32_t(record), &place);
+    if (rc == 0) rc = tag4seekEntry(t, k, uint32_t(record), &place);
     if (rc < 0) return rc;
     if ((rc = insertInLeaf(t, k, uint32_t(record), place)) != 0) {
+        if (rc == 1) noteAppend(t, k, uint32_t(record), place);
         tag4pathClear(t);
         return rc < 0 ? rc : 0;
     }

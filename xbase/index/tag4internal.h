@@ -57,6 +57,17 @@ struct tag4work {
     uint32_t lastRecord = 0;
 };
 
+// The last leaf of the tree as the last append into it left it: its offset (-1: none) and
+// bytes, and the entry then last in it (its trailing count as stored). A key above that
+// entry goes past it, without a search, while the last leaf still holds these very bytes.
+struct tag4appendHint {
+    int32_t leaf = -1;
+    uint32_t record = 0;
+    int trail = 0;
+    uint8_t key[256];
+    uint8_t node[node4size];
+};
+
 // What a tag holds of its tree (tag4file::tree).
 struct tag4tree {
     uint32_t root = 0;  // 0: read from the header at the next descent
@@ -70,6 +81,7 @@ struct tag4tree {
     block4* oldest = nullptr;         // every block by last use; those holding nothing oldest
     block4* newest = nullptr;
     tag4work work;
+    tag4appendHint append;
 };
 
 // True when node read checks are errors rather than signs of another writer: this
