@@ -245,28 +245,23 @@ int leaf4view::attachAscending(uint8_t* node, int keyLength, uint8_t pad, uint8_
 }
 
 // Every leaf read from the file passes here: the entry checks of validate() and the order
-// check of ascending() share one decode of each entry and one pass over its bytes. The widths
-// and the key being rebuilt are locals, which the byte stores cannot alias: the loop keeps
-// them in registers.
+// check of ascending() share one decode of each entry and one pass over its bytes. The key is
+// rebuilt in a local and the widths are read through a local decoder, which the byte stores
+// cannot alias: the loop keeps them in registers.
 bool leaf4view::soundAndAscending(uint8_t* last) {
     forgetKey();
     const int k = keyLength_;
     const int count = count_;
     const int entryBytes = widths_.entryBytes;
     const int entriesEnd = kLeafData + count * entryBytes;
-    // The counts of wide entries are taken from a load at the entry's third byte.
-    const int countsAt = entryBytes <= 4 ? 0 : 2;
-    const int dupShift = widths_.recordBits - 8 * countsAt;
-    const int trailShift = widths_.recordBits + widths_.dupBits - 8 * countsAt;
-    const uint32_t dupMask = widths_.dupMask, trailMask = widths_.trailMask;
+    const leaf4decoder entries(*this);
     const uint8_t pad = pad_;
     const uint8_t* node = node_;
     uint8_t key[256];
     int keyStart = node4size;
-    for (int i = 0, at = kLeafData + countsAt; i < count; i++, at += entryBytes) {
-        const uint32_t counts = leaf4load32(node, at);
-        const int dup = int((counts >> dupShift) & dupMask);
-        const int trail = int((counts >> trailShift) & trailMask);
+    for (int i = 0; i < count; i++) {
+        int dup, trail;
+        entries.counts(i, &dup, &trail);
         if (dup + trail > k || (i == 0 && dup != 0)) return false;
         const int stored = k - dup - trail;
         if (keyStart - stored < entriesEnd) return false;
@@ -506,35 +501,42 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
         *at = i;
         if (place != nullptr) *place = leaf4place{i, matched, previousTrail, top};
     };
+    // The counts alone decoded, the pad in a local: the loop keeps what it needs in registers.
+    const int count = count_;
     const leaf4decoder entries(*this);
-    for (int i = 0; i < count_; i++) {
-        leaf4entry e;
-        entries.read(i, &e);
+    const uint8_t pad = pad_;
+    const uint8_t* node = node_;
+    for (int i = 0; i < count; i++) {
+        int dup, trail;
+        entries.counts(i, &dup, &trail);
         const int top = start;
-        const int stored = k - e.dup - e.trail;
-        start -= stored;
-        if (e.dup > matched) {
-            previousTrail = e.trail;
+        start -= k - dup - trail;
+        if (dup > matched) {
+            previousTrail = trail;
             continue;
         }
-        const uint8_t* bytes = node_ + start - e.dup;  // bytes[j] is key byte j from e.dup on
-        const int storedEnd = e.dup + stored;
-        int j = e.dup;
+        const uint8_t* bytes = node + start - dup;  // bytes[j] is key byte j from dup on
+        const int storedEnd = k - trail;
+        int j = dup;
         int c = 0;
         for (; j < length; j++) {
-            const uint8_t b = j < storedEnd ? bytes[j] : pad_;
+            const uint8_t b = j < storedEnd ? bytes[j] : pad;
             if (b != search[j]) {
                 c = b < search[j] ? -1 : 1;
                 break;
             }
         }
-        if (c == 0 && byRecord) c = e.record < record ? -1 : e.record > record ? 1 : 0;
+        if (c == 0 && byRecord) {
+            leaf4entry e;
+            (void)entry(i, &e);  // within the count
+            c = e.record < record ? -1 : e.record > record ? 1 : 0;
+        }
         if (c >= 0) {
             stop(i, top);
             return c == 0 ? 0 : 2;
         }
         matched = j;
-        previousTrail = e.trail;
+        previousTrail = trail;
     }
     stop(count_, start);
     return 2;
