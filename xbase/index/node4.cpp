@@ -24,6 +24,25 @@ uint32_t lowBits(int n) {
     return n >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << n) - 1;
 }
 
+// Copies n bytes, mostly a few: fixed-size copies where a call would cost more than the bytes.
+inline void copyFew(uint8_t* to, const uint8_t* from, int n) {
+    if (n >= 8) {
+        std::memcpy(to, from, size_t(n));
+        return;
+    }
+    if (n & 4) {
+        std::memcpy(to, from, 4);
+        to += 4;
+        from += 4;
+    }
+    if (n & 2) {
+        std::memcpy(to, from, 2);
+        to += 2;
+        from += 2;
+    }
+    if (n & 1) *to = *from;
+}
+
 bool keyLengthValid(int keyLength) {
     return keyLength >= 1 && keyLength <= tag4maxKeyLength;
 }
@@ -226,47 +245,52 @@ int leaf4view::attachAscending(uint8_t* node, int keyLength, uint8_t pad, uint8_
 }
 
 // Every leaf read from the file passes here: the entry checks of validate() and the order
-// check of ascending() share one decode of each entry and one pass over its bytes.
+// check of ascending() share one decode of each entry and one pass over its bytes. The key is
+// rebuilt in a local and the widths are read through a local decoder, which the byte stores
+// cannot alias: the loop keeps them in registers.
 bool leaf4view::soundAndAscending(uint8_t* last) {
     forgetKey();
     const int k = keyLength_;
     const int count = count_;
-    const int entriesEnd = kLeafData + count * widths_.entryBytes;
-    uint8_t* key = key_.data();
+    const int entryBytes = widths_.entryBytes;
+    const int entriesEnd = kLeafData + count * entryBytes;
+    const leaf4decoder entries(*this);
     const uint8_t pad = pad_;
     const uint8_t* node = node_;
-    const leaf4decoder entries(*this);
+    uint8_t key[256];
     int keyStart = node4size;
     for (int i = 0; i < count; i++) {
-        leaf4entry e;
-        entries.read(i, &e);
-        if (e.dup + e.trail > k || (i == 0 && e.dup != 0)) return false;
-        const int stored = k - e.dup - e.trail;
+        int dup, trail;
+        entries.counts(i, &dup, &trail);
+        if (dup + trail > k || (i == 0 && dup != 0)) return false;
+        const int stored = k - dup - trail;
         if (keyStart - stored < entriesEnd) return false;
         const uint8_t* bytes = node + keyStart - stored;
-        uint8_t* to = key + e.dup;
+        uint8_t* to = key + dup;
         int j = 0;
         if (i > 0) {
-            // key_ still holds the key before: both share its first e.dup bytes.
+            // key still holds the key before: both share its first dup bytes.
             while (j < stored && bytes[j] == to[j]) j++;
             if (j < stored) {
                 if (bytes[j] < to[j]) return false;
             } else {
                 int p = stored;
-                while (p < k - e.dup && to[p] == pad) p++;
-                if (p < k - e.dup && pad < to[p]) return false;
+                while (p < k - dup && to[p] == pad) p++;
+                if (p < k - dup && pad < to[p]) return false;
             }
         }
         keyStart -= stored;
-        // A few bytes each: loops beat calls here.
-        for (; j < stored; j++) to[j] = bytes[j];
-        for (int p = stored; p < k - e.dup; p++) to[p] = pad;
+        copyFew(to + j, bytes + j, stored - j);
+        if (trail > 0) std::memset(to + stored, pad, size_t(trail));
     }
     stored_ = node4size - keyStart;
-    if (free_ != kLeafArea - count * widths_.entryBytes - stored_) return false;
-    keyStart_ = keyStart;
-    keyIndex_ = count - 1;
-    if (last != nullptr && count > 0) std::memcpy(last, key, size_t(k));
+    if (free_ != kLeafArea - count * entryBytes - stored_) return false;
+    if (count > 0) {
+        std::memcpy(key_.data(), key, size_t(k));
+        keyStart_ = keyStart;
+        keyIndex_ = count - 1;
+        if (last != nullptr) std::memcpy(last, key, size_t(k));
+    }
     return true;
 }
 
@@ -477,35 +501,42 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
         *at = i;
         if (place != nullptr) *place = leaf4place{i, matched, previousTrail, top};
     };
+    // The counts alone decoded, the pad in a local: the loop keeps what it needs in registers.
+    const int count = count_;
     const leaf4decoder entries(*this);
-    for (int i = 0; i < count_; i++) {
-        leaf4entry e;
-        entries.read(i, &e);
+    const uint8_t pad = pad_;
+    const uint8_t* node = node_;
+    for (int i = 0; i < count; i++) {
+        int dup, trail;
+        entries.counts(i, &dup, &trail);
         const int top = start;
-        const int stored = k - e.dup - e.trail;
-        start -= stored;
-        if (e.dup > matched) {
-            previousTrail = e.trail;
+        start -= k - dup - trail;
+        if (dup > matched) {
+            previousTrail = trail;
             continue;
         }
-        const uint8_t* bytes = node_ + start - e.dup;  // bytes[j] is key byte j from e.dup on
-        const int storedEnd = e.dup + stored;
-        int j = e.dup;
+        const uint8_t* bytes = node + start - dup;  // bytes[j] is key byte j from dup on
+        const int storedEnd = k - trail;
+        int j = dup;
         int c = 0;
         for (; j < length; j++) {
-            const uint8_t b = j < storedEnd ? bytes[j] : pad_;
+            const uint8_t b = j < storedEnd ? bytes[j] : pad;
             if (b != search[j]) {
                 c = b < search[j] ? -1 : 1;
                 break;
             }
         }
-        if (c == 0 && byRecord) c = e.record < record ? -1 : e.record > record ? 1 : 0;
+        if (c == 0 && byRecord) {
+            leaf4entry e;
+            (void)entry(i, &e);  // within the count
+            c = e.record < record ? -1 : e.record > record ? 1 : 0;
+        }
         if (c >= 0) {
             stop(i, top);
             return c == 0 ? 0 : 2;
         }
         matched = j;
-        previousTrail = e.trail;
+        previousTrail = trail;
     }
     stop(count_, start);
     return 2;

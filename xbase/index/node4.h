@@ -189,6 +189,8 @@ class leaf4decoder {
   public:
     explicit leaf4decoder(const leaf4view& leaf);
     void read(int i, leaf4entry* out) const;
+    // The duplicate and trailing counts of entry i, its record number left undecoded.
+    void counts(int i, int* dup, int* trail) const;
     // Key bytes the entry stores (the key length less its two counts).
     int stored(int i) const;
 
@@ -384,6 +386,12 @@ inline void leaf4decoder::read(int i, leaf4entry* out) const {
     out->record = low & recordMask_;
     out->dup = int((counts >> dupShift_) & dupMask_);
     out->trail = int((counts >> trailShift_) & trailMask_);
+}
+
+inline void leaf4decoder::counts(int i, int* dup, int* trail) const {
+    const uint32_t counts = load32(leaf4dataOffset + i * entryBytes_ + countsAt_);
+    *dup = int((counts >> dupShift_) & dupMask_);
+    *trail = int((counts >> trailShift_) & trailMask_);
 }
 
 inline int leaf4decoder::stored(int i) const {
