@@ -112,7 +112,8 @@ bool ZTFile::writeMembershipRows(uint32_t recordID, uint32_t setID, uint32_t tie
     if (!lock) return false;
     const std::vector<uint32_t> values =
         tieFieldID ? valuesOf(this, recordID, tieFieldID) : std::vector<uint32_t>{};
-    ZTAtom atom(this, ZTAtom::kModeMembers);
+    // The rows are only written: the owners of the values they tie to are never looked up.
+    ZTAtom atom(this, ZTAtom::kModeMembers | ZTAtom::kModeNoLinks);
     bool ok = true;
     auto put = [&](const char* text, uint32_t share) {
         const int r =
