@@ -336,16 +336,24 @@ void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t vali
     listPushNewest(s, b, listFor(f, pos));
 }
 
-// Reads the block's bytes from disk; what the disk lacks stays zero.
+// Reads the block's bytes from disk; what the disk lacks is zero. Only the bytes the read did
+// not bring are cleared: clearing the whole block first would write every byte twice.
 int32_t fill(buffer4block* b) {
     file4* f = b->file;
-    std::memset(b->data, 0, stateOf(f).blockSize);
+    const int32_t bs = stateOf(f).blockSize;
     b->settled = 0;
     b->valid = validAt(f, b->pos);
-    if (!f->onDisk || b->valid == 0 || (f->diskEnd >= 0 && b->pos >= f->diskEnd)) return 0;
-    int32_t got = file4readLow(f, b->pos, b->data, b->valid);
-    if (got < 0) return got;
-    if (f->env->errorCode < 0) return f->env->errorCode;
+    int32_t got = 0;
+    if (f->onDisk && b->valid > 0 && !(f->diskEnd >= 0 && b->pos >= f->diskEnd)) {
+        got = file4readLow(f, b->pos, b->data, b->valid);
+        if (got < 0 || f->env->errorCode < 0) {
+            // A failed read leaves the block zero, never half read.
+            std::memset(b->data, 0, bs);
+            return got < 0 ? got : f->env->errorCode;
+        }
+    }
+    got = std::clamp(got, 0, bs);
+    std::memset(b->data + got, 0, bs - got);
     return 0;
 }
 
