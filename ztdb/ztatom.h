@@ -147,10 +147,12 @@ class ZTAtom : public ZTFileAtom {
     // result codes above. position: 1 to 65024, or kAppend. shareValueID: a link row to that
     // value. asNew: a new row (forced for record 0). keepSetTies: membership rows tied to the
     // field follow the change. noRenumber: no shifting of later positions. addToSetID: a new
-    // record, or a new value of the set's first field, joins the set.
+    // record, or a new value of the set's first field, joins the set. soleRow: the caller knows
+    // the cursor's row to be the only row of (record, field), with nothing written since it
+    // looked: a text written over on that row needs no look for another row holding it.
     int write(uint32_t recordID, uint32_t fieldID, uint32_t position, const char* text,
               uint32_t shareValueID = 0, bool asNew = false, bool keepSetTies = true,
-              bool noRenumber = false, uint32_t addToSetID = 0);
+              bool noRenumber = false, uint32_t addToSetID = 0, bool soleRow = false);
 
   protected:
     // Runs the acceptance rule on the row the cursor stands on (reached through tag tagNo): 0

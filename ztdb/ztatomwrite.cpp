@@ -84,7 +84,7 @@ bool ZTAtom::removeAt(uint32_t recordID_, uint32_t fieldID, uint32_t position_, 
 
 int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, const char* text,
                   uint32_t shareValueID, bool asNew, bool keepSetTies, bool noRenumber,
-                  uint32_t addToSetID) {
+                  uint32_t addToSetID, bool soleRow) {
     const uint32_t top = isValid() ? file->getMaxID() : 0;
     if (!isValid() || file->isReadOnly() || fieldID == 0 || fieldID > top || recordID_ > top ||
         position_ == 0 || position_ > kAppend)
@@ -163,7 +163,8 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
                                     position == position_ && isMemberRow() == member;
             ownUnread = ownInPlace && shareValueID == 0 && flags == uint8_t(rowFlags | kFlagBase) &&
                         !noRenumber;
-            if (!noRenumber) {
+            // The own row alone in its field: no other row can hold the text.
+            if (!noRenumber && !(ownUnread && soleRow)) {
                 ZTRec same(file);
                 const bool positioned = (mode & kModePositioned) != 0;
                 if (same.hasValue(recordID_, fieldID, position_, text, shareValueID, rowFlags,

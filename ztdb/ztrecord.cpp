@@ -59,6 +59,7 @@ void ZTAtomCache::reset() {
     isNew = 0;
     outsideStructure = 1;
     modified = 0;
+    soleRowAt = 0;
 }
 
 void ZTAtomCache::copyFrom(const ZTAtomCache& other, bool shareAtom) {
@@ -93,6 +94,7 @@ void ZTAtomCache::copyFrom(const ZTAtomCache& other, bool shareAtom) {
     isNew = other.isNew;
     outsideStructure = other.outsideStructure;
     modified = other.modified;
+    soleRowAt = shareAtom ? other.soleRowAt : 0;  // a copy's atom is no row's cursor
 }
 
 bool ZTAtomCache::isModified() const {
@@ -112,20 +114,31 @@ uint32_t ZTAtomCache::getFieldID() const {
     return atom ? atom->typeID : 0;
 }
 
+namespace {
+
+// The database and record that a text's external link names (its 'l' and 'r' tags): 0 and 0
+// without. Most texts hold no tag at all, and need no copy to tell.
+void externalLinkOf(const char* text, uint32_t* file, uint32_t* record) {
+    *file = *record = 0;
+    if (!text || !std::strchr(text, ZTStr::kTagEscape)) return;
+    ZTStr whole(0);
+    whole.assign(text);
+    *file = whole.getTagInt('l');
+    *record = whole.getTagInt('r');
+}
+
+}  // namespace
+
 bool ZTAtomCache::externalLinkChanged() {
-    const char* text = atom ? atom->value.text : "";
-    ZTStr stored(0);
-    stored.assign(text);
-    const uint32_t file = stored.getTagInt('l');
-    const uint32_t record = stored.getTagInt('r');
+    uint32_t file, record;
+    externalLinkOf(atom ? atom->value.text : "", &file, &record);
     if (firstExternalFile == kNotNoted) {
         firstExternalFile = file;
         firstExternalRecord = record;
         return false;
     }
-    ZTStr now(0);
-    now.assign(getText());
-    return now.getTagInt('l') != firstExternalFile || now.getTagInt('r') != firstExternalRecord;
+    externalLinkOf(getText(), &file, &record);
+    return file != firstExternalFile || record != firstExternalRecord;
 }
 
 int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, bool keepSetTies,
@@ -140,8 +153,14 @@ int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, boo
     // The atom takes the text it writes: hand it a copy, never its own buffer.
     ZTStr text(0);
     text.assign(modified ? editedText.text : atom->value.text);
+    // The lock the load was made under is held still (one more lock is this write's), and no
+    // row was written since.
+    ZTFile* file = atom->file;
+    const bool soleRow = soleRowAt != 0 && soleRowAt == file->localChanges() &&
+                         (file->isExclusive() || file->getLockDepth() > 1);
+    soleRowAt = 0;
     const int r = atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0,
-                              isNew != 0, keepSetTies, fieldEmpty && isNew != 0, setID);
+                              isNew != 0, keepSetTies, fieldEmpty && isNew != 0, setID, soleRow);
     if (r == ZTAtom::kWriteFailed) return r;
     linkKey = atom->valueID;
     linkRecordID = atom->linkRecord;
@@ -503,10 +522,25 @@ int ZTRecord::lastIndexOf(uint32_t fieldID, uint32_t start) {
     }
     if (!loadValues(start) || values[start]->getFieldID() != fieldID) return -1;
     uint32_t last = start;
-    while (!storedRunEndsAt(last) && loadValues(last + 1) &&
-           values[last + 1]->getFieldID() == fieldID)
+    for (;;) {
+        if (storedRunEndsAt(last)) {
+            if (last == start) noteSoleRow(start);
+            break;
+        }
+        if (!loadValues(last + 1) || values[last + 1]->getFieldID() != fieldID) break;
         ++last;
+    }
     return int(last);
+}
+
+void ZTRecord::noteSoleRow(uint32_t i) {
+    ZTAtomCache* v = values[i];
+    // No row of the field comes before the first position; none follows (the caller saw the
+    // next row belong elsewhere). Without the lock another process may add one at any time.
+    if (!v->atom || v->isNew || v->atom->position != 1) return;
+    if (i > 0 && values[i - 1]->getFieldID() == v->getFieldID()) return;
+    if (!ztfile->isExclusive() && ztfile->getLockDepth() == 0) return;
+    v->soleRowAt = ztfile->localChanges() + 1;
 }
 
 bool ZTRecord::storedRunEndsAt(uint32_t i) {

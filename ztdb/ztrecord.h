@@ -94,6 +94,11 @@ class ZTAtomCache {
     uint32_t isNew = 0;
     uint32_t outsideStructure = 1;
     uint32_t modified = 0;
+    // Its database's localChanges() + 1 when a load under the lock saw the atom's row as the
+    // only row of its field in the record; else 0. Met by the next write under one more lock
+    // (the write-back's own), with nothing written in between, it spares that write the look
+    // for another row holding its text.
+    uint64_t soleRowAt = 0;
 };
 
 // What moveValue moved: the first index moved, the target index, the number of values moved.
@@ -422,6 +427,9 @@ class ZTRecord : public ZTRefreshedBaseClass {
     // its own belongs to another field or record. Tells a run's end without loading the value
     // after it; false when unsure.
     bool storedRunEndsAt(uint32_t i);
+    // Value i alone makes its field's run, which ends there by the stored rows: notes when that
+    // makes its row the only one of its field (ZTAtomCache::soleRowAt).
+    void noteSoleRow(uint32_t i);
     // The value's index range of a field (first, last); for an absent field where it would go.
     void findFieldRange(uint32_t fieldID, uint32_t position, uint32_t* first, uint32_t* last);
     bool loadNextValue();

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "buffer_env.h"
 #include "temp_dir.h"
 #include "xbase/core/env4.h"
 #include "xbase/file/file4.h"
@@ -46,13 +47,8 @@ TEST(BufferLists, BranchNodesOutliveADataStream) {
         SCOPED_TRACE("attribute " + std::to_string(c.attribute));
         TempDir dir;
         env4 env;
-        ASSERT_EQ(env4init(&env, env4version), 0);
-        env.readAhead = 1;
-        env.writeBehind = 1;
-        env.blockSize = kNode;
-        env.bufferGroupSize = 2 * kNode;
-        env.bufferMemory = 40 * (2 * kNode - 2);  // 36 groups: 72 blocks
-        ASSERT_EQ(buffer4start(&env), 0);
+        // 36 groups: 72 blocks
+        ASSERT_EQ(startBufferedEnv(&env, kNode, 2 * kNode, 40 * (2 * kNode - 2)), 0);
         file4 data{}, index{};
         data.kind = file4kindData;
         index.kind = file4kindIndex;

@@ -103,4 +103,41 @@ TEST_F(FormulaApplyTest, EveryExpressionRunsOnItsOwnTarget) {
     EXPECT_STREQ(own.getCode(), code("\"x\"").c_str());
 }
 
+// Records applied one after another under one lock, shared or exclusive: a value the load saw
+// alone in its field is written over without a look for another row holding its text, but
+// only while nothing was written since that load. A row added in between, holding the text,
+// still takes the edited value in.
+TEST(FormulaApplyUnderLock, AValueAddedSinceTheLoadStillTakesTheEditedOneIn) {
+    for (const uint32_t mode : {3u, 7u}) {
+        for (const bool added : {false, true}) {
+            SCOPED_TRACE("mode " + std::to_string(mode) + (added ? ", a row added" : ""));
+            FormulaDatabase db(mode);
+            ZTTranslator t(&db.file);
+            const char* c = nullptr;
+            ASSERT_EQ(t.translate("concat(b, \"9\")", &c), 0);
+            ZTFormula formula;
+            formula.addExpr((std::string(c) + "o").c_str(), ZTExpression::kModeReplace, kB);
+            auto storedB = [&]() {
+                ZTRecord fresh(&db.file, nullptr, nullptr, nullptr);
+                fresh.read(kSmith);
+                std::vector<std::string> texts;
+                for (uint32_t i = 0; i < fresh.getValueCount(); ++i)
+                    if (fresh.getTypeID(i) == kB) texts.push_back(fresh.getText(i));
+                return texts;
+            };
+            ASSERT_TRUE(db.file.lock(false));
+            ZTRecord smith(&db.file, nullptr, nullptr, nullptr);
+            for (const char* want : {"29", "299"}) {
+                smith.read(kSmith);
+                EXPECT_EQ(formula.apply(&smith, 0), 1u);
+                if (added && want[2]) ASSERT_NE(addValue(db.file, kSmith, kB, 2, want), 0u);
+                EXPECT_GT(smith.write(nullptr), 0);
+                EXPECT_EQ(storedB(), std::vector<std::string>{want});
+            }
+            ASSERT_TRUE(db.file.unlock());
+            EXPECT_EQ(storedB(), std::vector<std::string>{"299"});
+        }
+    }
+}
+
 }  // namespace

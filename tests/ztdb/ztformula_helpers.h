@@ -34,7 +34,7 @@ constexpr uint32_t kOslo = 1401;
 struct FormulaDatabase : NewDatabase {
     uint32_t nameOf[9] = {};
 
-    FormulaDatabase() {
+    explicit FormulaDatabase(uint32_t mode = 3) : NewDatabase(mode) {
         EXPECT_TRUE(ZTRec(&file).setCounter(2000));
         const char* names[] = {"Name", "a", "b", "c", "d", "Country", "Capital", "Mayor"};
         for (uint32_t k = 0; k < 8; ++k) nameOf[k] = atomtest::makeField(file, kName + k, names[k]);

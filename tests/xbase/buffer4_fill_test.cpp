@@ -1,0 +1,70 @@
+// How the block buffer fills a block from disk: every byte past what the disk gave reads as
+// zero, also in a block whose memory held other bytes before, whether the block was read
+// before a write past the file's end or made for that write.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "buffer_env.h"
+#include "temp_dir.h"
+#include "xbase/core/env4.h"
+#include "xbase/file/file4.h"
+#include "xbase/table/env4release.h"
+
+namespace {
+
+constexpr int32_t kBlock = 1024;
+constexpr int32_t kBlocks = 40;
+
+char byteOf(int32_t block) {
+    return static_cast<char>('A' + block);
+}
+
+// The first byte of a block, as the buffer reads it.
+char seen(file4* f, int32_t block) {
+    char got[kBlock];
+    EXPECT_EQ(file4read(f, block * kBlock, got, kBlock), kBlock);
+    return got[0];
+}
+
+TEST(BufferFill, BytesPastTheDiskReadAsZeroInReusedBlocks) {
+    for (const bool readFirst : {true, false}) {
+        SCOPED_TRACE(readFirst ? "block read before the write" : "block made by the write");
+        TempDir dir;
+        env4 env;
+        // 8 groups: 16 blocks, reused all the time
+        ASSERT_EQ(startBufferedEnv(&env, kBlock, 2 * kBlock, 12 * (2 * kBlock - 2)), 0);
+        file4 data{};
+        data.kind = file4kindData;
+        const std::string path = dir.file("d");
+        ASSERT_EQ(file4create(&data, &env, path.c_str(), 1), 0);
+        std::string rows;
+        for (int32_t i = 0; i < kBlocks; ++i) rows.append(kBlock, byteOf(i));
+        ASSERT_EQ(file4write(&data, 0, rows.data(), static_cast<int32_t>(rows.size())), 0);
+        ASSERT_EQ(file4flush(&data), 0);
+        // The file ends 100 bytes into block 37; every block of the buffer held full blocks.
+        const int32_t end = 37 * kBlock + 100;
+        ASSERT_EQ(file4setLength(&data, end), 0);
+        ASSERT_EQ(file4flush(&data), 0);
+        ASSERT_EQ(file4dropBuffers(&data), 0);
+        for (int32_t i = 0; i < 37; ++i) ASSERT_EQ(seen(&data, i), byteOf(i));
+        if (readFirst) {
+            std::string head(100, '?');
+            ASSERT_EQ(file4read(&data, 37 * kBlock, head.data(), kBlock), 100);
+        }
+        // Written past the end: the bytes between read as zeros.
+        const std::string tail = "end";
+        ASSERT_EQ(file4write(&data, end + 500, tail.data(), 3), 0);
+        std::string got(603, '?');
+        ASSERT_EQ(file4read(&data, end - 100, got.data(), 603), 603);
+        EXPECT_EQ(got.substr(0, 100), std::string(100, byteOf(37)));
+        EXPECT_EQ(got.substr(100, 500), std::string(500, '\0'));
+        EXPECT_EQ(got.substr(600), tail);
+        ASSERT_EQ(file4flush(&data), 0);
+        EXPECT_EQ(readWhole(path).substr(end - 100), got);
+        ASSERT_EQ(file4close(&data), 0);
+        EXPECT_EQ(env4release(&env), 0);
+    }
+}
+
+}  // namespace
