@@ -338,9 +338,9 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
         if (journal != 0) closeTables();
         if (journal < 0) return 0;
         if (journal > 0) return openTables(mode, verify);
-    } else if (!exclusive) {
+    } else if (!exclusive && fileExists(tablePath("ZTJ"))) {
         // A reader maps the change sequence of a journal that is there; without one it
-        // guards every read.
+        // guards every read (and a missing one is no error to report).
         (void)openJournalFile();
     }
     bool repaired = false;
