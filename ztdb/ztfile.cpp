@@ -338,6 +338,10 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
         if (journal != 0) closeTables();
         if (journal < 0) return 0;
         if (journal > 0) return openTables(mode, verify);
+    } else if (!exclusive && fileExists(tablePath("ZTJ"))) {
+        // A reader maps the change sequence of a journal that is there; without one it
+        // guards every read (and a missing one is no error to report).
+        (void)openJournalFile();
     }
     bool repaired = false;
     if (verify) {
@@ -372,7 +376,7 @@ uint32_t ZTFile::openTables(uint32_t mode, bool verify) {
     }
     word |= kOpenUsable;
     seekWord_ = 0;
-    if (!exclusive && env_.readOnly == 0) attachJournal();
+    if (!exclusive) attachJournal();
     startBuffering();
     return word;
 }
@@ -383,8 +387,8 @@ bool ZTFile::openJournalFile() {
                                               tablePath("IX2")};
     const char* names[journal4slots];
     for (int i = 0; i < journal4slots; ++i) names[i] = paths[i].c_str();
-    const std::string path = tablePath("ZTJ");
-    if (journal4open(&journal_, &env_, path.c_str(), names) == 0) return true;
+    const std::string path = tablePath("ZTJ"), sequence = tablePath("ZTS");
+    if (journal4open(&journal_, &env_, path.c_str(), sequence.c_str(), names) == 0) return true;
     takeError();
     // No journal can be made here (a folder that takes no new file): commits sync the four
     // files themselves, as they would without one. One that is there must be used.
@@ -412,7 +416,7 @@ void ZTFile::attachJournal() {
     file4* files[journal4slots] = {&rowTable_->dataFile->file, &rowIndex_->indexFile->file,
                                    &dictTable_->dataFile->file, &dictIndex_->indexFile->file};
     for (int i = 0; i < journal4slots; ++i) {
-        journal4attach(&journal_, i, files[i]);
+        if (env_.readOnly == 0) journal4attach(&journal_, i, files[i]);
         // Reads of the files trust the change sequence; writes outside a commit move it.
         files[i]->seq = &journal_.changes;
     }

@@ -423,7 +423,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     // readers elsewhere stop trusting single reads until journal4endChange. False (error
     // taken) when the change sequence cannot be had: nothing may be written then.
     bool beginChange();
-    // Holds the writes of a shared writable database's four files for the lock's commit.
+    // Holds the writes of a shared writable database's four files for the lock's commit, and
+    // lets reads of a shared database (writable or not) trust its change sequence.
     void attachJournal();
     // A handle that committed through the journal empties it when the database closes.
     void checkpointAtClose();

@@ -108,13 +108,13 @@ bool ZTFile::rename(const char* newName) {
         lastError_ = 0;
         return true;
     }
-    // All four files (and the commit journal, when there is one) move, or none: every target is
-    // checked first, and what moved goes back when a later move fails.
+    // All four files (and the commit journal and change sequence, when there are) move, or none:
+    // every target is checked first, and what moved goes back when a later move fails.
     struct Move {
         std::string from, to;
     };
     std::vector<Move> moves;
-    for (const char* ext : {"ZT", "ZT2", "IX", "IX2", "ZTJ"}) {
+    for (const char* ext : {"ZT", "ZT2", "IX", "IX2", "ZTJ", "ZTS"}) {
         const std::string from = tablePath(ext);
         struct stat st {};
         if (lstat(from.c_str(), &st) != 0) {

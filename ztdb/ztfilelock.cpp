@@ -51,7 +51,7 @@ bool ZTFile::lock(bool noWait) {
         if (!isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait, true);
         // A writer killed after its commit reached the journal, or a restart of the machine,
         // leaves the files short of the journal: they are brought up to it first.
-        if (journal_.open) {
+        if (journal_.open && !isReadOnly()) {
             const int32_t replayed = journal4recover(&journal_);
             if (replayed < 0) {
                 takeError();

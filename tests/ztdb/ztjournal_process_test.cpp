@@ -179,8 +179,7 @@ TEST(ZTJournal, ADamagedJournalNeverDamagesTheDatabase) {
     const Damage damages[] = {
         {"bad checksum in the last record",
          [](const std::string& p) { flipByte(p, sizeOf(p) - 3); }},
-        {"bad checksum in the first record",
-         [](const std::string& p) { flipByte(p, journal4headerSize + 30); }},
+        {"bad checksum in the first record", [](const std::string& p) { flipByte(p, 1024 + 30); }},
         {"truncated record",
          [](const std::string& p) { (void)truncate(p.c_str(), sizeOf(p) - 9); }},
         {"truncated header", [](const std::string& p) { (void)truncate(p.c_str(), 100); }},

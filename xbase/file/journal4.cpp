@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +22,7 @@
 //
 //   | offset | bytes | content                                                           |
 //   |--------|-------|-------------------------------------------------------------------|
-//   | 0      | 8     | "QVJRNL02"                                                        |
+//   | 0      | 8     | "QVJRNL01"                                                        |
 //   | 8      | 8     | checkpoint sequence: records up to it are in the files, synced    |
 //   | 16     | 40    | boot id of the machine that wrote the records since, NUL-padded   |
 //   | 504    | 8     | checksum of bytes 0..503                                          |
@@ -29,12 +30,11 @@
 //   | 520    | 8     | applied sequence: records up to it were written in place          |
 //   | 528    | 8     | applied end: the journal offset after that record                 |
 //   | 536    | 8     | checksum of bytes 512..535                                        |
-//   | 2048   | 8     | change sequence (file4seq), mapped shared; no write of the file  |
-//   |        |       | touches it                                                        |
-//   | 4096   |       | records, each following the one before                            |
+//   | 1024   |       | records, each following the one before                            |
 //
-// A journal of the earlier layout ("QVJRNL01") keeps its records from 1024: they are replayed
-// from there, and its first checkpoint writes the layout above.
+// The change sequence lives in a file of its own (its first 8 bytes, native order, only ever
+// mapped): a mapped page of a file that every commit syncs would be written and faulted in
+// again at every commit.
 //
 // A record:
 //
@@ -53,10 +53,7 @@
 
 namespace {
 
-constexpr char kHeaderMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '2'};
-constexpr char kEarlierMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '1'};
-constexpr int64_t kEarlierFirst = 1024;
-constexpr int32_t kHeaderBytes = 1024;  // what a checkpoint writes: the header and the mark
+constexpr char kHeaderMagic[8] = {'Q', 'V', 'J', 'R', 'N', 'L', '0', '1'};
 constexpr char kMarkMagic[8] = {'Q', 'V', 'J', 'A', 'P', 'P', 'L', '1'};
 constexpr char kRecordMagic[4] = {'Q', 'V', 'J', 'R'};
 constexpr int32_t kMarkAt = 512;
@@ -114,20 +111,17 @@ struct Header {
     bool markValid = false;
     uint64_t appliedSeq = 0;
     int64_t appliedEnd = 0;
-    bool empty = false;                  // a journal file with nothing in it yet
-    int64_t first = journal4headerSize;  // where its records start
+    bool empty = false;  // a journal file with nothing in it yet
 };
 
 // Reads both header sectors: 0 or an error.
 int32_t readHeader(journal4* j, Header* h) {
-    char bytes[kHeaderBytes] = {};
-    const int32_t got = file4readLow(&j->file, 0, bytes, kHeaderBytes);
+    char bytes[journal4headerSize] = {};
+    const int32_t got = file4readLow(&j->file, 0, bytes, journal4headerSize);
     if (got < 0) return got;
     if (error4code(j->env) < 0) return error4code(j->env);
     h->empty = got == 0;
-    const bool earlier = std::memcmp(bytes, kEarlierMagic, 8) == 0;
-    h->first = earlier ? kEarlierFirst : journal4headerSize;
-    h->valid = got >= kMarkAt && (earlier || std::memcmp(bytes, kHeaderMagic, 8) == 0) &&
+    h->valid = got >= kMarkAt && std::memcmp(bytes, kHeaderMagic, 8) == 0 &&
                get64(bytes + 504) == checksum(bytes, 504);
     if (h->valid) {
         h->checkpointSeq = get64(bytes + 8);
@@ -141,7 +135,7 @@ int32_t readHeader(journal4* j, Header* h) {
         h->appliedSeq = get64(m + 8);
         h->appliedEnd = int64_t(get64(m + 16));
         // A mark older than the checkpoint, or pointing anywhere odd, says nothing.
-        if (h->appliedSeq < h->checkpointSeq || h->appliedEnd < h->first ||
+        if (h->appliedSeq < h->checkpointSeq || h->appliedEnd < journal4headerSize ||
             h->appliedEnd > INT32_MAX)
             h->markValid = false;
     }
@@ -250,53 +244,76 @@ bool syncFiles(journal4* j) {
 // rarely moves the file's length, which would make each sync a sync of metadata as well. A
 // journal far past its limit (a large spill), or one whose sequence starts again, is cut.
 int32_t resetJournal(journal4* j, bool cut) {
-    char bytes[kHeaderBytes] = {};
+    char bytes[journal4headerSize] = {};
     std::memcpy(bytes, kHeaderMagic, 8);
     put64(bytes + 8, j->seq);
     std::strncpy(bytes + 16, journal4bootId(), kBootBytes - 1);
     put64(bytes + 504, checksum(bytes, 504));
     encodeMark(bytes + kMarkAt, j->seq, journal4headerSize);
-    // The change sequence is left alone: a handle that maps it may be reading it now.
-    int32_t rc = file4write(&j->file, 0, bytes, kHeaderBytes);
-    int32_t length = rc == 0 ? file4length(&j->file) : rc;
-    if (length < 0) rc = length;
-    // Never shorter than the first page: a handle that maps it would fault on its word.
-    if (rc == 0 && (cut || j->end > 2 * j->limit || length < journal4headerSize))
+    int32_t rc = file4write(&j->file, 0, bytes, journal4headerSize);
+    if (rc == 0 && (cut || j->end > 2 * j->limit))
         rc = file4setLength(&j->file, journal4headerSize);
     if (rc == 0) rc = syncJournal(j);
     if (rc < 0) return rc;
     j->checkpointSeq = j->seq;
-    j->end = j->first = journal4headerSize;
+    j->end = journal4headerSize;
     j->commits = 0;
     return 0;
 }
 
-// Maps the first page when the journal is that long: true when mapped (or already).
+// Local file systems only: a page mapped shared over a network file system does not see the
+// stores of another machine, whose readers would then trust what they hold forever.
+bool localFileSystem(int fd) {
+    struct statfs fs {};
+    if (fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<uint64_t>(fs.f_type)) {
+        case 0xEF53:      // ext2, ext3, ext4
+        case 0x58465342:  // xfs
+        case 0x9123683E:  // btrfs
+        case 0x01021994:  // tmpfs
+        case 0xF2F52010:  // f2fs
+        case 0x2FC12FC1:  // zfs
+        case 0x794C7630:  // overlayfs
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Maps the sequence file's first page when it is that long: true when mapped (or already).
 bool mapPage(journal4* j) {
     if (j->page != nullptr) return true;
     struct stat st {};
-    if (j->file.fd < 0 || fstat(j->file.fd, &st) != 0 || st.st_size < journal4headerSize)
+    if (j->seqFd < 0 || fstat(j->seqFd, &st) != 0 || st.st_size < journal4seqSize ||
+        !localFileSystem(j->seqFd))
         return false;
-    const int prot = j->file.isReadOnly ? PROT_READ : PROT_READ | PROT_WRITE;
-    void* page = mmap(nullptr, journal4headerSize, prot, MAP_SHARED, j->file.fd, 0);
+    const int prot = j->seqWritable ? PROT_READ | PROT_WRITE : PROT_READ;
+    void* page = mmap(nullptr, journal4seqSize, prot, MAP_SHARED, j->seqFd, 0);
     if (page == MAP_FAILED) return false;
     j->page = page;
-    j->changes.word = reinterpret_cast<uint64_t*>(static_cast<char*>(page) + journal4seqAt);
+    j->changes.word = static_cast<uint64_t*>(page);
     j->changes.writing = 0;
     return true;
 }
 
-// Under the lock: maps the first page, making the journal that long first. 0 or an error.
+// Under the lock: maps the sequence, making its file long enough first (it only ever grows,
+// and only under the lock). 0 or an error: a writer without it may not write in place.
 int32_t mapUnderLock(journal4* j) {
-    // A journal this handle may not write is no place for a writer's sequence.
-    if (j->file.isReadOnly) return error4raiseText(j->env, e4write, E4LOC(90962), j->file.name);
-    if (j->page != nullptr) return 0;
-    const int32_t length = file4length(&j->file);
-    if (length < 0) return length;
-    if (length < journal4headerSize) {
-        if (int32_t rc = file4setLength(&j->file, journal4headerSize)) return rc;
+    if (j->page != nullptr && j->seqWritable) return 0;
+    if (j->seqName == nullptr) return error4raise(j->env, e4memory, E4LOC(90963));
+    if (j->seqFd < 0) {
+        j->seqFd = ::open(j->seqName, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        j->seqWritable = j->seqFd >= 0;
+        // None can be made here (a folder that takes no new file): nobody has one to trust.
+        struct stat st {};
+        if (j->seqFd < 0 && lstat(j->seqName, &st) != 0 && errno == ENOENT) return 0;
     }
-    if (!mapPage(j)) return error4raiseText(j->env, e4open, E4LOC(90961), j->file.name);
+    // On a network file system nobody maps it (a page there does not see other machines).
+    if (j->seqFd >= 0 && !localFileSystem(j->seqFd)) return 0;
+    struct stat st {};
+    if (!j->seqWritable || fstat(j->seqFd, &st) != 0 ||
+        (st.st_size < journal4seqSize && ftruncate(j->seqFd, journal4seqSize) != 0) || !mapPage(j))
+        return error4raiseText(j->env, e4open, E4LOC(90961), j->seqName);
     return 0;
 }
 
@@ -308,6 +325,20 @@ void settleSequence(journal4* j) {
     if ((v & 1) == 0) return;
     j->changes.writing = 1;
     file4seqEnd(&j->changes);
+}
+
+// Opens the sequence file beside the journal: made by a writer, only opened by a reader.
+void openSequence(journal4* j, const char* name, bool reader) {
+    j->seqFd = -1;
+    j->seqWritable = 0;
+    const int32_t len = int32_t(std::strlen(name)) + 1;
+    j->seqName = static_cast<char*>(mem4alloc(len));
+    if (j->seqName == nullptr) return;
+    std::memcpy(j->seqName, name, size_t(len));
+    if (!reader) j->seqFd = ::open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    j->seqWritable = j->seqFd >= 0;
+    if (j->seqFd < 0) j->seqFd = ::open(name, O_RDONLY | O_CLOEXEC);
+    (void)mapPage(j);
 }
 
 }  // namespace
@@ -351,7 +382,7 @@ void journal4setBootIdForTest(const char* id) {
     bootOverride = id != nullptr ? std::string(id).substr(0, kBootBytes - 1) : "";
 }
 
-int32_t journal4open(journal4* j, env4* env, const char* name,
+int32_t journal4open(journal4* j, env4* env, const char* name, const char* seqName,
                      const char* const names[journal4slots]) {
     std::memset(j, 0, sizeof *j);
     j->env = env;
@@ -363,8 +394,8 @@ int32_t journal4open(journal4* j, env4* env, const char* name,
     env->errCreate = 0;
     env->safety = 1;
     int32_t rc = file4open(&j->file, env, name, 1);
-    // Made by the first writer; another one may make it at the same moment.
-    if (rc == r4noOpen) rc = file4create(&j->file, env, name, 1);
+    // Made by the first writer (never by a reader); another one may make it at the same moment.
+    if (rc == r4noOpen && env->readOnly != 1) rc = file4create(&j->file, env, name, 1);
     if (rc == r4noCreate) rc = file4open(&j->file, env, name, 1);
     env->errOpen = errOpen;
     env->errCreate = errCreate;
@@ -378,9 +409,7 @@ int32_t journal4open(journal4* j, env4* env, const char* name,
     }
     j->held = new journal4held;
     j->open = 1;
-    j->first = journal4headerSize;
-    // A journal made a moment ago is made long enough under the lock, by its first recovery.
-    (void)mapPage(j);
+    openSequence(j, seqName, env->readOnly == 1);
     for (int i = 0; i < journal4slots; ++i) {
         if (names[i] == nullptr) continue;
         const int32_t len = int32_t(std::strlen(names[i])) + 1;
@@ -404,9 +433,13 @@ void journal4close(journal4* j) {
     delete j->held;
     j->held = nullptr;
     file4seqEnd(&j->changes);  // only ever open under the lock, which this handle still holds
-    if (j->page != nullptr) munmap(j->page, journal4headerSize);
+    if (j->page != nullptr) munmap(j->page, journal4seqSize);
     j->page = nullptr;
     j->changes.word = nullptr;
+    if (j->seqFd >= 0) ::close(j->seqFd);
+    j->seqFd = -1;
+    if (j->seqName != nullptr) mem4free(j->seqName);
+    j->seqName = nullptr;
     if (j->open && file4isOpen(&j->file)) (void)file4close(&j->file);
     j->open = j->holding = j->ready = 0;
 }
@@ -430,9 +463,8 @@ bool journal4mayNeedRecovery(journal4* j) {
     }
     if (h.empty) return false;  // made a moment ago, nothing in it yet
     char head[kRecordHead];
-    return !h.valid || !h.markValid || h.first != journal4headerSize ||
-           std::strcmp(h.boot, journal4bootId()) != 0 || h.appliedSeq > h.checkpointSeq ||
-           recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head);
+    return !h.valid || !h.markValid || std::strcmp(h.boot, journal4bootId()) != 0 ||
+           h.appliedSeq > h.checkpointSeq || recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head);
 }
 
 int32_t journal4recover(journal4* j) {
@@ -454,12 +486,9 @@ int32_t journal4recover(journal4* j) {
         return h.empty ? 0 : 2;
     }
     const bool sameBoot = std::strcmp(h.boot, journal4bootId()) == 0;
-    const bool earlier = h.first != journal4headerSize;
     j->checkpointSeq = h.checkpointSeq;
-    j->first = h.first;
     char head[kRecordHead];
-    if (!earlier && sameBoot && h.markValid &&
-        !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
+    if (sameBoot && h.markValid && !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
         if (int32_t rc = mapUnderLock(j)) return rc;
         settleSequence(j);
         j->seq = h.appliedSeq;
@@ -471,7 +500,7 @@ int32_t journal4recover(journal4* j) {
     if (length < 0) return length;
     // After another boot the files may lack anything written since the checkpoint; otherwise
     // only what follows the last applied record may be missing.
-    int64_t at = h.first;
+    int64_t at = journal4headerSize;
     uint64_t seq = h.checkpointSeq;
     if (sameBoot && h.markValid) {
         at = h.appliedEnd;
@@ -515,7 +544,7 @@ int32_t journal4recover(journal4* j) {
     file4seqEnd(&j->changes);
     j->seq = seq;
     j->end = at;
-    if (replayed || !sameBoot || earlier) {
+    if (replayed || !sameBoot) {
         if (int32_t rc = journal4checkpoint(j)) return rc;
         if (int32_t rc = mapUnderLock(j)) return rc;
         settleSequence(j);

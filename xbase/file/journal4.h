@@ -16,19 +16,17 @@
 // Writes under a span must be ones that a kill at any point leaves sound: a spill (held bytes
 // past journal4holdLimit) commits what is held so far as a record of its own.
 //
-// The journal's first page also holds the database's change sequence (file4seq, file4.h),
-// mapped shared by every handle: commits and replays move it around their in-place writes.
-// The page is mapped under the lock (the file is made that long first) and never cut away.
+// Beside the journal lies the database's change sequence (file4seq, file4.h): a file of one
+// page that every handle of a shared open maps and nobody syncs. Commits and replays move it
+// around their in-place writes. It is made long enough under the lock and never cut.
 #include <cstdint>
 
 #include "xbase/core/fwd4.h"
 #include "xbase/file/file4.h"
 
 constexpr int journal4slots = 4;
-// The header sector, the applied-mark sector and the change sequence: records follow.
-constexpr int32_t journal4headerSize = 4096;
-// Where the change sequence lies in it (8 bytes, native order: it is only ever mapped).
-constexpr int32_t journal4seqAt = 2048;
+constexpr int32_t journal4headerSize = 1024;  // the header sector and the applied-mark sector
+constexpr int32_t journal4seqSize = 4096;     // the sequence file's mapped page
 
 struct journal4held;
 
@@ -46,15 +44,17 @@ struct journal4 {
     uint64_t checkpointSeq;       // records up to it are in the files, synced
     int64_t limit;                // journal length past which a commit checkpoints
     int32_t commits;              // records this handle appended since its last checkpoint
-    int64_t first;                // where the first record goes (a journal of an earlier
-                                  // layout kept them after the header sectors)
-    void* page;                   // the mapped first page, or null
-    file4seq changes;             // the change sequence in it (word null while unmapped)
+    int seqFd;                    // the sequence file, -1 when it cannot be had
+    int8_t seqWritable;           // opened for writing
+    char* seqName;                // its name (library memory)
+    void* page;                   // its mapped page, or null
+    file4seq changes;             // the change sequence (word null while unmapped)
 };
 
-// Opens (creating when missing) the journal `name` for the files named in `names` (null for an
-// unused slot): 0 or an error.
-[[nodiscard]] int32_t journal4open(journal4* j, env4* env, const char* name,
+// Opens (creating when missing) the journal `name`, and its change sequence `seqName`, for the
+// files named in `names` (null for an unused slot): 0 or an error. A read-only environment
+// opens those that are there, for the change sequence only.
+[[nodiscard]] int32_t journal4open(journal4* j, env4* env, const char* name, const char* seqName,
                                    const char* const names[journal4slots]);
 // Forgets held writes, detaches the files and closes the journal file.
 void journal4close(journal4* j);
@@ -75,8 +75,8 @@ bool journal4mayNeedRecovery(journal4* j);
 // (no write may then be made, since other handles may trust theirs).
 [[nodiscard]] int32_t journal4beginChange(journal4* j);
 void journal4endChange(journal4* j);
-// Maps the change sequence where the journal is long enough already, for a handle that may
-// not take the lock (a reader): true when mapped.
+// Maps the change sequence where its file is long enough already, for a handle that may not
+// take the lock (a reader): true when mapped.
 bool journal4mapSequence(journal4* j);
 
 // Under the lock, after journal4recover: holds writes of the attached files until commit.
