@@ -39,6 +39,7 @@ struct journal4 {
     uint64_t checkpointSeq;       // records up to it are in the files, synced
     int64_t limit;                // journal length past which a commit checkpoints
     int32_t commits;              // records this handle appended since its last checkpoint
+    int64_t length;               // the journal file's length as last seen, -1 unknown
 };
 
 // Opens (creating when missing) the journal `name` for the files named in `names` (null for an
