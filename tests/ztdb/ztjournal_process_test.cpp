@@ -171,6 +171,25 @@ TEST_F(ZTJournalRestart, TheSameBootTrustsTheAppliedMarks) {
     EXPECT_TRUE(filesState(base) == applied);
 }
 
+TEST_F(ZTJournalRestart, ANewDatabaseNeverTakesTheJournalOfAnEarlierOneOfItsName) {
+    TempDir dir;
+    const std::string base = writeDatabase(dir);
+    ASSERT_EQ(commitAndVanish(base, 4), 0);
+    // The earlier database's tables are deleted; its journal, with its records, stays behind.
+    for (const char* ext : {"ZT", "IX", "ZT2", "IX2"})
+        ASSERT_EQ(unlink(ZTFile::findTablePath(base, ext).c_str()), 0);
+    ASSERT_GT(sizeOf(journalPath(base)), 1024);
+    {
+        ZTFile maker(base.c_str());
+        ASSERT_TRUE(maker.create(3, 30, 30));
+    }
+    // After a restart every record since the checkpoint would be replayed into the new files.
+    journal4setBootIdForTest("another boot");
+    const dbcheck::Report report = reopenAndCheck(base);
+    EXPECT_TRUE(valuesOf(report, 2000).empty());
+    EXPECT_TRUE(valuesOf(report, 1003).empty());
+}
+
 // Damage done to a journal whose records were all applied.
 struct Damage {
     const char* name;
