@@ -605,6 +605,9 @@ bool ZTFile::create(int32_t lenID, int32_t lenKey, int32_t lenDictionaryChunk) {
     // A table in any letter case of its extension is never replaced.
     for (const char* ext : {"ZT", "ZT2"})
         if (fileExists(tablePath(ext))) return false;
+    // A commit journal left by an earlier database of this name would be replayed into the new
+    // files at their first shared open: it went with the tables it served.
+    if (unlink(tablePath("ZTJ").c_str()) != 0 && errno != ENOENT) return false;
     const field4def rowFields[] = {{"A", 'C', uint16_t(lenID), 0, 0},
                                    {"B", 'C', uint16_t(lenID), 0, 0},
                                    {"C", 'C', 2, 0, 0},

@@ -179,15 +179,19 @@ uint32_t ZTFile::newRecordID() {
     if (!ZT_ASSERT(isUsable() && !isReadOnly())) return 0;
     if (!lock(false)) return 0;
     ZTRec rec(this);
+    const uint32_t counter = rec.getCounter();
+    const bool onCounter = rec.standsOnSystemRow(ZTRec::kCounterType);
     // A counter that fell behind the rows (a copy, a repair) would hand out an ID in use.
     const uint64_t next =
-        std::max<uint64_t>({rec.getCounter(), uint64_t(highestRecordID()) + 1, kFirstUserRecord});
+        std::max<uint64_t>({counter, uint64_t(highestRecordID()) + 1, kFirstUserRecord});
     if (next > largestID(lenID_)) {
         lastError_ = kErrorNoRecordID;
         (void)unlock();
         return 0;
     }
-    const bool stored = rec.setCounter(uint32_t(next + 1));
+    // The lock held since the read: the counter's row is where the read left the cursor.
+    const bool stored = onCounter ? rec.rewriteSystemNumber(uint32_t(next + 1))
+                                  : rec.setCounter(uint32_t(next + 1));
     const bool published = unlock();
     if (!stored || !published) return 0;
     lastError_ = 0;

@@ -1016,7 +1016,7 @@ bool ZTRec::setSystemNumber(uint32_t type, uint32_t n, uint32_t newPosition) {
     text.assignInt(n);
     bool ok;
     if (seek(ZTFile::kSystemRecord, type, 0, "") == 0 && typeID == type) {
-        ok = writeValue(text.text);
+        ok = rewriteSystemNumber(n);
     } else {
         ok = newRow();
         if (ok) {
@@ -1027,6 +1027,19 @@ bool ZTRec::setSystemNumber(uint32_t type, uint32_t n, uint32_t newPosition) {
         }
     }
     return lock.release() && ok;
+}
+
+bool ZTRec::standsOnSystemRow(uint32_t type) const {
+    return rowNumber_ >= 1 && !freshRow_ && recordID == ZTFile::kSystemRecord && typeID == type;
+}
+
+bool ZTRec::rewriteSystemNumber(uint32_t n) {
+    if (!canWrite()) return false;
+    ZTStr text;
+    text.assignInt(n);
+    // The row's own chain is written over in place; a row sharing its chain gets one of its own.
+    const int own = writeOwnValue(text.text);
+    return own > 0 || (own < 0 && writeValue(text.text));
 }
 
 uint32_t ZTRec::getCounter() {

@@ -243,6 +243,11 @@ class ZTRec {
     // The first value of (record 51, type) as a number, 0 when absent; and its writer.
     uint32_t getSystemNumber(uint32_t type);
     bool setSystemNumber(uint32_t type, uint32_t n, uint32_t newPosition);
+    // True when the cursor stands on the row of (record 51, type), as getSystemNumber leaves
+    // it when it found one; under the lock that read it, rewriteSystemNumber then stores n as
+    // that row's value without seeking it again.
+    bool standsOnSystemRow(uint32_t type) const;
+    bool rewriteSystemNumber(uint32_t n);
     // Opens the position: when a row of the record and type has it, it and the run of
     // consecutive positions after it move up by one. True when such a row existed; positions
     // from 65024 on are refused.

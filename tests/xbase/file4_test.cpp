@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "error_capture.h"
 #include "temp_dir.h"
@@ -204,6 +207,51 @@ TEST_F(File4, SettledSectorsServeReadsUntilTheirBlockChanges) {
         EXPECT_EQ(file4readSettled(&f, 512, out, 512), 0);
     }
     EXPECT_EQ(file4close(&f), 0);
+}
+
+TEST_F(File4, AFirstBlockWhoseFirstBytesAloneChangedWritesBackOnlyThem) {
+    // An index's first block: its first 16 bytes (the change counter) reach the disk last.
+    // Whether the rest of the block was written back is seen by changing it on the disk behind
+    // the buffer's back.
+    env.bufferMemory = 64 * 1024;
+    env.blockSize = 1024;
+    env.readAhead = 1;
+    env.writeBehind = 1;
+    ASSERT_EQ(buffer4start(&env), 0);
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int32_t, std::string>> writes;
+        bool restWritten;
+    } const cases[] = {
+        {"the first bytes", {{0, std::string(16, 'c')}}, false},
+        {"some of the first bytes, twice", {{4, "cc"}, {8, "dd"}}, false},
+        {"the rest", {{600, "rr"}}, true},
+        {"across the boundary", {{10, std::string(10, 'x')}}, true},
+        {"the first bytes, then the rest", {{0, "c"}, {900, "r"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeWhole(path("i.idx"), std::string(2048, 'a'));
+        file4 f{};
+        ASSERT_EQ(file4open(&f, &env, path("i.idx").c_str(), 1), 0);
+        f.kind = file4kindIndex;
+        f.lastBytes = 16;
+        ASSERT_EQ(file4setWriteBehind(&f, 1), 0);
+        char block[1024];
+        ASSERT_EQ(file4read(&f, 0, block, 1024), 1024);
+        std::string disk = readWhole(path("i.idx"));
+        disk.replace(300, 100, std::string(100, 'X'));
+        writeWhole(path("i.idx"), disk);
+        std::string buffered(2048, 'a');
+        for (const auto& [pos, bytes] : c.writes) {
+            ASSERT_EQ(file4write(&f, pos, bytes.data(), int32_t(bytes.size())), 0);
+            buffered.replace(size_t(pos), bytes.size(), bytes);
+            disk.replace(0, 16, buffered.substr(0, 16));
+        }
+        ASSERT_EQ(file4writeBack(&f), 0);
+        EXPECT_EQ(readWhole(path("i.idx")), c.restWritten ? buffered : disk);
+        EXPECT_EQ(file4close(&f), 0);
+    }
 }
 
 TEST_F(File4, BufferStartRoundsBlocksToSectors) {

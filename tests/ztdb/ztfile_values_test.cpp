@@ -231,6 +231,28 @@ TEST(ZTFileCounters, RecordIDs) {
     }
 }
 
+TEST(ZTFileCounters, ACounterSharingAnotherRowsValueNeverChangesThatValue) {
+    // The counter's row points at the chain of record 1500's value: the next ID comes from it,
+    // and the new count goes into a chain of the counter's own.
+    NewDatabase db(3, false);
+    ASSERT_NE(addValue(db.file, 1500, 1001, 1, "1700"), 0u);
+    ZTRec value(&db.file);
+    ASSERT_EQ(value.seek(1500, 1001, 1, ""), 0);
+    ZTRec counter(&db.file);
+    ASSERT_TRUE(counter.setCounter(1200));
+    ASSERT_TRUE(db.file.lock(false));
+    EXPECT_EQ(counter.getCounter(), 1200u);
+    ASSERT_TRUE(counter.setRowValue(value.valueID, "1700", true));
+    ASSERT_TRUE(db.file.unlock());
+    EXPECT_EQ(db.file.newRecordID(), 1700u);
+    EXPECT_EQ(db.file.getChangeCount(), 1701u);
+    ZTStr text;
+    ASSERT_TRUE(ZTRec(&db.file).readChain(value.valueID, &text));
+    EXPECT_STREQ(text.text, "1700");
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
 TEST(ZTFileCounters, TheCheckAtOpenGivesWayToAHeldLock) {
     NewDatabase db(3, false);
     ASSERT_NE(addValue(db.file, 1500, 1001, 1, "x"), 0u);

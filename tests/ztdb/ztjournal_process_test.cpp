@@ -29,6 +29,18 @@ int64_t sizeOf(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
 }
 
+// Where the journal's last applied record ends, as its applied mark says (the file may go on
+// past it: it grows ahead of its records).
+int64_t recordsEnd(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(528);
+    unsigned char b[8] = {};
+    in.read(reinterpret_cast<char*>(b), 8);
+    int64_t end = 0;
+    for (int i = 7; i >= 0; --i) end = end << 8 | b[i];
+    return end;
+}
+
 // Runs body in a child that ends at its nth write (0: never); its exit code.
 int runChild(int nth, bool half, const std::function<int()>& body) {
     const pid_t pid = fork();
@@ -159,6 +171,25 @@ TEST_F(ZTJournalRestart, TheSameBootTrustsTheAppliedMarks) {
     EXPECT_TRUE(filesState(base) == applied);
 }
 
+TEST_F(ZTJournalRestart, ANewDatabaseNeverTakesTheJournalOfAnEarlierOneOfItsName) {
+    TempDir dir;
+    const std::string base = writeDatabase(dir);
+    ASSERT_EQ(commitAndVanish(base, 4), 0);
+    // The earlier database's tables are deleted; its journal, with its records, stays behind.
+    for (const char* ext : {"ZT", "IX", "ZT2", "IX2"})
+        ASSERT_EQ(unlink(ZTFile::findTablePath(base, ext).c_str()), 0);
+    ASSERT_GT(sizeOf(journalPath(base)), 1024);
+    {
+        ZTFile maker(base.c_str());
+        ASSERT_TRUE(maker.create(3, 30, 30));
+    }
+    // After a restart every record since the checkpoint would be replayed into the new files.
+    journal4setBootIdForTest("another boot");
+    const dbcheck::Report report = reopenAndCheck(base);
+    EXPECT_TRUE(valuesOf(report, 2000).empty());
+    EXPECT_TRUE(valuesOf(report, 1003).empty());
+}
+
 // Damage done to a journal whose records were all applied.
 struct Damage {
     const char* name;
@@ -178,10 +209,10 @@ void flipByte(const std::string& path, int64_t at) {
 TEST(ZTJournal, ADamagedJournalNeverDamagesTheDatabase) {
     const Damage damages[] = {
         {"bad checksum in the last record",
-         [](const std::string& p) { flipByte(p, sizeOf(p) - 3); }},
+         [](const std::string& p) { flipByte(p, recordsEnd(p) - 3); }},
         {"bad checksum in the first record", [](const std::string& p) { flipByte(p, 1024 + 30); }},
         {"truncated record",
-         [](const std::string& p) { (void)truncate(p.c_str(), sizeOf(p) - 9); }},
+         [](const std::string& p) { (void)truncate(p.c_str(), recordsEnd(p) - 9); }},
         {"truncated header", [](const std::string& p) { (void)truncate(p.c_str(), 100); }},
         {"garbage header", [](const std::string& p) { flipByte(p, 20); }},
         {"garbage mark", [](const std::string& p) { flipByte(p, 520); }},
@@ -234,13 +265,19 @@ TEST(ZTJournal, TheJournalStaysBounded) {
     const std::string base = writeDatabase(dir);
     ZTFile file(base.c_str());
     ASSERT_EQ(file.open(3, false), 3u);
-    int64_t largest = 0;
+    int64_t largest = 0, last = sizeOf(journalPath(base));
+    int lengthChanges = 0;
     for (int i = 0; i < 300; ++i) {
         ASSERT_NE(addValue(file, 2000 + i, kType, 1, std::string(4000, char('a' + i % 26))), 0u);
-        largest = std::max(largest, sizeOf(journalPath(base)));
+        const int64_t size = sizeOf(journalPath(base));
+        largest = std::max(largest, size);
+        if (size != last) ++lengthChanges;
+        last = size;
     }
     EXPECT_GT(largest, int64_t{1} << 20);  // it did grow, and was emptied on the way
     EXPECT_LT(largest, int64_t{5} << 20);
+    // It grows ahead of its records: few commits also sync a new length.
+    EXPECT_LT(lengthChanges, 30);
     file.close();
     expectCommitted(reopenAndCheck(base), 300, 4000);
 }

@@ -31,8 +31,9 @@ struct buffer4block {
     int32_t pos;
     int32_t valid;
     int8_t changed;
-    int8_t list;       // buffer4list* index while in a list
-    int8_t candidate;  // marked for reuse (always among the list's oldest)
+    int8_t list;         // buffer4list* index while in a list
+    int8_t candidate;    // marked for reuse (always among the list's oldest)
+    int8_t restChanged;  // while changed: bytes past the file's last-written first bytes changed
     uint32_t allocStamp;
     uint32_t useStamp;
     uint64_t settled;  // sectors a reader without the lock confirmed against the disk (bit k:
@@ -260,7 +261,9 @@ int32_t writeFirstBlock(buffer4block* b) {
     file4* f = b->file;
     if (!f->onDisk && file4tempToDisk(f) < 0) return f->env->errorCode;
     const int32_t head = std::min(f->lastBytes, b->valid);
-    const int32_t tail = b->valid - head;
+    // Only the first bytes changed (an index's change counter moving alone): the rest of the
+    // block is what the disk holds already.
+    const int32_t tail = b->restChanged ? b->valid - head : 0;
     if ((tail > 0 && file4writeLow(f, head, b->data + head, tail) != tail) ||
         (head > 0 && file4writeLow(f, 0, b->data, head) != head))
         return error4raiseText(f->env, e4write, E4LOC(92503), f->name);
@@ -650,6 +653,8 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
         }
         std::memcpy(b->data + off, in + done, take);
         b->settled = 0;
+        if (!b->changed) b->restChanged = 0;
+        if (off + take > f->lastBytes) b->restChanged = 1;
         setChanged(b, true);
         if (f->len < blockPos + off + take) extendTo(f, blockPos + off + take);
         b->valid = std::max(b->valid, off + take);

@@ -63,6 +63,9 @@ constexpr int32_t kEntryHead = 12;
 constexpr int8_t kWrite = 1;
 constexpr int8_t kLength = 2;
 constexpr int64_t kDefaultLimit = int64_t{4} << 20;
+// A commit that moves the journal's length makes its sync write the file's metadata as well:
+// the journal grows ahead of its records, by its length again up to this much at a time.
+constexpr int64_t kGrowStep = int64_t{512} << 10;
 // A record claiming more than this is damage, not a commit.
 constexpr uint32_t kMaxRecordBytes = uint32_t{1} << 30;
 
@@ -251,8 +254,11 @@ int32_t resetJournal(journal4* j, bool cut) {
     put64(bytes + 504, checksum(bytes, 504));
     encodeMark(bytes + kMarkAt, j->seq, journal4headerSize);
     int32_t rc = file4write(&j->file, 0, bytes, journal4headerSize);
-    if (rc == 0 && (cut || j->end > 2 * j->limit))
+    if (rc == 0 && (cut || j->end > 2 * j->limit)) {
+        j->length = -1;
         rc = file4setLength(&j->file, journal4headerSize);
+        if (rc == 0) j->length = journal4headerSize;
+    }
     if (rc == 0) rc = syncJournal(j);
     if (rc < 0) return rc;
     j->checkpointSeq = j->seq;
@@ -343,23 +349,30 @@ void openSequence(journal4* j, const char* name, bool reader) {
 
 }  // namespace
 
+// The held writes of a span, kept as the journal record they will be committed as: the
+// record's head (filled in at the commit), then each entry's head and a write's bytes. The
+// commit adds the checksum and writes the buffer as it stands; the in-place writes and the
+// reads of the span take the bytes from it.
 struct journal4held {
     struct Entry {
         int8_t slot;
         int8_t kind;
         int32_t pos;
         int32_t n;
-        size_t at;  // in bytes
+        size_t at;  // of the entry's bytes in record
     };
     std::vector<Entry> entries;
-    std::vector<char> bytes;
+    std::vector<char> record = std::vector<char>(kRecordHead);
     int64_t ends[journal4slots] = {};
 
+    // Keeps the buffers' memory: the next span reuses it.
     void clear() {
         entries.clear();
-        bytes.clear();
+        record.resize(kRecordHead);
         std::fill(std::begin(ends), std::end(ends), 0);
     }
+    // The bytes held so far, entry heads included.
+    int64_t size() const { return int64_t(record.size()) - kRecordHead; }
 };
 
 const char* journal4bootId() {
@@ -387,6 +400,7 @@ int32_t journal4open(journal4* j, env4* env, const char* name, const char* seqNa
     std::memset(j, 0, sizeof *j);
     j->env = env;
     j->limit = kDefaultLimit;
+    j->length = -1;
     j->file.kind = file4kindOther;
     const int8_t errOpen = int8_t(env->errOpen), errCreate = int8_t(env->errCreate),
                  safety = env->safety;
@@ -486,6 +500,8 @@ int32_t journal4recover(journal4* j) {
         return h.empty ? 0 : 2;
     }
     const bool sameBoot = std::strcmp(h.boot, journal4bootId()) == 0;
+    // Another process's checkpoint may have cut the journal: its length is asked again.
+    if (h.checkpointSeq != j->checkpointSeq) j->length = -1;
     j->checkpointSeq = h.checkpointSeq;
     char head[kRecordHead];
     if (sameBoot && h.markValid && !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
@@ -586,6 +602,32 @@ void journal4begin(journal4* j) {
 
 namespace {
 
+// Makes room for a record ending at `end`: the journal is extended with zeros, past the end,
+// when `end` passes its length. Nothing committed lies past the last record, and zeros never
+// read as a record. The record's sync then writes the extension and the new length; the
+// commits that follow overwrite what is there and sync their data alone.
+int32_t growFor(journal4* j, int64_t end) {
+    if (end <= j->length) return 0;
+    // Another process may have grown it since: asked only when the known length falls short.
+    const int32_t now = file4length(&j->file);
+    if (now < 0) return now;
+    j->length = now;
+    if (end <= now) return 0;
+    const int64_t target =
+        std::min<int64_t>(INT32_MAX, end + std::min(kGrowStep, std::max<int64_t>(now, 4096)));
+    static const char zeros[64 << 10] = {};
+    for (int64_t at = std::max<int64_t>(now, end); at < target;) {
+        const int32_t n = int32_t(std::min<int64_t>(sizeof zeros, target - at));
+        if (int32_t rc = file4write(&j->file, int32_t(at), zeros, n)) {
+            j->length = -1;
+            return rc;
+        }
+        at += n;
+    }
+    j->length = target;
+    return 0;
+}
+
 // Writes the held entries in place, in the order they were made.
 int32_t applyHeld(journal4* j) {
     journal4held& held = *j->held;
@@ -593,7 +635,7 @@ int32_t applyHeld(journal4* j) {
         file4* f = j->files[e.slot];
         if (f == nullptr) continue;
         if (e.kind == kWrite) {
-            if (file4writeLow(f, e.pos, held.bytes.data() + e.at, e.n) != e.n)
+            if (file4writeLow(f, e.pos, held.record.data() + e.at, e.n) != e.n)
                 return error4raiseText(j->env, e4write, E4LOC(90955), f->name);
         } else {
             if (ftruncate(f->fd, e.pos) != 0)
@@ -611,45 +653,40 @@ int32_t journal4commit(journal4* j) {
     if (!j->open || !j->holding || j->held->entries.empty()) return 0;
     if (error4pending(j->env)) return e4codeBase;
     journal4held& held = *j->held;
-    size_t payload = 0;
-    for (const journal4held::Entry& e : held.entries)
-        payload += kEntryHead + (e.kind == kWrite ? size_t(e.n) : 0);
-    std::vector<char> record(kRecordHead + payload + 8);
-    char* p = record.data();
-    std::memcpy(p, kRecordMagic, 4);
-    put32(p + 4, uint32_t(held.entries.size()));
-    put64(p + 8, j->seq + 1);
-    put32(p + 16, uint32_t(payload));
-    put32(p + 20, 0);
-    p += kRecordHead;
-    for (const journal4held::Entry& e : held.entries) {
-        p[0] = char(e.slot);
-        p[1] = char(e.kind);
-        p[2] = p[3] = 0;
-        put32(p + 4, uint32_t(e.pos));
-        put32(p + 8, uint32_t(e.n));
-        p += kEntryHead;
-        if (e.kind == kWrite) {
-            std::memcpy(p, held.bytes.data() + e.at, size_t(e.n));
-            p += e.n;
-        }
-    }
-    put64(p, checksum(record.data(), kRecordHead + payload));
-    const int64_t at = j->end;
+    const size_t payload = held.record.size() - kRecordHead;
     int32_t rc = 0;
-    if (at + int64_t(record.size()) > INT32_MAX) rc = error4raise(j->env, e4write, E4LOC(90957));
-    if (rc == 0) rc = file4write(&j->file, int32_t(at), record.data(), int32_t(record.size()));
+    try {
+        held.record.resize(held.record.size() + 8);
+    } catch (const std::bad_alloc&) {
+        rc = error4raise(j->env, e4memory, E4LOC(90960));
+    }
+    const int64_t at = j->end;
+    if (rc == 0) {
+        char* p = held.record.data();
+        std::memcpy(p, kRecordMagic, 4);
+        put32(p + 4, uint32_t(held.entries.size()));
+        put64(p + 8, j->seq + 1);
+        put32(p + 16, uint32_t(payload));
+        put32(p + 20, 0);
+        put64(p + kRecordHead + payload, checksum(p, kRecordHead + payload));
+        if (at + int64_t(held.record.size()) > INT32_MAX)
+            rc = error4raise(j->env, e4write, E4LOC(90957));
+    }
+    if (rc == 0) rc = growFor(j, at + int64_t(held.record.size()));
+    if (rc == 0)
+        rc = file4write(&j->file, int32_t(at), held.record.data(), int32_t(held.record.size()));
     if (rc == 0) rc = syncJournal(j);
     if (rc != 0) {
         // Not committed: whatever of the record reached the journal must never count.
         held.clear();
         const int32_t code = error4setCode(j->env, 0);
+        j->length = -1;
         if (file4setLength(&j->file, int32_t(at)) == 0) (void)syncJournal(j);
         (void)error4setCode(j->env, code);
         return rc;
     }
     ++j->seq;
-    j->end = at + int64_t(record.size());
+    j->end = at + int64_t(held.record.size());
     ++j->commits;
     // Committed: the in-place writes follow, then the mark saying they were made. Readers
     // elsewhere see the sequence odd while they are made.
@@ -692,32 +729,74 @@ bool journal4holds(const file4* f) {
     return f->journal != nullptr && f->journal->holding;
 }
 
-int32_t journal4hold(file4* f, int32_t pos, const void* data, int32_t n) {
-    journal4* j = f->journal;
-    journal4held& held = *j->held;
-    const size_t at = held.bytes.size();
+namespace {
+
+// Appends an entry's head and its `n` bytes to the held record: 0, or an error when memory
+// runs out (then nothing of it is held).
+int32_t appendEntry(file4* f, int8_t kind, int32_t pos, int32_t n, const void* data) {
+    journal4held& held = *f->journal->held;
+    const size_t start = held.record.size();
+    const int32_t bytes = kind == kWrite ? n : 0;
     try {
         // The bytes first: an entry is never left pointing past them.
-        const auto* in = static_cast<const char*>(data);
-        held.bytes.insert(held.bytes.end(), in, in + n);
-        held.entries.push_back({f->journalSlot, kWrite, pos, n, at});
+        held.record.resize(start + kEntryHead + size_t(bytes));
+        held.entries.push_back({f->journalSlot, kind, pos, n, start + kEntryHead});
     } catch (const std::bad_alloc&) {
-        held.bytes.resize(at);
+        held.record.resize(start);
         return error4raise(f->env, e4memory, E4LOC(90959));
     }
-    int64_t& heldEnd = held.ends[f->journalSlot];
+    char* p = held.record.data() + start;
+    p[0] = char(f->journalSlot);
+    p[1] = char(kind);
+    p[2] = p[3] = 0;
+    put32(p + 4, uint32_t(pos));
+    put32(p + 8, uint32_t(n));
+    if (bytes > 0) std::memcpy(p + kEntryHead, data, size_t(bytes));
+    return 0;
+}
+
+// A write that starts within or right at the end of the span's last write, of the same file,
+// and reaches at least as far, is folded into it: one entry and one in-place write instead of
+// two. Written in place from its start, the folded image gives every byte its last value, and
+// no byte of the earlier write comes after a byte of the later one, so the order that readers
+// without the lock rely on (a file's change counter after what it covers) still holds.
+// True when folded; false when it must be an entry of its own (or memory ran out: nothing
+// changed then, and the entry of its own reports it).
+bool foldIntoLast(file4* f, int32_t pos, const void* data, int32_t n) {
+    journal4held& held = *f->journal->held;
+    if (held.entries.empty()) return false;
+    journal4held::Entry& e = held.entries.back();
+    const int64_t end = int64_t{e.pos} + e.n;
+    if (e.slot != f->journalSlot || e.kind != kWrite || pos < e.pos || pos > end ||
+        int64_t{pos} + n < end)
+        return false;
+    const int32_t grown = int32_t(int64_t{pos} + n - e.pos);
+    try {
+        held.record.resize(e.at + size_t(grown));  // the last entry's bytes end the record
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::memcpy(held.record.data() + e.at + (pos - e.pos), data, size_t(n));
+    e.n = grown;
+    put32(held.record.data() + e.at - kEntryHead + 8, uint32_t(grown));
+    return true;
+}
+
+}  // namespace
+
+int32_t journal4hold(file4* f, int32_t pos, const void* data, int32_t n) {
+    journal4* j = f->journal;
+    if (!foldIntoLast(f, pos, data, n))
+        if (int32_t rc = appendEntry(f, kWrite, pos, n, data)) return rc;
+    int64_t& heldEnd = j->held->ends[f->journalSlot];
     heldEnd = std::max(heldEnd, int64_t{pos} + n);
-    if (int64_t(held.bytes.size()) > journal4holdLimit) return journal4commit(j);
+    if (j->held->size() > journal4holdLimit) return journal4commit(j);
     return 0;
 }
 
 int32_t journal4holdLength(file4* f, int32_t length) {
     journal4* j = f->journal;
-    try {
-        j->held->entries.push_back({f->journalSlot, kLength, length, length, 0});
-    } catch (const std::bad_alloc&) {
-        return error4raise(f->env, e4memory, E4LOC(90960));
-    }
+    if (int32_t rc = appendEntry(f, kLength, length, length, nullptr)) return rc;
     // A held length would have to cut the held writes past it: committed at once instead.
     return journal4commit(j);
 }
@@ -734,7 +813,7 @@ int32_t journal4overlay(const file4* f, int32_t pos, void* data, int32_t n, int3
         // Bytes between the disk's end and a held write past it read as zeros, as a file
         // extended by that write would give them.
         if (from - pos > got) std::memset(out + got, 0, size_t(from - pos - got));
-        std::memcpy(out + (from - pos), held.bytes.data() + e.at + (from - e.pos),
+        std::memcpy(out + (from - pos), held.record.data() + e.at + (from - e.pos),
                     size_t(to - from));
         got = std::max<int32_t>(got, int32_t(to - pos));
     }

@@ -49,6 +49,7 @@ struct journal4 {
     char* seqName;                // its name (library memory)
     void* page;                   // its mapped page, or null
     file4seq changes;             // the change sequence (word null while unmapped)
+    int64_t length;               // the journal file's length as last seen, -1 unknown
 };
 
 // Opens (creating when missing) the journal `name`, and its change sequence `seqName`, for the
