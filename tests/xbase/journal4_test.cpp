@@ -53,7 +53,7 @@ class Journal4 : public ::testing::Test {
     // Opens the file and its journal and takes the journal's state as the lock holder does.
     void open() {
         const char* names[journal4slots] = {dataPath.c_str(), nullptr, nullptr, nullptr};
-        ASSERT_EQ(journal4open(&journal, &env, journalPath.c_str(), names), 0);
+        ASSERT_EQ(journal4open(&journal, &env, journalPath.c_str(), sequencePath.c_str(), names), 0);
         ASSERT_EQ(file4open(&data, &env, dataPath.c_str(), 1), 0);
         data.kind = file4kindData;
         journal4attach(&journal, 0, &data);
@@ -79,6 +79,7 @@ class Journal4 : public ::testing::Test {
     ErrorCapture errors;
     std::string dataPath = dir.file("data.bin");
     std::string journalPath = dir.file("data.jnl");
+    std::string sequencePath = dir.file("data.seq");
     std::string initial;
     journal4 journal{};
     file4 data{};
