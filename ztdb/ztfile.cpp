@@ -399,8 +399,8 @@ bool ZTFile::openJournalFile() {
 int ZTFile::openJournal(bool exclusive) {
     if (!openJournalFile()) return -1;
     if (!journal_.open) return 0;
-    // A journal too short for the change sequence (made a moment ago) is made long enough
-    // under the lock, so that readers trust single reads from the start.
+    // A change sequence not yet made (or too short to map) is made under the lock, so that
+    // readers trust single reads from the start.
     if (!journal4mayNeedRecovery(&journal_) && (exclusive || journal4mapSequence(&journal_)))
         return 0;
     if (!exclusive && !lockRetry(rowTable_, false)) return -1;

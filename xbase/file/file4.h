@@ -28,13 +28,13 @@
 
 struct journal4;
 
-// The change sequence of a database: one word in a page every process that opens the database
-// shared maps (the commit journal's, journal4.h). A writer makes it odd before its first
-// in-place write to any of the database's files and even again after its last, each time a
-// new value; nothing writes them in place otherwise. So a reader that loads an even value, reads
+// The change sequence of a database: one word in a small file beside the commit journal, whose
+// page every process that opens the database shared maps (journal4.h). A writer makes it odd
+// before its first in-place write to any of the database's files and even again after its
+// last, each time a new value; nothing writes them in place otherwise. So a reader that loads an even value, reads
 // the disk and finds the same value again read no byte of a write (the odd store comes before
 // the write's system call), and a reader that finds the value at which it last checked its view
-// knows nothing was written since. Any doubt (no word, odd) means today's guarded reads.
+// knows nothing was written since. Any doubt (no word, odd) means the guarded reads.
 struct file4seq {
     uint64_t* word;  // in the shared page; null: no sequence
     int8_t writing;  // this handle made it odd and owes the even store
@@ -84,7 +84,7 @@ struct file4 {
     int64_t syncedLength;   // the length at the last full sync; -1 unknown
     journal4* journal;      // holds this file's writes under its spans (journal4.h); or null
     int8_t journalSlot;
-    file4seq* seq;  // the database's change sequence (its journal's); or null
+    file4seq* seq;  // the database's change sequence (held by its journal); or null
 };
 
 // The sequence as now (file4seqNone without one).

@@ -333,6 +333,15 @@ void settleSequence(journal4* j) {
     file4seqEnd(&j->changes);
 }
 
+// Under the lock, the files sound and the header read: the sequence mapped and settled, the
+// journal ready for spans. 0 or the mapping's error.
+int32_t becomeReady(journal4* j) {
+    if (int32_t rc = mapUnderLock(j)) return rc;
+    settleSequence(j);
+    j->ready = 1;
+    return 0;
+}
+
 // Opens the sequence file beside the journal: made by a writer, only opened by a reader.
 void openSequence(journal4* j, const char* name, bool reader) {
     j->seqFd = -1;
@@ -494,9 +503,7 @@ int32_t journal4recover(journal4* j) {
             return error4raiseText(j->env, e4bufFlush, E4LOC(90953), j->file.name);
         j->seq = 0;
         if (int32_t rc = resetJournal(j, true)) return rc;
-        if (int32_t rc = mapUnderLock(j)) return rc;
-        settleSequence(j);
-        j->ready = 1;
+        if (int32_t rc = becomeReady(j)) return rc;
         return h.empty ? 0 : 2;
     }
     const bool sameBoot = std::strcmp(h.boot, journal4bootId()) == 0;
@@ -505,12 +512,9 @@ int32_t journal4recover(journal4* j) {
     j->checkpointSeq = h.checkpointSeq;
     char head[kRecordHead];
     if (sameBoot && h.markValid && !recordStarts(j, h.appliedEnd, h.appliedSeq + 1, head)) {
-        if (int32_t rc = mapUnderLock(j)) return rc;
-        settleSequence(j);
         j->seq = h.appliedSeq;
         j->end = h.appliedEnd;
-        j->ready = 1;
-        return 0;
+        return becomeReady(j);
     }
     const int32_t length = file4length(&j->file);
     if (length < 0) return length;
@@ -562,9 +566,7 @@ int32_t journal4recover(journal4* j) {
     j->end = at;
     if (replayed || !sameBoot) {
         if (int32_t rc = journal4checkpoint(j)) return rc;
-        if (int32_t rc = mapUnderLock(j)) return rc;
-        settleSequence(j);
-        j->ready = 1;
+        if (int32_t rc = becomeReady(j)) return rc;
         return replayed ? 1 : 0;
     }
     // Only a torn record: it never became a commit; the next record goes in its place, and
@@ -572,11 +574,8 @@ int32_t journal4recover(journal4* j) {
     const char zeros[kRecordHead] = {};
     int32_t rc = file4write(&j->file, int32_t(at), zeros, kRecordHead);
     if (rc == 0) rc = writeMark(j);
-    if (rc == 0) rc = mapUnderLock(j);
     if (rc < 0) return rc;
-    settleSequence(j);
-    j->ready = 1;
-    return 0;
+    return becomeReady(j);
 }
 
 int32_t journal4beginChange(journal4* j) {
