@@ -423,6 +423,7 @@ void ZTFile::attachJournal() {
 }
 
 bool ZTFile::beginChange() {
+    viewDoubtful_ = true;
     if (isExclusive() || journal4beginChange(&journal_) == 0) return true;
     takeError();
     return false;

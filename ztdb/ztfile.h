@@ -466,6 +466,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool dictionaryChanged_ = false;
     int32_t fileLocked_ = 0;
     uint64_t localChanges_ = 0;
+    bool spanSound_ = false;     // the outermost lock began with a view nobody wrote past
+    bool viewDoubtful_ = false;  // and wrote in place outside its commits since
     bool complLocked_ = false;
     int32_t fastNet_ = 0;
     int32_t readRestarts_ = 0;

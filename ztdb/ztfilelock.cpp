@@ -45,12 +45,21 @@ bool ZTFile::lock(bool noWait) {
     if (isExclusive()) return true;
     if (fileLocked_ == 0) {
         if (!lockRetry(rowTable_, noWait)) return false;
+        // Nobody wrote since this handle let the lock go with a sound view (the library's
+        // locks above kept what they hold on the same proof): no pack copy can be there (a
+        // packer makes the sequence odd before it makes one) and every block and node held
+        // is what the disk has.
+        file4* rows = &rowTable_->dataFile->file;
+        const bool trusted = file4seqSound(rows);
+        viewDoubtful_ = false;
         // A packer killed before it finished left its copy: the files are put back first, and
         // opened again, since what this process knows of the index files (their ends, their
         // free blocks) may be the pack's.
-        if (!isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait, true);
+        if (!trusted && !isReadOnly() && hasPackCopy()) return reopenAfterRestore(noWait, true);
         // A writer killed after its commit reached the journal, or a restart of the machine,
-        // leaves the files short of the journal: they are brought up to it first.
+        // leaves the files short of the journal: they are brought up to it first. A writer
+        // killed between its journal's sync and its first in-place write left the sequence
+        // as it was: the journal is asked whatever the sequence says.
         if (journal_.open && !isReadOnly()) {
             const int32_t replayed = journal4recover(&journal_);
             if (replayed < 0) {
@@ -60,19 +69,29 @@ bool ZTFile::lock(bool noWait) {
             }
             if (replayed > 0) return reopenAfterRestore(noWait, false);
         }
-        // Another process may have written anything since: no data block of either table
+        // Unless the sequence proves otherwise, another process may have written anything
+        // since: no data block of either table
         // that this process holds may be trusted, nor any index block or node, except those
         // of an index just locked whose change counter has not moved. The headers need no
         // re-reading here: under the lock the library reads a table's count from the disk
         // when it is first needed.
-        bool fresh = true;
-        for (table4* t : {rowTable_, dictTable_})
-            if (table4refresh(t) != 0) fresh = false;
-        if (!fresh) {
-            takeError();
-            if (table4unlock(rowTable_) != 0) takeError();
-            return false;
+        spanSound_ = trusted && file4seqSound(rows);
+        // Only a replay moves it under the lock, and a replay opens everything again; were it
+        // ever otherwise, the library's locks above trusted what they hold on a stale proof.
+        if (trusted && !spanSound_) return reopenAfterRestore(noWait, false);
+        if (!spanSound_) {
+            journal_.changes.sound = file4seqNone;
+            bool fresh = true;
+            for (table4* t : {rowTable_, dictTable_})
+                if (table4refresh(t) != 0) fresh = false;
+            if (!fresh) {
+                takeError();
+                if (table4unlock(rowTable_) != 0) takeError();
+                return false;
+            }
         }
+        // From here the writes of this handle move the sequence, each to a value it notes.
+        journal_.changes.stored = file4seqLoad(rows);
         journal4begin(&journal_);
     }
     ++fileLocked_;
@@ -108,6 +127,7 @@ bool ZTFile::unlock() {
     if (!ZT_ASSERT(isUsable())) return false;
     if (isExclusive() || fileLocked_ == 0) return true;  // an unlock too many does nothing
     if (--fileLocked_ > 0) return true;
+    const bool bothLocked = complLocked_;
     // A write that changed no key (a long value's chunks beyond its key) still moves the
     // indexes' change counters, by which readers learn that their buffered data went stale.
     if (rowsChanged_ || dictionaryChanged_)
@@ -119,6 +139,10 @@ bool ZTFile::unlock() {
     }
     // Whatever was written in place outside the commits is done: readers may trust again.
     journal4endChange(&journal_);
+    // What this handle holds may be what a failed commit never wrote: the releases below
+    // must not take it for the disk's.
+    file4seq& changes = journal_.changes;
+    if (!ok || viewDoubtful_) changes.sound = file4seqNone;
     if (complLocked_) {
         complLocked_ = false;
         if (table4unlock(dictTable_) != 0) {
@@ -133,6 +157,16 @@ bool ZTFile::unlock() {
         ok = false;
         if (lock4dropHandle(rowTable_) != 0) takeError();
     }
+    // Under the row table's lock every store to the sequence was this handle's: the last one
+    // (or the value found at the lock) is where it stood at the release. The view is sound
+    // there when it was at the lock and this handle's own writes carried it along (a rewrite
+    // in place does not), or when the span read afresh every table and both indexes'
+    // headers under their locks. Any failure leaves it in doubt.
+    if (!ok || viewDoubtful_)
+        changes.sound = file4seqNone;
+    else if (!spanSound_ && bothLocked && !viewDoubtful_ && !changes.writing)
+        changes.sound = changes.stored;
+    spanSound_ = false;
     return ok;
 }
 

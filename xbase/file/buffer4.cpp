@@ -102,11 +102,22 @@ void hashRemove(buffer4state& s, buffer4block* b) {
     b->changed = 0;
 }
 
-// Changed blocks are counted per file, so that writing back a file with none costs nothing.
+// Changed blocks are counted per file, so that writing back a file with none costs nothing. A
+// block that becomes changed goes to the front of its file's list: a block ahead of it came in,
+// or changed, after it did, so the changed ones are found without a walk of every block a
+// file keeps from one lock to the next.
 void setChanged(buffer4block* b, bool changed) {
     if ((b->changed != 0) == changed) return;
     b->changed = changed ? 1 : 0;
-    b->file->bufferChangedCount += changed ? 1 : -1;
+    file4* f = b->file;
+    f->bufferChangedCount += changed ? 1 : -1;
+    if (!changed || b->filePrev == nullptr) return;
+    b->filePrev->fileNext = b->fileNext;
+    if (b->fileNext != nullptr) b->fileNext->filePrev = b->filePrev;
+    b->filePrev = nullptr;
+    b->fileNext = f->bufferBlocks;
+    f->bufferBlocks->filePrev = b;
+    f->bufferBlocks = b;
 }
 
 void listRemove(buffer4state& s, buffer4block* b) {
@@ -465,7 +476,8 @@ int32_t forEachPiece(int32_t blockSize, int32_t pos, int32_t n, Piece piece) {
 // The file's blocks (its changed ones only when asked) in file order.
 std::vector<buffer4block*> blocksOf(const file4* f, bool changedOnly) {
     std::vector<buffer4block*> out;
-    for (buffer4block* b = f->bufferBlocks; b != nullptr; b = b->fileNext)
+    const size_t want = size_t(changedOnly ? f->bufferChangedCount : f->bufferBlockCount);
+    for (buffer4block* b = f->bufferBlocks; b != nullptr && out.size() < want; b = b->fileNext)
         if (!changedOnly || b->changed) out.push_back(b);
     std::sort(out.begin(), out.end(),
               [](const buffer4block* a, const buffer4block* b) { return a->pos < b->pos; });

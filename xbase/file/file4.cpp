@@ -330,6 +330,7 @@ void file4seqBegin(file4seq* s) {
     const uint64_t v = word.load(std::memory_order_relaxed);
     // Sequentially consistent: the store is visible before the write that follows it.
     if ((v & 1) == 0) word.store(v + 1, std::memory_order_seq_cst);
+    s->follow = (v & 1) == 0 && v == s->sound;
     s->writing = 1;
 }
 
@@ -337,7 +338,10 @@ void file4seqEnd(file4seq* s) {
     if (s == nullptr || s->word == nullptr || !s->writing) return;
     std::atomic_ref<uint64_t> word(*s->word);
     const uint64_t v = word.load(std::memory_order_relaxed);
-    word.store((v | 1) + 1, std::memory_order_seq_cst);
+    s->stored = (v | 1) + 1;
+    word.store(s->stored, std::memory_order_seq_cst);
+    s->sound = s->follow ? s->stored : file4seqNone;
+    s->follow = 0;
     s->writing = 0;
 }
 

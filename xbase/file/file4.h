@@ -31,13 +31,19 @@ struct journal4;
 // The change sequence of a database: one word in a small file beside the commit journal, whose
 // page every process that opens the database shared maps (journal4.h). A writer makes it odd
 // before its first in-place write to any of the database's files and even again after its
-// last, each time a new value; nothing writes them in place otherwise. So a reader that loads an even value, reads
-// the disk and finds the same value again read no byte of a write (the odd store comes before
-// the write's system call), and a reader that finds the value at which it last checked its view
-// knows nothing was written since. Any doubt (no word, odd) means the guarded reads.
+// last, each time a new value; nothing writes them in place otherwise. So a reader that loads an
+// even value, reads the disk and finds the same value again read no byte of a write (the odd store
+// comes before the write's system call), and a reader that finds the value at which it last checked
+// its view knows nothing was written since. Any doubt (no word, odd) means the guarded reads.
 struct file4seq {
-    uint64_t* word;  // in the shared page; null: no sequence
-    int8_t writing;  // this handle made it odd and owes the even store
+    uint64_t* word;   // in the shared page; null: no sequence
+    int8_t writing;   // this handle made it odd and owes the even store
+    uint64_t stored;  // the value of this handle's last even store (its owner may set it too)
+    // The value at which every block, node, length and header this handle holds of the
+    // database's files was what the disk has (odd: none). Its owner sets it when it lets the
+    // lock go; the handle's own stores carry it along while it stands.
+    uint64_t sound;
+    int8_t follow;  // the store owed moves `sound` with it
 };
 // The value a reader gets when there is no sequence: odd, so never trusted.
 constexpr uint64_t file4seqNone = 1;
@@ -98,6 +104,12 @@ inline bool file4seqSteady(const file4* f, uint64_t before) {
     if ((before & 1) != 0) return false;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     return file4seqLoad(f) == before;
+}
+// Under the lock, just taken: true when nobody wrote any of the database's files since this
+// handle last found its view of them sound (so nothing it holds need be read again).
+inline bool file4seqSound(const file4* f) {
+    if (f->seq == nullptr || (f->seq->sound & 1) != 0) return false;
+    return file4seqLoad(f) == f->seq->sound;
 }
 // The writer's side, under the lock that serialises writers: begin before the first in-place
 // write (the sequence becomes odd; one left odd by a writer that died stays odd), end after the

@@ -299,6 +299,7 @@ bool mapPage(journal4* j) {
     j->page = page;
     j->changes.word = static_cast<uint64_t*>(page);
     j->changes.writing = 0;
+    j->changes.sound = file4seqNone;
     return true;
 }
 
@@ -330,6 +331,7 @@ void settleSequence(journal4* j) {
     const uint64_t v = std::atomic_ref<uint64_t>(*j->changes.word).load(std::memory_order_acquire);
     if ((v & 1) == 0) return;
     j->changes.writing = 1;
+    j->changes.follow = 0;
     file4seqEnd(&j->changes);
 }
 
@@ -407,6 +409,7 @@ void journal4setBootIdForTest(const char* id) {
 int32_t journal4open(journal4* j, env4* env, const char* name, const char* seqName,
                      const char* const names[journal4slots]) {
     std::memset(j, 0, sizeof *j);
+    j->changes.sound = file4seqNone;
     j->env = env;
     j->limit = kDefaultLimit;
     j->length = -1;
@@ -533,11 +536,13 @@ int32_t journal4recover(journal4* j) {
         Record r;
         if (!readRecord(j, at, length, seq + 1, &r)) break;
         if (!replayed) {
-            // Readers elsewhere must not trust a read while the files are written.
+            // Readers elsewhere must not trust a read while the files are written, nor this
+            // handle what it holds of them: the records are another writer's.
             if (mapUnderLock(j) != 0) {
                 ok = false;
                 break;
             }
+            j->changes.sound = file4seqNone;
             file4seqBegin(&j->changes);
             for (int i = 0; i < journal4slots && ok; ++i)
                 if (j->names[i] != nullptr) {
@@ -580,6 +585,8 @@ int32_t journal4recover(journal4* j) {
 
 int32_t journal4beginChange(journal4* j) {
     if (!j->open) return 0;
+    // A rewrite or a restore in place leaves nothing this handle held to be trusted.
+    j->changes.sound = file4seqNone;
     if (int32_t rc = mapUnderLock(j)) return rc;
     file4seqBegin(&j->changes);
     return 0;

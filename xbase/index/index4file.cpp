@@ -354,6 +354,12 @@ int32_t index4lock(index4file* f, int32_t owner) {
         (void)file4unlock(&f->file, index4lockByte, 1);  // the error that stopped it is reported
         return rc;
     }
+    // Nobody wrote any file of the database since this handle last held its view of them
+    // sound: the counter, free list and length it holds are the disk's.
+    if (file4seqSound(&f->file)) {
+        f->lockOwner = owner;
+        return 0;
+    }
     // What others wrote is read afresh: the counter, the free list, the file's length, and,
     // when the counter moved, every tag's nodes and the buffered blocks. Every writer moves
     // the counter and puts it on disk after the nodes, so an unmoved counter proves that the
@@ -399,6 +405,10 @@ int32_t index4unlock(index4file* f, int32_t owner) {
     f->lockOwner = 0;
     // Others may write from now on.
     f->viewChecked = 0;
+    // Let go with a sound view that nobody has written past yet: the counter held is the one
+    // on disk at that value of the sequence, and the next check need not read it while the
+    // sequence stays there.
+    if (rc >= 0 && released == 0 && file4seqSound(&f->file)) f->versionSeq = f->file.seq->sound;
     return rc < 0 ? rc : released;
 }
 
