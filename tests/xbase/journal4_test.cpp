@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,8 @@ class Journal4 : public ::testing::Test {
     // Opens the file and its journal and takes the journal's state as the lock holder does.
     void open() {
         const char* names[journal4slots] = {dataPath.c_str(), nullptr, nullptr, nullptr};
-        ASSERT_EQ(journal4open(&journal, &env, journalPath.c_str(), sequencePath.c_str(), names), 0);
+        ASSERT_EQ(journal4open(&journal, &env, journalPath.c_str(), sequencePath.c_str(), names),
+                  0);
         ASSERT_EQ(file4open(&data, &env, dataPath.c_str(), 1), 0);
         data.kind = file4kindData;
         journal4attach(&journal, 0, &data);
@@ -193,6 +195,88 @@ TEST_F(Journal4, WritesFollowingOnFromTheLastOneReachTheFileInOneWrite) {
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The serial checksum that journals of earlier builds carry on every header, mark and record.
+uint64_t serialChecksum(const char* p, size_t n) {
+    uint64_t h = 0x6a09e667f3bcc909ull ^ n;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0x9e3779b97f4a7c15ull;
+        h ^= h >> 29;
+    }
+    for (; i < n; ++i) h = (h ^ uint8_t(p[i])) * 0x100000001b3ull;
+    return h ^ (h >> 32);
+}
+
+void putLE(std::string* s, size_t at, uint64_t v, int bytes) {
+    for (int b = 0; b < bytes; ++b) (*s)[at + size_t(b)] = char(v >> (8 * b));
+}
+
+// A journal as an earlier build left it: checkpoint 0, no applied mark, and one committed
+// record (sequence 1) writing `bytes` at `pos` of slot 0, its checksum kind `kind`.
+std::string earlierJournal(int32_t pos, const std::string& bytes, uint32_t kind) {
+    std::string j(1024, '\0');
+    j.replace(0, 8, "QVJRNL01");
+    j.replace(16, std::strlen(journal4bootId()), journal4bootId());
+    putLE(&j, 504, serialChecksum(j.data(), 504), 8);
+    std::string r(24 + 12 + bytes.size(), '\0');
+    r.replace(0, 4, "QVJR");
+    putLE(&r, 4, 1, 4);
+    putLE(&r, 8, 1, 8);
+    putLE(&r, 16, 12 + bytes.size(), 4);
+    putLE(&r, 20, kind, 4);
+    r[24] = 0;
+    r[25] = 1;
+    putLE(&r, 28, uint32_t(pos), 4);
+    putLE(&r, 32, bytes.size(), 4);
+    r.replace(36, bytes.size(), bytes);
+    r.resize(r.size() + 8);
+    putLE(&r, r.size() - 8, serialChecksum(r.data(), r.size() - 8), 8);
+    return j + r;
+}
+
+TEST_F(Journal4, ARecordOfAnEarlierBuildReplaysAndADamagedOneNever) {
+    // Journals written before records had four-lane checksums say so by kind 0 and must still
+    // be brought to the files; a record damaged anywhere, or naming a kind nobody writes, is no
+    // commit.
+    const std::string bytes(700, 'Q');
+    const std::string want = applied(initial, {{100, bytes}});
+    struct Damage {
+        const char* name;
+        uint32_t kind;
+        size_t flip;  // byte of the record flipped (0: none)
+        bool replays;
+    };
+    const Damage cases[] = {
+        {"whole", 0, 0, true},
+        {"a byte of the written bytes flipped", 0, 1024 + 36 + 350, false},
+        {"its position flipped", 0, 1024 + 28, false},
+        {"a kind nobody writes", 7, 0, false},
+        {"the serial sum under the lanes' kind", 1, 0, false},
+    };
+    for (const Damage& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeWhole(dataPath, initial);
+        std::string journalBytes = earlierJournal(100, bytes, c.kind);
+        if (c.flip != 0) journalBytes[c.flip] = char(journalBytes[c.flip] ^ 0x20);
+        writeWhole(journalPath, journalBytes);
+        open();
+        close();
+        EXPECT_EQ(readWhole(dataPath), c.replays ? want : initial);
+        // The journal goes on from there with records of this build.
+        open();
+        ASSERT_EQ(commit({{2000, "after"}}), 0);
+        close();
+        journal4setBootIdForTest("another boot");
+        writeWhole(dataPath, initial);
+        open();
+        close();
+        journal4setBootIdForTest(nullptr);
+        EXPECT_EQ(readWhole(dataPath).substr(2000, 5), "after");
+    }
 }
 
 }  // namespace
