@@ -221,6 +221,24 @@ class ZTFile : public ZTRefreshedBaseClass {
     void setLastStatus(int32_t status) { seekWord_ = status; }
     bool mayHoldFreeRows() const { return reuseRows_; }
     void setMayHoldFreeRows(bool may) { reuseRows_ = may; }
+    // The same for chunk rows of the dictionary: false once a look found none free, until this
+    // process frees one (a row freed elsewhere is found again after the next open).
+    bool mayHoldFreeChunks() const { return reuseChunks_; }
+    void setMayHoldFreeChunks(bool may) { reuseChunks_ = may; }
+    // Within one counted lock of a shared database nobody else writes: the next free chain
+    // number, once the dictionary's highest was read, is counted here. 0 when unknown (outside
+    // a lock, or after a pack or a restore renumbered or replaced the dictionary).
+    uint32_t nextChainHint() const { return fileLocked_ > 0 && !isExclusive() ? nextChain_ : 0; }
+    // A chain number now in use: the next one given is above it. Only a count already started
+    // by a look at the dictionary moves (a rewrite of an old chain says nothing of the highest).
+    void noteChainUsed(uint32_t vid) {
+        if (nextChain_ != 0 && vid >= nextChain_) nextChain_ = vid + 1;
+    }
+    // A look at the dictionary's highest number gave this chain number: the numbers given after
+    // it under this lock are counted from there.
+    void startChainCount(uint32_t given) {
+        if (fileLocked_ > 0 && !isExclusive()) nextChain_ = given + 1;
+    }
 
     // Single values, names and database references (readers; each in a read bracket).
     // The record's first value of the type (lowest position); any: a link row counts too.
@@ -413,6 +431,11 @@ class ZTFile : public ZTRefreshedBaseClass {
     // The first level of the lock found a pack's copy (restored first) or replayed the journal:
     // opens the tables again and locks.
     bool reopenAfterRestore(bool noWait, bool packCopy);
+    // After the dictionary was rewritten or put back: its free rows and numbers are unknown.
+    void forgetDictionaryHints() {
+        nextChain_ = 0;
+        reuseChunks_ = true;
+    }
     // Opens the commit journal of a writable database and, when it may hold anything, brings
     // the files up to it and checkpoints it, since writes outside the journal follow (a repair
     // at open, an exclusive open): 0, 1 when files were replayed (their view is stale), -1.
@@ -462,6 +485,8 @@ class ZTFile : public ZTRefreshedBaseClass {
     int32_t seekWord_ = 0;
     bool appendMark_ = false;
     bool reuseRows_ = true;
+    bool reuseChunks_ = true;
+    uint32_t nextChain_ = 0;
     bool rowsChanged_ = false;
     bool dictionaryChanged_ = false;
     int32_t fileLocked_ = 0;

@@ -44,6 +44,7 @@ bool ZTFile::lock(bool noWait) {
     ++localChanges_;
     if (isExclusive()) return true;
     if (fileLocked_ == 0) {
+        nextChain_ = 0;  // another process may have made chains since the last lock
         if (!lockRetry(rowTable_, noWait)) return false;
         // Nobody wrote since this handle let the lock go with a sound view (the library's
         // locks above kept what they hold on the same proof): no pack copy can be there (a
@@ -105,6 +106,7 @@ bool ZTFile::reopenAfterRestore(bool noWait, bool packCopy) {
     const int32_t reads = fastNet_, restarts = readRestarts_;
     const uint32_t access = access_;
     closeTables();
+    forgetDictionaryHints();
     openMode_ = openTables(mode, false);
     fastNet_ = reads;
     readRestarts_ = restarts;
@@ -128,6 +130,7 @@ bool ZTFile::unlock() {
     if (isExclusive() || fileLocked_ == 0) return true;  // an unlock too many does nothing
     if (--fileLocked_ > 0) return true;
     const bool bothLocked = complLocked_;
+    nextChain_ = 0;
     // A write that changed no key (a long value's chunks beyond its key) still moves the
     // indexes' change counters, by which readers learn that their buffered data went stale.
     if (rowsChanged_ || dictionaryChanged_)

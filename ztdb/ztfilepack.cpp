@@ -168,6 +168,7 @@ bool ZTFile::restoreAfterKilledPack() {
     }
     // Readers learn from the moved change counters that their view went stale.
     if (restored > 0) rowsChanged_ = dictionaryChanged_ = true;
+    forgetDictionaryHints();
     return ok;
 }
 
@@ -236,6 +237,7 @@ bool ZTFile::underCopy(const std::function<bool()>& rewrite) {
                 if (table4refresh(t) != 0) takeError();
     }
     rowsChanged_ = dictionaryChanged_ = true;
+    forgetDictionaryHints();
     journal4endChange(&journal_);
     journalResume();
     return ok;

@@ -789,6 +789,13 @@ uint32_t ZTRec::newChain() {
     if (!canWrite()) return 0;
     ZTWriteLock lock(file);
     if (!lock || !file->lockDictionary()) return 0;
+    // Within one lock the number after the last one given (or written) is known.
+    if (const uint32_t next = file->nextChainHint(); next != 0) {
+        const bool released = lock.release();
+        if (!released || next > kMaxChain) return 0;
+        file->noteChainUsed(next);
+        return next;
+    }
     table4* d = file->getDictionaryTable();
     uint32_t highest = 0;
     bool ok = table4selectTag(d, file->getDictionaryTag()) != nullptr;
@@ -806,11 +813,13 @@ uint32_t ZTRec::newChain() {
             putDigits(r + kChunkB, 0, 2);
             ok = table4append(d) == 0;
             file->markDictionaryChanged();
+            file->setMayHoldFreeChunks(true);
         }
     } else {
         ok = false;
     }
     if (!ok) dropError(file);
+    if (ok && highest < kMaxChain) file->startChainCount(highest + 1);
     const bool released = lock.release();
     return ok && released && highest < kMaxChain ? highest + 1 : 0;
 }
@@ -900,11 +909,16 @@ bool ZTRec::placeChunk(uint32_t vid, uint32_t seq, const char* bytes, uint32_t n
     bool append = false;
     if (!inPlace) {
         // A free row (chain 0) sorts first: take it, else append.
-        const int32_t rc = table4goTop(d);
-        if (rc < 0) return dropError(file);
-        append = rc != 0 || digitsAt(table4recordBuffer(d) + kChunkA, 4) != 0;
+        append = true;
+        if (file->mayHoldFreeChunks()) {
+            const int32_t rc = table4goTop(d);
+            if (rc < 0) return dropError(file);
+            append = rc != 0 || digitsAt(table4recordBuffer(d) + kChunkA, 4) != 0;
+            if (append) file->setMayHoldFreeChunks(false);
+        }
         if (append && table4beginAppend(d, 0) != 0) return dropError(file);
     }
+    file->noteChainUsed(vid);
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
     char* r = table4recordBuffer(d);
     r[0] = kLive;
@@ -936,6 +950,7 @@ bool ZTRec::freeChunksFrom(uint32_t vid, uint32_t seq) {
         putDigits(r + kChunkA, 0, 4);
         if (table4write(d, table4recordNumber(d), 0) != 0) return dropError(file);
         file->markDictionaryChanged();
+        file->setMayHoldFreeChunks(true);
     }
     return false;
 }

@@ -312,6 +312,7 @@ int ZTRec::checkChunk(int32_t recno) {
         c[0] = kDeleted;
         if (table4write(d, recno, 0) != 0) return failed(file);
         file->markDictionaryChanged();
+        file->setMayHoldFreeChunks(true);
         return 1;
     }
     // Any row counts, links too: a chain that a row still names is never taken from it.
@@ -340,6 +341,7 @@ int ZTRec::checkChunk(int32_t recno) {
     if (!inside) putDigits(c + kChunkA, 0, 4);
     if (table4write(d, recno, 0) != 0) return failed(file);
     file->markDictionaryChanged();
+    if (!inside) file->setMayHoldFreeChunks(true);
     return 1;
 }
 

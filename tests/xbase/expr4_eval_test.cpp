@@ -418,6 +418,43 @@ TEST_F(ExprEval, NullableFieldsPrefixTheirKeys) {
     EXPECT_EQ(table->key("NAME", &plain), "Alice     ");  // reads no nullable field
 }
 
+// Text fields joined by '+' key as their bytes in the order written, however grouped, with or
+// without a tag; a join with anything else, or a collated tag, keys as evaluated.
+TEST_F(ExprEval, JoinedTextFieldsKeyAsTheirBytesInOrder) {
+    expr4tag plain{};
+    expr4tag general{expr4collationGeneral, 0, nullptr};
+    const TextCase cases[] = {
+        {"NAME+CITY", "Alice     Paris   "},
+        {"CITY+(CODE+NAME)", "Paris   ab  Alice     "},
+        {"(CITY+CODE)+NAME", "Paris   ab  Alice     "},
+        {"CODE+CODE+CODE", "ab  ab  ab  "},
+        {"CODE+'x'+CODE", "ab  xab  "},
+        {"UPPER(CODE)+CITY", "AB  Paris   "},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(table->key(c.text), c.expected) << c.text;
+        EXPECT_EQ(table->key(c.text, &plain), c.expected) << c.text;
+        EXPECT_EQ(table->eval(c.text), c.expected) << c.text;
+    }
+    uint8_t collated[36];
+    ASSERT_EQ(collate4key(reinterpret_cast<const uint8_t*>("Alice     Paris   "), 18, nullptr,
+                          collated, 36),
+              36);
+    EXPECT_EQ(table->key("NAME+CITY", &general),
+              std::string(reinterpret_cast<char*>(collated), 36));
+    // A tag's expression reads the record the data file points at.
+    expression4* x = expr4parse(table->t, "CODE+NAME", &plain);
+    ASSERT_NE(x, nullptr);
+    std::string other(table->t->record, size_t(table->t->dataFile->recordLen));
+    std::memcpy(other.data() + fieldNamed(table->t, "CODE")->offset, "zz", 2);
+    table->t->dataFile->currentRecord = other.data();
+    char* key = nullptr;
+    ASSERT_EQ(expr4key(x, &key, &plain), 14);
+    EXPECT_EQ(std::string(key, 14), "zz  Alice     ");
+    table->t->dataFile->currentRecord = table->t->record;
+    expr4free(x);
+}
+
 TEST_F(ExprEval, KeyConvertOfTypedValues) {
     expression4* x = expr4parse(table->t, "NAME", nullptr);
     ASSERT_NE(x, nullptr);

@@ -153,6 +153,47 @@ TEST(ZTRecChains, NewValuesTakeFreedChunksFirst) {
     }
 }
 
+// Many values written under one lock: every one gets a number of its own and keeps its text,
+// whether the lock began with a rewrite of an old chain (the record counter, a value), freed the
+// highest chain, or freed a chain it had just given.
+TEST(ZTRecChains, NumbersGivenUnderOneLockStayUnique) {
+    NewDatabase db;
+    ASSERT_TRUE(ZTRec(&db.file).setCounter(5000));
+    std::map<uint32_t, std::string> texts;
+    const uint32_t old = addValue(db.file, 1010, kTown, 1, "Oslo");
+    const uint32_t highest = addValue(db.file, 1011, kTown, 1, std::string(80, 'q'));
+    ASSERT_GT(highest, old);
+    for (uint32_t span = 0; span < 3; ++span) {
+        ASSERT_TRUE(db.file.lock(false));
+        ZTRec rec(&db.file);
+        ASSERT_TRUE(rec.setCounter(6000 + span));
+        ASSERT_EQ(rec.seek(1010, kTown, 1, ""), 0);
+        texts[old] = "Oslo " + std::to_string(span);
+        ASSERT_TRUE(rec.writeValue(texts[old].c_str()));
+        if (span == 1) {
+            ASSERT_EQ(rec.seek(1011, kTown, 1, ""), 0);
+            ASSERT_TRUE(rec.deleteRow());
+        }
+        for (uint32_t i = 0; i < 4; ++i) {
+            const uint32_t record = 1100 + span * 10 + i;
+            const std::string text = std::string(10 + 15 * i, char('a' + i)) + std::to_string(span);
+            const uint32_t value = addValue(db.file, record, kTown, 1, text);
+            ASSERT_NE(value, 0u);
+            EXPECT_TRUE(texts.emplace(value, text).second) << "number " << value << " given twice";
+            if (span == 2 && i == 1) {
+                ASSERT_EQ(rec.seek(record, kTown, 1, ""), 0);
+                ASSERT_TRUE(rec.deleteRow());
+                texts.erase(value);
+            }
+        }
+        ASSERT_TRUE(db.file.unlock());
+    }
+    for (const auto& [value, text] : texts) EXPECT_EQ(chainText(db.file, value), text) << value;
+    EXPECT_EQ(ZTRec(&db.file).getCounter(), 6002u);
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
 // An edit reaches the keys of the rows that link to the value, so they sort with it.
 TEST(ZTRecChains, EditsMoveTheLinksKeys) {
     NewDatabase db;

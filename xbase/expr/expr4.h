@@ -73,10 +73,11 @@ struct expression4 {
     table4* table;  // parsed against, or last pointed at by expr4setTable
     table4file* dataFile;
     env4* env;
-    int32_t workLength;  // bytes of work area one evaluation needs
-    int8_t hasTrim;      // TRIM, LTRIM or ALLTRIM: text may end in NUL bytes
-    int8_t hasCurrency;  // reads a currency field: numbers key in the currency form
-    int8_t hasNullable;  // reads a nullable field: keys carry the null prefix
+    int32_t workLength;   // bytes of work area one evaluation needs
+    int8_t hasTrim;       // TRIM, LTRIM or ALLTRIM: text may end in NUL bytes
+    int8_t hasCurrency;   // reads a currency field: numbers key in the currency form
+    int8_t hasNullable;   // reads a nullable field: keys carry the null prefix
+    int8_t fieldsJoined;  // text fields joined by '+' alone: the value is their bytes in order
 };
 
 // Parses `text` against the fields of `table` (and of other open tables by

@@ -161,6 +161,40 @@ int32_t convert(expression4* expr, char** value, int32_t len, char type, const e
     return static_cast<int32_t>(keyLen);
 }
 
+// Keys of text fields joined by '+' (most index tags) are the fields' bytes side by side: built
+// here without running the expression. kNotJoined when the expression or the tag needs more
+// (collation, null prefix, a record not yet pointed at), which the full evaluation does.
+constexpr int32_t kNotJoined = INT32_MIN;
+
+int32_t joinedFieldsKey(expression4* expr, char** key, const expr4tag* tag) {
+    if (!expr->fieldsJoined || expr->hasNullable) return kNotJoined;
+    if (tag == nullptr) tag = expr->tag;
+    if (tag != nullptr && tag->collation == expr4collationGeneral) return kNotJoined;
+    env4* env = expr->env;
+    if (error4pending(env)) return e4codeBase;
+    for (int32_t i = 0; i < expr->entryCount; ++i) {
+        const expr4entry& e = expr->entries[i];
+        if (e.row != expr4rowJoin && (e.record == nullptr || *e.record == nullptr))
+            return kNotJoined;
+    }
+    const int32_t len = expr->len;
+    if (env->keyBufferLen < len + 2) {
+        if (int32_t rc = u4growBuffer(env, &env->keyBuffer, &env->keyBufferLen, len + 18); rc < 0)
+            return rc;
+    }
+    char* out = env->keyBuffer;
+    int32_t at = 0;
+    for (int32_t i = 0; i < expr->entryCount; ++i) {
+        const expr4entry& e = expr->entries[i];
+        if (e.row == expr4rowJoin) continue;
+        std::memcpy(out + at, *e.record + e.param, size_t(e.len));
+        at += e.len;
+    }
+    out[at] = '\0';
+    *key = out;
+    return at;
+}
+
 }  // namespace
 
 int32_t expr4setTable(expression4* expr, table4* table) {
@@ -226,6 +260,7 @@ int32_t expr4true(expression4* expr) {
 int32_t expr4key(expression4* expr, char** key, const expr4tag* tag) {
     if (expr == nullptr || key == nullptr)
         return error4raise(expr != nullptr ? expr->env : nullptr, e4parmNull, E4LOC(91340));
+    if (int32_t rc = joinedFieldsKey(expr, key, tag); rc != kNotJoined) return rc;
     char* value = nullptr;
     int32_t len = expr4evaluate(expr, &value);
     if (len < 0) return len;
@@ -243,7 +278,7 @@ int32_t expr4keyConvert(expression4* expr, char** value, int32_t len, char type,
 }
 
 int32_t expr4isNull(const expression4* expr) {
-    return expr != nullptr && anyFieldNull(expr) ? 1 : 0;
+    return expr != nullptr && expr->hasNullable && anyFieldNull(expr) ? 1 : 0;
 }
 
 int32_t expr4keyLength(const expression4* expr) {

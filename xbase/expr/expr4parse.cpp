@@ -161,6 +161,7 @@ class Parser {
     table4* findAlias(const std::string& name);
     int32_t fieldEntry(table4* source, const std::string& name, int32_t nameStart);
     int32_t typePass();
+    bool fieldsJoined() const;
     int32_t resultLength(expr4entry& e, const Pending* ops, bool& trimSeen);
     int32_t addPicture();
     expression4* build();
@@ -693,6 +694,21 @@ int32_t Parser::typePass() {
                         static_cast<int32_t>(maxEnd) + 2);
 }
 
+// Whether the expression only joins text fields with '+': its value is then the fields' bytes in
+// the order they appear, whatever the grouping, and keys need no evaluation.
+bool Parser::fieldsJoined() const {
+    if (type_ != 'C' || hasTrim_ || entries_.empty()) return false;
+    int64_t width = 0;
+    for (const expr4entry& e : entries_) {
+        if (e.row == expr4rowJoin) continue;
+        if ((e.row != expr4rowCharField && e.row != expr4rowCharCopy) || e.field == nullptr ||
+            e.record == nullptr || e.len < 0)
+            return false;
+        width += e.len;
+    }
+    return width == len_;
+}
+
 // One allocation: the record, the entries, the constants, the text.
 expression4* Parser::build() {
     size_t head = round16(sizeof(expression4));
@@ -728,6 +744,7 @@ expression4* Parser::build() {
     x->hasTrim = hasTrim_;
     x->hasCurrency = hasCurrency_;
     x->hasNullable = hasNullable_;
+    x->fieldsJoined = fieldsJoined() ? 1 : 0;
     return x;
 }
 

@@ -375,8 +375,8 @@ uint8_t trailOf(tag4file* t, const uint8_t* key) {
 // The leaf's last entry changed to (key, record): the parent's entry for the leaf takes
 // it, and so on upwards while the changed entry is the last of its node. 0, or -910 when
 // a parent cannot take it (the tree would no longer lead to the key).
-int32_t followLast(tag4file* t, const uint8_t* key, uint32_t record) {
-    for (int level = t->tree->depth - 2; level >= 0; level--) {
+int32_t followLast(tag4file* t, const uint8_t* key, uint32_t record, int from = -1) {
+    for (int level = from >= 0 ? from : t->tree->depth - 2; level >= 0; level--) {
         block4* b = t->tree->path[level];
         branch4view view;
         if (view.attach(b->data, t->keyLength) != 0 || b->cursor >= view.count() ||
@@ -464,6 +464,36 @@ int32_t removeInLeaf(tag4file* t) {
     return 1;
 }
 
+// A branch with room takes a split child's halves in place: the entry for the child becomes
+// the left half's, the right half's goes in after it, and the ancestors' entries follow when
+// the branch's last entry changed. 1 when the branch has no room or does not hold the child
+// at its cursor (nothing has changed then: the whole-node path does it).
+int32_t parentTakesHalves(tag4file* t, int level, const uint8_t* leftKey, uint32_t leftRecord,
+                          const uint8_t* rightKey, uint32_t rightRecord, uint32_t rightChild) {
+    block4* b = t->tree->path[level];
+    const int K = t->keyLength;
+    branch4view view;
+    if (view.attach(b->data, K) != 0) return 1;
+    const int n = view.count(), c = b->cursor;
+    if (c < 0 || c >= n || n >= view.capacity()) return 1;
+    const uint32_t leftChild = view.child(c);
+    if (leftChild != uint32_t(t->tree->path[level + 1]->fileOffset)) return 1;
+    const bool lastMoved = c == n - 1 && (view.record(c) != rightRecord ||
+                                          std::memcmp(view.key(c), rightKey, size_t(K)) != 0);
+    const size_t width = size_t(K) + 8;
+    uint8_t* at = b->data + node4headerSize + size_t(c + 1) * width;
+    std::memmove(at + width, at, size_t(n - c - 1) * width);
+    node4header h = node4headerRead(b->data);
+    h.count = uint16_t(n + 1);
+    node4headerWrite(b->data, h);
+    if (view.attach(b->data, K) != 0 || view.set(c, leftKey, leftRecord, leftChild) != 0 ||
+        view.set(c + 1, rightKey, rightRecord, rightChild) != 0)
+        return error4raise(t->env, e4info, E4LOC(92236));
+    b->changed = 1;
+    if (!lastMoved || level == 0) return 0;
+    return followLast(t, rightKey, rightRecord, level - 1) < 0 ? e4info : 0;
+}
+
 // A full leaf below the root splits without decoding its entries, as the whole-node path
 // splits it: its last half moves to a new right sibling, the key goes into the half that
 // holds its position, and the parent takes an entry for each half. 1 when the halves do
@@ -528,6 +558,9 @@ int32_t splitLeaf(tag4file* t, const uint8_t* key, uint32_t record) {
 
     // The parent's entry for the leaf gives way to one entry per half.
     const leaf4iter leftLast(lv, lv.count() - 1), rightLast(rv, rv.count() - 1);
+    if ((rc = parentTakesHalves(t, level - 1, leftLast.key(), leftLast.entry().record,
+                                rightLast.key(), rightLast.entry().record, uint32_t(offset))) != 1)
+        return rc;
     LastEntry parentLast;
     if ((rc = decodeLevel(t, level - 1, &parentLast)) != 0) return rc;
     tag4entries& e = t->tree->work.node;
