@@ -82,6 +82,7 @@ struct tag4tree {
     block4* newest = nullptr;
     tag4work work;
     tag4appendHint append;
+    int32_t probeHeight = 0;  // levels tag4probe last met (0: unknown)
 };
 
 // True when node read checks are errors rather than signs of another writer: this
