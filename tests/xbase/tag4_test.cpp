@@ -180,6 +180,38 @@ TEST(TagWalk, SkipPositionAndEnds) {
     error4setCode(&f.env, 0);
 }
 
+// Keys read step by step, through whole leaves and across them, and again after a change in
+// place of the leaf stood on: each is the key stored at that place now.
+TEST(TagWalk, KeysAtEachStepFollowTheLeaf) {
+    TreeFile f({charTag("K", 10)}, 2000);
+    tag4file* tag = f.tag("K");
+    for (int32_t r = 1; r <= 600; r++)
+        add(tag, padKey("K" + std::to_string(100000 + 3 * r), 10), r);
+    ASSERT_EQ(tag4seek(tag, "K100150", 7), 0);
+    for (int32_t r = 50; r <= 600; r++) {
+        ASSERT_EQ(currentKey(tag), padKey("K" + std::to_string(100000 + 3 * r), 10)) << r;
+        if (r < 600) {
+            ASSERT_EQ(tag4skip(tag, 1), 1);
+        }
+    }
+    for (int32_t r = 600; r > 590; r--) {
+        ASSERT_EQ(currentKey(tag), padKey("K" + std::to_string(100000 + 3 * r), 10)) << r;
+        ASSERT_EQ(tag4skip(tag, -1), -1);
+    }
+    // Same place, other bytes: the leaf changed under a key read from it before.
+    ASSERT_EQ(tag4seek(tag, "K100006", 7), 0);
+    EXPECT_EQ(currentKey(tag), padKey("K100006", 10));
+    add(tag, padKey("K100005", 10), 1001);
+    ASSERT_EQ(tag4seek(tag, "K100005", 7), 0);
+    EXPECT_EQ(currentKey(tag), padKey("K100005", 10));
+    ASSERT_EQ(tag4skip(tag, 1), 1);
+    EXPECT_EQ(currentKey(tag), padKey("K100006", 10));
+    ASSERT_EQ(tag4removeKey(tag, padKey("K100009", 10).data(), 3), 0);
+    ASSERT_EQ(tag4seek(tag, "K100006", 7), 0);
+    ASSERT_EQ(tag4skip(tag, 1), 1);
+    EXPECT_EQ(currentKey(tag), padKey("K100012", 10));
+}
+
 TEST(TagSeek, KeyAndRecordModes) {
     TreeFile f({charTag("K", 4), charTag("U", 4, tag4optUnique)}, 100);
     tag4file* tag = f.tag("K");

@@ -351,6 +351,8 @@ class leaf4iter {
     // The K bytes of the entry's key and its fields; only while !done().
     const uint8_t* key() const { return key_.data(); }
     const leaf4entry& entry() const { return entry_; }
+    // Node offset where the entry's stored key bytes begin.
+    int start() const { return start_; }
     void next();
 
   private:

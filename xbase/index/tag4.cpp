@@ -399,16 +399,38 @@ int leafCount(block4* b) {
     return node4headerRead(b->data).count;
 }
 
-// Rebuilds the key at the leaf's cursor into `out` (K bytes); false past the end.
+// Rebuilds the key at the leaf's cursor into `out` (K bytes); false past the end. A walk
+// that steps through a leaf entry by entry decodes one entry a step: the key rebuilt last is
+// kept with a copy of its leaf's bytes, and serves while the leaf still holds them.
 bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     block4* b = leafOf(t);
     if (b == nullptr) return false;
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
-    const leaf4iter at(leaf, b->cursor);
-    if (at.done()) return false;
-    std::memcpy(out, at.key(), t->keyLength);
-    if (record != nullptr) *record = at.entry().record;
+    const int cursor = std::max(b->cursor, 0);
+    if (cursor >= leaf.count()) return false;
+    const int k = t->keyLength;
+    auto& memo = t->tree->work.cursorKey;
+    leaf4entry e;
+    (void)leaf.entry(cursor, &e);  // within the count
+    if ((memo.index == cursor || memo.index + 1 == cursor) &&
+        std::memcmp(memo.node, b->data, node4size) == 0) {
+        if (memo.index + 1 == cursor) {
+            const int stored = k - e.dup - e.trail;
+            memo.start -= stored;
+            std::memcpy(memo.key + e.dup, b->data + memo.start, size_t(stored));
+            std::memset(memo.key + e.dup + stored, t->pad, size_t(e.trail));
+            memo.index = cursor;
+        }
+    } else {
+        const leaf4iter at(leaf, cursor);
+        std::memcpy(memo.node, b->data, node4size);
+        std::memcpy(memo.key, at.key(), size_t(k));
+        memo.start = at.start();
+        memo.index = cursor;
+    }
+    std::memcpy(out, memo.key, size_t(k));
+    if (record != nullptr) *record = e.record;
     return true;
 }
 
