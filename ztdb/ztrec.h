@@ -332,6 +332,7 @@ class ZTRec {
     // number already).
     bool pointRowAt(uint32_t valueID, const char* key, bool asLink);
     bool freeChunksFrom(uint32_t valueID, uint32_t seq);
+    int readChainDirect(uint32_t valueID, ZTStr* out, std::string* stored);
     int walkRecord(uint32_t recordID, CFilterElem* elem, bool follow, bool nested,
                    std::vector<uint32_t>* links);
     int typeStep(uint32_t typeID, bool follow, int found) {

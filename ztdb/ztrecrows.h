@@ -50,6 +50,13 @@ inline uint32_t digitsAt(const char* in, int n) {
     return readBase255(bytes(in), n);
 }
 
+// The key of chunk seq of a chain in the dictionary tag (A + B): 6 bytes.
+constexpr int kChunkKey = 6;
+inline void chunkKey(char* key, uint32_t chain, uint32_t seq) {
+    putDigits(key, chain, 4);
+    putDigits(key + 4, seq, 2);
+}
+
 // The largest number n base-255 digits hold.
 inline uint32_t maxDigits(int n) {
     uint64_t v = 1;

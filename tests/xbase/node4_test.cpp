@@ -426,55 +426,64 @@ TEST(LeafCodec, RecordNumbersBeyondThirtyTwoBitsOfWidthAreRefused) {
 }
 
 // Leaf headers that must be refused: each case damages a valid leaf of five keys.
-TEST(LeafCodec, AttachRefusesDamagedLeaves) {
-    auto valid = newNode();
+// A leaf of five keys of 10 bytes, records 1 to 5 in key order.
+std::unique_ptr<uint8_t[]> fruitLeaf() {
+    auto node = newNode();
     leaf4widths widths;
-    ASSERT_EQ(leaf4widthsFor(10, 1000, leaf4start::rebuilt, &widths), 0);
-    leaf4view::format(valid.get(), node4leaf, widths);
-    {
-        leaf4view view;
-        ASSERT_EQ(view.attach(valid.get(), 10, ' '), 0);
-        for (const char* k : {"APPLE", "APRICOT", "BANANA", "BANANAS", "CHERRY"})
-            ASSERT_EQ(view.append(bytes(key(k, 10)), 5, 0), 0);
-    }
-    struct Case {
-        const char* name;
-        void (*damage)(uint8_t*);
-        int code;
-    };
-    const Case cases[] = {
-        {"branch attribute", [](uint8_t* n) { n[0] = 0; }, -310},
-        {"unknown attribute", [](uint8_t* n) { n[0] = 9; }, -310},
-        {"free bytes off by one", [](uint8_t* n) { n[12]++; }, -910},
-        {"count beyond the stored bytes", [](uint8_t* n) { n[2] = 100; }, -910},
-        {"count beyond the node",
-         [](uint8_t* n) {
-             n[2] = 0xFF;
-             n[3] = 0x7F;
-         },
-         -910},
-        {"no record bits",
-         [](uint8_t* n) {
-             n[20] = 0;
-             n[14] = 0;
-             n[15] = 0;
-         },
-         -910},
-        {"record mask unlike R", [](uint8_t* n) { n[14] = 0x0F; }, -910},
-        {"duplicate bits above 8", [](uint8_t* n) { n[21] = 9; }, -910},
-        {"zero entry bytes", [](uint8_t* n) { n[23] = 0; }, -910},
-        {"widths over the entry", [](uint8_t* n) { n[23] = 2; }, -910},
-        {"five-byte entries with R 16",
-         [](uint8_t* n) {
-             n[21] = n[22] = 8;
-             n[18] = n[19] = 0xFF;
-             n[23] = 5;
-         },
-         -910},
-        {"first entry with a duplicate count", [](uint8_t* n) { n[24 + 2] |= 0x10; }, -910},
-        {"counts over the key length", [](uint8_t* n) { n[24 + 6 + 2] = 0xFF; }, -910},
-    };
-    for (const Case& c : cases) {
+    EXPECT_EQ(leaf4widthsFor(10, 1000, leaf4start::rebuilt, &widths), 0);
+    leaf4view::format(node.get(), node4leaf, widths);
+    leaf4view view;
+    EXPECT_EQ(view.attach(node.get(), 10, ' '), 0);
+    uint32_t r = 1;
+    for (const char* k : {"APPLE", "APRICOT", "BANANA", "BANANAS", "CHERRY"})
+        EXPECT_EQ(view.append(bytes(key(k, 10)), r++, 0), 0);
+    return node;
+}
+
+// Damage done to the fruit leaf: what the whole check says, and what a probe past every entry
+// says (2 where the damage lies in what a probe does not look at).
+struct LeafDamage {
+    const char* name;
+    void (*damage)(uint8_t*);
+    int code;
+    int probed;
+};
+const LeafDamage kLeafDamages[] = {
+    {"branch attribute", [](uint8_t* n) { n[0] = 0; }, -310, -310},
+    {"unknown attribute", [](uint8_t* n) { n[0] = 9; }, -310, -310},
+    {"free bytes off by one", [](uint8_t* n) { n[12]++; }, -910, 2},
+    {"count beyond the stored bytes", [](uint8_t* n) { n[2] = 100; }, -910, -910},
+    {"count beyond the node",
+     [](uint8_t* n) {
+         n[2] = 0xFF;
+         n[3] = 0x7F;
+     },
+     -910, -910},
+    {"no record bits",
+     [](uint8_t* n) {
+         n[20] = 0;
+         n[14] = 0;
+         n[15] = 0;
+     },
+     -910, -910},
+    {"record mask unlike R", [](uint8_t* n) { n[14] = 0x0F; }, -910, -910},
+    {"duplicate bits above 8", [](uint8_t* n) { n[21] = 9; }, -910, -910},
+    {"zero entry bytes", [](uint8_t* n) { n[23] = 0; }, -910, -910},
+    {"widths over the entry", [](uint8_t* n) { n[23] = 2; }, -910, -910},
+    {"five-byte entries with R 16",
+     [](uint8_t* n) {
+         n[21] = n[22] = 8;
+         n[18] = n[19] = 0xFF;
+         n[23] = 5;
+     },
+     -910, -910},
+    {"first entry with a duplicate count", [](uint8_t* n) { n[24 + 2] |= 0x10; }, -910, 2},
+    {"counts over the key length", [](uint8_t* n) { n[24 + 6 + 2] = 0xFF; }, -910, -910},
+};
+
+TEST(LeafCodec, AttachRefusesDamagedLeaves) {
+    auto valid = fruitLeaf();
+    for (const LeafDamage& c : kLeafDamages) {
         auto node = newNode();
         std::memcpy(node.get(), valid.get(), node4size);
         c.damage(node.get());
@@ -495,6 +504,52 @@ TEST(LeafCodec, AttachRefusesDamagedLeaves) {
     uint8_t last[10];
     ASSERT_EQ(view.attachAscending(valid.get(), 10, ' ', last), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(last), 10), key("CHERRY", 10));
+}
+
+// A probe finds what a search finds in a sound leaf; in a damaged one it reads nothing outside
+// the node and refuses the damage it passes over (the free bytes it never looks at).
+TEST(LeafCodec, ProbeSearchesWithoutTheWholeCheck) {
+    auto valid = fruitLeaf();
+    struct Find {
+        std::string search;
+        int length;
+        int result;
+        uint32_t record;
+    };
+    const Find finds[] = {
+        {key("APPLE", 10), 10, 0, 1},
+        {key("BANANA", 10), 10, 0, 3},
+        {key("CHERRY", 10), 10, 0, 5},
+        {"BANANAS", 7, 0, 4},
+        {"AP", 2, 0, 1},
+        {"BAN", 3, 0, 3},
+        {key("APRICOTS", 10), 10, 2, 0},
+        {key("AVOCADO", 10), 10, 2, 0},
+        {key("ZEBRA", 10), 10, 2, 0},
+        {key("", 10), 10, 2, 0},
+    };
+    for (const Find& f : finds) {
+        uint32_t record = 0;
+        EXPECT_EQ(leaf4view::probe(valid.get(), 10, ' ', bytes(f.search), f.length, &record),
+                  f.result)
+            << f.search;
+        if (f.result == 0) {
+            EXPECT_EQ(record, f.record) << f.search;
+        }
+    }
+    for (const LeafDamage& d : kLeafDamages) {
+        auto node = newNode();
+        std::memcpy(node.get(), valid.get(), node4size);
+        d.damage(node.get());
+        uint32_t record = 0;
+        EXPECT_EQ(leaf4view::probe(node.get(), 10, ' ', bytes(key("ZEBRA", 10)), 10, &record),
+                  d.probed)
+            << d.name;
+        for (const Find& f : finds)
+            (void)leaf4view::probe(node.get(), 10, ' ', bytes(f.search), f.length, &record);
+    }
+    uint32_t record = 0;
+    EXPECT_EQ(leaf4view::probe(valid.get(), 0, ' ', bytes(key("A", 10)), 10, &record), -930);
 }
 
 // A foreign leaf of 2-byte entries filling the whole data area: the 32-bit loads of the

@@ -180,6 +180,38 @@ TEST(TagWalk, SkipPositionAndEnds) {
     error4setCode(&f.env, 0);
 }
 
+// Keys read step by step, through whole leaves and across them, and again after a change in
+// place of the leaf stood on: each is the key stored at that place now.
+TEST(TagWalk, KeysAtEachStepFollowTheLeaf) {
+    TreeFile f({charTag("K", 10)}, 2000);
+    tag4file* tag = f.tag("K");
+    for (int32_t r = 1; r <= 600; r++)
+        add(tag, padKey("K" + std::to_string(100000 + 3 * r), 10), r);
+    ASSERT_EQ(tag4seek(tag, "K100150", 7), 0);
+    for (int32_t r = 50; r <= 600; r++) {
+        ASSERT_EQ(currentKey(tag), padKey("K" + std::to_string(100000 + 3 * r), 10)) << r;
+        if (r < 600) {
+            ASSERT_EQ(tag4skip(tag, 1), 1);
+        }
+    }
+    for (int32_t r = 600; r > 590; r--) {
+        ASSERT_EQ(currentKey(tag), padKey("K" + std::to_string(100000 + 3 * r), 10)) << r;
+        ASSERT_EQ(tag4skip(tag, -1), -1);
+    }
+    // Same place, other bytes: the leaf changed under a key read from it before.
+    ASSERT_EQ(tag4seek(tag, "K100006", 7), 0);
+    EXPECT_EQ(currentKey(tag), padKey("K100006", 10));
+    add(tag, padKey("K100005", 10), 1001);
+    ASSERT_EQ(tag4seek(tag, "K100005", 7), 0);
+    EXPECT_EQ(currentKey(tag), padKey("K100005", 10));
+    ASSERT_EQ(tag4skip(tag, 1), 1);
+    EXPECT_EQ(currentKey(tag), padKey("K100006", 10));
+    ASSERT_EQ(tag4removeKey(tag, padKey("K100009", 10).data(), 3), 0);
+    ASSERT_EQ(tag4seek(tag, "K100006", 7), 0);
+    ASSERT_EQ(tag4skip(tag, 1), 1);
+    EXPECT_EQ(currentKey(tag), padKey("K100012", 10));
+}
+
 TEST(TagSeek, KeyAndRecordModes) {
     TreeFile f({charTag("K", 4), charTag("U", 4, tag4optUnique)}, 100);
     tag4file* tag = f.tag("K");
@@ -365,6 +397,48 @@ TEST(TagMaintenance, KeysAddedInOrderLeaveFullNodes) {
     EXPECT_EQ(entries[0], entries[1]);
     EXPECT_EQ(entries[0].size(), size_t(n));
     EXPECT_LT(nodes[0] * 3, nodes[1] * 2) << nodes[0] << " against " << nodes[1];
+}
+
+// A probe gives the record a seek of the same key stands on, through nodes the tag holds and
+// nodes it reads afresh, and leaves the tag where it stood; what it cannot answer is 2.
+TEST(TagProbe, FindsWhatTheSeekFinds) {
+    const int32_t n = 4000;
+    TreeFile f({charTag("K", 12)}, uint32_t(n));
+    tag4file* tag = f.tag("K");
+    for (int32_t r = 1; r <= n; r++) add(tag, padKey("K" + std::to_string(100000 + 2 * r), 12), r);
+    ASSERT_EQ(f.check().tags[0].levels >= 3, true);
+    ASSERT_EQ(tag4releaseNodes(tag), 0);
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held);
+        for (int32_t r = 1; r <= n; r += 97) {
+            const std::string key = padKey("K" + std::to_string(100000 + 2 * r), 12);
+            int32_t record = 0;
+            if (held) {
+                ASSERT_EQ(tag4seek(tag, key.data(), 12), 0);
+            }
+            ASSERT_EQ(tag4probe(tag, key.data(), 12, &record), 0) << key;
+            EXPECT_EQ(record, r) << key;
+            if (!held) {
+                ASSERT_EQ(tag4releaseNodes(tag), 0);
+            }
+        }
+    }
+    ASSERT_EQ(tag4seek(tag, padKey("K100010", 12).data(), 12), 0);
+    const char* absent[] = {"K100011", "K9", "A", "K1000000"};
+    for (const char* a : absent) {
+        int32_t record = -5;
+        EXPECT_EQ(tag4probe(tag, padKey(a, 12).data(), 12, &record), 2) << a;
+        EXPECT_EQ(record, -5) << a;
+    }
+    int32_t record = 0;
+    EXPECT_EQ(tag4probe(tag, "K10001", 6, &record), 0);  // a key beginning so
+    EXPECT_EQ(record, 5);
+    EXPECT_EQ(tag4recordNumber(tag), 5);  // where the seek left it
+    EXPECT_EQ(currentKey(tag), padKey("K100010", 12));
+    TreeFile g({numTag("D", true)}, 10);
+    tag4file* descending = g.tag("D");
+    add(descending, num(1.5), 1);
+    EXPECT_EQ(tag4probe(descending, num(1.5).data(), 8, &record), 2);
 }
 
 TEST(TagMaintenance, ChangesNeedAWritableFileAndGoodArguments) {

@@ -3,7 +3,9 @@
 // read out of bounds (the sanitizers watch).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
 #include <string>
@@ -151,6 +153,78 @@ TEST(ZTRecDamage, RowAndChainFaults) {
          [](dbcheck::Sound& s) { s.fx.rows[2].e = s.longValue; },
          nullptr},
     });
+}
+
+// A chain's chunks are read wherever their records lie, and a record counts as a chunk only
+// when it says so itself: with the dictionary's records moved under an index left as it was,
+// a read gives no text or its own, never another chain's.
+TEST(ZTRecDamage, ChainsReadWhereverTheirChunksLie) {
+    using Move = std::function<void(dbcheck::Sound&)>;
+    struct Case {
+        const char* name;
+        Move move;
+        bool indexLeftBehind;
+    };
+    auto swapFirstChunks = [](dbcheck::Sound& s) {
+        size_t a = 0, b = 0;
+        for (size_t i = 0; i < s.fx.chunks.size(); ++i) {
+            if (s.fx.chunks[i].chain == s.paris && s.fx.chunks[i].seq == 0) a = i;
+            if (s.fx.chunks[i].chain == s.longValue && s.fx.chunks[i].seq == 0) b = i;
+        }
+        std::swap(s.fx.chunks[a], s.fx.chunks[b]);
+    };
+    const Case cases[] = {
+        {"chunks in reverse order",
+         [](dbcheck::Sound& s) { std::reverse(s.fx.chunks.begin(), s.fx.chunks.end()); }, false},
+        {"a chain's chunks apart",
+         [](dbcheck::Sound& s) {
+             auto& c = s.fx.chunks;
+             auto second = std::find_if(c.begin(), c.end(), [&](const dbcheck::FixtureChunk& k) {
+                 return k.chain == s.longValue && k.seq == 1;
+             });
+             std::rotate(second, second + 1, c.end());
+         },
+         false},
+        {"records rotated under the index",
+         [](dbcheck::Sound& s) {
+             std::rotate(s.fx.chunks.begin(), s.fx.chunks.begin() + 1, s.fx.chunks.end());
+         },
+         true},
+        {"two first chunks swapped under the index", swapFirstChunks, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dbcheck::Sound s;
+        const std::string base = dir.file("db");
+        std::map<uint32_t, std::string> texts;
+        for (const dbcheck::FixtureChunk& k : s.fx.chunks) {
+            const std::string text = s.fx.textOf(k.chain);
+            if (k.chain != 0 && (text.empty() || text[0] != 1)) texts[k.chain] = text;
+        }
+        if (c.indexLeftBehind) {
+            ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+            c.move(s);
+            ASSERT_TRUE(s.fx.writeTables(base)) << s.fx.error;
+        } else {
+            c.move(s);
+            ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+        }
+        ZTFile file(base.c_str());
+        ASSERT_NE(file.open(15, false) & 2, 0u);  // read-only: nothing is rewritten
+        for (const auto& [chain, text] : texts) {
+            ZTRec rec(&file);
+            ZTStr out;
+            const bool read = rec.readChain(chain, &out);
+            if (!c.indexLeftBehind) {
+                EXPECT_TRUE(read) << chain;
+                EXPECT_EQ(std::string(out.text), text) << chain;
+            } else if (read) {
+                EXPECT_EQ(std::string(out.text), text) << chain;
+            }
+        }
+        file.close();
+    }
 }
 
 // Random bytes of rows and chunks changed, with the indexes rebuilt to agree or left behind.

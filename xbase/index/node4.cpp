@@ -487,30 +487,31 @@ void leaf4iter::load() {
     std::memset(key_.data() + entry_.dup + stored, v.pad_, size_t(entry_.trail));
 }
 
-int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
-                      leaf4place* place) const {
-    const int k = keyLength_;
-    length = std::min(length, k);
-    // `matched`: the leading bytes the previous key shares with the search, which it is
-    // below. An entry that shares more with the previous key is below the search as well;
-    // one that shares fewer or as many is compared from its first stored byte.
+namespace {
+
+// The scan of a search in a leaf: the first entry whose key is not less than `search` over
+// `length` bytes. Keys are compared on their stored bytes as the scan goes, without rebuilding
+// them. `matched` is the leading bytes the previous key shares with the search, which it is
+// below: an entry that shares more with the previous key is below the search as well; one that
+// shares fewer or as many is compared from its first stored byte. `tie(i)` orders an entry
+// equal over the length (0 keeps it equal). With `checked`, each entry's counts and the place
+// of its stored bytes are checked before they are read (-910), for a leaf not checked whole.
+// `stop(i, c, matched, previousTrail, top)` gives the result where the scan stops (c the order
+// of entry i, 1 past the last entry).
+template <bool checked, class Tie, class Stop>
+int scanLeaf(const leaf4decoder& entries, const uint8_t* node, int count, int entryBytes, int k,
+             uint8_t pad, const uint8_t* search, int length, Tie tie, Stop stop) {
+    const int entriesEnd = leaf4dataOffset + count * entryBytes;
     int matched = 0;
     int start = node4size;
     int previousTrail = 0;
-    auto stop = [&](int i, int top) {
-        *at = i;
-        if (place != nullptr) *place = leaf4place{i, matched, previousTrail, top};
-    };
-    // The counts alone decoded, the pad in a local: the loop keeps what it needs in registers.
-    const int count = count_;
-    const leaf4decoder entries(*this);
-    const uint8_t pad = pad_;
-    const uint8_t* node = node_;
     for (int i = 0; i < count; i++) {
         int dup, trail;
         entries.counts(i, &dup, &trail);
+        if (checked && (dup + trail > k || (i == 0 && dup != 0))) return e4info;
         const int top = start;
         start -= k - dup - trail;
+        if (checked && start < entriesEnd) return e4info;
         if (dup > matched) {
             previousTrail = trail;
             continue;
@@ -526,20 +527,54 @@ int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t
                 break;
             }
         }
-        if (c == 0 && byRecord) {
-            leaf4entry e;
-            (void)entry(i, &e);  // within the count
-            c = e.record < record ? -1 : e.record > record ? 1 : 0;
-        }
-        if (c >= 0) {
-            stop(i, top);
-            return c == 0 ? 0 : 2;
-        }
+        if (c == 0) c = tie(i);
+        if (c >= 0) return stop(i, c, matched, previousTrail, top);
         matched = j;
         previousTrail = trail;
     }
-    stop(count_, start);
-    return 2;
+    return stop(count, 1, matched, previousTrail, start);
+}
+
+}  // namespace
+
+int leaf4view::search(const uint8_t* search, int length, bool byRecord, uint32_t record, int* at,
+                      leaf4place* place) const {
+    // The counts alone decoded, the pad in a local: the loop keeps what it needs in registers.
+    const leaf4decoder entries(*this);
+    auto tie = [&](int i) {
+        if (!byRecord) return 0;
+        leaf4entry e;
+        (void)entry(i, &e);  // within the count
+        return e.record < record ? -1 : e.record > record ? 1 : 0;
+    };
+    auto stop = [&](int i, int c, int matched, int previousTrail, int top) {
+        *at = i;
+        if (place != nullptr) *place = leaf4place{i, matched, previousTrail, top};
+        return c == 0 ? 0 : 2;
+    };
+    return scanLeaf<false>(entries, node_, count_, widths_.entryBytes, keyLength_, pad_, search,
+                           std::min(length, keyLength_), tie, stop);
+}
+
+int leaf4view::probe(uint8_t* node, int keyLength, uint8_t pad, const uint8_t* search, int length,
+                     uint32_t* record) {
+    if (node == nullptr || search == nullptr || record == nullptr) return e4parmNull;
+    if (!keyLengthValid(keyLength)) return e4parm;
+    if (!node4isLeaf(node4headerRead(node).attribute)) return e4index;
+    leaf4view leaf;
+    leaf.readHeader(node, keyLength, pad);
+    if (leaf.validateWidths(nullptr) != 0) return e4info;
+    const leaf4decoder entries(leaf);
+    auto stop = [&](int i, int c, int, int, int) {
+        if (c != 0) return 2;
+        leaf4entry e;
+        entries.read(i, &e);
+        *record = e.record;
+        return 0;
+    };
+    return scanLeaf<true>(
+        entries, node, leaf.count_, leaf.widths_.entryBytes, keyLength, pad, search,
+        std::clamp(length, 0, keyLength), [](int) { return 0; }, stop);
 }
 
 int leaf4view::setEntry(int i, const leaf4entry& e) {

@@ -253,6 +253,16 @@ class leaf4view {
     [[nodiscard]] int search(const uint8_t* search, int length, bool byRecord, uint32_t record,
                              int* at, leaf4place* place = nullptr) const;
 
+    // A search for one key in a leaf read from the file and not checked whole: the widths
+    // and count, and every entry the scan passes, are checked as the scan decodes them (no
+    // read ever leaves the node); entries after the one found are not looked at, nor is the
+    // key order. A damaged leaf may so give a wrong record number, never a wrong read: for
+    // callers that verify what the record holds. 0 with *record when the first entry not
+    // less than the search over `length` bytes equals it, 2 when it differs or none is left,
+    // -930 (key length outside 1 to 240), -310 (not a leaf), -910 (unsound as far as seen).
+    [[nodiscard]] static int probe(uint8_t* node, int keyLength, uint8_t pad, const uint8_t* search,
+                                   int length, uint32_t* record);
+
     // Appends a key after the last entry, as a rebuild writes it: the duplicate count is the
     // prefix shared with the previous key, capped so that it never reaches into that key's
     // trailing pad bytes and dup + trail <= K. `trail` is at most the key's trailing pads
@@ -341,6 +351,8 @@ class leaf4iter {
     // The K bytes of the entry's key and its fields; only while !done().
     const uint8_t* key() const { return key_.data(); }
     const leaf4entry& entry() const { return entry_; }
+    // Node offset where the entry's stored key bytes begin.
+    int start() const { return start_; }
     void next();
 
   private:

@@ -399,16 +399,38 @@ int leafCount(block4* b) {
     return node4headerRead(b->data).count;
 }
 
-// Rebuilds the key at the leaf's cursor into `out` (K bytes); false past the end.
+// Rebuilds the key at the leaf's cursor into `out` (K bytes); false past the end. A walk
+// that steps through a leaf entry by entry decodes one entry a step: the key rebuilt last is
+// kept with a copy of its leaf's bytes, and serves while the leaf still holds them.
 bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     block4* b = leafOf(t);
     if (b == nullptr) return false;
     leaf4view leaf;
     leaf.attachTrusted(b->data, t->keyLength, t->pad);
-    const leaf4iter at(leaf, b->cursor);
-    if (at.done()) return false;
-    std::memcpy(out, at.key(), t->keyLength);
-    if (record != nullptr) *record = at.entry().record;
+    const int cursor = std::max(b->cursor, 0);
+    if (cursor >= leaf.count()) return false;
+    const int k = t->keyLength;
+    auto& memo = t->tree->work.cursorKey;
+    leaf4entry e;
+    (void)leaf.entry(cursor, &e);  // within the count
+    if ((memo.index == cursor || memo.index + 1 == cursor) &&
+        std::memcmp(memo.node, b->data, node4size) == 0) {
+        if (memo.index + 1 == cursor) {
+            const int stored = k - e.dup - e.trail;
+            memo.start -= stored;
+            std::memcpy(memo.key + e.dup, b->data + memo.start, size_t(stored));
+            std::memset(memo.key + e.dup + stored, t->pad, size_t(e.trail));
+            memo.index = cursor;
+        }
+    } else {
+        const leaf4iter at(leaf, cursor);
+        std::memcpy(memo.node, b->data, node4size);
+        std::memcpy(memo.key, at.key(), size_t(k));
+        memo.start = at.start();
+        memo.index = cursor;
+    }
+    std::memcpy(out, memo.key, size_t(k));
+    if (record != nullptr) *record = e.record;
     return true;
 }
 
@@ -773,6 +795,94 @@ int32_t tag4seek(tag4file* t, const void* key, int32_t length) {
         return end < 0 ? end : 3;
     }
     return std::memcmp(found, k, size_t(length)) == 0 ? 0 : 2;
+}
+
+int32_t tag4probe(tag4file* t, const void* key, int32_t length, int32_t* record) {
+    if (int32_t rc = checkCall(t, E4LOC(92136))) return rc;
+    if (key == nullptr || record == nullptr) return error4raise(t->env, e4parmNull, E4LOC(92137));
+    // Descending trees and collated keys take the seek's own way.
+    if (t->descending || t->general || length < 1) return 2;
+    length = std::min<int32_t>(length, t->keyLength);
+    if (length != t->keyLength && !isCharacter(t)) return 2;
+    if (t->tree->root == 0) {
+        const int32_t rc = readRoot(t);
+        if (rc < 0) return rc;
+        if (rc != 0) return 2;
+    }
+    Target target;
+    target.kind = Target::byKey;
+    target.key = static_cast<const uint8_t*>(key);
+    target.length = length;
+    uint32_t offset = t->tree->root;
+    const uint8_t* parentKey = nullptr;
+    uint32_t parentRecord = 0;
+    uint8_t keyOfParent[256];
+    uint8_t node[node4size];
+    // Nodes the tag holds were checked. Of a node read afresh, a leaf is searched without the
+    // whole check, and so is a branch whose children are leaves (the levels of the last probe
+    // tell): the caller verifies what they lead to. Other branches are checked and kept.
+    const int32_t height = t->tree->probeHeight;
+    bool parentUnchecked = false;
+    for (int level = 0; level < tag4maxDepth; level++) {
+        if (!validChild(offset)) return 2;
+        if (heldBlock(t, int32_t(offset)) == nullptr) {
+            if (readNode(t, int32_t(offset), node) != node4size) return 2;
+            if (node4isLeaf(node4headerRead(node).attribute)) {
+                t->tree->probeHeight = level + 1;
+                uint32_t found = 0;
+                const int rc =
+                    leaf4view::probe(node, t->keyLength, t->pad, target.key, length, &found);
+                if (rc != 0 || found < 1 || found > uint32_t(INT32_MAX)) return 2;
+                *record = int32_t(found);
+                return 0;
+            }
+            if (parentUnchecked) {
+                t->tree->probeHeight = 0;  // the tree grew
+                return 2;
+            }
+            if (height >= 2 && level == height - 2) {
+                branch4view view;
+                if (view.attach(node, t->keyLength) != 0 || view.count() == 0) return 2;
+                offset = view.child(chooseBranch(t, view, target));
+                parentKey = nullptr;
+                parentUnchecked = true;
+                continue;
+            }
+        }
+        block4* b = nullptr;
+        const int32_t rc = getChecked(t, offset, parentKey, parentRecord, level == 0, &b);
+        if (rc < 0 && rc != tag4suspect) return rc;
+        if (rc != 0) return 2;
+        int32_t result = -1;
+        if (node4isLeaf(node4headerRead(b->data).attribute)) {
+            t->tree->probeHeight = level + 1;
+            leaf4view view;
+            view.attachTrusted(b->data, t->keyLength, t->pad);
+            int at = 0;
+            if (view.search(target.key, length, false, 0, &at) == 0) {
+                leaf4entry e;
+                (void)view.entry(at, &e);  // found within the count
+                *record = int32_t(e.record);
+                result = e.record >= 1 ? 0 : 2;
+            } else {
+                result = 2;
+            }
+        } else {
+            branch4view view;
+            if (view.attach(b->data, t->keyLength) != 0) {
+                result = 2;
+            } else {
+                const int c = chooseBranch(t, view, target);
+                std::memcpy(keyOfParent, view.key(c), t->keyLength);
+                parentKey = keyOfParent;
+                parentRecord = view.record(c);
+                offset = view.child(c);
+            }
+        }
+        tag4blockUnpin(b);
+        if (result >= 0) return result;
+    }
+    return 2;
 }
 
 int32_t tag4skip(tag4file* t, int32_t n) {

@@ -96,6 +96,11 @@ void tag4fileSetType(tag4file* tag, char type);
 // keys, else -930; a longer one is cut). Descending tags: 0 found, 2 on the next key in
 // descending order, 3 past the end.
 [[nodiscard]] int32_t tag4seek(tag4file* tag, const void* key, int32_t length);
+// The record number of the entry whose key begins with `key` over `length` bytes, found
+// without moving the tag and without checking the leaf reached whole (leaf4view::probe): for
+// a caller that verifies the record it leads to, and takes any other answer for "unsure"
+// (then tag4seek tells). 0 with *record, 2 no such entry or unsure, or a negative error.
+[[nodiscard]] int32_t tag4probe(tag4file* tag, const void* key, int32_t length, int32_t* record);
 // Moves n entries in stored order; returns the entries moved (fewer at either end, where
 // the tag stays on the first or last entry). -310 without a position.
 [[nodiscard]] int32_t tag4skip(tag4file* tag, int32_t n);

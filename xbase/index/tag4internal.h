@@ -51,6 +51,15 @@ struct tag4work {
     std::vector<uint8_t> savedKey;  // the entry a skip stood on before leaving a leaf
     uint32_t savedRecord = 0;
     std::vector<uint8_t> keyOut;  // what tag4key hands out
+    // The key keyAtCursor rebuilt last: entry `index` of a leaf that held the bytes `node`,
+    // and where that entry's stored bytes begin. It serves the same entry, or the next one
+    // with a decode of that entry alone, while a leaf holds these very bytes.
+    struct {
+        int index = -1;
+        int start = 0;
+        uint8_t node[node4size] = {};
+        uint8_t key[256] = {};
+    } cursorKey;
     // The last entry of the node read and checked last, when it has entries.
     bool checkedLast = false;
     uint8_t lastKey[256];
@@ -82,6 +91,7 @@ struct tag4tree {
     block4* newest = nullptr;
     tag4work work;
     tag4appendHint append;
+    int32_t probeHeight = 0;  // levels tag4probe last met (0: unknown)
 };
 
 // True when node read checks are errors rather than signs of another writer: this

@@ -390,6 +390,30 @@ int32_t table4go(table4* t, int32_t n) {
     return goLow(t, n, true);
 }
 
+int32_t table4goQuiet(table4* t, int32_t n) {
+    if (int32_t rc = table4enter(t, E4LOC(93480))) return rc;
+    const int32_t rc = table4writeChanged(t, 0);
+    if (rc != 0) return rc;
+    return goLow(t, n, false);
+}
+
+int32_t table4probeN(table4* t, const char* key, int32_t length) {
+    if (int32_t rc = table4enter(t, E4LOC(93482))) return rc;
+    if (key == nullptr || length < 1) return error4raise(t->env, e4parm, E4LOC(93484));
+    tag4* tag = table4seekTag(t);
+    if (tag == nullptr) return r4noTag;
+    tag4file* tf = tag->tagFile;
+    uint8_t search[tag4maxKeyLength + 1];
+    int32_t searchLength = 0;
+    int32_t rc = searchKey(t, tf, key, length, search, &searchLength);
+    if (rc < 0) return rc;
+    if ((rc = table4writeChanged(t, 0)) != 0) return rc;
+    if ((rc = refreshIndex(tag)) < 0) return rc;
+    int32_t record = 0;
+    if ((rc = tag4probe(tf, search, searchLength, &record)) != 0) return rc;
+    return goLow(t, record, false);
+}
+
 int32_t table4loadRecord(table4* t, int32_t n) {
     if (int32_t rc = table4enter(t, E4LOC(93432))) return rc;
     const int32_t rc = readRecord(t, n);

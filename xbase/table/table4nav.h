@@ -41,6 +41,13 @@
 // error.
 [[nodiscard]] int32_t table4seek(table4* t, const char* text);
 [[nodiscard]] int32_t table4seekN(table4* t, const char* key, int32_t length);
+// As table4go, a missing record giving 5 whatever errGo says.
+[[nodiscard]] int32_t table4goQuiet(table4* t, int32_t n);
+// Makes current the record that the seek tag's entry of this whole key leads to, found by
+// tag4probe: the tag does not move and the leaf is not checked whole, so the caller must
+// verify from the record itself that it is the one sought (and seek when it is not). 0
+// loaded, 2 no such entry or unsure, 5 the record is missing, or an error.
+[[nodiscard]] int32_t table4probeN(table4* t, const char* key, int32_t length);
 // Relative position from 0.0 to 1.0 in the current order; 1.1 at eof, -1.0 on
 // error.
 [[nodiscard]] double table4position(table4* t);
