@@ -47,6 +47,7 @@ void ZTRec::init(ZTFile* file_) {
     entries_[0].row = entries_[1].row = 0;
     endChain_ = 0;
     endSeq_ = -1;
+    chainPlace_ = ChainPlace{};
 }
 
 bool ZTRec::isValid() const {
@@ -645,7 +646,7 @@ bool ZTRec::writeValue(const char* value, uint32_t vid) {
     return lock.release() && ok;
 }
 
-int ZTRec::writeOwnValue(const char* value) {
+int ZTRec::writeOwnValue(const char* value, bool chainRead) {
     if (!canWrite()) return 0;
     ZTWriteLock lock(file);
     if (!lock) return 0;
@@ -661,7 +662,8 @@ int ZTRec::writeOwnValue(const char* value) {
               updateKeysOf(valueID, key, rowNumber_, &notOwner);
     if (notOwner) return lock.release() ? -1 : 0;
     bool unchanged = false;
-    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged) && storeRow(key);
+    const int32_t readRow = chainRead && chainReadAt(valueID) != 0 ? chainPlace_.row : 0;
+    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged, readRow) && storeRow(key);
     file->setLastStatus(ok ? 0 : -1);
     if (!lock.release() || !ok) return 0;
     return unchanged ? 2 : 1;
@@ -848,7 +850,19 @@ bool ZTRec::writeStored(uint32_t vid, const char* stored, const char* key, bool 
     return lock.release() && ok;
 }
 
-bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool* unchanged) {
+// The dictionary and its tag stand on the chain's first chunk at that row, as a seek of it
+// would leave them.
+bool ZTRec::standsOnFirstChunk(uint32_t vid, int32_t row) const {
+    table4* d = file->getDictionaryTable();
+    if (row < 1 || table4recordNumber(d) != row || table4isEof(d) ||
+        tag4recordNumber(file->getDictionaryTag()->tagFile) != row)
+        return false;
+    const char* r = table4recordBuffer(d);
+    return r[0] == kLive && digitsAt(r + kChunkA, 4) == vid && digitsAt(r + kChunkB, 2) == 0;
+}
+
+bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool* unchanged,
+                        int32_t readRow) {
     table4* d = file->getDictionaryTable();
     if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return dropError(file);
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
@@ -859,7 +873,11 @@ bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool*
         char key[6];
         putDigits(key, vid, 4);
         putDigits(key + 4, seq, 2);
-        const int32_t rc = table4seekN(d, key, 6);
+        // The read of the chain under this lock left the dictionary on its first chunk, and
+        // nothing was written since: no seek finds it anywhere else.
+        const int32_t rc = seq == 0 && readRow > 0 && standsOnFirstChunk(vid, readRow)
+                               ? 0
+                               : table4seekN(d, key, 6);
         if (rc < 0) return dropError(file);
         lastInPlace = rc == 0;
         const char* r = table4recordBuffer(d);
@@ -955,9 +973,11 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     table4* d = file->getDictionaryTable();
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
     std::string stored;
+    int32_t wholeAt = 0;  // the row of a chain held whole by its first chunk
     const int r = runRead(this, [&]() -> int {
         stored.clear();
         out->clear();
+        wholeAt = 0;
         if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return kRetry;
         char key[6];
         putDigits(key, vid, 4);
@@ -971,6 +991,7 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
             if (digitsAt(c + kChunkA, 4) != vid || digitsAt(c + kChunkB, 2) != seq)
                 return seq == 0 ? -1 : 0;  // the chain ends (a gap ends it too)
             const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
+            if (zero && seq == 0 && c[0] == kLive) wholeAt = table4recordNumber(d);
             if (zero && seq == 0 && c[kChunkC] != 1) {
                 out->assign(c + kChunkC);  // a short plain value: taken as it stands
                 return 0;
@@ -982,6 +1003,11 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     });
     // The chain is read through its own table: the row cursor's place is unchanged.
     file->setLastStatus(r == 0 ? 0 : -1);
+    // Under the counted lock nobody else moves the chain: a write of it under the same lock
+    // may find it where this read left the dictionary.
+    chainPlace_ = r == 0 && wholeAt > 0 && holdsLock()
+                      ? ChainPlace{vid, wholeAt, file->localChanges()}
+                      : ChainPlace{};
     if (r != 0) {
         out->clear();
         return false;

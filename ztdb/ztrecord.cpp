@@ -156,11 +156,15 @@ int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, boo
     // The lock the load was made under is held still (one more lock is this write's), and no
     // row was written since.
     ZTFile* file = atom->file;
-    const bool soleRow = soleRowAt != 0 && soleRowAt == file->localChanges() &&
-                         (file->isExclusive() || file->getLockDepth() > 1);
+    const bool heldSince = file->isExclusive() || file->getLockDepth() > 1;
+    const bool soleRow = soleRowAt != 0 && soleRowAt == file->localChanges() && heldSince;
     soleRowAt = 0;
-    const int r = atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0,
-                              isNew != 0, keepSetTies, fieldEmpty && isNew != 0, setID, soleRow);
+    // Likewise the read of the value's chain, the write-back's lock the only one taken since.
+    const uint64_t chainAt = atom->chainReadAt(atom->valueID);
+    const bool chainRead = heldSince && chainAt != 0 && chainAt + 1 == file->localChanges();
+    const int r =
+        atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0, isNew != 0,
+                    keepSetTies, fieldEmpty && isNew != 0, setID, soleRow, chainRead);
     if (r == ZTAtom::kWriteFailed) return r;
     linkKey = atom->valueID;
     linkRecordID = atom->linkRecord;
