@@ -93,6 +93,13 @@ bool ZTRec::rowUnchanged() {
     return now == stamp_ && file->rowIndexUnchanged() && file->seenChanges() == stamp_.seen;
 }
 
+bool ZTRec::rowUnchangedSince(uint64_t locks) const {
+    if (!isValid() || rowNumber_ < 1 || readFailed_ || !holdsLock()) return false;
+    ReadStamp now = stampNow();
+    now.local -= locks;
+    return now == stamp_;
+}
+
 ZTRec::EntryKey ZTRec::entryKey(int tagNo) const {
     return EntryKey{true, tag4key(file->getRowTag(tagNo)->tagFile)};
 }

@@ -295,6 +295,10 @@ class ZTRec {
     // The row stood on is there as it was read: nothing was written since, by this process
     // or (one read of the row index's change counter) by another. False when unsure.
     bool rowUnchanged();
+    // The row stood on was read under the counted lock, and since then this process took
+    // `locks` more counted locks and wrote nothing: it is there as read. The caller knows the
+    // lock it was read under to be held still.
+    bool rowUnchangedSince(uint64_t locks) const;
     bool lock(bool noWait) { return ZT_ASSERT(isValid()) && file->lock(noWait); }
     bool unlock() { return ZT_ASSERT(isValid()) && file->unlock(); }
 

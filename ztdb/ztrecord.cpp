@@ -116,6 +116,12 @@ uint32_t ZTAtomCache::getFieldID() const {
 
 namespace {
 
+// Under the write-back's own counted lock: the one its load ran under is held still (always
+// so for an exclusive open), so nobody else wrote in between.
+bool lockHeldSinceLoad(const ZTFile* file) {
+    return file->isExclusive() || file->getLockDepth() > 1;
+}
+
 // The database and record that a text's external link names (its 'l' and 'r' tags): 0 and 0
 // without. Most texts hold no tag at all, and need no copy to tell.
 void externalLinkOf(const char* text, uint32_t* file, uint32_t* record) {
@@ -156,7 +162,7 @@ int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, boo
     // The lock the load was made under is held still (one more lock is this write's), and no
     // row was written since.
     ZTFile* file = atom->file;
-    const bool heldSince = file->isExclusive() || file->getLockDepth() > 1;
+    const bool heldSince = lockHeldSinceLoad(file);
     const bool soleRow = soleRowAt != 0 && soleRowAt == file->localChanges() && heldSince;
     soleRowAt = 0;
     // Likewise the read of the value's chain, the write-back's lock the only one taken since.
@@ -884,6 +890,11 @@ bool ZTRecord::recordGone() {
     for (uint32_t k = 0; k < values.size; ++k) {
         const ZTAtom* atom = values[k]->atom;
         if (atom && atom->rowNumber() >= 1) {
+            // Read under the lock held since, the write-back's own the only one taken after:
+            // nothing was written, the row stands as read.
+            if (atom->recordID == recordNumber && lockHeldSinceLoad(ztfile) &&
+                atom->rowUnchangedSince(1))
+                return false;
             if (atom->rowStillOf(recordNumber)) return false;
             break;
         }

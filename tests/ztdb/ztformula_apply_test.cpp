@@ -131,7 +131,9 @@ TEST(FormulaApplyUnderLock, AValueAddedSinceTheLoadStillTakesTheEditedOneIn) {
             for (const char* want : {"29", "299"}) {
                 smith.read(kSmith);
                 EXPECT_EQ(formula.apply(&smith, 0), 1u);
-                if (added && want[2]) ASSERT_NE(addValue(db.file, kSmith, kB, 2, want), 0u);
+                if (added && want[2]) {
+                    ASSERT_NE(addValue(db.file, kSmith, kB, 2, want), 0u);
+                }
                 EXPECT_GT(smith.write(nullptr), 0);
                 EXPECT_EQ(storedB(), std::vector<std::string>{want});
             }
@@ -189,7 +191,9 @@ TEST(FormulaApplyUnderLock, TextsGrowingAndShrinkingKeepEveryChainWhole) {
                 smith.read(kSmith);
                 EXPECT_EQ(formula.apply(&smith, 0), 1u);
                 expected = make(expected);
-                if (moved) EXPECT_EQ(nameOf(kParis), "Paris");
+                if (moved) {
+                    EXPECT_EQ(nameOf(kParis), "Paris");
+                }
                 // The same text again leaves nothing to write.
                 EXPECT_EQ(smith.write(nullptr), std::string(text) == "name" ? 0 : 1);
                 EXPECT_EQ(nameOf(kSmith), expected);
@@ -202,6 +206,30 @@ TEST(FormulaApplyUnderLock, TextsGrowingAndShrinkingKeepEveryChainWhole) {
             dbcheck::Report report = db.check();
             EXPECT_TRUE(report.sound()) << report.text();
         }
+    }
+}
+
+// Under one lock, a record deleted between its load and its write-back (here by this very
+// process) is not made again by the write-back of the applied value.
+TEST(FormulaApplyUnderLock, ARecordDeletedSinceTheLoadIsNotMadeAgain) {
+    for (const uint32_t mode : {3u, 7u}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        FormulaDatabase db(mode);
+        ZTFormula formula;
+        formula.addExpr((db.compile("upper(name)") + "o").c_str(), ZTExpression::kModeReplace,
+                        kName);
+        ASSERT_TRUE(db.file.lock(false));
+        ZTRecord smith(&db.file, nullptr, nullptr, nullptr);
+        smith.read(kSmith);
+        EXPECT_EQ(formula.apply(&smith, 0), 1u);
+        ASSERT_TRUE(db.file.deleteRecord(kSmith, nullptr));
+        EXPECT_EQ(smith.write(nullptr), 0);
+        EXPECT_EQ(smith.getLastResult(), ZTRecord::kErrorRecordGone);
+        ASSERT_TRUE(db.file.unlock());
+        ZTStr out;
+        EXPECT_FALSE(db.file.getValue(kName, kSmith, &out, true));
+        dbcheck::Report report = db.check();
+        EXPECT_TRUE(report.sound()) << report.text();
     }
 }
 
