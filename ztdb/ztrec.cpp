@@ -581,8 +581,6 @@ bool ZTRec::newRow() {
 bool ZTRec::storeRow(const char* key) {
     if (!ZT_ASSERT(rowNumber_ >= 0)) return false;
     table4* t = file->getRowTable();
-    const RowColumns col(file);
-    const int id = file->getLenID(), lenKey = file->getLenKey();
     char emptyKey[256];
     if (!key && (rowNumber_ == 0 || freshRow_)) {
         file->makeKey("", emptyKey, true, false, false, false);
@@ -595,7 +593,17 @@ bool ZTRec::storeRow(const char* key) {
         // In place: the stored key comes from the disk, never from a buffer a failed write left.
         if (table4go(t, rowNumber_) != 0) return dropError(file);
     }
-    char* r = table4recordBuffer(t);
+    fillRow(table4recordBuffer(t), key);
+    const int32_t rc = append ? table4append(t) : table4write(t, rowNumber_, 0);
+    if (rc != 0) return dropError(file);
+    if (append) rowNumber_ = table4recordNumber(t);
+    return keepRow();
+}
+
+// The cursor as a row of the row table, into r; key null keeps r's D.
+void ZTRec::fillRow(char* r, const char* key) const {
+    const RowColumns col(file);
+    const int id = file->getLenID(), lenKey = file->getLenKey();
     r[0] = recordID != 0 ? kLive : kDeleted;
     putDigits(r + col.a, recordID, id);
     putDigits(r + col.b, typeID, id);
@@ -603,9 +611,27 @@ bool ZTRec::storeRow(const char* key) {
     if (key) std::memcpy(r + col.d, key, size_t(lenKey));
     putDigits(r + col.e, valueID, 4);
     r[col.f] = char(flags | kFlagBase);
-    const int32_t rc = append ? table4append(t) : table4write(t, rowNumber_, 0);
-    if (rc != 0) return dropError(file);
-    if (append) rowNumber_ = table4recordNumber(t);
+}
+
+// The row table's buffer, read from the file since its last move, holds the cursor's row
+// byte for byte as storeRow(key) would write it.
+bool ZTRec::rowAsStored(const char* key) const {
+    table4* t = file->getRowTable();
+    if (rowNumber_ < 1 || freshRow_ || !key || table4recordNumber(t) != rowNumber_ ||
+        table4isEof(t))
+        return false;
+    const char* r = table4recordBuffer(t);
+    char row[1024];
+    const int32_t width = table4recordWidth(t);
+    if (width <= 0 || size_t(width) > sizeof row) return false;
+    std::memcpy(row, r, size_t(width));
+    fillRow(row, key);
+    return std::memcmp(row, r, size_t(width)) == 0;
+}
+
+// What a row written leaves in the cursor and the database, also for one that held its bytes
+// already.
+bool ZTRec::keepRow() {
     storedFlags_ = uint8_t(flags | kFlagBase);
     flags = storedFlags_;
     freshRow_ = false;
@@ -664,13 +690,16 @@ int ZTRec::writeOwnValue(const char* value, bool chainRead) {
     const uint64_t room = uint64_t(kMaxSequence + 1) * uint64_t(file->getLenDictionaryChunk());
     char key[256];
     file->makeKey(text, key, true, false, false, false);
-    bool notOwner = false;
+    bool notOwner = false, keyKept = false;
     bool ok = length <= room && file->lockDictionary() &&
-              updateKeysOf(valueID, key, rowNumber_, &notOwner);
+              updateKeysOf(valueID, key, rowNumber_, &notOwner, &keyKept);
     if (notOwner) return lock.release() ? -1 : 0;
     bool unchanged = false;
     const int32_t readRow = chainRead && chainReadAt(valueID) != 0 ? chainPlace_.row : 0;
-    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged, readRow) && storeRow(key);
+    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged, readRow);
+    // A text changed in case only keeps the row as it is stored (the owner's row, just read by
+    // the look for its value number): written again, it would only add its block to the commit.
+    ok = ok && (keyKept && rowAsStored(key) ? keepRow() : storeRow(key));
     file->setLastStatus(ok ? 0 : -1);
     if (!lock.release() || !ok) return 0;
     return unchanged ? 2 : 1;
@@ -758,7 +787,8 @@ bool ZTRec::freeRowsOf(uint32_t vid) {
 }
 
 // The rows of the value number get its new key.
-bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* notOwner) {
+bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* notOwner,
+                         bool* keyKept) {
     char seekKey[4];
     putDigits(seekKey, vid, 4);
     table4* t = file->getRowTable();
@@ -777,7 +807,10 @@ bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* 
         }
         // The rows of a value carry its key: when the owner's is the new key already (a text
         // changed in case only), so are the others'.
-        if (std::memcmp(r + col.d, key, lenKey) == 0) return true;
+        if (std::memcmp(r + col.d, key, lenKey) == 0) {
+            if (keyKept) *keyKept = true;  // the table stands on the owner's row as stored
+            return true;
+        }
     }
     for (int32_t left = rowBound(); left > 0 && (rc == 0 || rc == r4after); --left) {
         char* r = table4recordBuffer(t);

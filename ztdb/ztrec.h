@@ -324,13 +324,17 @@ class ZTRec {
     bool selectRowTag(int n);
     bool ensureRowLoaded();
     bool storeRow(const char* key);
+    void fillRow(char* row, const char* key) const;
+    bool rowAsStored(const char* key) const;
+    bool keepRow();
     bool freeRowsOf(uint32_t valueID);
     bool ownerRemains(uint32_t valueID);
     bool ownsChain();
     // ownerRow: the first row of the value number must be that row and own the value; when it
-    // is not, *notOwner is set and nothing is written.
+    // is not, *notOwner is set and nothing is written. keyKept: set when the owner's row held
+    // the key already (the row table then stands on it, as read).
     bool updateKeysOf(uint32_t valueID, const char* key, int32_t ownerRow = 0,
-                      bool* notOwner = nullptr);
+                      bool* notOwner = nullptr, bool* keyKept = nullptr);
     // unchanged: set when every chunk held these bytes already and none followed. readRow: the
     // dictionary row where readChain found the chain's only chunk, with nothing written since;
     // while the dictionary still stands on it, the chain is not sought again.
