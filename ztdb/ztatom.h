@@ -150,9 +150,13 @@ class ZTAtom : public ZTFileAtom {
     // record, or a new value of the set's first field, joins the set. soleRow: the caller knows
     // the cursor's row to be the only row of (record, field), with nothing written since it
     // looked: a text written over on that row needs no look for another row holding it.
+    // chainRead: nothing was written since the cursor read its value's chain under the lock
+    // held still (ZTRec::chainReadAt), so a text written over into that chain starts where
+    // the read left it.
     int write(uint32_t recordID, uint32_t fieldID, uint32_t position, const char* text,
               uint32_t shareValueID = 0, bool asNew = false, bool keepSetTies = true,
-              bool noRenumber = false, uint32_t addToSetID = 0, bool soleRow = false);
+              bool noRenumber = false, uint32_t addToSetID = 0, bool soleRow = false,
+              bool chainRead = false);
 
   protected:
     // Runs the acceptance rule on the row the cursor stands on (reached through tag tagNo): 0

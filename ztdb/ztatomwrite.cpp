@@ -84,7 +84,7 @@ bool ZTAtom::removeAt(uint32_t recordID_, uint32_t fieldID, uint32_t position_, 
 
 int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, const char* text,
                   uint32_t shareValueID, bool asNew, bool keepSetTies, bool noRenumber,
-                  uint32_t addToSetID, bool soleRow) {
+                  uint32_t addToSetID, bool soleRow, bool chainRead) {
     const uint32_t top = isValid() ? file->getMaxID() : 0;
     if (!isValid() || file->isReadOnly() || fieldID == 0 || fieldID > top || recordID_ > top ||
         position_ == 0 || position_ > kAppend)
@@ -121,6 +121,7 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
     std::vector<ZTRec::Sharer> dependents;
     uint32_t rewritten = 0;  // the value number of the row written over in place
     bool ownUnread = false;  // the own row's text was not compared before it was written
+    bool ownKept = false;    // the own row is written over in place, nothing written before
     if (empty && shareValueID == 0 && !asNew) {
         noteSets();
         ok = position_ == kAppend || removeAt(recordID_, fieldID, position_, onRow, &dependents);
@@ -163,6 +164,7 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
                                     position == position_ && isMemberRow() == member;
             ownUnread = ownInPlace && shareValueID == 0 && flags == uint8_t(rowFlags | kFlagBase) &&
                         !noRenumber;
+            ownKept = ownInPlace;
             // The own row alone in its field: no other row can hold the text.
             if (!noRenumber && !(ownUnread && soleRow)) {
                 ZTRec same(file);
@@ -228,7 +230,7 @@ int ZTAtom::write(uint32_t recordID_, uint32_t fieldID, uint32_t position_, cons
                 typeID = fieldID;
                 position = position_;
                 flags = uint8_t(rowFlags | kFlagBase);
-                const int own = ownChainFirst ? writeOwnValue(text) : -1;
+                const int own = ownChainFirst ? writeOwnValue(text, chainRead && ownKept) : -1;
                 if (own < 0) {
                     if (ownChainFirst) noteSets();
                     ok = writeValue(text, shareValueID);

@@ -47,6 +47,7 @@ void ZTRec::init(ZTFile* file_) {
     entries_[0].row = entries_[1].row = 0;
     endChain_ = 0;
     endSeq_ = -1;
+    chainPlace_ = ChainPlace{};
 }
 
 bool ZTRec::isValid() const {
@@ -90,6 +91,13 @@ bool ZTRec::rowUnchanged() {
     if (!isValid() || rowNumber_ < 1 || readFailed_) return false;
     const ReadStamp now = stampNow();
     return now == stamp_ && file->rowIndexUnchanged() && file->seenChanges() == stamp_.seen;
+}
+
+bool ZTRec::rowUnchangedSince(uint64_t locks) const {
+    if (!isValid() || rowNumber_ < 1 || readFailed_ || !holdsLock()) return false;
+    ReadStamp now = stampNow();
+    now.local -= locks;
+    return now == stamp_;
 }
 
 ZTRec::EntryKey ZTRec::entryKey(int tagNo) const {
@@ -573,8 +581,6 @@ bool ZTRec::newRow() {
 bool ZTRec::storeRow(const char* key) {
     if (!ZT_ASSERT(rowNumber_ >= 0)) return false;
     table4* t = file->getRowTable();
-    const RowColumns col(file);
-    const int id = file->getLenID(), lenKey = file->getLenKey();
     char emptyKey[256];
     if (!key && (rowNumber_ == 0 || freshRow_)) {
         file->makeKey("", emptyKey, true, false, false, false);
@@ -587,7 +593,17 @@ bool ZTRec::storeRow(const char* key) {
         // In place: the stored key comes from the disk, never from a buffer a failed write left.
         if (table4go(t, rowNumber_) != 0) return dropError(file);
     }
-    char* r = table4recordBuffer(t);
+    fillRow(table4recordBuffer(t), key);
+    const int32_t rc = append ? table4append(t) : table4write(t, rowNumber_, 0);
+    if (rc != 0) return dropError(file);
+    if (append) rowNumber_ = table4recordNumber(t);
+    return keepRow();
+}
+
+// The cursor as a row of the row table, into r; key null keeps r's D.
+void ZTRec::fillRow(char* r, const char* key) const {
+    const RowColumns col(file);
+    const int id = file->getLenID(), lenKey = file->getLenKey();
     r[0] = recordID != 0 ? kLive : kDeleted;
     putDigits(r + col.a, recordID, id);
     putDigits(r + col.b, typeID, id);
@@ -595,9 +611,27 @@ bool ZTRec::storeRow(const char* key) {
     if (key) std::memcpy(r + col.d, key, size_t(lenKey));
     putDigits(r + col.e, valueID, 4);
     r[col.f] = char(flags | kFlagBase);
-    const int32_t rc = append ? table4append(t) : table4write(t, rowNumber_, 0);
-    if (rc != 0) return dropError(file);
-    if (append) rowNumber_ = table4recordNumber(t);
+}
+
+// The row table's buffer, read from the file since its last move, holds the cursor's row
+// byte for byte as storeRow(key) would write it.
+bool ZTRec::rowAsStored(const char* key) const {
+    table4* t = file->getRowTable();
+    if (rowNumber_ < 1 || freshRow_ || !key || table4recordNumber(t) != rowNumber_ ||
+        table4isEof(t))
+        return false;
+    const char* r = table4recordBuffer(t);
+    char row[1024];
+    const int32_t width = table4recordWidth(t);
+    if (width <= 0 || size_t(width) > sizeof row) return false;
+    std::memcpy(row, r, size_t(width));
+    fillRow(row, key);
+    return std::memcmp(row, r, size_t(width)) == 0;
+}
+
+// What a row written leaves in the cursor and the database, also for one that held its bytes
+// already.
+bool ZTRec::keepRow() {
     storedFlags_ = uint8_t(flags | kFlagBase);
     flags = storedFlags_;
     freshRow_ = false;
@@ -645,7 +679,7 @@ bool ZTRec::writeValue(const char* value, uint32_t vid) {
     return lock.release() && ok;
 }
 
-int ZTRec::writeOwnValue(const char* value) {
+int ZTRec::writeOwnValue(const char* value, bool chainRead) {
     if (!canWrite()) return 0;
     ZTWriteLock lock(file);
     if (!lock) return 0;
@@ -656,12 +690,16 @@ int ZTRec::writeOwnValue(const char* value) {
     const uint64_t room = uint64_t(kMaxSequence + 1) * uint64_t(file->getLenDictionaryChunk());
     char key[256];
     file->makeKey(text, key, true, false, false, false);
-    bool notOwner = false;
+    bool notOwner = false, keyKept = false;
     bool ok = length <= room && file->lockDictionary() &&
-              updateKeysOf(valueID, key, rowNumber_, &notOwner);
+              updateKeysOf(valueID, key, rowNumber_, &notOwner, &keyKept);
     if (notOwner) return lock.release() ? -1 : 0;
     bool unchanged = false;
-    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged) && storeRow(key);
+    const int32_t readRow = chainRead && chainReadAt(valueID) != 0 ? chainPlace_.row : 0;
+    ok = ok && writeChunks(valueID, text, uint32_t(length), &unchanged, readRow);
+    // A text changed in case only keeps the row as it is stored (the owner's row, just read by
+    // the look for its value number): written again, it would only add its block to the commit.
+    ok = ok && (keyKept && rowAsStored(key) ? keepRow() : storeRow(key));
     file->setLastStatus(ok ? 0 : -1);
     if (!lock.release() || !ok) return 0;
     return unchanged ? 2 : 1;
@@ -749,7 +787,8 @@ bool ZTRec::freeRowsOf(uint32_t vid) {
 }
 
 // The rows of the value number get its new key.
-bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* notOwner) {
+bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* notOwner,
+                         bool* keyKept) {
     char seekKey[4];
     putDigits(seekKey, vid, 4);
     table4* t = file->getRowTable();
@@ -768,7 +807,10 @@ bool ZTRec::updateKeysOf(uint32_t vid, const char* key, int32_t ownerRow, bool* 
         }
         // The rows of a value carry its key: when the owner's is the new key already (a text
         // changed in case only), so are the others'.
-        if (std::memcmp(r + col.d, key, lenKey) == 0) return true;
+        if (std::memcmp(r + col.d, key, lenKey) == 0) {
+            if (keyKept) *keyKept = true;  // the table stands on the owner's row as stored
+            return true;
+        }
     }
     for (int32_t left = rowBound(); left > 0 && (rc == 0 || rc == r4after); --left) {
         char* r = table4recordBuffer(t);
@@ -857,7 +899,19 @@ bool ZTRec::writeStored(uint32_t vid, const char* stored, const char* key, bool 
     return lock.release() && ok;
 }
 
-bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool* unchanged) {
+// The dictionary and its tag stand on the chain's first chunk at that row, as a seek of it
+// would leave them.
+bool ZTRec::standsOnFirstChunk(uint32_t vid, int32_t row) const {
+    table4* d = file->getDictionaryTable();
+    if (row < 1 || table4recordNumber(d) != row || table4isEof(d) ||
+        tag4recordNumber(file->getDictionaryTag()->tagFile) != row)
+        return false;
+    const char* r = table4recordBuffer(d);
+    return r[0] == kLive && digitsAt(r + kChunkA, 4) == vid && digitsAt(r + kChunkB, 2) == 0;
+}
+
+bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool* unchanged,
+                        int32_t readRow) {
     table4* d = file->getDictionaryTable();
     if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return dropError(file);
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
@@ -868,7 +922,11 @@ bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool*
         char key[6];
         putDigits(key, vid, 4);
         putDigits(key + 4, seq, 2);
-        const int32_t rc = table4seekN(d, key, 6);
+        // The read of the chain under this lock left the dictionary on its first chunk, and
+        // nothing was written since: no seek finds it anywhere else.
+        const int32_t rc = seq == 0 && readRow > 0 && standsOnFirstChunk(vid, readRow)
+                               ? 0
+                               : table4seekN(d, key, 6);
         if (rc < 0) return dropError(file);
         lastInPlace = rc == 0;
         const char* r = table4recordBuffer(d);
@@ -1010,9 +1068,11 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     table4* d = file->getDictionaryTable();
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
     std::string stored;
+    int32_t wholeAt = 0;  // the row of a chain held whole by its first chunk
     const int r = runRead(this, [&]() -> int {
         stored.clear();
         out->clear();
+        wholeAt = 0;
         if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return kRetry;
         const int direct = readChainDirect(vid, out, &stored);
         if (direct != 1) return direct;
@@ -1030,6 +1090,7 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
             if (digitsAt(c + kChunkA, 4) != vid || digitsAt(c + kChunkB, 2) != seq)
                 return seq == 0 ? -1 : 0;  // the chain ends (a gap ends it too)
             const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
+            if (zero && seq == 0 && c[0] == kLive) wholeAt = table4recordNumber(d);
             if (zero && seq == 0 && c[kChunkC] != 1) {
                 out->assign(c + kChunkC);  // a short plain value: taken as it stands
                 return 0;
@@ -1041,6 +1102,11 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     });
     // The chain is read through its own table: the row cursor's place is unchanged.
     file->setLastStatus(r == 0 ? 0 : -1);
+    // Under the counted lock nobody else moves the chain: a write of it under the same lock
+    // may find it where this read left the dictionary.
+    chainPlace_ = r == 0 && wholeAt > 0 && holdsLock()
+                      ? ChainPlace{vid, wholeAt, file->localChanges()}
+                      : ChainPlace{};
     if (r != 0) {
         out->clear();
         return false;

@@ -211,8 +211,10 @@ class ZTRec {
     // writeValue of a text into the chain the row owns: 1 written, 2 written with the chain
     // holding that very text already, 0 failed, -1 when the row is a link row or not the owner
     // of its value number (nothing written then). One walk of the value's rows both finds the
-    // owner and gives them the new key.
-    int writeOwnValue(const char* value);
+    // owner and gives them the new key. chainRead: the caller knows that nothing was written
+    // since this cursor's last readChain (see chainReadAt), so the dictionary may still stand
+    // where that read left it.
+    int writeOwnValue(const char* value, bool chainRead = false);
     // Points the row at a value number (as a link, or as its owner) with the value's key (null:
     // the chain's text). A chain the row owned alone is released: it is deleted, and the rows
     // that still linked to it become free rows.
@@ -232,6 +234,12 @@ class ZTRec {
     // Reads the whole chain (a packed text decoded). False when no chunk was read, or a packed
     // text does not decode (out empty).
     bool readChain(uint32_t valueID, ZTStr* out);
+    // The database's localChanges() when readChain last read the chain of valueID whole from
+    // one chunk under the counted lock; 0 when it did not. The write of that chain's text
+    // under the same lock, with nothing written in between, then finds the chunk in place.
+    uint64_t chainReadAt(uint32_t valueID) const {
+        return chainPlace_.valueID == valueID ? chainPlace_.at : 0;
+    }
     // Every chunk of the chain becomes a free row.
     bool deleteChain(uint32_t valueID);
 
@@ -287,6 +295,10 @@ class ZTRec {
     // The row stood on is there as it was read: nothing was written since, by this process
     // or (one read of the row index's change counter) by another. False when unsure.
     bool rowUnchanged();
+    // The row stood on was read under the counted lock, and since then this process took
+    // `locks` more counted locks and wrote nothing: it is there as read. The caller knows the
+    // lock it was read under to be held still.
+    bool rowUnchangedSince(uint64_t locks) const;
     bool lock(bool noWait) { return ZT_ASSERT(isValid()) && file->lock(noWait); }
     bool unlock() { return ZT_ASSERT(isValid()) && file->unlock(); }
 
@@ -312,16 +324,23 @@ class ZTRec {
     bool selectRowTag(int n);
     bool ensureRowLoaded();
     bool storeRow(const char* key);
+    void fillRow(char* row, const char* key) const;
+    bool rowAsStored(const char* key) const;
+    bool keepRow();
     bool freeRowsOf(uint32_t valueID);
     bool ownerRemains(uint32_t valueID);
     bool ownsChain();
     // ownerRow: the first row of the value number must be that row and own the value; when it
-    // is not, *notOwner is set and nothing is written.
+    // is not, *notOwner is set and nothing is written. keyKept: set when the owner's row held
+    // the key already (the row table then stands on it, as read).
     bool updateKeysOf(uint32_t valueID, const char* key, int32_t ownerRow = 0,
-                      bool* notOwner = nullptr);
-    // unchanged: set when every chunk held these bytes already and none followed.
+                      bool* notOwner = nullptr, bool* keyKept = nullptr);
+    // unchanged: set when every chunk held these bytes already and none followed. readRow: the
+    // dictionary row where readChain found the chain's only chunk, with nothing written since;
+    // while the dictionary still stands on it, the chain is not sought again.
     bool writeChunks(uint32_t valueID, const char* stored, uint32_t length,
-                     bool* unchanged = nullptr);
+                     bool* unchanged = nullptr, int32_t readRow = 0);
+    bool standsOnFirstChunk(uint32_t valueID, int32_t row) const;
     bool writeFreshChunks(uint32_t valueID, const char* stored, uint32_t length);
     bool placeChunk(uint32_t valueID, uint32_t seq, const char* bytes, uint32_t n, bool inPlace);
     // writeChain of the stored form of a text whose key the caller made; fresh: the chain
@@ -375,6 +394,14 @@ class ZTRec {
     };
     ReadStamp stamp_;
     ReadStamp stampNow() const;
+    // Where readChain under the counted lock found a chain held whole by one chunk: its
+    // dictionary row and the database's localChanges() then (see chainReadAt).
+    struct ChainPlace {
+        uint32_t valueID = 0;
+        int32_t row = 0;
+        uint64_t at = 0;
+    };
+    ChainPlace chainPlace_;
 };
 
 // The cursor with its value text.

@@ -116,6 +116,12 @@ uint32_t ZTAtomCache::getFieldID() const {
 
 namespace {
 
+// Under the write-back's own counted lock: the one its load ran under is held still (always
+// so for an exclusive open), so nobody else wrote in between.
+bool lockHeldSinceLoad(const ZTFile* file) {
+    return file->isExclusive() || file->getLockDepth() > 1;
+}
+
 // The database and record that a text's external link names (its 'l' and 'r' tags): 0 and 0
 // without. Most texts hold no tag at all, and need no copy to tell.
 void externalLinkOf(const char* text, uint32_t* file, uint32_t* record) {
@@ -156,11 +162,15 @@ int ZTAtomCache::write(uint32_t recordID, uint32_t setID, ZTRefreshInfo* ri, boo
     // The lock the load was made under is held still (one more lock is this write's), and no
     // row was written since.
     ZTFile* file = atom->file;
-    const bool soleRow = soleRowAt != 0 && soleRowAt == file->localChanges() &&
-                         (file->isExclusive() || file->getLockDepth() > 1);
+    const bool heldSince = lockHeldSinceLoad(file);
+    const bool soleRow = soleRowAt != 0 && soleRowAt == file->localChanges() && heldSince;
     soleRowAt = 0;
-    const int r = atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0,
-                              isNew != 0, keepSetTies, fieldEmpty && isNew != 0, setID, soleRow);
+    // Likewise the read of the value's chain, the write-back's lock the only one taken since.
+    const uint64_t chainAt = atom->chainReadAt(atom->valueID);
+    const bool chainRead = heldSince && chainAt != 0 && chainAt + 1 == file->localChanges();
+    const int r =
+        atom->write(recordID, field, position, text.text, isLink() ? linkKey : 0, isNew != 0,
+                    keepSetTies, fieldEmpty && isNew != 0, setID, soleRow, chainRead);
     if (r == ZTAtom::kWriteFailed) return r;
     linkKey = atom->valueID;
     linkRecordID = atom->linkRecord;
@@ -880,6 +890,11 @@ bool ZTRecord::recordGone() {
     for (uint32_t k = 0; k < values.size; ++k) {
         const ZTAtom* atom = values[k]->atom;
         if (atom && atom->rowNumber() >= 1) {
+            // Read under the lock held since, the write-back's own the only one taken after:
+            // nothing was written, the row stands as read.
+            if (atom->recordID == recordNumber && lockHeldSinceLoad(ztfile) &&
+                atom->rowUnchangedSince(1))
+                return false;
             if (atom->rowStillOf(recordNumber)) return false;
             break;
         }

@@ -3,11 +3,13 @@
 // before a write past the file's end or made for that write.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "buffer_env.h"
 #include "temp_dir.h"
 #include "xbase/core/env4.h"
+#include "xbase/file/buffer4.h"
 #include "xbase/file/file4.h"
 #include "xbase/table/env4release.h"
 
@@ -65,6 +67,49 @@ TEST(BufferFill, BytesPastTheDiskReadAsZeroInReusedBlocks) {
         ASSERT_EQ(file4close(&data), 0);
         EXPECT_EQ(env4release(&env), 0);
     }
+}
+
+// A buffer of many groups holds them in one mapping. A file larger than the buffer, written
+// through it and read back block by block, shows each block's own bytes, before and after the
+// buffer is suspended (its mapping given back, changed blocks written first) and started
+// again.
+TEST(BufferFill, GroupsOfOneMappingKeepEveryBlockApart) {
+    constexpr int32_t kGroup = 32 * kBlock;
+    constexpr int32_t kMemory = 5 << 20;
+    constexpr int32_t kFileBlocks = (kMemory / kBlock) * 3 / 2;
+    TempDir dir;
+    env4 env;
+    ASSERT_EQ(startBufferedEnv(&env, kBlock, kGroup, kMemory), 0);
+    ASSERT_NE(buffer4stateOf(&env)->groupMapping, nullptr);
+    file4 data{};
+    data.kind = file4kindData;
+    const std::string path = dir.file("d");
+    ASSERT_EQ(file4create(&data, &env, path.c_str(), 1), 0);
+    auto blockBytes = [](int32_t n) {
+        std::string b(kBlock, byteOf(n % 26));
+        std::memcpy(b.data(), &n, sizeof n);
+        return b;
+    };
+    for (int32_t n = 0; n < kFileBlocks; ++n)
+        ASSERT_EQ(file4write(&data, n * kBlock, blockBytes(n).data(), kBlock), 0);
+    auto readBack = [&]() {
+        std::string got(kBlock, '?');
+        for (int32_t n = 0; n < kFileBlocks; ++n) {
+            ASSERT_EQ(file4read(&data, n * kBlock, got.data(), kBlock), kBlock);
+            ASSERT_EQ(got, blockBytes(n)) << "block " << n;
+        }
+    };
+    readBack();
+    // The last blocks written are still held changed: the suspend writes them first.
+    ASSERT_EQ(buffer4suspend(&env), 0);
+    ASSERT_EQ(buffer4start(&env), 0);
+    ASSERT_NE(buffer4stateOf(&env)->groupMapping, nullptr);
+    readBack();
+    ASSERT_EQ(file4close(&data), 0);
+    std::string expected;
+    for (int32_t n = 0; n < kFileBlocks; ++n) expected += blockBytes(n);
+    EXPECT_EQ(readWhole(path), expected);
+    EXPECT_EQ(env4release(&env), 0);
 }
 
 }  // namespace

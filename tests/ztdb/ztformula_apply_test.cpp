@@ -1,6 +1,7 @@
 // ZTFormula::apply: expressions with a target field and a mode applied to a record image.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -130,13 +131,105 @@ TEST(FormulaApplyUnderLock, AValueAddedSinceTheLoadStillTakesTheEditedOneIn) {
             for (const char* want : {"29", "299"}) {
                 smith.read(kSmith);
                 EXPECT_EQ(formula.apply(&smith, 0), 1u);
-                if (added && want[2]) ASSERT_NE(addValue(db.file, kSmith, kB, 2, want), 0u);
+                if (added && want[2]) {
+                    ASSERT_NE(addValue(db.file, kSmith, kB, 2, want), 0u);
+                }
                 EXPECT_GT(smith.write(nullptr), 0);
                 EXPECT_EQ(storedB(), std::vector<std::string>{want});
             }
             ASSERT_TRUE(db.file.unlock());
             EXPECT_EQ(storedB(), std::vector<std::string>{"299"});
         }
+    }
+}
+
+// Under one lock, the write-back of a value starts from where the load's read of its chain
+// left the dictionary. Texts growing past one chunk and shrinking back, with the dictionary
+// moved by another read between the load and the write or not, leave every chain whole and
+// every other value as it was.
+TEST(FormulaApplyUnderLock, TextsGrowingAndShrinkingKeepEveryChainWhole) {
+    for (const uint32_t mode : {3u, 7u}) {
+        for (const bool moved : {false, true}) {
+            SCOPED_TRACE("mode " + std::to_string(mode) + (moved ? ", dictionary moved" : ""));
+            FormulaDatabase db(mode);
+            auto nameOf = [&](uint32_t record) {
+                ZTStr out;
+                EXPECT_TRUE(db.file.getValue(kName, record, &out, true));
+                return std::string(out.text);
+            };
+            // Each formula with what it makes of the name before it.
+            // "Smith" grows to 160 bytes: several chunks.
+            ASSERT_GT(160, 2 * db.file.getLenDictionaryChunk());
+            std::string expected = "Smith";
+            const std::vector<std::pair<const char*, std::string (*)(const std::string&)>> steps = {
+                {"name + name", [](const std::string& s) { return s + s; }},
+                {"name + name", [](const std::string& s) { return s + s; }},
+                {"name + name + name + name + name + name + name + name",
+                 [](const std::string& s) { return s + s + s + s + s + s + s + s; }},
+                {"upper(name)",
+                 [](const std::string& s) {
+                     std::string u = s;
+                     for (char& c : u) c = char(std::toupper(static_cast<unsigned char>(c)));
+                     return u;
+                 }},
+                {"mid(name, 2, 3)", [](const std::string& s) { return s.substr(1, 3); }},
+                {"name", [](const std::string& s) { return s; }},
+                {"lower(name)",
+                 [](const std::string& s) {
+                     std::string l = s;
+                     for (char& c : l) c = char(std::tolower(static_cast<unsigned char>(c)));
+                     return l;
+                 }},
+            };
+            ASSERT_TRUE(db.file.lock(false));
+            ZTRecord smith(&db.file, nullptr, nullptr, nullptr);
+            for (const auto& [text, make] : steps) {
+                SCOPED_TRACE(text);
+                ZTFormula formula;
+                formula.addExpr((db.compile(text) + "o").c_str(), ZTExpression::kModeReplace,
+                                kName);
+                smith.read(kSmith);
+                EXPECT_EQ(formula.apply(&smith, 0), 1u);
+                expected = make(expected);
+                if (moved) {
+                    EXPECT_EQ(nameOf(kParis), "Paris");
+                }
+                // The same text again leaves nothing to write.
+                EXPECT_EQ(smith.write(nullptr), std::string(text) == "name" ? 0 : 1);
+                EXPECT_EQ(nameOf(kSmith), expected);
+            }
+            ASSERT_TRUE(db.file.unlock());
+            EXPECT_EQ(nameOf(kSmith), "mit");
+            for (const auto& [record, name] : std::vector<std::pair<uint32_t, std::string>>{
+                     {kParis, "Paris"}, {kOslo, "Oslo"}, {kFrance, "France"}, {kNorway, "Norway"}})
+                EXPECT_EQ(nameOf(record), name);
+            dbcheck::Report report = db.check();
+            EXPECT_TRUE(report.sound()) << report.text();
+        }
+    }
+}
+
+// Under one lock, a record deleted between its load and its write-back (here by this very
+// process) is not made again by the write-back of the applied value.
+TEST(FormulaApplyUnderLock, ARecordDeletedSinceTheLoadIsNotMadeAgain) {
+    for (const uint32_t mode : {3u, 7u}) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        FormulaDatabase db(mode);
+        ZTFormula formula;
+        formula.addExpr((db.compile("upper(name)") + "o").c_str(), ZTExpression::kModeReplace,
+                        kName);
+        ASSERT_TRUE(db.file.lock(false));
+        ZTRecord smith(&db.file, nullptr, nullptr, nullptr);
+        smith.read(kSmith);
+        EXPECT_EQ(formula.apply(&smith, 0), 1u);
+        ASSERT_TRUE(db.file.deleteRecord(kSmith, nullptr));
+        EXPECT_EQ(smith.write(nullptr), 0);
+        EXPECT_EQ(smith.getLastResult(), ZTRecord::kErrorRecordGone);
+        ASSERT_TRUE(db.file.unlock());
+        ZTStr out;
+        EXPECT_FALSE(db.file.getValue(kName, kSmith, &out, true));
+        dbcheck::Report report = db.check();
+        EXPECT_TRUE(report.sound()) << report.text();
     }
 }
 

@@ -10,6 +10,7 @@
 // written back first, with the run of changed blocks of its file around it.
 #include "xbase/file/buffer4.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -508,7 +509,9 @@ int64_t availableMemory() {
 }
 
 void freeAll(buffer4state& s) {
-    if (s.groupMemory != nullptr)
+    if (s.groupMapping != nullptr)
+        ::munmap(s.groupMapping, s.groupMappingBytes);
+    else if (s.groupMemory != nullptr)
         for (int32_t g = 0; g < s.groups; ++g) std::free(s.groupMemory[g]);
     std::free(s.groupMemory);
     std::free(s.blocks);
@@ -522,6 +525,28 @@ void freeAll(buffer4state& s) {
     s.sequential = sequential;
 }
 
+// The groups of a large buffer in one mapping that the system may back with large pages:
+// a block read for the first time then costs no page fault of its own (a fault costs more
+// than the read). False when the mapping cannot be had; the groups are then allocated one
+// by one.
+bool mapGroups(buffer4state& s, int32_t wanted, int32_t groupBytes) {
+    constexpr size_t kLargePage = size_t{2} << 20;
+    const size_t bytes = size_t(wanted) * size_t(groupBytes);
+    if (wanted <= 0 || bytes < 2 * kLargePage) return false;
+    // Mapped one large page longer, so that the groups can start on a large-page boundary.
+    const size_t mapped = bytes + kLargePage;
+    void* at = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED) return false;
+    auto* start = static_cast<unsigned char*>(at);
+    start += (kLargePage - reinterpret_cast<uintptr_t>(start) % kLargePage) % kLargePage;
+    (void)::madvise(start, bytes, MADV_HUGEPAGE);  // a hint: refused, pages stay small
+    s.groupMapping = at;
+    s.groupMappingBytes = mapped;
+    for (s.groups = 0; s.groups < wanted; ++s.groups)
+        s.groupMemory[s.groups] = start + size_t(s.groups) * size_t(groupBytes);
+    return true;
+}
+
 // Allocates `wanted` groups of `groupBytes` (as many as can be had) and the
 // tables; false when not even the tables could be had.
 bool allocate(buffer4state& s, int32_t wanted, int32_t groupBytes) {
@@ -532,6 +557,7 @@ bool allocate(buffer4state& s, int32_t wanted, int32_t groupBytes) {
     s.advanceGroup = static_cast<unsigned char*>(std::malloc(groupBytes));
     if (s.groupMemory == nullptr || s.writeBehindGroup == nullptr || s.advanceGroup == nullptr)
         return false;
+    if (mapGroups(s, wanted, groupBytes)) return true;
     for (s.groups = 0; s.groups < wanted; ++s.groups) {
         s.groupMemory[s.groups] = static_cast<unsigned char*>(std::malloc(groupBytes));
         if (s.groupMemory[s.groups] == nullptr) break;

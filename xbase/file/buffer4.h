@@ -1,6 +1,7 @@
 #pragma once
 // Inside the block buffer: its state, and what file4.cpp asks of buffer4.cpp.
 // Callers outside the file layer use file4.h.
+#include <cstddef>
 #include <cstdint>
 
 #include "xbase/core/fwd4.h"
@@ -42,8 +43,12 @@ struct buffer4state {
     int32_t hashMask;
     buffer4block* blocks;         // totalBlocks descriptors
     buffer4block** hash;          // bucket heads
-    unsigned char** groupMemory;  // one allocation per group
-    buffer4block* freeHead;       // descriptors holding nothing
+    unsigned char** groupMemory;  // each group's bytes
+    // The one mapping that holds every group, when it could be had (else each group is an
+    // allocation of its own): its start and length as mapped.
+    void* groupMapping;
+    size_t groupMappingBytes;
+    buffer4block* freeHead;  // descriptors holding nothing
     buffer4list lists[buffer4lists];
     unsigned char* writeBehindGroup;  // gathers a run of changed blocks
     unsigned char* advanceGroup;      // takes a read-ahead transfer
