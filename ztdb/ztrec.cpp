@@ -1069,13 +1069,18 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
     std::string stored;
     int32_t wholeAt = 0;  // the row of a chain held whole by its first chunk
+    // Where a write of the chain may follow (under the counted lock, or exclusive), the seek
+    // leaves the tag on the chain's first chunk for that write; the probe leaves the tag alone.
+    const bool probe = file->isReadOnly() || !holdsLock();
     const int r = runRead(this, [&]() -> int {
         stored.clear();
         out->clear();
         wholeAt = 0;
         if (table4selectTag(d, file->getDictionaryTag()) == nullptr) return kRetry;
-        const int direct = readChainDirect(vid, out, &stored);
-        if (direct != 1) return direct;
+        if (probe) {
+            const int direct = readChainDirect(vid, out, &stored);
+            if (direct != 1) return direct;
+        }
         stored.clear();
         out->clear();
         char key[6];
