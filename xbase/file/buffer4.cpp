@@ -4,9 +4,11 @@
 // block's `valid` bytes are the file's bytes there (min(blockSize, length -
 // position)); the bytes after them are always zero, so a file that grows
 // shows zeros where nothing was written. Lookup is by hash of (file, block
-// number). Replacement chooses among five lists by what the blocks hold, so
+// number). Replacement chooses among six lists by what the blocks hold, so
 // that index branch nodes, touched by every key lookup, stay while streams of
-// data blocks and leaves pass through; a reused block that was changed is
+// data blocks and leaves pass through; data blocks read once go before any
+// block used again, so that a walk over records read in random order leaves
+// the index leaves it looks up in place. A reused block that was changed is
 // written back first, with the run of changed blocks of its file around it.
 #include "xbase/file/buffer4.h"
 
@@ -158,9 +160,19 @@ void stampUse(buffer4state& s, buffer4block* b) {
     if (s.useClock - b->useStamp > static_cast<uint32_t>(s.tickStep)) b->useStamp = ++s.useClock;
 }
 
-void touch(buffer4state& s, buffer4block* b) {
+// A data block read once earns a place among the kept data blocks when it is used again
+// after other blocks came in (or is written): touches within the step that read it, such
+// as a record read in pieces, do not count.
+int listAfterTouch(const buffer4state& s, const buffer4block* b, bool write) {
+    if (b->list != buffer4listDataOnce) return b->list;
+    if (write || s.allocClock - b->allocStamp > static_cast<uint32_t>(s.tickStep))
+        return buffer4listData;
+    return buffer4listDataOnce;
+}
+
+void touch(buffer4state& s, buffer4block* b, bool write = false) {
     stampUse(s, b);
-    int list = b->list;
+    int list = listAfterTouch(s, b, write);
     listRemove(s, b);
     listPushNewest(s, b, list);
 }
@@ -191,8 +203,8 @@ int listFor(const file4* f, int32_t pos) {
 }
 
 // Lists in the order blocks are taken from them.
-constexpr int kTakeOrder[buffer4lists] = {buffer4listOther, buffer4listData, buffer4listIndex,
-                                          buffer4listDataKept, buffer4listBranch};
+constexpr int kTakeOrder[buffer4lists] = {buffer4listOther, buffer4listDataOnce, buffer4listData,
+                                          buffer4listIndex, buffer4listDataKept, buffer4listBranch};
 
 // Marks candidates from the list's oldest end up to the first block still in
 // use or, while the list is at its minimum, recently allocated. Returns how
@@ -227,6 +239,10 @@ void markAndSetCountdown(buffer4state& s, int place) {
 // whose turn it is and then all of them; else the oldest block of the list
 // that holds more than its share.
 buffer4block* choose(buffer4state& s) {
+    // Data read once goes first whenever any of it is old enough: other lists' candidates,
+    // marked in earlier rounds, wait.
+    buffer4list& once = s.lists[buffer4listDataOnce];
+    if (once.candidates == 0) mark(s, once);
     if (buffer4block* b = oldestCandidate(s)) return b;
     for (int place = 0; place < buffer4lists; ++place)
         if (--s.lists[kTakeOrder[place]].countdown <= 0) markAndSetCountdown(s, place);
@@ -234,15 +250,15 @@ buffer4block* choose(buffer4state& s) {
     for (int place = 0; place < buffer4lists; ++place) markAndSetCountdown(s, place);
     if (buffer4block* b = oldestCandidate(s)) return b;
     const buffer4list* l = s.lists;
-    int32_t shared =
-        l[buffer4listOther].count + l[buffer4listData].count + l[buffer4listIndex].count;
+    const int32_t data = l[buffer4listDataOnce].count + l[buffer4listData].count;
+    int32_t shared = l[buffer4listOther].count + data + l[buffer4listIndex].count;
     int list;
     if (shared < 3)
         list = l[buffer4listDataKept].count > 0 ? buffer4listDataKept : buffer4listBranch;
     else if (l[buffer4listOther].count * 3 > shared)
         list = buffer4listOther;
-    else if (l[buffer4listData].count * 3 > shared)
-        list = buffer4listData;
+    else if (data * 3 > shared)
+        list = l[buffer4listDataOnce].count > 0 ? buffer4listDataOnce : buffer4listData;
     else
         list = buffer4listIndex;
     // Never stuck on an empty list (a buffer of very few blocks).
@@ -339,7 +355,9 @@ void giveBack(buffer4state& s, buffer4block* b) {
     s.freeHead = b;
 }
 
-void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t valid) {
+// `once`: the block comes in for a read (a data block then waits among the ones read once).
+void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t valid,
+           bool once = false) {
     b->file = f;
     b->pos = pos;
     b->valid = valid;
@@ -349,7 +367,8 @@ void place(buffer4state& s, buffer4block* b, file4* f, int32_t pos, int32_t vali
     b->allocStamp = ++s.allocClock;
     b->useStamp = ++s.useClock;
     hashInsert(s, b);
-    listPushNewest(s, b, listFor(f, pos));
+    const int list = listFor(f, pos);
+    listPushNewest(s, b, once && list == buffer4listData ? buffer4listDataOnce : list);
 }
 
 // The settled bits of a block's first `bytes` bytes, whole sectors only.
@@ -410,7 +429,7 @@ buffer4block* forRead(file4* f, int32_t pos, int32_t wanted) {
     if (n == 1 || !f->onDisk) {
         b = takeBlock(s);
         if (b == nullptr) return nullptr;
-        place(s, b, f, pos, 0);
+        place(s, b, f, pos, 0, true);
         if (fill(b) < 0) {
             release(s, b);
             return nullptr;
@@ -435,7 +454,7 @@ buffer4block* forRead(file4* f, int32_t pos, int32_t wanted) {
     }
     for (int32_t i = 0; i < n; ++i) {
         buffer4block* at = taken[i];
-        place(s, at, f, pos + i * bs, validAt(f, pos + i * bs));
+        place(s, at, f, pos + i * bs, validAt(f, pos + i * bs), true);
         std::memcpy(at->data, s.advanceGroup + int64_t{i} * bs, bs);
         classify(s, at);
     }
@@ -676,7 +695,7 @@ int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {
     return forEachPiece(bs, pos, n, [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
         buffer4block* b = find(f, blockPos);
         if (b != nullptr) {
-            touch(s, b);
+            touch(s, b, true);
         } else {
             b = takeBlock(s);
             if (b == nullptr) return f->env->errorCode;
@@ -835,8 +854,8 @@ int32_t buffer4start(env4* env) {
     s.hashMask = s.hashSize - 1;
     // Per list: minimum count, allocation-age and use-age limits, as shares of
     // the blocks (per cent).
-    constexpr int32_t shares[buffer4lists][3] = {
-        {5, 25, 25}, {10, 100, 100}, {5, 25, 25}, {15, 200, 200}, {5, 10, 10}};
+    constexpr int32_t shares[buffer4lists][3] = {{5, 25, 25},    {10, 100, 100}, {5, 25, 25},
+                                                 {15, 200, 200}, {5, 10, 10},    {0, 0, 10}};
     auto share = [&](int32_t pct) {
         return static_cast<int32_t>(int64_t{s.totalBlocks} * pct / 100);
     };

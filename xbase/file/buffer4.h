@@ -25,7 +25,10 @@ constexpr int buffer4listDataKept = 1;  // a data file's first block
 constexpr int buffer4listIndex = 2;
 constexpr int buffer4listBranch = 3;  // an index block holding a branch node
 constexpr int buffer4listOther = 4;
-constexpr int buffer4lists = 5;
+// Data blocks read once: a stream passes through here without pushing out what is
+// used again; a block read again after a while moves to buffer4listData.
+constexpr int buffer4listDataOnce = 5;
+constexpr int buffer4lists = 6;
 
 // State of the environment's block buffer (see file4.h).
 struct buffer4state {
