@@ -899,6 +899,12 @@ bool ZTRec::writeStored(uint32_t vid, const char* stored, const char* key, bool 
     return lock.release() && ok;
 }
 
+// The dictionary chunk the table stands on is chunk seq of the chain, live.
+static bool isChunk(table4* d, uint32_t vid, uint32_t seq) {
+    const char* c = table4recordBuffer(d);
+    return c[0] == kLive && digitsAt(c + kChunkA, 4) == vid && digitsAt(c + kChunkB, 2) == seq;
+}
+
 // The dictionary and its tag stand on the chain's first chunk at that row, as a seek of it
 // would leave them.
 bool ZTRec::standsOnFirstChunk(uint32_t vid, int32_t row) const {
@@ -906,8 +912,7 @@ bool ZTRec::standsOnFirstChunk(uint32_t vid, int32_t row) const {
     if (row < 1 || table4recordNumber(d) != row || table4isEof(d) ||
         tag4recordNumber(file->getDictionaryTag()->tagFile) != row)
         return false;
-    const char* r = table4recordBuffer(d);
-    return r[0] == kLive && digitsAt(r + kChunkA, 4) == vid && digitsAt(r + kChunkB, 2) == 0;
+    return isChunk(d, vid, 0);
 }
 
 bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool* unchanged,
@@ -919,14 +924,13 @@ bool ZTRec::writeChunks(uint32_t vid, const char* stored, uint32_t length, bool*
     bool lastInPlace = false;  // the last chunk was written over where the seek found it
     bool same = true;          // every chunk so far held these bytes already
     for (uint32_t at = 0; at < length; at += width, ++seq) {
-        char key[6];
-        putDigits(key, vid, 4);
-        putDigits(key + 4, seq, 2);
+        char key[kChunkKey];
+        chunkKey(key, vid, seq);
         // The read of the chain under this lock left the dictionary on its first chunk, and
         // nothing was written since: no seek finds it anywhere else.
         const int32_t rc = seq == 0 && readRow > 0 && standsOnFirstChunk(vid, readRow)
                                ? 0
-                               : table4seekN(d, key, 6);
+                               : table4seekN(d, key, kChunkKey);
         if (rc < 0) return dropError(file);
         lastInPlace = rc == 0;
         const char* r = table4recordBuffer(d);
@@ -1021,10 +1025,17 @@ bool ZTRec::deleteChain(uint32_t vid) {
     return lock.release() && ok;
 }
 
-// The dictionary chunk the table stands on is chunk seq of the chain, live.
-static bool isChunk(table4* d, uint32_t vid, uint32_t seq) {
-    const char* c = table4recordBuffer(d);
-    return c[0] == kLive && digitsAt(c + kChunkA, 4) == vid && digitsAt(c + kChunkB, 2) == seq;
+// Takes the chunk c of a chain into the text: a short plain value whole into out, any other
+// chunk's bytes onto stored. True when the chain ends with this chunk (its zero is in it).
+static bool takeChunk(const char* c, uint32_t width, bool first, ZTStr* out,
+                      std::string* stored) {
+    const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
+    if (zero && first && c[kChunkC] != 1) {
+        out->assign(c + kChunkC);  // a short plain value: taken as it stands
+        return true;
+    }
+    stored->append(c + kChunkC, zero ? size_t(zero - (c + kChunkC)) : width);
+    return zero != nullptr;
 }
 
 // readChain's body without the seek: each chunk is found by a probe of the dictionary tag (or,
@@ -1041,14 +1052,7 @@ int ZTRec::readChainDirect(uint32_t vid, ZTStr* out, std::string* stored) {
     if (rc < 0) return kRetry;
     if (rc != 0 || !isChunk(d, vid, 0)) return 1;
     for (uint32_t seq = 0;; ++seq) {
-        const char* c = table4recordBuffer(d);
-        const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
-        if (zero && seq == 0 && c[kChunkC] != 1) {
-            out->assign(c + kChunkC);
-            return 0;
-        }
-        stored->append(c + kChunkC, zero ? size_t(zero - (c + kChunkC)) : width);
-        if (zero) return 0;
+        if (takeChunk(table4recordBuffer(d), width, seq == 0, out, stored)) return 0;
         if (seq >= kMaxSequence) return 1;
         // A chain's chunks are mostly written one after the other.
         rc = table4goQuiet(d, table4recordNumber(d) + 1);
@@ -1083,10 +1087,9 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
         }
         stored.clear();
         out->clear();
-        char key[6];
-        putDigits(key, vid, 4);
-        putDigits(key + 4, 0, 2);
-        int32_t rc = table4seekN(d, key, 6);
+        char key[kChunkKey];
+        chunkKey(key, vid, 0);
+        int32_t rc = table4seekN(d, key, kChunkKey);
         if (rc == r4eof || rc == r4after) return -1;
         for (uint32_t seq = 0;; ++seq) {
             if (rc == r4eof) return 0;  // a chain without its zero ends with its last chunk
@@ -1094,14 +1097,9 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
             const char* c = table4recordBuffer(d);
             if (digitsAt(c + kChunkA, 4) != vid || digitsAt(c + kChunkB, 2) != seq)
                 return seq == 0 ? -1 : 0;  // the chain ends (a gap ends it too)
-            const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
-            if (zero && seq == 0 && c[0] == kLive) wholeAt = table4recordNumber(d);
-            if (zero && seq == 0 && c[kChunkC] != 1) {
-                out->assign(c + kChunkC);  // a short plain value: taken as it stands
-                return 0;
-            }
-            stored.append(c + kChunkC, zero ? size_t(zero - (c + kChunkC)) : width);
-            if (zero) return 0;
+            const bool last = takeChunk(c, width, seq == 0, out, &stored);
+            if (last && seq == 0 && c[0] == kLive) wholeAt = table4recordNumber(d);
+            if (last) return 0;
             rc = table4skip(d, 1);
         }
     });
