@@ -271,6 +271,7 @@ void ZTFile::closeTables() {
     dictTag_ = nullptr;
     rowBuffer_ = dictBuffer_ = nullptr;
     rowsChanged_ = dictionaryChanged_ = false;
+    chainGuess_.forget();  // the files opened next may hold other records
     ++localChanges_;
     fileLocked_ = 0;
     complLocked_ = false;
@@ -593,6 +594,7 @@ bool ZTFile::rebuildIndexOf(table4* table) {
     }
     bool ok = index4reindex(ix) == 0;
     if (index4close(ix) != 0) ok = false;
+    if (table == dictTable_) chainGuess_.forget();
     if (!ok) takeError();
     return ok;
 }

@@ -33,6 +33,7 @@
 #include "xbase/file/journal4.h"
 #include "xbase/xbase.h"
 #include "ztdb/ztarray.h"
+#include "ztdb/ztchainguess.h"
 #include "ztdb/ztkey.h"
 #include "ztdb/ztrefresh.h"
 #include "ztdb/ztstr.h"
@@ -239,6 +240,9 @@ class ZTFile : public ZTRefreshedBaseClass {
     void startChainCount(uint32_t given) {
         if (fileLocked_ > 0 && !isExclusive()) nextChain_ = given + 1;
     }
+    // Where this handle found chains' first chunks: lock-free and read-only chain reads look
+    // there before they ask the dictionary index.
+    ZTChainGuess& chainGuess() { return chainGuess_; }
 
     // Single values, names and database references (readers; each in a read bracket).
     // The record's first value of the type (lowest position); any: a link row counts too.
@@ -435,6 +439,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     void forgetDictionaryHints() {
         nextChain_ = 0;
         reuseChunks_ = true;
+        chainGuess_.forget();
     }
     // Opens the commit journal of a writable database and, when it may hold anything, brings
     // the files up to it and checkpoints it, since writes outside the journal follow (a repair
@@ -487,6 +492,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     bool reuseRows_ = true;
     bool reuseChunks_ = true;
     uint32_t nextChain_ = 0;
+    ZTChainGuess chainGuess_;
     bool rowsChanged_ = false;
     bool dictionaryChanged_ = false;
     int32_t fileLocked_ = 0;

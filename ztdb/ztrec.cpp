@@ -1038,19 +1038,63 @@ static bool takeChunk(const char* c, uint32_t width, bool first, ZTStr* out,
     return zero != nullptr;
 }
 
-// readChain's body without the seek: each chunk is found by a probe of the dictionary tag (or,
-// after the first, as the record after the chunk before) and trusted only when the record
-// itself says it is that chunk of the chain, live. The leaf of the probe is not checked whole,
-// which saves most of the cost of a look-up; anything unsure is 1, and the caller seeks. 0
-// read (the text in out, or its stored form in stored), or kRetry on a failing read.
+// A guess of where a chain's first chunk lies may be a few records off: the record it lands on
+// tells by how much at least, since every chain between takes a record or more. So many steps
+// are taken from a guess, each of at most kGuessStep records, before the index is asked.
+constexpr int kGuessSteps = 3;
+constexpr int64_t kGuessStep = 64;
+
+// Makes current the first chunk of the chain at or near the record the handle guesses for it,
+// taken only when the record says itself that it is that chunk, live. 0 found, 1 not (the table
+// stands anywhere), or kRetry on a failing read.
+static int goToGuessedChunk(ZTFile* file, uint32_t vid) {
+    ZTChainGuess& guess = file->chainGuess();
+    int64_t at = guess.guess(vid);
+    if (at == 0) return 1;
+    table4* d = file->getDictionaryTable();
+    // As a probe would, look first whether another process wrote the dictionary since this one
+    // last looked: the read is then done again from the disk, not from blocks held from before.
+    if (index4refresh(file->getDictionaryTag()->index) < 0) return kRetry;
+    for (int step = 0; step <= kGuessSteps; ++step) {
+        const int32_t rc = table4goQuiet(d, int32_t(at));
+        if (rc < 0) return kRetry;
+        if (rc != 0) break;  // past the end
+        if (isChunk(d, vid, 0)) {
+            guess.hit();
+            return 0;
+        }
+        const char* c = table4recordBuffer(d);
+        const uint32_t held = digitsAt(c + kChunkA, 4);
+        if (c[0] != kLive || held == 0) break;  // a free or deleted record tells nothing
+        // Chains below vid lie before its first chunk, chains above it after its last.
+        const int64_t next = held < vid ? at + int64_t(vid - held)
+                                        : at - int64_t(held - vid) - digitsAt(c + kChunkB, 2);
+        if (next < 1 || next > INT32_MAX || next - at > kGuessStep || at - next > kGuessStep) break;
+        at = next;
+    }
+    guess.miss();
+    return 1;
+}
+
+// readChain's body without the seek: the first chunk is looked for where the handle guesses it
+// lies, else found by a probe of the dictionary tag; each later chunk is taken as the record
+// after the chunk before, else probed too. A record is trusted only when it says itself that it
+// is that chunk of the chain, live. The leaf of the probe is not checked whole, which saves most
+// of the cost of a look-up; anything unsure is 1, and the caller seeks. 0 read (the text in out,
+// or its stored form in stored), or kRetry on a failing read.
 int ZTRec::readChainDirect(uint32_t vid, ZTStr* out, std::string* stored) {
     table4* d = file->getDictionaryTable();
     const uint32_t width = uint32_t(file->getLenDictionaryChunk());
     char key[kChunkKey];
-    chunkKey(key, vid, 0);
-    int32_t rc = table4probeN(d, key, kChunkKey);
-    if (rc < 0) return kRetry;
-    if (rc != 0 || !isChunk(d, vid, 0)) return 1;
+    int32_t rc = goToGuessedChunk(file, vid);
+    if (rc == kRetry) return kRetry;
+    if (rc != 0) {
+        chunkKey(key, vid, 0);
+        rc = table4probeN(d, key, kChunkKey);
+        if (rc < 0) return kRetry;
+        if (rc != 0 || !isChunk(d, vid, 0)) return 1;
+    }
+    file->chainGuess().learn(vid, table4recordNumber(d));
     for (uint32_t seq = 0;; ++seq) {
         if (takeChunk(table4recordBuffer(d), width, seq == 0, out, stored)) return 0;
         if (seq >= kMaxSequence) return 1;
@@ -1097,6 +1141,7 @@ bool ZTRec::readChain(uint32_t vid, ZTStr* out) {
             const char* c = table4recordBuffer(d);
             if (digitsAt(c + kChunkA, 4) != vid || digitsAt(c + kChunkB, 2) != seq)
                 return seq == 0 ? -1 : 0;  // the chain ends (a gap ends it too)
+            if (seq == 0 && c[0] == kLive) file->chainGuess().learn(vid, table4recordNumber(d));
             const bool last = takeChunk(c, width, seq == 0, out, &stored);
             if (last && seq == 0 && c[0] == kLive) wholeAt = table4recordNumber(d);
             if (last) return 0;

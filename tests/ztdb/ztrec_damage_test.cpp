@@ -227,6 +227,74 @@ TEST(ZTRecDamage, ChainsReadWhereverTheirChunksLie) {
     }
 }
 
+// A lock-free read goes first to the record where the handle guesses a chain's first chunk
+// lies, and takes it only when the record says itself that it is that chunk, live. Here the
+// guess for one chain is made to land on a record that is not its chunk (the tables changed
+// under the index): the read falls back to the index and gives the chain's own text, and the
+// other chains still read right.
+TEST(ZTRecDamage, GuessesThatLandWrongFallBack) {
+    struct Case {
+        const char* name;
+        std::function<void(dbcheck::FixtureChunk&, uint32_t target)> damage;
+        bool pastTheEnd;
+        bool mustMiss;
+    };
+    const Case cases[] = {
+        {"a freed chunk",
+         [](dbcheck::FixtureChunk& c, uint32_t) {
+             c = {0, 0, "", true};
+         },
+         false, true},
+        {"another chain's chunk", [](dbcheck::FixtureChunk&, uint32_t) {}, false, false},
+        {"a deleted record naming the chain",
+         [](dbcheck::FixtureChunk& c, uint32_t target) {
+             c = {target, 0, "Stale", true};
+         },
+         false, true},
+        {"a record damaged to claim a chain far off",
+         [](dbcheck::FixtureChunk& c, uint32_t) { c.chain = 4000000; }, false, true},
+        {"a record damaged to claim the chain's second chunk",
+         [](dbcheck::FixtureChunk& c, uint32_t target) {
+             c = {target, 1, "tail", false};
+         },
+         false, false},
+        {"past the end of the table", [](dbcheck::FixtureChunk&, uint32_t) {}, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dbcheck::Sound s;
+        const std::string base = dir.file("db");
+        ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+        // The first chunk of a short chain other than the one read.
+        size_t victim = 0;
+        while (victim < s.fx.chunks.size() &&
+               (s.fx.chunks[victim].chain == s.paris || s.fx.chunks[victim].chain == 0 ||
+                s.fx.chunks[victim].seq != 0 || s.fx.textOf(s.fx.chunks[victim].chain).empty()))
+            ++victim;
+        ASSERT_LT(victim, s.fx.chunks.size());
+        const uint32_t victimChain = s.fx.chunks[victim].chain;
+        std::map<uint32_t, std::string> texts;
+        for (const dbcheck::FixtureChunk& k : s.fx.chunks) {
+            const std::string text = s.fx.textOf(k.chain);
+            if (k.chain != 0 && k.chain != victimChain && (text.empty() || text[0] != 1))
+                texts[k.chain] = text;
+        }
+        c.damage(s.fx.chunks[victim], s.paris);
+        ASSERT_TRUE(s.fx.writeTables(base)) << s.fx.error;
+
+        ZTFile file(base.c_str());
+        ASSERT_NE(file.open(15, false) & 2, 0u);  // read-only: nothing is rewritten
+        ZTChainGuess& guess = file.chainGuess();
+        guess.learn(s.paris, int32_t(c.pastTheEnd ? s.fx.chunks.size() + 3 : victim + 1));
+        EXPECT_EQ(chainText(file, s.paris), "Paris");
+        EXPECT_EQ(guess.hits() + guess.misses(), 1u);  // the guess was tried
+        if (c.mustMiss) EXPECT_EQ(guess.misses(), 1u);
+        for (const auto& [chain, text] : texts) EXPECT_EQ(chainText(file, chain), text) << chain;
+        file.close();
+    }
+}
+
 // Random bytes of rows and chunks changed, with the indexes rebuilt to agree or left behind.
 void fuzzRows(int rounds, uint32_t seed) {
     std::mt19937 rng(seed);
