@@ -189,8 +189,12 @@ bool ZTRec::ensureRowLoaded() {
 
 void ZTRec::unlockTables() {
     if (!isValid() || holdsLock()) return;
-    for (table4* t : {file->getDictionaryTable(), file->getRowTable()})
-        if (table4unlock(t) != 0) (void)error4setCode(file->getEnv(), 0);
+    env4* env = file->getEnv();
+    table4* const tables[2] = {file->getDictionaryTable(), file->getRowTable()};
+    // Most reads hold nothing and left no error: there is nothing to undo.
+    if (!error4pending(env) && !table4holdsLocks(tables[0]) && !table4holdsLocks(tables[1])) return;
+    for (table4* t : tables)
+        if (table4unlock(t) != 0) (void)error4setCode(env, 0);
 }
 
 namespace {
