@@ -509,8 +509,22 @@ int ZTRec::findOwner(uint32_t vid) {
     key[4] = char(kFlagBase);
     table4* t = file->getRowTable();
     const int32_t walk = walkRow_;
+    // A read that no write can follow finds the owner's entry by a probe, which checks only the
+    // entries it passes: the row it leads to must itself hold the key sought (the value number
+    // with the flags of an owner, which sort first). Anything else takes the seek, which also
+    // leaves the tag on the owner.
+    const bool probe = vid != 0 && (file->isReadOnly() || !holdsLock());
+    const int e = RowColumns(file).e;
     const int r = runRead(this, [&]() -> int {
         if (!selectRowTag(3)) return kRetry;
+        if (probe) {
+            const int32_t rc = table4probeN(t, key, 5);
+            if (rc < 0) return kRetry;
+            if (rc == 0 && std::memcmp(table4recordBuffer(t) + e, key, 5) == 0) {
+                unpack();
+                return 0;
+            }
+        }
         const int32_t rc = table4seekN(t, key, 5);
         if (rc == r4eof) return -1;
         if (rc != 0 && rc != r4after) return kRetry;
