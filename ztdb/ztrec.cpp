@@ -101,7 +101,9 @@ bool ZTRec::rowUnchangedSince(uint64_t locks) const {
 }
 
 ZTRec::EntryKey ZTRec::entryKey(int tagNo) const {
-    return EntryKey{true, tag4key(file->getRowTag(tagNo)->tagFile)};
+    EntryKey key{true, nullptr, 0};
+    key.bytes = tag4keyRecord(file->getRowTag(tagNo)->tagFile, &key.record);
+    return key;
 }
 
 void ZTRec::unpackAt(int tagNo, EntryKey entry) {
@@ -110,7 +112,9 @@ void ZTRec::unpackAt(int tagNo, EntryKey entry) {
     Entry& e = entries_[tagNo - 1];
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
     const uint8_t* key = entry.read ? entry.bytes : tag4key(tf);
-    if (key && tag4recordNumber(tf) == rowNumber_ && tf->keyLength <= sizeof e.key) {
+    // The key read with its record needs no second look at the entry.
+    const int32_t at = entry.read ? entry.record : key ? tag4recordNumber(tf) : 0;
+    if (key && at == rowNumber_ && tf->keyLength <= sizeof e.key) {
         e.row = rowNumber_;
         e.length = tf->keyLength;
         std::memcpy(e.key, key, e.length);
