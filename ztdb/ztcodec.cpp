@@ -98,12 +98,6 @@ void writeBase255(uint32_t value, unsigned char* out, int digits) {
     }
 }
 
-uint32_t readBase255(const unsigned char* in, int digits) {
-    uint32_t v = 0;
-    for (int i = 0; i < digits; ++i) v = v * 255 + (in[i] ? in[i] - 1u : 0u);
-    return v;
-}
-
 void encodeShort255(uint32_t value, unsigned char* out) {
     writeBase255(value, out, 2);
 }

@@ -38,8 +38,13 @@
 // bytes give false, never a read or write out of bounds.
 
 void writeBase255(uint32_t value, unsigned char* out, int digits);
-uint32_t readBase255(const unsigned char* in, int digits);  // 0 for fewer than 1 digit
-void encodeShort255(uint32_t value, unsigned char* out);    // two digits
+// 0 for fewer than 1 digit. Inline: every row read decodes its columns with it.
+inline uint32_t readBase255(const unsigned char* in, int digits) {
+    uint32_t v = 0;
+    for (int i = 0; i < digits; ++i) v = v * 255 + (in[i] ? in[i] - 1u : 0u);
+    return v;
+}
+void encodeShort255(uint32_t value, unsigned char* out);  // two digits
 uint32_t decodeShort255(const unsigned char* in);
 
 // When text (may be null) has a section tagged 'i', copies its value into out and returns true.

@@ -101,7 +101,9 @@ bool ZTRec::rowUnchangedSince(uint64_t locks) const {
 }
 
 ZTRec::EntryKey ZTRec::entryKey(int tagNo) const {
-    return EntryKey{true, tag4key(file->getRowTag(tagNo)->tagFile)};
+    EntryKey key{true, nullptr, 0};
+    key.bytes = tag4keyRecord(file->getRowTag(tagNo)->tagFile, &key.record);
+    return key;
 }
 
 void ZTRec::unpackAt(int tagNo, EntryKey entry) {
@@ -110,7 +112,9 @@ void ZTRec::unpackAt(int tagNo, EntryKey entry) {
     Entry& e = entries_[tagNo - 1];
     tag4file* tf = file->getRowTag(tagNo)->tagFile;
     const uint8_t* key = entry.read ? entry.bytes : tag4key(tf);
-    if (key && tag4recordNumber(tf) == rowNumber_ && tf->keyLength <= sizeof e.key) {
+    // The key read with its record needs no second look at the entry.
+    const int32_t at = entry.read ? entry.record : key ? tag4recordNumber(tf) : 0;
+    if (key && at == rowNumber_ && tf->keyLength <= sizeof e.key) {
         e.row = rowNumber_;
         e.length = tf->keyLength;
         std::memcpy(e.key, key, e.length);
@@ -189,8 +193,12 @@ bool ZTRec::ensureRowLoaded() {
 
 void ZTRec::unlockTables() {
     if (!isValid() || holdsLock()) return;
-    for (table4* t : {file->getDictionaryTable(), file->getRowTable()})
-        if (table4unlock(t) != 0) (void)error4setCode(file->getEnv(), 0);
+    env4* env = file->getEnv();
+    table4* const tables[2] = {file->getDictionaryTable(), file->getRowTable()};
+    // Most reads hold nothing and left no error: there is nothing to undo.
+    if (!error4pending(env) && !table4holdsLocks(tables[0]) && !table4holdsLocks(tables[1])) return;
+    for (table4* t : tables)
+        if (table4unlock(t) != 0) (void)error4setCode(env, 0);
 }
 
 namespace {
@@ -505,8 +513,22 @@ int ZTRec::findOwner(uint32_t vid) {
     key[4] = char(kFlagBase);
     table4* t = file->getRowTable();
     const int32_t walk = walkRow_;
+    // A read that no write can follow finds the owner's entry by a probe, which checks only the
+    // entries it passes: the row it leads to must itself hold the key sought (the value number
+    // with the flags of an owner, which sort first). Anything else takes the seek, which also
+    // leaves the tag on the owner.
+    const bool probe = vid != 0 && (file->isReadOnly() || !holdsLock());
+    const int e = RowColumns(file).e;
     const int r = runRead(this, [&]() -> int {
         if (!selectRowTag(3)) return kRetry;
+        if (probe) {
+            const int32_t rc = table4probeN(t, key, 5);
+            if (rc < 0) return kRetry;
+            if (rc == 0 && std::memcmp(table4recordBuffer(t) + e, key, 5) == 0) {
+                unpack();
+                return 0;
+            }
+        }
         const int32_t rc = table4seekN(t, key, 5);
         if (rc == r4eof) return -1;
         if (rc != 0 && rc != r4after) return kRetry;

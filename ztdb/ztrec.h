@@ -308,6 +308,7 @@ class ZTRec {
     struct EntryKey {
         bool read = false;
         const uint8_t* bytes = nullptr;
+        int32_t record = 0;  // the entry's record, when bytes were read
     };
     EntryKey entryKey(int tagNo) const;
     void unpackAt(int tagNo) { unpackAt(tagNo, EntryKey{}); }

@@ -523,11 +523,15 @@ TEST_F(IndexLocks, GroupRoundsFollowTheAttemptCount) {
 
 TEST_F(IndexLocks, LockAllTakesTheFileThenTheIndexes) {
     env.lockAttempts = 1;
+    // table4holdsLocks follows every state: whatever it denies, table4unlock has nothing to do.
+    EXPECT_EQ(table4holdsLocks(t), 0);
     ASSERT_EQ(table4lockAll(t), 0);
+    EXPECT_EQ(table4holdsLocks(t), 1);
     EXPECT_EQ(t->dataFile->fileLockOwner, t->lockOwner);
     EXPECT_EQ(held(), (std::vector<bool>{true, true}));
     EXPECT_EQ(systemLocks(indexPath[1]), (Ranges{{index4lockByte, index4lockByte}}));
     EXPECT_EQ(table4unlock(t), 0);
+    EXPECT_EQ(table4holdsLocks(t), 0);
     EXPECT_EQ(held(), (std::vector<bool>{false, false}));
     EXPECT_EQ(systemLocks(path), Ranges{});
 
@@ -536,10 +540,12 @@ TEST_F(IndexLocks, LockAllTakesTheFileThenTheIndexes) {
     ASSERT_EQ(index4lock(files[1], 999), 0);
     EXPECT_EQ(table4lockAll(t), r4locked);
     EXPECT_EQ(t->dataFile->fileLockOwner, 0);
+    EXPECT_EQ(table4holdsLocks(t), 0);  // the other owner's index lock is not this handle's
     EXPECT_EQ(systemLocks(path), Ranges{});
     env.unlockAuto = 0;
     EXPECT_EQ(table4lockAll(t), r4locked);
     EXPECT_EQ(t->dataFile->fileLockOwner, t->lockOwner);
+    EXPECT_EQ(table4holdsLocks(t), 1);
     EXPECT_EQ(files[1]->lockOwner, 999);
     EXPECT_EQ(table4unlock(t), 0);
     EXPECT_EQ(systemLocks(path), Ranges{});
@@ -548,9 +554,12 @@ TEST_F(IndexLocks, LockAllTakesTheFileThenTheIndexes) {
     env.unlockAuto = 2;
     ASSERT_EQ(index4unlock(files[1], 999), 0);
     ASSERT_EQ(table4lockIndexes(t->dataFile, t->lockOwner), 0);
+    EXPECT_EQ(table4holdsLocks(t), 1);
     ASSERT_EQ(table4lockRecord(t, 1), 0);
     EXPECT_EQ(held(), (std::vector<bool>{false, false}));
+    EXPECT_EQ(table4holdsLocks(t), 1);
     EXPECT_EQ(table4unlock(t), 0);
+    EXPECT_EQ(table4holdsLocks(t), 0);
 }
 
 // ---- files that need no system lock --------------------------------------
@@ -592,6 +601,9 @@ TEST_F(Lock4, FilesNotSharedForWritingTakeNoSystemLock) {
         EXPECT_EQ(table4isRecordLocked(a, 3), 1);
         EXPECT_EQ(systemLocks(path), Ranges{});
         EXPECT_EQ(table4unlock(a), 0);
+        if (c.countsAsLocked) {
+            EXPECT_EQ(table4holdsLocks(a), 1);
+        }
         EXPECT_EQ(table4unlock(b), 0);
         EXPECT_EQ(env4closeAll(&env), 0);
     }

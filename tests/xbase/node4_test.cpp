@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -92,6 +93,12 @@ void expectLeafHolds(uint8_t* node, int keyLength, uint8_t pad, const std::vecto
                   keys[from + size_t(i)].bytes);
         EXPECT_EQ(e.record, keys[from + size_t(i)].record);
         EXPECT_LE(e.dup + e.trail, keyLength);
+        // A cursor's step reads its entry without a view: the same fields.
+        leaf4entry direct;
+        leaf4entryAt(node, i, &direct);
+        EXPECT_EQ(std::tie(direct.record, direct.dup, direct.trail),
+                  std::tie(e.record, e.dup, e.trail));
+        EXPECT_EQ(leaf4recordAt(node, i), e.record);
         if (i > 0) {
             EXPECT_LE(e.dup, keyLength - previousTrail);
         }
@@ -569,6 +576,10 @@ TEST(LeafCodec, FullLeafOfShortEntriesDecodesWithinTheNode) {
     ASSERT_EQ(again.entry(243, &e), 0);
     EXPECT_EQ(e.record, 244u);
     EXPECT_EQ(e.trail, 10);
+    leaf4entry direct;
+    leaf4entryAt(node.get(), 243, &direct);
+    EXPECT_EQ(std::tie(direct.record, direct.dup, direct.trail),
+              std::tie(e.record, e.dup, e.trail));
     EXPECT_EQ(again.entry(244, &e), -930);
 }
 

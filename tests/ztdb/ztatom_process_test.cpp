@@ -1,7 +1,6 @@
 // The value cursor between processes: a reader walks a field in value order, up and down,
 // while another process writes new values into it through its own cursor.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 #include <csignal>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "date_order_pin.h"
+#include "writer_child.h"
 #include "xbase/child_process.h"
 #include "ztatom_helpers.h"
 
@@ -58,18 +58,10 @@ TEST(AtomProcesses, ValueOrderWalksWhileAnotherProcessWrites) {
     }
 
     Child writer([&](int in, int out) {
-        ZTFile mine(db.base.c_str());
-        if (mine.open(3, false) != 3) _exit(2);
-        answer(out, 'r');
-        ZTAtom w(&mine, 0);
-        uint32_t written = 0;
-        for (; written < 200000; ++written) {
-            pollfd stop{in, POLLIN, 0};
-            if (poll(&stop, 1, 0) > 0) break;
+        writeUntilStopped(db.base, in, out, 200000, [](ZTFile& mine, uint32_t written) {
             const uint32_t n = kFirst + written;
-            if (w.write(1001 + n, kField, 1, valueText(n).c_str(), 0, true) != 2) _exit(3);
-        }
-        if (!writeValue(out, written)) _exit(2);
+            return ZTAtom(&mine, 0).write(1001 + n, kField, 1, valueText(n).c_str(), 0, true) == 2;
+        });
     });
     ASSERT_EQ(writer.receive(), 'r');
 
@@ -91,6 +83,68 @@ TEST(AtomProcesses, ValueOrderWalksWhileAnotherProcessWrites) {
     EXPECT_GT(written, 0u);
     EXPECT_EQ(walk(db.file, 1), int(kFirst + written));
     EXPECT_EQ(walk(db.file, -1), int(kFirst + written));
+    dbcheck::Report report = db.check();
+    EXPECT_TRUE(report.sound()) << report.text();
+}
+
+// Link rows in a walk while another process adds values and links to them: a link met is
+// resolved to its own owner or (while the other's write is under way) to none, never to another
+// row; once the writer stops, every link resolves and every row is met once.
+constexpr uint32_t kLinkOffset = 1000000;  // the link to the value of record r lies in r + 1000000
+
+// The rows met in one pass up: -1 a record met twice, -2 a text not of its record, -3 a link
+// resolved to a row that does not own it; with `resolved`, -4 a link left unresolved.
+int walkLinks(ZTFile& file, bool resolved) {
+    std::set<uint32_t> seen;
+    ZTAtom a(&file, 0);
+    for (int r = a.findValue(kField, "", false, false, false, 0); r == 0;
+         r = a.findNextValue(&a, 1, false)) {
+        if (!seen.insert(a.recordID).second) return -1;
+        const bool link = a.recordID >= 1001 + kLinkOffset;
+        const uint32_t owner = link ? a.recordID - kLinkOffset : a.recordID;
+        if (a.value.text != valueText(owner - 1001)) return -2;
+        if (link != a.isLinkRow()) return -3;
+        if (link && a.linkRecord != 0 && (a.linkRecord != owner || a.linkField != kField))
+            return -3;
+        if (!link && a.linkRecord != 0) return -3;
+        if (link && resolved && a.linkRecord == 0) return -4;
+    }
+    return int(seen.size());
+}
+
+TEST(AtomProcesses, LinksResolveToTheirOwnersWhileAnotherProcessAddsThem) {
+    DateOrderPin pin(false);
+    signal(SIGPIPE, SIG_IGN);
+    NewDatabase db(3, true);
+    ASSERT_TRUE(ZTRec(&db.file).setCounter(2 * kLinkOffset));
+    auto addPair = [](ZTFile& file, uint32_t n) {
+        ZTAtom w(&file, 0);
+        if (w.write(1001 + n, kField, 1, valueText(n).c_str(), 0, true) != 2) return false;
+        const uint32_t owned = w.valueID;
+        return w.write(1001 + n + kLinkOffset, kField, 1, nullptr, owned) == 2 && w.isLinkRow();
+    };
+    constexpr uint32_t kPairs = 100;
+    for (uint32_t n = 0; n < kPairs; ++n) ASSERT_TRUE(addPair(db.file, n));
+    ASSERT_EQ(walkLinks(db.file, true), int(2 * kPairs));
+
+    Child writer([&](int in, int out) {
+        writeUntilStopped(db.base, in, out, 200000, [&](ZTFile& mine, uint32_t written) {
+            return addPair(mine, kPairs + written);
+        });
+    });
+    ASSERT_EQ(writer.receive(), 'r');
+    int last = int(2 * kPairs), grown = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (grown < 5 && std::chrono::steady_clock::now() - start < std::chrono::minutes(5)) {
+        const int met = walkLinks(db.file, false);
+        ASSERT_GE(met, last);
+        if (met > last) ++grown;
+        last = met;
+    }
+    writer.send('s');
+    const uint32_t written = writer.receiveValue<uint32_t>(0);
+    EXPECT_GT(written, 0u);
+    EXPECT_EQ(walkLinks(db.file, true), int(2 * (kPairs + written)));
     dbcheck::Report report = db.check();
     EXPECT_TRUE(report.sound()) << report.text();
 }

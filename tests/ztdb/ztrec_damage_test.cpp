@@ -295,6 +295,67 @@ TEST(ZTRecDamage, GuessesThatLandWrongFallBack) {
     }
 }
 
+// A value's owner is found wherever its row lies, and a row counts as the owner only when it
+// says so itself: with the rows moved under an index left as it was, a reader without the lock
+// finds the very owner or none, never another row.
+TEST(ZTRecDamage, OwnersFoundWhereverTheirRowsLie) {
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<dbcheck::FixtureRow>&)> move;
+        bool indexLeftBehind;
+    };
+    const Case cases[] = {
+        {"rows in reverse order", [](auto& rows) { std::reverse(rows.begin(), rows.end()); },
+         false},
+        {"rows rotated under the index",
+         [](auto& rows) { std::rotate(rows.begin(), rows.begin() + 1, rows.end()); }, true},
+        {"rows reversed under the index",
+         [](auto& rows) { std::reverse(rows.begin(), rows.end()); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dbcheck::Sound s;
+        const std::string base = dir.file("db");
+        std::map<uint32_t, std::pair<uint32_t, uint32_t>> owners;  // value -> record, type
+        uint32_t top = 0;
+        for (const dbcheck::FixtureRow& row : s.fx.rows) {
+            top = std::max(top, row.e);
+            if (row.e != 0 && row.a != 0 && !row.deleted && !(row.f & ZTRec::kFlagLink))
+                owners[row.e] = {row.a, row.b};
+        }
+        if (c.indexLeftBehind) {
+            ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+            c.move(s.fx.rows);
+            ASSERT_TRUE(s.fx.writeTables(base)) << s.fx.error;
+        } else {
+            c.move(s.fx.rows);
+            ASSERT_TRUE(s.fx.write(base)) << s.fx.error;
+        }
+        for (uint32_t mode : {3u, 15u}) {  // shared, and read-only
+            SCOPED_TRACE(mode);
+            ZTFile file(base.c_str());
+            ASSERT_NE(file.open(mode, false) & 2, 0u);
+            for (uint32_t vid = 1; vid <= top + 2; ++vid) {
+                ZTRec rec(&file);
+                const int r = rec.findOwner(vid);
+                const auto owner = owners.find(vid);
+                if (r != 0) {
+                    if (!c.indexLeftBehind) {
+                        EXPECT_EQ(owner, owners.end()) << vid;
+                    }
+                    continue;
+                }
+                ASSERT_NE(owner, owners.end()) << vid;
+                EXPECT_EQ(rec.valueID, vid);
+                EXPECT_FALSE(rec.isLinkRow()) << vid;
+                EXPECT_EQ(std::make_pair(rec.recordID, rec.typeID), owner->second) << vid;
+            }
+            file.close();
+        }
+    }
+}
+
 // Random bytes of rows and chunks changed, with the indexes rebuilt to agree or left behind.
 void fuzzRows(int rounds, uint32_t seed) {
     std::mt19937 rng(seed);

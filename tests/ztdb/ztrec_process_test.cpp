@@ -1,7 +1,6 @@
 // Rows between processes: a reader walks a field in value order again and again, without a
 // lock, while another process appends values to it.
 #include <gtest/gtest.h>
-#include <poll.h>
 
 #include <chrono>
 #include <csignal>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "date_order_pin.h"
+#include "writer_child.h"
 #include "xbase/child_process.h"
 #include "ztrec_helpers.h"
 
@@ -57,17 +57,10 @@ TEST(ZTRecProcesses, AReaderWalksAFieldWhileAWriterAppends) {
 
     // The writer appends until told to stop, then reports how many it wrote.
     Child writer([&](int in, int out) {
-        ZTFile mine(db.base.c_str());
-        if (mine.open(3, false) != 3) _exit(2);
-        answer(out, 'r');
-        uint32_t written = 0;
-        for (; written < 20000; ++written) {
-            pollfd stop{in, POLLIN, 0};
-            if (poll(&stop, 1, 0) > 0) break;
+        writeUntilStopped(db.base, in, out, 20000, [&](ZTFile& mine, uint32_t written) {
             const uint32_t n = kFirst + written;
-            if (addValue(mine, 1001 + n, kField, 1, valueText(n)) == 0) _exit(3);
-        }
-        if (!writeValue(out, written)) _exit(2);
+            return addValue(mine, 1001 + n, kField, 1, valueText(n)) != 0;
+        });
     });
     ASSERT_EQ(writer.receive(), 'r');
 

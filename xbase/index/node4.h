@@ -387,6 +387,32 @@ inline uint32_t leaf4load32(const uint8_t* node, int offset) {
     return bytes4get32le(b);
 }
 
+// Entry i of a leaf held in memory (checked when it was read), 0 <= i < count, as
+// leaf4view::entry reads it: for a cursor's step, which needs no view of the whole leaf.
+inline void leaf4entryAt(const uint8_t* node, int i, leaf4entry* out) {
+    const int recordBits = node[leaf4widthsAt], dupBits = node[leaf4widthsAt + 1];
+    const int entryBytes = node[leaf4widthsAt + 3];
+    const uint32_t dupMask = node[leaf4dupMaskAt], trailMask = node[leaf4trailMaskAt];
+    const int at = leaf4dataOffset + i * entryBytes;
+    const uint64_t low = leaf4load32(node, at);
+    out->record = uint32_t(low) & bytes4get32le(node + leaf4recordMaskAt);
+    if (entryBytes <= 4) {
+        out->dup = int((low >> recordBits) & dupMask);
+        out->trail = int((low >> (recordBits + dupBits)) & trailMask);
+    } else {
+        const uint64_t counts = leaf4load32(node, at + 2);
+        out->dup = int((counts >> (recordBits - 16)) & dupMask);
+        out->trail = int((counts >> (recordBits + dupBits - 16)) & trailMask);
+    }
+}
+
+// The record number of that entry alone.
+inline uint32_t leaf4recordAt(const uint8_t* node, int i) {
+    const int entryBytes = node[leaf4widthsAt + 3];
+    return leaf4load32(node, leaf4dataOffset + i * entryBytes) &
+           bytes4get32le(node + leaf4recordMaskAt);
+}
+
 inline uint32_t leaf4decoder::load32(int offset) const {
     return leaf4load32(node_, offset);
 }

@@ -405,14 +405,12 @@ int leafCount(block4* b) {
 bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
     block4* b = leafOf(t);
     if (b == nullptr) return false;
-    leaf4view leaf;
-    leaf.attachTrusted(b->data, t->keyLength, t->pad);
     const int cursor = std::max(b->cursor, 0);
-    if (cursor >= leaf.count()) return false;
+    if (cursor >= bytes4get16le(b->data + node4countAt)) return false;
     const int k = t->keyLength;
     auto& memo = t->tree->work.cursorKey;
     leaf4entry e;
-    (void)leaf.entry(cursor, &e);  // within the count
+    leaf4entryAt(b->data, cursor, &e);  // within the count
     if ((memo.index == cursor || memo.index + 1 == cursor) &&
         std::memcmp(memo.node, b->data, node4size) == 0) {
         if (memo.index + 1 == cursor) {
@@ -423,6 +421,8 @@ bool keyAtCursor(tag4file* t, uint8_t* out, uint32_t* record) {
             memo.index = cursor;
         }
     } else {
+        leaf4view leaf;
+        leaf.attachTrusted(b->data, t->keyLength, t->pad);
         const leaf4iter at(leaf, cursor);
         std::memcpy(memo.node, b->data, node4size);
         std::memcpy(memo.key, at.key(), size_t(k));
@@ -931,6 +931,16 @@ const uint8_t* tag4key(tag4file* t) {
     return keyAtCursor(t, out.data(), nullptr) ? out.data() : nullptr;
 }
 
+const uint8_t* tag4keyRecord(tag4file* t, int32_t* record) {
+    if (t == nullptr || record == nullptr || error4pending(t->env)) return nullptr;
+    std::vector<uint8_t>& out = t->tree->work.keyOut;
+    out.resize(t->keyLength);
+    uint32_t at = 0;
+    if (!keyAtCursor(t, out.data(), &at)) return nullptr;
+    *record = int32_t(at);
+    return out.data();
+}
+
 int32_t tag4type(tag4file* t) {
     if (int32_t rc = checkCall(t, E4LOC(92146))) return rc;
     return t->type;
@@ -969,13 +979,11 @@ int32_t tag4recordNumber(tag4file* t) {
     if (int32_t rc = checkCall(t, E4LOC(92152))) return rc;
     block4* b = leafOf(t);
     if (b == nullptr) return -2;
-    leaf4view leaf;
-    leaf.attachTrusted(b->data, t->keyLength, t->pad);
-    if (leaf.count() == 0) return 0;
-    if (b->cursor >= leaf.count()) return -1;
-    leaf4entry e;
-    (void)leaf.entry(b->cursor, &e);
-    return int32_t(e.record);
+    // Asked at every step of a walk: the count and the one entry are read, not the header.
+    const int count = bytes4get16le(b->data + node4countAt);
+    if (count == 0) return 0;
+    if (b->cursor >= count) return -1;
+    return b->cursor < 0 ? 0 : int32_t(leaf4recordAt(b->data, b->cursor));
 }
 
 double tag4position(tag4file* t) {

@@ -114,6 +114,9 @@ void tag4fileSetType(tag4file* tag, char type);
 [[nodiscard]] int32_t tag4eof(tag4file* tag);
 // The K bytes of the key at the position; null without one or past the end.
 const uint8_t* tag4key(tag4file* tag);
+// tag4key, with the record number of the entry in *record (left alone when null is returned):
+// one decode of the entry for both.
+const uint8_t* tag4keyRecord(tag4file* tag, int32_t* record);
 // The result type letter of the key expression.
 [[nodiscard]] int32_t tag4type(tag4file* tag);
 // The entry with this key and record number, the tag taken as ascending: 0 present (mode

@@ -344,16 +344,39 @@ int32_t table4lockAll(table4* t) {
     return rc;
 }
 
+// A file not opened shared counts as locked in full by every handle.
+static bool holdsDataLocks(const table4* t) {
+    const table4file* d = t->dataFile;
+    const int32_t owner = t->lockOwner;
+    return !openShared(d) || d->fileLockOwner == owner || d->appendLockOwner == owner ||
+           ownsRecordLocks(d, owner);
+}
+
+// Asked between most reads: the lists are walked in place, and mostly found empty.
+int32_t table4holdsLocks(const table4* t) {
+    if (t == nullptr || t->dataFile == nullptr) return 1;  // table4unlock reports it
+    const table4file* d = t->dataFile;
+    const int32_t owner = t->lockOwner;
+    if (!openShared(d) || d->fileLockOwner == owner || d->appendLockOwner == owner) return 1;
+    if (d->recordLocks.lastNode != nullptr && ownsRecordLocks(d, owner)) return 1;
+    // As index4unlock tells the locks it releases.
+    const link4* last = d->indexFiles.lastNode;
+    for (const link4* at = last != nullptr ? last->next : nullptr; at != nullptr;
+         at = at == last ? nullptr : at->next) {
+        const int32_t holder = reinterpret_cast<const index4file*>(at)->lockOwner;
+        if (holder != 0 && (owner == 0 || owner == holder)) return 1;
+    }
+    return 0;
+}
+
 int32_t table4unlock(table4* t) {
     if (int32_t rc = enter(t, E4LOC(90870))) return rc;
     env4* env = t->env;
     table4file* d = t->dataFile;
     int32_t owner = t->lockOwner;
     int32_t rc = 0;
-    // A file not opened shared counts as locked in full by every handle.
     const bool shared = openShared(d);
-    if (!shared || d->fileLockOwner == owner || d->appendLockOwner == owner ||
-        ownsRecordLocks(d, owner)) {
+    if (holdsDataLocks(t)) {
         rc = table4writeBack(t);
         if (rc < 0) return rc;
         const int32_t saved = env->unlockAuto;
@@ -389,6 +412,7 @@ int32_t table4isRecordLocked(const table4* t, int32_t n) {
     if (t == nullptr || t->dataFile == nullptr) return 0;
     const table4file* d = t->dataFile;
     if (!openShared(d) || d->fileLockOwner == t->lockOwner) return 1;
+    if (d->recordLocks.lastNode == nullptr) return 0;  // none at all: every read asks
     const lock4* e = recordEntry(d, n);
     return e != nullptr && e->owner == t->lockOwner ? 1 : 0;
 }

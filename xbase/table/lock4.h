@@ -85,6 +85,9 @@ bool lock4highScheme(const table4file* data);
 // write-back keeps the locks. In a file not opened shared the handle counts as
 // holding every lock: the write-back and the count still happen.
 [[nodiscard]] int32_t table4unlock(table4* t);
+// 1 when table4unlock has something to release (a lock of the handle on the data file or
+// on one of its index files; any file not opened shared), else 0. Reads no file.
+[[nodiscard]] int32_t table4holdsLocks(const table4* t);
 // Release of single locks, as the automatic releases do it: nothing while
 // unlockAuto is 0. The append lock writes the changed count and date first;
 // record n is released when this handle holds it. 0 or an error.
