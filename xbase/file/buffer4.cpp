@@ -42,8 +42,8 @@ struct buffer4block {
     uint64_t settled;  // sectors a reader without the lock confirmed against the disk (bit k:
                        // the k-th 512 bytes); any fill or write of the block clears them
     buffer4block* hashNext;
-    buffer4block* hashPrev;
-    buffer4block* fileNext;  // the other blocks of the same file
+    buffer4block** hashLink;  // what points at this block: its bucket's head or hashNext
+    buffer4block* fileNext;   // the other blocks of the same file
     buffer4block* filePrev;
     buffer4block* older;  // replacement list; the free list uses `newer` only
     buffer4block* newer;
@@ -72,11 +72,12 @@ buffer4block* find(const file4* f, int32_t pos) {
 
 // A block is in its bucket and in its file's list exactly while it holds data of the
 // file: so dropping or writing back one file visits that file's blocks only.
+// The bucket is known only on the way in: a block leaves through its link.
 void hashInsert(buffer4state& s, buffer4block* b) {
     buffer4block*& head = s.hash[bucketOf(s, b->file, b->pos)];
-    b->hashPrev = nullptr;
+    b->hashLink = &head;
     b->hashNext = head;
-    if (head != nullptr) head->hashPrev = b;
+    if (head != nullptr) head->hashLink = &b->hashNext;
     head = b;
     file4* f = b->file;
     b->filePrev = nullptr;
@@ -86,13 +87,11 @@ void hashInsert(buffer4state& s, buffer4block* b) {
     ++f->bufferBlockCount;
 }
 
-void hashRemove(buffer4state& s, buffer4block* b) {
-    if (b->hashPrev != nullptr)
-        b->hashPrev->hashNext = b->hashNext;
-    else
-        s.hash[bucketOf(s, b->file, b->pos)] = b->hashNext;
-    if (b->hashNext != nullptr) b->hashNext->hashPrev = b->hashPrev;
-    b->hashNext = b->hashPrev = nullptr;
+void hashRemove(buffer4block* b) {
+    *b->hashLink = b->hashNext;
+    if (b->hashNext != nullptr) b->hashNext->hashLink = b->hashLink;
+    b->hashNext = nullptr;
+    b->hashLink = nullptr;
     file4* f = b->file;
     if (b->filePrev != nullptr)
         b->filePrev->fileNext = b->fileNext;
@@ -243,6 +242,9 @@ buffer4block* choose(buffer4state& s) {
     // marked in earlier rounds, wait.
     buffer4list& once = s.lists[buffer4listDataOnce];
     if (once.candidates == 0) mark(s, once);
+    // The usual answer, without the walk over the lists: only other files' blocks go first.
+    static_assert(kTakeOrder[0] == buffer4listOther && kTakeOrder[1] == buffer4listDataOnce);
+    if (once.candidates > 0 && s.lists[buffer4listOther].candidates == 0) return once.oldest;
     if (buffer4block* b = oldestCandidate(s)) return b;
     for (int place = 0; place < buffer4lists; ++place)
         if (--s.lists[kTakeOrder[place]].countdown <= 0) markAndSetCountdown(s, place);
@@ -269,7 +271,7 @@ buffer4block* choose(buffer4state& s) {
 
 // Gives a block back to the free list, forgetting its contents.
 void release(buffer4state& s, buffer4block* b) {
-    hashRemove(s, b);
+    hashRemove(b);
     listRemove(s, b);
     b->file = nullptr;
     b->changed = 0;
@@ -343,7 +345,7 @@ buffer4block* takeBlock(buffer4state& s) {
     }
     b = choose(s);
     if (b->changed && writeRun(b) < 0) return nullptr;
-    hashRemove(s, b);
+    hashRemove(b);
     listRemove(s, b);
     b->file = nullptr;
     return b;
@@ -379,6 +381,7 @@ uint64_t wholeSectors(int32_t bytes) {
 
 // Reads the block's bytes from disk; what the disk lacks is zero. Only the bytes the read did
 // not bring are cleared: clearing the whole block first would write every byte twice.
+// The caller checked that no error is pending.
 int32_t fill(buffer4block* b) {
     file4* f = b->file;
     const int32_t bs = stateOf(f).blockSize;
@@ -387,7 +390,7 @@ int32_t fill(buffer4block* b) {
     int32_t got = 0;
     if (f->onDisk && b->valid > 0 && !(f->diskEnd >= 0 && b->pos >= f->diskEnd)) {
         const uint64_t before = file4seqLoad(f);
-        got = file4readLow(f, b->pos, b->data, b->valid);
+        got = file4readDisk(f, b->pos, b->data, b->valid);
         if (got < 0 || f->env->errorCode < 0) {
             // A failed read leaves the block zero, never half read.
             std::memset(b->data, 0, bs);
@@ -399,7 +402,7 @@ int32_t fill(buffer4block* b) {
             b->settled = wholeSectors(got);
     }
     got = std::clamp(got, 0, bs);
-    std::memset(b->data + got, 0, bs - got);
+    if (got < bs) std::memset(b->data + got, 0, bs - got);
     return 0;
 }
 
@@ -438,28 +441,37 @@ buffer4block* forRead(file4* f, int32_t pos, int32_t wanted) {
         return b;
     }
     int32_t bytes = static_cast<int32_t>(std::min<int64_t>(int64_t{n} * bs, int64_t{f->len} - pos));
-    int32_t got = file4readLow(f, pos, s.advanceGroup, bytes);
+    int32_t got = file4readDisk(f, pos, s.advanceGroup, bytes);
     if (got < 0 || f->env->errorCode < 0) return nullptr;
     std::memset(s.advanceGroup + got, 0, int64_t{n} * bs - got);
-    // Every descriptor is taken before any is placed, so that none of the
-    // blocks of this transfer is chosen for the next.
-    std::vector<buffer4block*> taken;
+    // Every descriptor is taken before any is placed, so that none of the blocks of this
+    // transfer is chosen for the next. Taken ones, in no list, wait chained by `newer`.
+    buffer4block* taken = nullptr;
+    buffer4block** tail = &taken;
     for (int32_t i = 0; i < n; ++i) {
         buffer4block* at = takeBlock(s);
         if (at == nullptr) {
-            for (buffer4block* back : taken) giveBack(s, back);
+            while (taken != nullptr) {
+                buffer4block* back = taken;
+                taken = back->newer;
+                giveBack(s, back);
+            }
             return nullptr;
         }
-        taken.push_back(at);
+        at->newer = nullptr;
+        *tail = at;
+        tail = &at->newer;
     }
+    buffer4block* at = taken;
     for (int32_t i = 0; i < n; ++i) {
-        buffer4block* at = taken[i];
+        buffer4block* next = at->newer;
         place(s, at, f, pos + i * bs, validAt(f, pos + i * bs), true);
         std::memcpy(at->data, s.advanceGroup + int64_t{i} * bs, bs);
         classify(s, at);
+        at = next;
     }
-    touch(s, taken[0]);
-    return taken[0];
+    touch(s, taken);
+    return taken;
 }
 
 // The file grows to `length`: the block holding the old end now reaches on
@@ -598,10 +610,6 @@ bool buffer4running(const env4* env) {
     return env->buffer != nullptr && env->buffer->running;
 }
 
-bool buffer4uses(const file4* f) {
-    return f->bufferKind != 0 && (f->readAhead || f->writeBehind);
-}
-
 void buffer4attach(env4* env, file4* f) {
     buffer4state& s = *env->buffer;
     f->bufferKind = f->kind == 0 ? file4kindOther : f->kind;
@@ -665,23 +673,35 @@ int32_t buffer4detach(file4* f, bool discard) {
 }
 
 int32_t buffer4read(file4* f, int32_t pos, void* data, int32_t n) {
-    int32_t length = file4length(f);
-    if (length < 0) return length;
-    f->len = length;
-    int32_t end = static_cast<int32_t>(std::min<int64_t>(int64_t{pos} + n, length));
-    buffer4state& s = stateOf(f);
-    int32_t bs = s.blockSize;
+    // file4read checked the request and that no error is pending. While buffered, a known
+    // length is the one file4length would give.
+    int32_t length = f->len;
+    if (length < 0) {
+        length = file4length(f);
+        if (length < 0) return length;
+        f->len = length;
+    }
+    const int32_t end = static_cast<int32_t>(std::min<int64_t>(int64_t{pos} + n, length));
+    if (end <= pos) return 0;
+    const int32_t bs = stateOf(f).blockSize;
     auto* out = static_cast<unsigned char*>(data);
-    int32_t rc = forEachPiece(bs, pos, std::max(0, end - pos),
-                              [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
-                                  buffer4block* b =
-                                      forRead(f, blockPos, (end - blockPos + bs - 1) / bs);
-                                  if (b == nullptr)
-                                      return f->env->errorCode < 0 ? f->env->errorCode : e4bufRead;
-                                  std::memcpy(out + done, b->data + off, take);
-                                  return 0;
-                              });
-    return rc < 0 ? rc : std::max(0, end - pos);
+    auto failed = [f] { return f->env->errorCode < 0 ? f->env->errorCode : e4bufRead; };
+    const int32_t first = pos % bs;
+    if (first + (end - pos) <= bs) {
+        // Within one block, as a record read mostly is.
+        buffer4block* b = forRead(f, pos - first, 1);
+        if (b == nullptr) return failed();
+        std::memcpy(out, b->data + first, size_t(end - pos));
+        return end - pos;
+    }
+    int32_t rc = forEachPiece(
+        bs, pos, end - pos, [&](int32_t blockPos, int32_t off, int32_t take, int32_t done) {
+            buffer4block* b = forRead(f, blockPos, (end - blockPos + bs - 1) / bs);
+            if (b == nullptr) return failed();
+            std::memcpy(out + done, b->data + off, take);
+            return 0;
+        });
+    return rc < 0 ? rc : end - pos;
 }
 
 int32_t buffer4write(file4* f, int32_t pos, const void* data, int32_t n) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "xbase/core/fwd4.h"
+#include "xbase/file/file4.h"
 
 // One replacement list of the block buffer, least recently used first. The
 // oldest `candidates` blocks are marked as ready for reuse.
@@ -67,8 +68,10 @@ buffer4state* buffer4stateOf(env4* env);
 // True while the environment's buffer runs.
 bool buffer4running(const env4* env);
 
-// True when reads or writes of `f` go through the buffer.
-bool buffer4uses(const file4* f);
+// True when reads or writes of `f` go through the buffer (asked at every read: inline).
+inline bool buffer4uses(const file4* f) {
+    return f->bufferKind != 0 && (f->readAhead || f->writeBehind);
+}
 // Starts buffering by itself when the environment allows it.
 void buffer4autoStart(env4* env);
 // Attaches an open file to the running buffer (read-ahead and write-behind

@@ -355,6 +355,10 @@ int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n) {
     if (f == nullptr || buffer == nullptr || pos < 0 || n < 0)
         return error4raise(f == nullptr ? nullptr : f->env, e4parmNull, E4LOC(90650));
     if (error4pending(f->env)) return -1;
+    return file4readDisk(f, pos, buffer, n);
+}
+
+int32_t file4readDisk(file4* f, int32_t pos, void* buffer, int32_t n) {
     if (f->fd < 0) return 0;
     int32_t done = 0;
     auto* out = static_cast<char*>(buffer);
@@ -378,7 +382,7 @@ int32_t file4read(file4* f, int32_t pos, void* buffer, int32_t n) {
     if (pos < 0 || buffer == nullptr || n < 0) return error4raise(f->env, e4parmNull, E4LOC(90656));
     if (buffer4uses(f)) return buffer4read(f, pos, buffer, n);
     if (!f->onDisk) return 0;
-    return file4readLow(f, pos, buffer, n);
+    return file4readDisk(f, pos, buffer, n);
 }
 
 int32_t file4readSettled(file4* f, int32_t pos, void* buffer, int32_t n) {
@@ -496,7 +500,7 @@ int32_t file4flush(file4* f) {
         int32_t rc = buffer4writeBackFile(f);
         if (rc < 0) return rc;
     }
-    if (!f->onDisk) return 0;  // a temporary file never needs to survive a crash
+    if (!f->onDisk) return 0;        // a temporary file never needs to survive a crash
     if (journal4holds(f)) return 0;  // the span's commit syncs the journal instead
     // A file this handle left alone since its last sync has nothing of ours to sync. Bytes
     // within the length last synced in full need only the data (fdatasync); a length that may

@@ -145,6 +145,9 @@ bool file4isOpen(const file4* f);
 // Reads from disk, past the buffer: bytes read (short at the end), -1 while an
 // error is pending, or the error.
 [[nodiscard]] int32_t file4readLow(file4* f, int32_t pos, void* buffer, int32_t n);
+// file4readLow for the file layer's own reads, which checked the request and that no error is
+// pending: bytes read, or 0 with the error raised.
+[[nodiscard]] int32_t file4readDisk(file4* f, int32_t pos, void* buffer, int32_t n);
 // Waits, where the file system lets a reader do so, until a write to the file that another
 // process or thread has in progress ends.
 void file4awaitWrite(file4* f, int32_t pos);

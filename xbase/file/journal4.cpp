@@ -777,10 +777,6 @@ int32_t journal4checkpoint(journal4* j) {
     return resetJournal(j, false);
 }
 
-bool journal4holds(const file4* f) {
-    return f->journal != nullptr && f->journal->holding;
-}
-
 namespace {
 
 // Appends an entry's head and its `n` bytes to the held record: 0, or an error when memory

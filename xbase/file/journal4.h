@@ -92,8 +92,11 @@ void journal4discard(journal4* j);
 // Under the lock: syncs every file of the journal, then empties the journal and syncs that.
 [[nodiscard]] int32_t journal4checkpoint(journal4* j);
 
-// The file layer's side (file4.cpp): true when this write of `f` is held.
-bool journal4holds(const file4* f);
+// The file layer's side (file4.cpp): true when this write of `f` is held. Asked at every read
+// and write of a file: inline.
+inline bool journal4holds(const file4* f) {
+    return f->journal != nullptr && f->journal->holding;
+}
 // Holds a write of `f` (journal4holds true): 0, or an error when memory runs out.
 [[nodiscard]] int32_t journal4hold(file4* f, int32_t pos, const void* data, int32_t n);
 // Holds a new length of `f` and commits at once: 0 or an error.
