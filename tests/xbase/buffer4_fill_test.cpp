@@ -9,6 +9,7 @@
 #include "buffer_env.h"
 #include "temp_dir.h"
 #include "xbase/core/env4.h"
+#include "xbase/core/error4.h"
 #include "xbase/file/buffer4.h"
 #include "xbase/file/file4.h"
 #include "xbase/table/env4release.h"
@@ -23,9 +24,9 @@ char byteOf(int32_t block) {
 }
 
 // The first byte of a block, as the buffer reads it.
-char seen(file4* f, int32_t block) {
+char seen(file4* f, int32_t block, int32_t size = kBlock) {
     char got[kBlock];
-    EXPECT_EQ(file4read(f, block * kBlock, got, kBlock), kBlock);
+    EXPECT_EQ(file4read(f, block * size, got, size), size);
     return got[0];
 }
 
@@ -109,6 +110,49 @@ TEST(BufferFill, GroupsOfOneMappingKeepEveryBlockApart) {
     std::string expected;
     for (int32_t n = 0; n < kFileBlocks; ++n) expected += blockBytes(n);
     EXPECT_EQ(readWhole(path), expected);
+    EXPECT_EQ(env4release(&env), 0);
+}
+
+// A read-ahead transfer takes all its blocks before it places any. When one cannot be had (the
+// write-back of the changed block it would reuse fails), the read fails with that error, the
+// blocks already taken go back, and the changed bytes stay held: once the disk works again they
+// reach the file, and the buffer serves with every one of its blocks.
+TEST(BufferFill, AReadAheadThatCannotTakeItsBlocksLosesNothing) {
+    constexpr int32_t kSmall = 512, kTotal = 16, kRows = 24;
+    TempDir dir;
+    env4 env;
+    // 4 groups of 4 blocks
+    ASSERT_EQ(startBufferedEnv(&env, kSmall, 4 * kSmall, 8 * (4 * kSmall - 2)), 0);
+    const std::string rowsPath = dir.file("rows"), heldPath = dir.file("held");
+    std::string rows;
+    for (int32_t i = 0; i < kRows; ++i) rows.append(kSmall, byteOf(i));
+    writeWhole(rowsPath, rows);
+    file4 data{}, held{};
+    data.kind = file4kindData;
+    ASSERT_EQ(file4open(&data, &env, rowsPath.c_str(), 1), 0);
+    ASSERT_EQ(file4create(&held, &env, heldPath.c_str(), 1), 0);
+    // Every block but one holds changed bytes.
+    const std::string changed((kTotal - 1) * kSmall, 'h');
+    ASSERT_EQ(file4write(&held, 0, changed.data(), int32_t(changed.size())), 0);
+    ASSERT_EQ(file4bufferedBlocks(&held), kTotal - 1);
+
+    std::string got(3 * kSmall, '?');
+    file4failWrite(0, 1);
+    EXPECT_EQ(file4read(&data, 0, got.data(), 3 * kSmall), e4write);
+    file4failWrite(0, 0);
+    EXPECT_EQ(error4setCode(&env, 0), e4write);
+    EXPECT_EQ(file4bufferedBlocks(&data), 0);
+    EXPECT_EQ(file4bufferedBlocks(&held), kTotal - 1);
+
+    ASSERT_EQ(file4read(&data, 0, got.data(), 3 * kSmall), 3 * kSmall);
+    EXPECT_EQ(got, rows.substr(0, 3 * kSmall));
+    for (int32_t i = 0; i < kRows; ++i) ASSERT_EQ(seen(&data, i, kSmall), byteOf(i)) << i;
+    // No block was lost on the way: all of them hold data of one file or the other.
+    EXPECT_EQ(file4bufferedBlocks(&data) + file4bufferedBlocks(&held), kTotal);
+    ASSERT_EQ(file4flush(&held), 0);
+    EXPECT_EQ(readWhole(heldPath), changed);
+    ASSERT_EQ(file4close(&data), 0);
+    ASSERT_EQ(file4close(&held), 0);
     EXPECT_EQ(env4release(&env), 0);
 }
 
