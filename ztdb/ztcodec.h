@@ -40,8 +40,21 @@
 void writeBase255(uint32_t value, unsigned char* out, int digits);
 // 0 for fewer than 1 digit. Inline: every row read decodes its columns with it.
 inline uint32_t readBase255(const unsigned char* in, int digits) {
+    // A digit byte d stands for d - 1, and a zero byte for 0: d - (d != 0), without a branch.
+    // The widths of the row columns are spelt out; others take the loop.
+    const auto d = [in](int i) { return uint32_t(in[i]) - uint32_t(in[i] != 0); };
+    switch (digits) {
+        case 2:
+            return d(0) * 255 + d(1);
+        case 3:
+            return (d(0) * 255 + d(1)) * 255 + d(2);
+        case 4:
+            return ((d(0) * 255 + d(1)) * 255 + d(2)) * 255 + d(3);
+        default:
+            break;
+    }
     uint32_t v = 0;
-    for (int i = 0; i < digits; ++i) v = v * 255 + (in[i] ? in[i] - 1u : 0u);
+    for (int i = 0; i < digits; ++i) v = v * 255 + d(i);
     return v;
 }
 void encodeShort255(uint32_t value, unsigned char* out);  // two digits

@@ -164,6 +164,7 @@ ZTFile::~ZTFile() {
 }
 
 void ZTFile::initEnvironment() {
+    quietTakes_ = ~uint64_t(0);
     if (env4init(&env_, env4version) != 0) return;  // a wrong library: every call refuses
     env_.autoOpen = 0;                              // the engine opens ".IX" and ".IX2" itself
     env_.errOpen = 0;  // a failed open leaves the quiet 70 that open tests
@@ -266,6 +267,7 @@ void ZTFile::closeTables() {
         takeError();
     }
     rowTable_ = dictTable_ = nullptr;
+    quietTakes_ = ~uint64_t(0);
     rowIndex_ = dictIndex_ = nullptr;
     rowTags_[0] = rowTags_[1] = rowTags_[2] = nullptr;
     dictTag_ = nullptr;

@@ -327,7 +327,10 @@ class ZTFile : public ZTRefreshedBaseClass {
 
     // What readers without the lock check: the change counters of the indexes as last seen
     // (0 when locked or exclusive), and dropping what this process holds of the data files.
-    uint64_t seenChanges() const;
+    uint64_t seenChanges() const {
+        if (!isUsable() || isExclusive() || fileLocked_ != 0) return 0;
+        return uint64_t(rowIndex_->indexFile->versionOld) << 32 | dictIndex_->indexFile->versionOld;
+    }
     void dropDataBuffers();
 
     // Name writes (under the counted lock). addName: the record named so (compared folded), or
@@ -401,6 +404,10 @@ class ZTFile : public ZTRefreshedBaseClass {
 
     // The tables for the row cursors.
     env4* getEnv() { return &env_; }
+    // Both tables were found holding no lock of the library's and none was taken since: there is
+    // nothing to release, which most reads without the counted lock find.
+    bool tablesHoldNothing() const { return quietTakes_ == env_.lockTakes; }
+    void noteTablesHoldNothing() { quietTakes_ = env_.lockTakes; }
     table4* getRowTable() const { return rowTable_; }
     table4* getDictionaryTable() const { return dictTable_; }
     tag4* getRowTag(int n) const { return n >= 1 && n <= 3 ? rowTags_[n - 1] : nullptr; }
@@ -466,6 +473,7 @@ class ZTFile : public ZTRefreshedBaseClass {
     int32_t takeError();
 
     env4 env_{};
+    uint64_t quietTakes_ = ~uint64_t(0);  // env_.lockTakes when the tables last held nothing
     journal4 journal_{};
     table4* rowTable_ = nullptr;
     index4* rowIndex_ = nullptr;

@@ -239,11 +239,6 @@ bool ZTFile::rowIndexUnchanged() {
     return rc == 0;
 }
 
-uint64_t ZTFile::seenChanges() const {
-    if (!isUsable() || isExclusive() || fileLocked_ != 0) return 0;
-    return uint64_t(rowIndex_->indexFile->versionOld) << 32 | dictIndex_->indexFile->versionOld;
-}
-
 void ZTFile::dropDataBuffers() {
     if (!isUsable()) return;
     for (table4* t : {rowTable_, dictTable_})

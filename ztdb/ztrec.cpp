@@ -194,9 +194,13 @@ bool ZTRec::ensureRowLoaded() {
 void ZTRec::unlockTables() {
     if (!isValid() || holdsLock()) return;
     env4* env = file->getEnv();
-    table4* const tables[2] = {file->getDictionaryTable(), file->getRowTable()};
     // Most reads hold nothing and left no error: there is nothing to undo.
-    if (!error4pending(env) && !table4holdsLocks(tables[0]) && !table4holdsLocks(tables[1])) return;
+    if (!error4pending(env) && file->tablesHoldNothing()) return;
+    table4* const tables[2] = {file->getDictionaryTable(), file->getRowTable()};
+    if (!error4pending(env) && !table4holdsLocks(tables[0]) && !table4holdsLocks(tables[1])) {
+        file->noteTablesHoldNothing();
+        return;
+    }
     for (table4* t : tables)
         if (table4unlock(t) != 0) (void)error4setCode(env, 0);
 }
@@ -1049,8 +1053,7 @@ bool ZTRec::deleteChain(uint32_t vid) {
 
 // Takes the chunk c of a chain into the text: a short plain value whole into out, any other
 // chunk's bytes onto stored. True when the chain ends with this chunk (its zero is in it).
-static bool takeChunk(const char* c, uint32_t width, bool first, ZTStr* out,
-                      std::string* stored) {
+static bool takeChunk(const char* c, uint32_t width, bool first, ZTStr* out, std::string* stored) {
     const char* zero = static_cast<const char*>(std::memchr(c + kChunkC, 0, width));
     if (zero && first && c[kChunkC] != 1) {
         out->assign(c + kChunkC);  // a short plain value: taken as it stands

@@ -22,8 +22,13 @@ TEST(Base255Test, RoundTripsWithoutZeroBytes) {
     struct Case {
         uint32_t value;
         int digits;
-    } cases[] = {{0, 2}, {1, 2},   {254, 2}, {255, 2},   {65024, 2},      {255 * 255 * 255 - 1, 3},
-                 {0, 1}, {254, 1}, {0, 3},   {65025, 3}, {4294967295u, 5}};
+    } cases[] = {{0, 2},           {1, 2},
+                 {254, 2},         {255, 2},
+                 {65024, 2},       {255 * 255 * 255 - 1, 3},
+                 {0, 1},           {254, 1},
+                 {0, 3},           {65025, 3},
+                 {4294967295u, 5}, {0, 4},
+                 {123456789u, 4},  {255u * 255 * 255 * 255 - 1, 4}};
     for (const Case& c : cases) {
         unsigned char out[6] = {0, 0, 0, 0, 0, 0};
         writeBase255(c.value, out, c.digits);
@@ -32,6 +37,12 @@ TEST(Base255Test, RoundTripsWithoutZeroBytes) {
         EXPECT_EQ(readBase255(out, c.digits), c.value);
     }
     EXPECT_EQ(readBase255(nullptr, 0), 0u);
+    // A zero byte (a blank column) reads as the digit 0 at every width.
+    const unsigned char zeros[5] = {0, 3, 0, 0, 2};
+    EXPECT_EQ(readBase255(zeros, 2), 2u);
+    EXPECT_EQ(readBase255(zeros, 3), 2u * 255);
+    EXPECT_EQ(readBase255(zeros, 4), 2u * 255 * 255);
+    EXPECT_EQ(readBase255(zeros, 5), 2u * 255 * 255 * 255 + 1);
 }
 
 TEST(Base255Test, ShortForm) {

@@ -83,6 +83,10 @@ struct env4 {
     // The holder of the last refused lock, kept for diagnostics.
     int32_t lockHolderOwner;   // its lock owner number; 0 for another process
     char lockHolderAlias[33];  // its alias; empty for another process
+
+    // Moves with every lock taken and every table handle opened: a caller that found its
+    // handles holding nothing knows they still hold nothing while this stays where it was.
+    uint64_t lockTakes;
 };
 
 // Zero-fills and initialises `env` (version must be 6300, else -1095 and the

@@ -36,7 +36,3 @@ int32_t error4setCode(env4* env, int32_t code) {
 int32_t error4code(const env4* env) {
     return env == nullptr ? e4parmNull : env->errorCode;
 }
-
-bool error4pending(const env4* env) {
-    return env == nullptr || env->errorCode < 0;
-}

@@ -10,9 +10,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "xbase/core/env4.h"
 #include "xbase/core/error4loc.h"
-
-struct env4;
 
 // Outcomes.
 constexpr int32_t r4success = 0;
@@ -100,8 +99,11 @@ int32_t error4setCode(env4* env, int32_t code);
 [[nodiscard]] int32_t error4code(const env4* env);
 
 // True when `env` is null or holds a pending negative error: the call that
-// asks must return -1410 (or null) at once.
-bool error4pending(const env4* env);
+// asks must return -1410 (or null) at once. Asked at the top of nearly every
+// call, so kept where the compiler can fold it into the caller.
+inline bool error4pending(const env4* env) {
+    return env == nullptr || env->errorCode < 0;
+}
 
 // Runs `step` with a pending error put aside, for releases and restores that
 // must happen whatever failed before; the error is pending again afterwards.

@@ -341,6 +341,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
     if (f->lockOwner != 0) return f->lockOwner == owner ? 0 : r4locked;
     if (!needsSystemLock(f)) {
         f->lockOwner = owner;
+        env->lockTakes++;
         return 0;
     }
     int32_t rc = file4lock(&f->file, index4lockByte, 1);
@@ -358,6 +359,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
     // sound: the counter, free list and length it holds are the disk's.
     if (file4seqSound(&f->file)) {
         f->lockOwner = owner;
+        env->lockTakes++;
         return 0;
     }
     // What others wrote is read afresh: the counter, the free list, the file's length, and,
@@ -394,6 +396,7 @@ int32_t index4lock(index4file* f, int32_t owner) {
         return rc;
     }
     f->lockOwner = owner;
+    env->lockTakes++;
     return 0;
 }
 

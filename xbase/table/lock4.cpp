@@ -261,7 +261,10 @@ int32_t table4lockRecord(table4* t, int32_t n) {
         entry->recNo = n;
         entry->position = position;
         rc = insertEntry(env, d, entry);
-        if (rc == 0) return 0;
+        if (rc == 0) {
+            env->lockTakes++;
+            return 0;
+        }
         file4unlockLow(&d->file, position, 1);
     }
     if (rc == r4locked) noteHolder(env, nullptr);
@@ -283,6 +286,7 @@ int32_t table4lockAppend(table4* t) {
     if (rc != 0) return rc;
     d->appendLockOwner = t->lockOwner;
     d->appendLockHolder = t;
+    t->env->lockTakes++;
     // The end of the file is where others appended while we held nothing: a
     // buffered block there would write their records back as we last saw them.
     // Unless the change sequence proves that nobody wrote since.
@@ -306,6 +310,7 @@ int32_t table4lockFile(table4* t) {
     if (rc != 0) return rc;
     d->fileLockOwner = t->lockOwner;
     d->fileLockHolder = t;
+    t->env->lockTakes++;
     // Other processes may have written while we held nothing (unless the change sequence
     // proves that nobody did).
     if (file4seqSound(&d->file)) return 0;

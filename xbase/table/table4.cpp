@@ -379,6 +379,7 @@ table4* makeHandle(env4* env, table4file* tf) {
     t->recordOldNum = -1;
     t->codePage = tf->codePage;
     t->lockOwner = ++env->openCounter;
+    env->lockTakes++;  // a handle nobody has asked about yet
     t->readOnly = tf->file.isReadOnly || env->readOnly != 0;
     if (list4add(&env->tables, t) < 0) {  // unlisted, no release would ever close it
         freeHandle(t);
