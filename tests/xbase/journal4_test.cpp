@@ -166,7 +166,7 @@ TEST_F(Journal4, AWriterKilledAtEachInPlaceWriteNeverShowsALaterWriteWithoutAnEa
             close();
             // What a reader without the lock finds at this moment.
             const std::string now = readWhole(dataPath);
-            if (now[0] == want[0]) EXPECT_EQ(now, want);
+            if (now[0] == want[0]) { EXPECT_EQ(now, want); }
             if (now == allButLast) sawAllButLast = true;
             // The next lock holder finishes the commit from the journal.
             open();

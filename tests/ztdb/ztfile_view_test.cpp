@@ -90,7 +90,7 @@ TEST(ZTFileView, HandlesTakingTurnsSeeEachOthersWritesAtTheirNextLock) {
             ASSERT_EQ(made.count(record), 0u) << "record ID handed out twice";
             made[record] = text;
         }
-        if (turn % 40 == 39) ASSERT_TRUE(writer.pack());
+        if (turn % 40 == 39) { ASSERT_TRUE(writer.pack()); }
     }
     for (ZTFile* file : {&a, &b}) {
         ZTReadBracket bracket(file);
@@ -145,8 +145,8 @@ TEST(ZTFileView, AWriterKilledAtAnyWriteOfItsCommitIsSeenByAHandleThatKeptItsVie
         const auto stored = recordTexts(report);
         EXPECT_EQ(stored.at(first), textFor("k", 0));
         EXPECT_EQ(stored.at(last), textFor("k", 2));
-        if (finished || pending) EXPECT_EQ(stored.count(kChild), 1u) << "a commit was lost";
-        if (stored.count(kChild)) EXPECT_EQ(stored.at(kChild), textFor("c", 1));
+        if (finished || pending) { EXPECT_EQ(stored.count(kChild), 1u) << "a commit was lost"; }
+        if (stored.count(kChild)) { EXPECT_EQ(stored.at(kChild), textFor("c", 1)); }
         for (uint32_t r = 1003; r < 1009; ++r) EXPECT_EQ(stored.at(r), "Town " + std::to_string(r));
     }
     EXPECT_TRUE(finished);

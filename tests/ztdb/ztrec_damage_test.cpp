@@ -289,7 +289,7 @@ TEST(ZTRecDamage, GuessesThatLandWrongFallBack) {
         guess.learn(s.paris, int32_t(c.pastTheEnd ? s.fx.chunks.size() + 3 : victim + 1));
         EXPECT_EQ(chainText(file, s.paris), "Paris");
         EXPECT_EQ(guess.hits() + guess.misses(), 1u);  // the guess was tried
-        if (c.mustMiss) EXPECT_EQ(guess.misses(), 1u);
+        if (c.mustMiss) { EXPECT_EQ(guess.misses(), 1u); }
         for (const auto& [chain, text] : texts) EXPECT_EQ(chainText(file, chain), text) << chain;
         file.close();
     }
