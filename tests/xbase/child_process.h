@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "xbase/file/file4.h"
+
 // Reads one value; false at the end of the pipe.
 template <typename T>
 bool readValue(int fd, T& value) {
@@ -34,6 +36,19 @@ inline char await(int in) {
 
 inline void answer(int out, char c) {
     if (!writeValue(out, c)) _exit(2);
+}
+
+// Runs body in a forked child that ends at its nth write to a file (0: never; half: midway
+// through that write); the child's exit code, or -1 when it did not exit by itself.
+inline int runChildEndingAtWrite(int nth, bool half, const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (nth > 0) file4exitAtWrite(0, nth, half);
+        _exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class Child {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "maintenance_helpers.h"
+#include "xbase/child_process.h"
 #include "ztrec_helpers.h"
 
 namespace {
@@ -29,17 +30,6 @@ std::string textFor(const char* who, int i) {
 uint32_t addRecord(ZTFile& file, const std::string& text) {
     const uint32_t record = file.newRecordID();
     return record != 0 && addValue(file, record, kType, 1, text) != 0 ? record : 0;
-}
-
-int runChild(int nth, const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (nth > 0) file4exitAtWrite(0, nth, false);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // True when the journal holds, where its applied mark says the next record goes, the record
@@ -126,7 +116,7 @@ TEST(ZTFileView, AWriterKilledAtAnyWriteOfItsCommitIsSeenByAHandleThatKeptItsVie
         ASSERT_EQ(kept.open(3, false), 3u);
         const uint32_t first = addRecord(kept, textFor("k", 0));
         ASSERT_NE(first, 0u);
-        const int code = runChild(nth, [&] {
+        const int code = runChildEndingAtWrite(nth, false, [&] {
             ZTFile file(base.c_str());
             if (file.open(3, false) != 3) return 2;
             if (addValue(file, kChild, kType, 1, textFor("c", 1)) == 0) return 3;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "maintenance_helpers.h"
+#include "xbase/child_process.h"
 #include "ztrec_helpers.h"
 
 namespace {
@@ -41,18 +42,6 @@ int64_t recordsEnd(const std::string& path) {
     return end;
 }
 
-// Runs body in a child that ends at its nth write (0: never); its exit code.
-int runChild(int nth, bool half, const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (nth > 0) file4exitAtWrite(0, nth, half);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The texts of a record's values of kType, by position, as the checker reads them.
 std::map<uint32_t, std::string> valuesOf(const dbcheck::Report& report, uint32_t record) {
     std::map<uint32_t, std::string> out;
@@ -64,7 +53,7 @@ std::map<uint32_t, std::string> valuesOf(const dbcheck::Report& report, uint32_t
 // A child that commits `count` values to records from 2000 and ends without closing, so
 // that the journal keeps its records. 0 when every commit returned success.
 int commitAndVanish(const std::string& base, int count, size_t length = 40) {
-    return runChild(0, false, [&] {
+    return runChildEndingAtWrite(0, false, [&] {
         ZTFile file(base.c_str());
         if (file.open(3, false) != 3) return 2;
         for (int i = 0; i < count; ++i)
@@ -103,7 +92,7 @@ TEST(ZTJournal, AWriterEndedAtEachWriteOfACommitKeepsItWholeOrNotAtAll) {
             SCOPED_TRACE("write " + std::to_string(nth) + (half ? " half" : " whole"));
             TempDir dir;
             const std::string base = writeDatabase(dir);
-            const int code = runChild(nth, half, [&] {
+            const int code = runChildEndingAtWrite(nth, half, [&] {
                 ZTFile file(base.c_str());
                 if (file.open(3, false) != 3) return 2;
                 if (!file.lock(false)) return 3;

@@ -360,10 +360,9 @@ static bool holdsDataLocks(const table4* t) {
 // Asked between most reads: the lists are walked in place, and mostly found empty.
 int32_t table4holdsLocks(const table4* t) {
     if (t == nullptr || t->dataFile == nullptr) return 1;  // table4unlock reports it
+    if (holdsDataLocks(t)) return 1;
     const table4file* d = t->dataFile;
     const int32_t owner = t->lockOwner;
-    if (!openShared(d) || d->fileLockOwner == owner || d->appendLockOwner == owner) return 1;
-    if (d->recordLocks.lastNode != nullptr && ownsRecordLocks(d, owner)) return 1;
     // As index4unlock tells the locks it releases.
     const link4* last = d->indexFiles.lastNode;
     for (const link4* at = last != nullptr ? last->next : nullptr; at != nullptr;
