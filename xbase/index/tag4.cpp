@@ -35,18 +35,22 @@ void sleepBeforeRetry(int attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Reads of one node, past the first, that an unlocked reader makes for two that agree.
-constexpr int kSteadyReads = 4;
+// Reads of one node, past the first, that an unlocked reader makes for three in a row that
+// agree.
+constexpr int kSteadyReads = 5;
 
 // Reads the node at `offset`: node4size, fewer bytes (suspect), or an error. A process
 // without the index lock may read a node while another process writes the same bytes, and
 // a read that overlaps a write may return part of each version: entries of one with key
 // bytes of the other, which can pass every check and decode into keys no one wrote. Such
-// a reader reads the node again from the disk until two reads agree; one that keeps
-// changing is suspect. A reader holding the lock, or of an unshared file, reads once.
+// a reader reads the node again from the disk until three reads in a row agree; one that
+// keeps changing is suspect. Two are not enough: a read tears at cache-line bounds, so a
+// node that goes back and forth between two versions can tear the same way in two
+// different writes, and two such reads agree. A reader holding the lock, or of an unshared
+// file, reads once.
 //
 // Where the database has a change sequence, one read of the disk that no write overlapped
-// (file4seqSteady) is as good as two that agree; a buffer fill made so settles its block.
+// (file4seqSteady) is as good as three that agree; a buffer fill made so settles its block.
 //
 // The agreed bytes are left settled in the block buffer, where they serve later reads
 // without the disk on the terms of the nodes a tag holds: until a moved change counter, a
@@ -69,17 +73,20 @@ int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
         }
     }
     uint8_t again[node4size];
+    int agreeing = 1;
     for (int read = 0; read < kSteadyReads; read++) {
         // Two reads of a mix agree while the writer is held up halfway (preempted, say):
         // the next read comes after any write in progress has ended.
         file4awaitWrite(file, offset);
         const int32_t rc = file4readLow(file, offset, again, node4size);
         if (rc < node4size) return rc;
-        if (std::memcmp(again, data, node4size) == 0) {
+        if (std::memcmp(again, data, node4size) != 0) {
+            std::memcpy(data, again, node4size);
+            agreeing = 1;
+        } else if (++agreeing == 3) {
             file4settle(file, offset, data, node4size);
             return node4size;
         }
-        std::memcpy(data, again, node4size);
     }
     return 0;
 }

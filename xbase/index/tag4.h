@@ -15,8 +15,8 @@
 // the index lock (or opened the file unshared); a reader without the lock takes it for
 // another process's change in progress and starts again from the root, a bounded number
 // of times with a sleep in between, before it reports -310. Such a reader also reads each
-// node until two reads agree, since a read that overlaps another process's write of the
-// node may return part of each version.
+// node until three reads in a row agree, since a read that overlaps another process's write
+// of the node may return part of each version.
 //
 // Changes (tag4addKey, tag4removeKey) must be made under the index lock or on a file
 // opened unshared. A refused change leaves the tree as it was; after a change the tag has
