@@ -256,10 +256,12 @@ void importSharedSqlite(benchmark::State& state) {
 }
 void importExclusiveOurs(benchmark::State& state) {
     importOurs(state, true, gOptions.records, "import_exclusive/quorvane");
-    // What this run wrote stays for the walk.
-    fs::rename(base() + ".ZT", base() + "-walk.ZT");
-    for (const char* ext : {".IX", ".ZT2", ".IX2"})
+    // What this run wrote stays for the walk, in place of an earlier run's walk database
+    // (whose journal and change sequence go with it).
+    qvbench::removeDatabaseFiles(base() + "-walk");
+    for (const char* ext : {".ZT", ".IX", ".ZT2", ".IX2"})
         fs::rename(base() + ext, base() + "-walk" + ext);
+    qvbench::removeDatabaseFiles(base());
 }
 void importExclusiveSqlite(benchmark::State& state) {
     importSqlite(state, true, gOptions.records, "import_exclusive/sqlite", 100);

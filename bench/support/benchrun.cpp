@@ -83,7 +83,8 @@ void noteBuilt(const std::string& folder, const std::string& description,
 void removeDatabaseFiles(const std::string& base) {
     std::error_code ec;
     for (const char* ext :
-         {".ZT", ".IX", ".ZT2", ".IX2", ".sqlite", ".sqlite-wal", ".sqlite-shm", ".sqlite-journal"})
+         {".ZT", ".IX", ".ZT2", ".IX2", ".ZTJ", ".ZTS", ".sqlite", ".sqlite-wal", ".sqlite-shm",
+          ".sqlite-journal"})
         fs::remove(base + ext, ec);
 }
 

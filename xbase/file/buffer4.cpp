@@ -858,7 +858,6 @@ int32_t buffer4start(env4* env) {
     }
     int32_t wanted = env->bufferMemory / (groupBytes - 2) - 4;
     s.blockSize = blockSize;
-    s.blockShift = u4log2(static_cast<uint32_t>(blockSize));
     for (;;) {
         if (!allocate(s, wanted, groupBytes)) s.groups = 0;
         if (s.groups >= 4 || (s.groups > 0 && groupBytes <= blockSize)) break;

@@ -38,7 +38,6 @@ struct buffer4state {
     int8_t reread;       // hits on clean blocks of shared files are read again from disk
     int8_t sequential;   // a data file is being stepped through in record order
     int32_t blockSize;   // bytes per block, a multiple of the sector size
-    int32_t blockShift;  // log2 of blockSize
     int32_t groupBytes;  // bytes per group (a whole number of blocks)
     int32_t blocksPerGroup;
     int32_t groups;  // groups allocated
