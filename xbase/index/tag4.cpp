@@ -35,8 +35,9 @@ void sleepBeforeRetry(int attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Reads of one node, past the first, that an unlocked reader makes for three in a row that
-// agree.
+// Reads of one node in a row that must agree before an unlocked reader takes it, and the
+// reads past the first that it makes for them before it gives up.
+constexpr int kAgreeingReads = 3;
 constexpr int kSteadyReads = 5;
 
 // Reads the node at `offset`: node4size, fewer bytes (suspect), or an error. A process
@@ -83,7 +84,7 @@ int32_t readNode(tag4file* t, int32_t offset, uint8_t* data) {
         if (std::memcmp(again, data, node4size) != 0) {
             std::memcpy(data, again, node4size);
             agreeing = 1;
-        } else if (++agreeing == 3) {
+        } else if (++agreeing == kAgreeingReads) {
             file4settle(file, offset, data, node4size);
             return node4size;
         }
@@ -932,10 +933,8 @@ int32_t tag4eof(tag4file* t) {
 }
 
 const uint8_t* tag4key(tag4file* t) {
-    if (t == nullptr || error4pending(t->env)) return nullptr;
-    std::vector<uint8_t>& out = t->tree->work.keyOut;
-    out.resize(t->keyLength);
-    return keyAtCursor(t, out.data(), nullptr) ? out.data() : nullptr;
+    int32_t record = 0;  // decoded with the entry in any case
+    return tag4keyRecord(t, &record);
 }
 
 const uint8_t* tag4keyRecord(tag4file* t, int32_t* record) {
